@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvant {
+
+// One listed file of the current folder.
+struct FileEntry {
+  std::string name;  // bytes as the file system gives them (usually UTF-8)
+  std::uint64_t size = 0;
+  int encrypted_flag = 0;  // 1 when the name ends with an encrypted-name suffix
+};
+
+// The listed files in folder order. Entries are numbered from 1 for the user;
+// entries[k - 1] is entry k.
+struct FileTable {
+  static constexpr int Capacity = 2000;
+
+  std::vector<FileEntry> entries;
+  int EncryptedCount = 0;
+
+  int FileCount() const { return static_cast<int>(entries.size()); }
+  // 1-based, as the user counts.
+  const FileEntry& Entry(int index) const { return entries[static_cast<size_t>(index - 1)]; }
+};
+
+}  // namespace quorvant

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "surface/palette.h"
+
+namespace quorvant {
+
+struct Rect {
+  int x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // half-open: x1 <= x < x2
+  bool Empty() const { return x2 <= x1 || y2 <= y1; }
+  Rect Union(const Rect& other) const;
+  Rect Intersect(const Rect& other) const;
+};
+
+// Width x height pixels, each 0x00BBGGRR.
+class Image {
+ public:
+  Image(int width, int height) : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height) {}
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  Colour Pixel(int x, int y) const { return static_cast<Colour>(pixels_[Index(x, y)]); }
+  void SetPixel(int x, int y, Colour c) { pixels_[Index(x, y)] = static_cast<std::uint32_t>(c) & 0xFFFFFF; }
+  bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
+  const std::uint32_t* Row(int y) const { return &pixels_[static_cast<size_t>(y) * width_]; }
+  std::uint32_t* Row(int y) { return &pixels_[static_cast<size_t>(y) * width_]; }
+
+ private:
+  size_t Index(int x, int y) const { return static_cast<size_t>(y) * width_ + x; }
+
+  int width_;
+  int height_;
+  std::vector<std::uint32_t> pixels_;
+};
+
+// The off-screen image shared between the thread that draws and the thread
+// that presents it. Drawing happens under the lock; the dirty rectangle says
+// whether anything was drawn since the last present.
+class Surface {
+ public:
+  Surface(int width, int height) : image_(width, height) {}
+
+  int width() const { return image_.width(); }
+  int height() const { return image_.height(); }
+
+  // Runs `draw(image)` under the lock and adds `bounds` to the dirty rectangle.
+  template <typename Draw>
+  void Modify(const Rect& bounds, Draw&& draw) {
+    std::lock_guard lock(mutex_);
+    draw(image_);
+    dirty_ = dirty_.Union(bounds.Intersect(Rect{0, 0, image_.width(), image_.height()}));
+  }
+
+  // Runs `read(image)` under the lock.
+  template <typename Read>
+  auto Read(Read&& read) const {
+    std::lock_guard lock(mutex_);
+    return read(image_);
+  }
+
+  // Hands the image and the dirty rectangle to `present` when something was
+  // drawn since the last call, then empties the dirty rectangle. Returns
+  // whether it presented.
+  template <typename Present>
+  bool PresentIfDirty(Present&& present) {
+    std::lock_guard lock(mutex_);
+    if (dirty_.Empty()) return false;
+    present(image_, dirty_);
+    dirty_ = Rect{};
+    return true;
+  }
+
+  Colour PixelAt(int x, int y) const {
+    return Read([&](const Image& image) { return image.Contains(x, y) ? image.Pixel(x, y) : Black; });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Image image_;
+  Rect dirty_;
+};
+
+}  // namespace quorvant
