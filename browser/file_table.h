@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +10,9 @@ namespace quorvant {
 
 // One listed file of the current folder.
 struct FileEntry {
+  // An encrypted file's name ends with a space, seven salt characters and "[".
+  static constexpr std::size_t EncryptedSuffixLength = 9;
+
   std::string name;  // bytes as the file system gives them (usually UTF-8)
   std::uint64_t size = 0;
   int encrypted_flag = 0;  // 1 when the name ends with an encrypted-name suffix
@@ -17,6 +22,8 @@ struct FileEntry {
 // entries[k - 1] is entry k.
 struct FileTable {
   static constexpr int Capacity = 2000;
+  // The largest jump of PgUp and PgDn.
+  static constexpr int MaxPageStep = 8;
 
   std::vector<FileEntry> entries;
   int EncryptedCount = 0;
@@ -24,6 +31,8 @@ struct FileTable {
   int FileCount() const { return static_cast<int>(entries.size()); }
   // 1-based, as the user counts.
   const FileEntry& Entry(int index) const { return entries[static_cast<size_t>(index - 1)]; }
+  // How far PgUp and PgDn move: a page of 8, or fewer in a small folder (0 for one file or none).
+  int PageStep() const { return FileCount() == 0 ? 0 : std::min(FileCount() - 1, MaxPageStep); }
 };
 
 }  // namespace quorvant

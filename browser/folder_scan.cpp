@@ -1,0 +1,182 @@
+#include "browser/folder_scan.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "browser/navigation.h"
+
+namespace quorvant {
+
+namespace {
+
+constexpr std::string_view ProgramName = "QUORVANT";
+
+// Big enough for a folder of a few hundred files in one read; larger folders
+// take a few reads.
+constexpr std::size_t ReadBufferSize = 32 * 1024;
+
+// The folder handle of one scan, closed on every way out.
+class ScanHandle {
+ public:
+  explicit ScanHandle(int fd) : fd_(fd) {}
+  ~ScanHandle() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScanHandle(const ScanHandle&) = delete;
+  ScanHandle& operator=(const ScanHandle&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// One record of getdents64, read field by field so that nothing assumes more
+// of the record than the kernel wrote.
+struct FolderRecord {
+  std::size_t length = 0;
+  unsigned char type = DT_UNKNOWN;
+  const char* name = nullptr;  // zero-terminated inside the record
+  std::string_view name_view;
+};
+
+FolderRecord ReadRecord(const char* record) {
+  FolderRecord result;
+  unsigned short record_length = 0;
+  std::memcpy(&record_length, record + offsetof(struct dirent64, d_reclen), sizeof record_length);
+  result.length = record_length;
+  result.type = static_cast<unsigned char>(record[offsetof(struct dirent64, d_type)]);
+  result.name = record + offsetof(struct dirent64, d_name);
+  result.name_view =
+      std::string_view(result.name, strnlen(result.name, record_length - offsetof(struct dirent64, d_name)));
+  return result;
+}
+
+// Whether an entry could be listed, judged from the name and the folder's own
+// idea of its kind, before any system call is spent on it.
+bool MayList(const FolderRecord& record) {
+  if (record.name_view.empty() || record.name_view.front() == '.') return false;
+  if (record.type != DT_REG && record.type != DT_UNKNOWN) return false;
+  return !BeginsWithProgramName(record.name_view);
+}
+
+// Writes entry number count + 1, reusing the string of an earlier scan.
+void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std::uint64_t size) {
+  const int flag = EndsWithEncryptedSuffix(name) ? 1 : 0;
+  if (count < table.entries.size()) {
+    FileEntry& entry = table.entries[count];
+    entry.name.assign(name);
+    entry.size = size;
+    entry.encrypted_flag = flag;
+  } else {
+    table.entries.push_back(FileEntry{std::string(name), size, flag});
+  }
+}
+
+}  // namespace
+
+bool EndsWithEncryptedSuffix(std::string_view name) {
+  return name.size() >= FileEntry::EncryptedSuffixLength &&
+         name[name.size() - FileEntry::EncryptedSuffixLength] == ' ' && name.back() == '[';
+}
+
+bool BeginsWithProgramName(std::string_view name) {
+  if (name.size() < ProgramName.size()) return false;
+  for (std::size_t i = 0; i < ProgramName.size(); ++i) {
+    char character = name[i];
+    if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 'a' + 'A');
+    if (character != ProgramName[i]) return false;
+  }
+  return true;
+}
+
+Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
+  table.entries.reserve(FileTable::Capacity);
+  std::size_t count = 0;
+  int encrypted_count = 0;
+  Status status;
+
+  // A handle of our own starts at the folder's first entry whatever folder_fd
+  // has been used for, and works when folder_fd is an O_PATH descriptor.
+  ScanHandle folder(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.fd() < 0) {
+    status = Error::FromErrno("open folder");
+  } else {
+    alignas(struct dirent64) char buffer[ReadBufferSize];
+    bool full = false;
+    while (!full) {
+      const ssize_t got = getdents64(folder.fd(), buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        status = Error::FromErrno("read folder");
+        break;
+      }
+      if (got == 0) break;
+      for (std::size_t offset = 0; offset < static_cast<std::size_t>(got);) {
+        const FolderRecord record = ReadRecord(buffer + offset);
+        offset += record.length;
+        if (!MayList(record)) continue;
+        if (seam != nullptr && seam->BeforeStat) seam->BeforeStat(record.name_view);
+
+        // The folder's idea of the kind may be stale or unknown: the kind and
+        // size that count are those of the entry itself, never following a link.
+        struct stat facts {};
+        if (fstatat(folder.fd(), record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(facts.st_mode) || facts.st_size <= 0) continue;
+
+        StoreEntry(table, count, record.name_view, static_cast<std::uint64_t>(facts.st_size));
+        if (table.entries[count].encrypted_flag == 1) ++encrypted_count;
+        ++count;
+        if (count == static_cast<std::size_t>(FileTable::Capacity)) {
+          full = true;
+          break;
+        }
+      }
+    }
+  }
+
+  table.entries.resize(count);
+  // The folder's own order on Linux follows name hashes: a file renamed by
+  // encryption would jump to another place and the selection would land on
+  // another file. Names ordered as people read them stay put instead.
+  std::sort(table.entries.begin(), table.entries.end(),
+            [](const FileEntry& a, const FileEntry& b) { return ListedBefore(a.name, b.name); });
+  table.EncryptedCount = encrypted_count;
+  return status;
+}
+
+bool ListedBefore(std::string_view a, std::string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const int folded_a = std::tolower(static_cast<unsigned char>(a[i]));
+    const int folded_b = std::tolower(static_cast<unsigned char>(b[i]));
+    if (folded_a != folded_b) return folded_a < folded_b;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+ScanDecision DecideAfterScan(const FileTable& table, int selected_index, std::string_view last_shown_name,
+                             std::uint64_t last_shown_size) {
+  ScanDecision decision;
+  decision.SelectedIndex = selected_index;
+  if (table.FileCount() == 0) {
+    decision.FolderEmpty = true;
+    return decision;
+  }
+  decision.SelectedIndex = ClampSelection(table, selected_index);
+  const FileEntry& selected = table.Entry(decision.SelectedIndex);
+  decision.RedrawSelected = decision.SelectedIndex != selected_index || selected.name != last_shown_name ||
+                            selected.size != last_shown_size;
+  return decision;
+}
+
+}  // namespace quorvant

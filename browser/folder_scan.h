@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "base/result.h"
+#include "browser/file_table.h"
+
+namespace quorvant {
+
+// True when the name ends with a space, seven characters and "[" (the mark of
+// an encrypted file). Works on bytes.
+bool EndsWithEncryptedSuffix(std::string_view name);
+
+// True when the first 8 bytes, upper-cased (ASCII), are "QUORVANT": the
+// program's own files are never listed.
+bool BeginsWithProgramName(std::string_view name);
+
+// Lets a test act between reading an entry's name and looking at the entry
+// (to make a file vanish or change kind at that moment). Not for production.
+struct FolderScanSeam {
+  std::function<void(std::string_view name)> BeforeStat;
+};
+
+// Lists the folder open as folder_fd into table, in name order (ListedBefore):
+// regular, non-empty files only, at most FileTable::Capacity of them (the rest
+// are ignored). Never listed: names beginning with ".", names beginning with
+// the program's name, folders, symbolic links, FIFOs, sockets and devices.
+// Nothing is ever opened but the folder itself, so a FIFO cannot hang the scan.
+// Sets each entry's encrypted_flag and the table's EncryptedCount.
+//
+// The table's storage is reused: a scan of an unchanged folder allocates
+// nothing beyond the folder handle. folder_fd may be an O_PATH descriptor; its
+// file position is not touched.
+//
+// An unreadable folder lists as empty and the error is returned; a read error
+// part-way keeps what was listed before it. A file that vanishes while being
+// listed is skipped.
+Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam = nullptr);
+
+// The listing order: names compared byte by byte with ASCII letters folded
+// to lower case, then shorter first, then by their exact bytes, so that the
+// order is total and "read.me", "Report", "rules" list in that order.
+bool ListedBefore(std::string_view a, std::string_view b);
+
+// What the main loop does after each scan.
+struct ScanDecision {
+  // The selection, clamped into 1..FileCount at once when the folder shrank
+  // below it (unchanged when the folder is empty).
+  int SelectedIndex = 1;
+  // The folder has no listable file: the "Empty folder" exit.
+  bool FolderEmpty = false;
+  // The selected entry must be drawn again: its name or size differs from the
+  // last shown ones, or the clamp moved the selection. After drawing, the
+  // caller records the entry's name and size as the last shown ones.
+  bool RedrawSelected = false;
+};
+
+ScanDecision DecideAfterScan(const FileTable& table, int selected_index, std::string_view last_shown_name,
+                             std::uint64_t last_shown_size);
+
+}  // namespace quorvant

@@ -1,0 +1,377 @@
+#include "browser/folder_scan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "browser/navigation.h"
+#include "temp_folder.h"
+
+namespace quorvant {
+namespace {
+
+using testing::TempFolder;
+
+std::vector<std::string> Names(const FileTable& table) {
+  std::vector<std::string> names;
+  for (const FileEntry& entry : table.entries) names.push_back(entry.name);
+  return names;
+}
+
+// ---------------------------------------------------------------------------
+// Which folder items are listed, and how. Each case is one item in a fresh
+// folder; the folder's listing must hold exactly that item or nothing.
+
+enum class Kind { File, Folder, SymlinkToFile, DanglingSymlink, Fifo, Socket, Device };
+enum class Expect { Hidden, Plain, Encrypted };
+
+struct ListingCase {
+  const char* label;
+  Kind kind;
+  std::string name;
+  std::size_t size;
+  Expect expect;
+  const char* shown_name = nullptr;  // DisplayName when listed, if it differs from the name
+};
+
+class ListingRules : public ::testing::TestWithParam<ListingCase> {};
+
+TEST_P(ListingRules, ListsOnlyWhatIsMeant) {
+  const ListingCase& item = GetParam();
+  TempFolder outside;  // link targets live here, so that they are not listed themselves
+  outside.Write("target.txt", 10);
+  TempFolder folder;
+  switch (item.kind) {
+    case Kind::File:
+      folder.Write(item.name, item.size);
+      break;
+    case Kind::Folder:
+      folder.MakeFolder(item.name);
+      folder.Write(item.name + "/inside.txt", 10);
+      break;
+    case Kind::SymlinkToFile:
+      folder.MakeSymlink(item.name, outside.PathOf("target.txt"));
+      break;
+    case Kind::DanglingSymlink:
+      folder.MakeSymlink(item.name, outside.PathOf("missing.txt"));
+      break;
+    case Kind::Fifo:
+      folder.MakeFifo(item.name);
+      break;
+    case Kind::Socket:
+      folder.MakeSocket(item.name);
+      break;
+    case Kind::Device:
+      if (!folder.MakeDevice(item.name)) GTEST_SKIP() << "no privilege to make a device file";
+      break;
+  }
+
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  if (item.expect == Expect::Hidden) {
+    EXPECT_EQ(table.FileCount(), 0) << "listed: " << (table.FileCount() ? table.Entry(1).name : "");
+    EXPECT_EQ(table.EncryptedCount, 0);
+    return;
+  }
+  ASSERT_EQ(table.FileCount(), 1);
+  const FileEntry& entry = table.Entry(1);
+  EXPECT_EQ(entry.name, item.name);
+  EXPECT_EQ(entry.size, item.size);
+  const int flag = item.expect == Expect::Encrypted ? 1 : 0;
+  EXPECT_EQ(entry.encrypted_flag, flag);
+  EXPECT_EQ(table.EncryptedCount, flag);
+  EXPECT_EQ(DisplayName(entry), item.shown_name != nullptr ? std::string(item.shown_name) : item.name);
+}
+
+const std::string LongestName(255, 'n');
+
+INSTANTIATE_TEST_SUITE_P(
+    Folder, ListingRules,
+    ::testing::Values(
+        ListingCase{"plain", Kind::File, "report.txt", 10, Expect::Plain},
+        ListingCase{"one_byte", Kind::File, "a", 1, Expect::Plain},
+        ListingCase{"empty", Kind::File, "empty.txt", 0, Expect::Hidden},
+        ListingCase{"prefix_upper", Kind::File, "QUORVANT.cfg", 10, Expect::Hidden},
+        ListingCase{"prefix_mixed_case", Kind::File, "qUoRvAnT.txt", 10, Expect::Hidden},
+        ListingCase{"prefix_alone", Kind::File, "quorvant", 10, Expect::Hidden},
+        ListingCase{"prefix_seven_letters", Kind::File, "Quorvan.txt", 10, Expect::Plain},
+        ListingCase{"prefix_eighth_differs", Kind::File, "QUORVANX.txt", 10, Expect::Plain},
+        ListingCase{"prefix_not_first", Kind::File, "my quorvant.txt", 10, Expect::Plain},
+        ListingCase{"encrypted", Kind::File, "notes.txt Ab3xZ9q[", 20, Expect::Encrypted, "notes.txt"},
+        ListingCase{"closing_bracket", Kind::File, "notes.txt Ab3xZ9q]", 20, Expect::Plain},
+        ListingCase{"encrypted_suffix_only", Kind::File, " Ab3xZ9q[", 5, Expect::Encrypted, ""},
+        ListingCase{"eight_bytes_with_bracket", Kind::File, "Ab3xZ9q[", 5, Expect::Plain},
+        ListingCase{"space_one_too_far", Kind::File, "x Ab3xZ9qr[", 5, Expect::Plain},
+        ListingCase{"encrypted_program_name", Kind::File, "Quorvant Ab3xZ9q[", 5, Expect::Hidden},
+        ListingCase{"hidden", Kind::File, ".secret", 10, Expect::Hidden},
+        ListingCase{"hidden_encrypted", Kind::File, ".notes Ab3xZ9q[", 10, Expect::Hidden},
+        ListingCase{"sub_folder", Kind::Folder, "photos", 0, Expect::Hidden},
+        ListingCase{"sub_folder_encrypted_name", Kind::Folder, "photos Ab3xZ9q[", 0, Expect::Hidden},
+        ListingCase{"symlink_to_file", Kind::SymlinkToFile, "link.txt", 0, Expect::Hidden},
+        ListingCase{"dangling_symlink", Kind::DanglingSymlink, "gone.txt", 0, Expect::Hidden},
+        ListingCase{"fifo", Kind::Fifo, "pipe", 0, Expect::Hidden},
+        ListingCase{"socket", Kind::Socket, "socket", 0, Expect::Hidden},
+        ListingCase{"device", Kind::Device, "null", 0, Expect::Hidden},
+        ListingCase{"not_utf8", Kind::File, "caf\xe9 \xff.txt", 7, Expect::Plain},
+        ListingCase{"not_utf8_encrypted", Kind::File, "\xe9t\xe9 Ab3xZ9q[", 7, Expect::Encrypted,
+                    "\xe9t\xe9"},
+        ListingCase{"longest_name", Kind::File, LongestName, 3, Expect::Plain},
+        ListingCase{"large_size", Kind::File, "big.bin", 5'000'000, Expect::Plain}),
+    [](const ::testing::TestParamInfo<ListingCase>& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
+// Scans over time: the table is reused, so nothing of an earlier scan may stay.
+
+TEST(FolderScan, EmptyFileAppearsOnceItGrows) {
+  TempFolder folder;
+  folder.Write("growing.log", 0);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  EXPECT_EQ(table.FileCount(), 0);
+
+  folder.Append("growing.log", 3);
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.FileCount(), 1);
+  EXPECT_EQ(table.Entry(1).name, "growing.log");
+  EXPECT_EQ(table.Entry(1).size, 3u);
+}
+
+TEST(FolderScan, RescanForgetsRemovedEntriesAndStaleFlags) {
+  TempFolder folder;
+  folder.Write("a Ab3xZ9q[", 1);
+  folder.Write("b Ab3xZ9q[", 2);
+  folder.Write("c Ab3xZ9q[", 3);
+  folder.Write("a long name that does not fit a short string.txt", 4);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.FileCount(), 4);
+  EXPECT_EQ(table.EncryptedCount, 3);
+
+  // Decrypting renames the file back; erasing removes one.
+  folder.Rename("a Ab3xZ9q[", "a");
+  folder.Remove("b Ab3xZ9q[");
+  folder.Remove("a long name that does not fit a short string.txt");
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.FileCount(), 2);
+  std::set<std::string> names;
+  for (const FileEntry& entry : table.entries) {
+    names.insert(entry.name);
+    EXPECT_EQ(entry.encrypted_flag, EndsWithEncryptedSuffix(entry.name) ? 1 : 0) << entry.name;
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"a", "c Ab3xZ9q["}));
+  EXPECT_EQ(table.EncryptedCount, 1);
+  EXPECT_EQ(table.PageStep(), 1);
+}
+
+TEST(FolderScan, ListsInNameOrderWithCaseFolded) {
+  TempFolder folder;
+  for (const char* name : {"rules", "Report", "read.me", "b", "B", "a.txt 1234567[", "a.txt", "Zeta", "_x", "10", "9"}) {
+    folder.Write(name, 1);
+  }
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  EXPECT_EQ(Names(table), (std::vector<std::string>{"10", "9", "_x", "a.txt", "a.txt 1234567[", "B", "b", "read.me",
+                                                    "Report", "rules", "Zeta"}));
+}
+
+TEST(FolderScan, WorksThroughAPathOnlyDescriptorAndLeavesItsPositionAlone) {
+  TempFolder folder;
+  folder.Write("one", 1);
+  folder.Write("two", 2);
+  const int path_fd = open(folder.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(path_fd, 0);
+  FileTable table;
+  EXPECT_TRUE(FolderScan(path_fd, table).ok());
+  EXPECT_EQ(table.FileCount(), 2);
+  close(path_fd);
+
+  // The caller's own descriptor, read to its end elsewhere, lists in full.
+  char buffer[4096];
+  while (getdents64(folder.Fd(), buffer, sizeof buffer) > 0) {
+  }
+  EXPECT_TRUE(FolderScan(folder.Fd(), table).ok());
+  EXPECT_EQ(table.FileCount(), 2);
+}
+
+// ---------------------------------------------------------------------------
+// Races with other programs, made to happen at the worst moment.
+
+struct RaceCase {
+  const char* label;
+  void (*act)(TempFolder& folder);  // runs just before "victim" is looked at
+};
+
+class ScanRace : public ::testing::TestWithParam<RaceCase> {};
+
+TEST_P(ScanRace, ChangedEntryIsSkippedAndTheRestListed) {
+  TempFolder folder;
+  folder.Write("before", 1);
+  folder.Write("victim", 1);
+  folder.Write("after", 1);
+  bool acted = false;
+  FolderScanSeam seam;
+  seam.BeforeStat = [&](std::string_view name) {
+    if (name == "victim" && !acted) {
+      acted = true;
+      GetParam().act(folder);
+    }
+  };
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table, &seam).ok());
+  EXPECT_TRUE(acted);
+  std::set<std::string> names;
+  for (const FileEntry& entry : table.entries) names.insert(entry.name);
+  EXPECT_EQ(names, (std::set<std::string>{"before", "after"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folder, ScanRace,
+    ::testing::Values(RaceCase{"vanished", [](TempFolder& folder) { folder.Remove("victim"); }},
+                      RaceCase{"became_folder",
+                               [](TempFolder& folder) {
+                                 folder.Remove("victim");
+                                 folder.MakeFolder("victim");
+                               }},
+                      RaceCase{"became_symlink",
+                               [](TempFolder& folder) {
+                                 folder.Remove("victim");
+                                 folder.MakeSymlink("victim", folder.PathOf("before"));
+                               }},
+                      RaceCase{"became_fifo",
+                               [](TempFolder& folder) {
+                                 folder.Remove("victim");
+                                 folder.MakeFifo("victim");
+                               }},
+                      RaceCase{"emptied", [](TempFolder& folder) { folder.Write("victim", 0); }}),
+    [](const ::testing::TestParamInfo<RaceCase>& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
+
+TEST(FolderScan, UnreadableFolderListsAsEmpty) {
+  TempFolder folder;
+  folder.Write("a", 1);
+  folder.Write("plain file", 1);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.FileCount(), 2);
+
+  const int file_fd = openat(folder.Fd(), "plain file", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(file_fd, 0);
+  const Status not_a_folder = FolderScan(file_fd, table);
+  close(file_fd);
+  ASSERT_FALSE(not_a_folder.ok());
+  EXPECT_EQ(not_a_folder.error().code, ENOTDIR);
+  EXPECT_EQ(table.FileCount(), 0);
+  EXPECT_EQ(table.EncryptedCount, 0);
+
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  const Status closed = FolderScan(-1, table);
+  EXPECT_FALSE(closed.ok());
+  EXPECT_EQ(table.FileCount(), 0);
+}
+
+TEST(FolderScan, DeletedFolderListsAsEmpty) {
+  TempFolder folder;
+  folder.Write("a", 1);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  folder.Remove("a");
+  ASSERT_EQ(rmdir(folder.Path().c_str()), 0);
+  (void)FolderScan(folder.Fd(), table);
+  EXPECT_EQ(table.FileCount(), 0);
+}
+
+TEST(FolderScan, ListsAtMostTheTableCapacity) {
+  TempFolder folder;
+  const int total = FileTable::Capacity + 15;
+  folder.Write("0 Ab3xZ9q[", 1);
+  for (int i = 1; i < total; ++i) folder.Link("0 Ab3xZ9q[", std::to_string(i) + " Ab3xZ9q[");
+  folder.Write(".hidden", 1);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  EXPECT_EQ(table.FileCount(), FileTable::Capacity);
+  EXPECT_EQ(table.EncryptedCount, FileTable::Capacity);
+  EXPECT_EQ(table.PageStep(), 8);
+  const std::vector<std::string> names = Names(table);
+  const std::set<std::string> distinct(names.begin(), names.end());
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(FileTable::Capacity));
+}
+
+// ---------------------------------------------------------------------------
+// What the main loop does after a scan.
+
+struct DecisionCase {
+  const char* label;
+  std::vector<FileEntry> entries;
+  int selected_index;
+  std::string last_shown_name;
+  std::uint64_t last_shown_size;
+  int expected_index;
+  bool expected_empty;
+  bool expected_redraw;
+};
+
+class AfterScan : public ::testing::TestWithParam<DecisionCase> {};
+
+TEST_P(AfterScan, ClampsAndRedrawsOnlyOnChange) {
+  const DecisionCase& item = GetParam();
+  FileTable table;
+  table.entries = item.entries;
+  const ScanDecision decision =
+      DecideAfterScan(table, item.selected_index, item.last_shown_name, item.last_shown_size);
+  EXPECT_EQ(decision.SelectedIndex, item.expected_index);
+  EXPECT_EQ(decision.FolderEmpty, item.expected_empty);
+  EXPECT_EQ(decision.RedrawSelected, item.expected_redraw);
+}
+
+const std::vector<FileEntry> ThreeFiles = {{"a", 1}, {"b", 2}, {"c", 3}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Decisions, AfterScan,
+    ::testing::Values(
+        DecisionCase{"unchanged", ThreeFiles, 2, "b", 2, 2, false, false},
+        DecisionCase{"unchanged_last", ThreeFiles, 3, "c", 3, 3, false, false},
+        DecisionCase{"first_scan", ThreeFiles, 1, "", 0, 1, false, true},
+        DecisionCase{"selected_grew", ThreeFiles, 2, "b", 1, 2, false, true},
+        DecisionCase{
+            "selected_renamed", {{"a", 1}, {"b Ab3xZ9q[", 2, 1}, {"c", 3}}, 2, "b", 2, 2, false, true},
+        DecisionCase{"other_entry_changed", {{"a", 9}, {"b", 2}}, 2, "b", 2, 2, false, false},
+        DecisionCase{"shrunk_below_selection", {{"a", 1}, {"b", 2}}, 5, "e", 5, 2, false, true},
+        // The entry is the one shown before, but the index moved: the screen must follow.
+        DecisionCase{"clamped_onto_same_file", {{"c", 3}}, 3, "c", 3, 1, false, true},
+        DecisionCase{"emptied", {}, 3, "c", 3, 3, true, false}),
+    [](const ::testing::TestParamInfo<DecisionCase>& info) { return std::string(info.param.label); });
+
+TEST(AfterScan, ErasingTheLastFileSelectsTheNewLastOnce) {
+  TempFolder folder;
+  folder.Write("x", 1);
+  folder.Write("y", 2);
+  folder.Write("z", 3);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  int selected = MoveSelection(table, 1, 'O');
+  std::string shown_name = table.Entry(selected).name;
+  std::uint64_t shown_size = table.Entry(selected).size;
+
+  folder.Remove(shown_name);
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ScanDecision decision = DecideAfterScan(table, selected, shown_name, shown_size);
+  EXPECT_EQ(decision.SelectedIndex, 2);
+  EXPECT_TRUE(decision.RedrawSelected);
+  selected = decision.SelectedIndex;
+  shown_name = table.Entry(selected).name;
+  shown_size = table.Entry(selected).size;
+
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  decision = DecideAfterScan(table, selected, shown_name, shown_size);
+  EXPECT_EQ(decision.SelectedIndex, 2);
+  EXPECT_FALSE(decision.RedrawSelected);
+}
+
+}  // namespace
+}  // namespace quorvant
