@@ -55,8 +55,8 @@ class Surface {
   }
 
   // Runs `read(image)` under the lock.
-  template <typename Read>
-  auto Read(Read&& read) const {
+  template <typename Reader>
+  auto Read(Reader&& read) const {
     std::lock_guard lock(mutex_);
     return read(image_);
   }
@@ -71,6 +71,11 @@ class Surface {
     present(image_, dirty_);
     dirty_ = Rect{};
     return true;
+  }
+
+  bool Dirty() const {
+    std::lock_guard lock(mutex_);
+    return !dirty_.Empty();
   }
 
   Colour PixelAt(int x, int y) const {

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "base/clock.h"
+#include "browser/file_table.h"
+#include "surface/painter.h"
+#include "surface/platform/platform.h"
+
+namespace quorvant {
+
+class FolderWatch;
+
+// The one application context, owned by the program and passed by reference
+// to every screen. Fields are read and written directly by the screen that
+// owns each behaviour. On/off states are -1 (off) and +1 (on).
+struct AppState {
+  // --- The world outside ------------------------------------------------
+  Platform* platform = nullptr;
+  Clock* clock = nullptr;
+  Painter* painter = nullptr;
+  WindowLink* link = nullptr;
+  int FolderFd = -1;          // the folder the program works on, open for its whole run
+  std::string CurrentFolder;  // its full path, as shown on the folder line
+  std::unique_ptr<FolderWatch> Watch;
+
+  // --- Layout -----------------------------------------------------------
+  int W = 0;  // work-area width
+  int H = 0;  // work-area height
+  double DpiFactor = 1.0;
+  int LineHeight = 0;
+  int FileValueX = 0;  // kept in one byte, as measured
+  int SizeValueX = 0;  // kept in one byte
+  std::uint8_t StatusOffset = 0;
+  std::uint8_t PromptKeepWidth = 0;
+  // Top-left corners of the icon buttons (0..6) and of the help legend's
+  // squares (7..11); the help screen moves the buttons and puts them back.
+  std::array<int, 12> IconX{};
+  std::array<int, 12> IconY{};
+  int IconHitY = 95;
+  static constexpr int LogoOffset = -50;
+  static constexpr int ViewerOffset = -90;
+  static constexpr int KeyboardOffset = -150;
+
+  // --- Browser ------------------------------------------------------------
+  FileTable Files;
+  int SelectedIndex = 1;
+  int LastShownIndex = 0;
+  int IndexBeforeKey = 0;
+  int PageStep = 0;
+  std::string LastShownName;
+  std::uint64_t LastShownSize = 0;
+  bool ShownOnce = false;  // whether any entry has been shown yet
+
+  // --- Interaction --------------------------------------------------------
+  std::string PendingKey;
+  std::string ScreenMode;
+  std::string StatusMessage;
+  int ClickedIcon = 0;
+  int ClickX = 0;  // the last click taken from the window link
+  int ClickY = 0;
+  int HelpShown = -1;
+  int KeyHidden = -1;
+  int KeyboardShown = -1;
+  int StatisticsShown = -1;
+  int ViewerShown = -1;
+
+  // --- Key entry ----------------------------------------------------------
+  std::string KeyText;
+  int KeyCursor = 0;
+  int CaretX = 0;
+  static constexpr int MaxKeyLength = 7 * 11;
+
+  // --- Randomness: the logo speckle, seeded once from the time of day -----
+  std::mt19937 Random;
+
+  int FileCount() const { return Files.FileCount(); }
+  int EncryptedCount() const { return Files.EncryptedCount; }
+};
+
+// Uniform in [0, 1) from the program's generator.
+inline double NextUniform(AppState& state) { return (state.Random() >> 8) * (1.0 / 16777216.0); }
+
+// The key texts the dispatch compares against.
+namespace key {
+constexpr char Enter = '\r';
+constexpr char Escape = '\x1b';
+constexpr char Backspace = '\b';
+// A navigation key: two characters, the last one the scan letter.
+inline bool IsExtended(const std::string& k) { return k.size() == 2; }
+inline char Last(const std::string& k) { return k.empty() ? '\0' : k.back(); }
+inline bool Is(const std::string& k, char c) { return k.size() == 1 && k[0] == c; }
+}  // namespace key
+
+}  // namespace quorvant

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/app_state.h"
+#include "base/clock.h"
+#include "surface/painter.h"
+#include "surface/platform/platform.h"
+#include "surface/screen_font.h"
+
+namespace quorvant {
+
+// The whole program on one platform: start-up, then the main loop until the
+// window is closed or the folder has nothing left to show. The real window
+// and the headless test platform both run it.
+class Program {
+ public:
+  Program(Platform& platform, Clock& clock, std::string folder);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Runs start-up and the main loop; returns the process exit code.
+  int Run();
+  // Keeps a log of every printed text, for tests.
+  void LogTexts() { log_texts_ = true; }
+
+  AppState& State() { return state_; }
+  // Valid once Run has created the window.
+  Surface* GetSurface() { return surface_.get(); }
+  Painter* GetPainter() { return painter_.get(); }
+
+ private:
+  void StartUp();
+
+  Platform& platform_;
+  Clock& clock_;
+  std::string folder_;
+  ScreenFont font_;
+  std::unique_ptr<Surface> surface_;
+  std::unique_ptr<Painter> painter_;
+  AppState state_;
+  bool log_texts_ = false;
+};
+
+}  // namespace quorvant

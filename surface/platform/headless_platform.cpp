@@ -1,0 +1,126 @@
+#include "surface/platform/headless_platform.h"
+
+#include <utility>
+
+#include "surface/platform/refresh_cycle.h"
+
+namespace quorvant {
+
+HeadlessPlatform& HeadlessPlatform::Key(std::string key) {
+  steps_.push_back(Step{StepKind::Key, std::move(key), {}, 0, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::Type(std::string_view text) {
+  for (char c : text) Key(std::string(1, c));
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::Click(int x, int y, int kind) {
+  steps_.push_back(Step{StepKind::Click, {}, {kind, x, y}, 0, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::Wait(int milliseconds) {
+  steps_.push_back(Step{StepKind::Wait, {}, {}, milliseconds, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::Do(std::function<void()> action) {
+  steps_.push_back(Step{StepKind::Do, {}, {}, 0, std::move(action)});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::KeyDuringProgress(std::string key, int polls_first) {
+  steps_.push_back(Step{StepKind::ProgressKey, std::move(key), {}, polls_first, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::Close() {
+  steps_.push_back(Step{StepKind::Close, {}, {}, 0, {}});
+  return *this;
+}
+
+bool HeadlessPlatform::CreateWindow(const char* caption, int x, int y, Surface&) {
+  caption_ = caption;
+  window_x_ = x;
+  window_y_ = y;
+  window_made_ = true;
+  Link().Alive.store(1);
+  return true;
+}
+
+// Program time as a running total, immune to the clock wrapping at midnight.
+void HeadlessPlatform::RunSteps(KeySite site) {
+  std::int64_t now = clock_.MillisecondsSinceMidnight();
+  if (last_clock_ms_ >= 0) {
+    std::int64_t delta = now - last_clock_ms_;
+    if (delta < 0) delta += 86'400'000;
+    clock_elapsed_ms_ += delta;
+  }
+  last_clock_ms_ = now;
+
+  while (!steps_.empty()) {
+    if (!keys_.Empty() || Link().ClickKind.load() != 0) return;
+    Step& step = steps_.front();
+    if (site == KeySite::Progress) {
+      // A long operation only sees the keys meant for it.
+      if (step.kind != StepKind::ProgressKey) return;
+      if (progress_polls_++ < step.milliseconds) return;
+      progress_polls_ = 0;
+      keys_.Push(std::move(step.key));
+      steps_.pop_front();
+      return;
+    }
+    switch (step.kind) {
+      case StepKind::Key:
+        keys_.Push(std::move(step.key));
+        steps_.pop_front();
+        return;
+      case StepKind::Click:
+        clicks_.Push(step.click);
+        steps_.pop_front();
+        HandOverClick(Link(), clicks_);
+        return;
+      case StepKind::Wait:
+        if (wait_until_ms_ < 0) wait_until_ms_ = clock_elapsed_ms_ + step.milliseconds;
+        if (clock_elapsed_ms_ < wait_until_ms_) return;
+        wait_until_ms_ = -1;
+        steps_.pop_front();
+        break;
+      case StepKind::Do: {
+        auto action = std::move(step.action);
+        steps_.pop_front();
+        action();
+        break;
+      }
+      case StepKind::ProgressKey:
+        // Not in a long operation: the key arrives at an idle wait instead.
+        keys_.Push(std::move(step.key));
+        steps_.pop_front();
+        return;
+      case StepKind::Close:
+        steps_.pop_front();
+        closed_ = true;
+        closed_at_ms_ = clock_elapsed_ms_;
+        Link().Alive.store(0);
+        return;
+    }
+  }
+  if (steps_.empty() && site == KeySite::Wait && !closed_ && keys_.Empty() && Link().ClickKind.load() == 0) {
+    closed_ = true;
+    closed_at_ms_ = clock_elapsed_ms_;
+    Link().Alive.store(0);
+  }
+}
+
+std::string HeadlessPlatform::ReadKey(KeySite site) {
+  if (!window_made_) return {};
+  if (closed_) ++reads_after_close_;
+  HandOverClick(Link(), clicks_);
+  if (keys_.Empty()) RunSteps(site);
+  std::optional<std::string> key = keys_.Pop();
+  return key ? std::move(*key) : std::string();
+}
+
+}  // namespace quorvant

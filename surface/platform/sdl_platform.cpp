@@ -1,0 +1,276 @@
+#include "surface/platform/sdl_platform.h"
+
+#include <SDL.h>
+
+#include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "surface/platform/refresh_cycle.h"
+
+namespace quorvant {
+
+namespace {
+
+// Two-character key texts: code 0, then the keyboard scan code.
+std::string Extended(int scan_code) { return std::string(1, '\0') + static_cast<char>(scan_code); }
+
+// Navigation and function keys, from the separate key block or the keypad
+// while NumLock is off.
+std::string KeyText(const SDL_Keysym& key) {
+  const bool num_lock = (key.mod & KMOD_NUM) != 0;
+  switch (key.sym) {
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return "\r";
+    case SDLK_ESCAPE: return "\x1b";
+    case SDLK_BACKSPACE: return "\b";
+    case SDLK_HOME: return Extended(71);
+    case SDLK_UP: return Extended(72);
+    case SDLK_PAGEUP: return Extended(73);
+    case SDLK_LEFT: return Extended(75);
+    case SDLK_RIGHT: return Extended(77);
+    case SDLK_END: return Extended(79);
+    case SDLK_DOWN: return Extended(80);
+    case SDLK_PAGEDOWN: return Extended(81);
+    case SDLK_INSERT: return Extended(82);
+    case SDLK_DELETE: return Extended(83);
+    case SDLK_F11: return Extended(87);
+    case SDLK_F12: return Extended(88);
+    default: break;
+  }
+  if (key.sym >= SDLK_F1 && key.sym <= SDLK_F10) return Extended(59 + (key.sym - SDLK_F1));
+  if (!num_lock) {
+    switch (key.sym) {
+      case SDLK_KP_7: return Extended(71);
+      case SDLK_KP_8: return Extended(72);
+      case SDLK_KP_9: return Extended(73);
+      case SDLK_KP_4: return Extended(75);
+      case SDLK_KP_6: return Extended(77);
+      case SDLK_KP_1: return Extended(79);
+      case SDLK_KP_2: return Extended(80);
+      case SDLK_KP_3: return Extended(81);
+      case SDLK_KP_0: return Extended(82);
+      case SDLK_KP_PERIOD: return Extended(83);
+      default: break;
+    }
+  }
+  return {};
+}
+
+// The byte a typed character has in the program's 8-bit texts
+// (Windows-1252), or 0 when it has none there.
+unsigned char ToCodePage(char32_t c) {
+  if (c >= 32 && c <= 126) return static_cast<unsigned char>(c);
+  if (c >= 160 && c <= 255) return static_cast<unsigned char>(c);
+  static constexpr char32_t High[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+                                        0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+  for (int i = 0; i < 32; ++i) {
+    if (High[i] != 0 && High[i] == c) return static_cast<unsigned char>(0x80 + i);
+  }
+  return 0;
+}
+
+// Splits typed UTF-8 text into one key per character.
+void PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+  while (*p != 0) {
+    char32_t c = *p;
+    int extra = 0;
+    if (c >= 0xF0) { c &= 0x07; extra = 3; }
+    else if (c >= 0xE0) { c &= 0x0F; extra = 2; }
+    else if (c >= 0xC0) { c &= 0x1F; extra = 1; }
+    ++p;
+    for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) c = (c << 6) | (*p & 0x3F);
+    unsigned char byte = ToCodePage(c);
+    if (byte != 0) keys.Push(std::string(1, static_cast<char>(byte)));
+  }
+}
+
+}  // namespace
+
+SdlPlatform::SdlPlatform(Clock& clock) : clock_(clock) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "0");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    std::fprintf(stderr, "quorvant: no window system: %s\n", SDL_GetError());
+  }
+}
+
+SdlPlatform::~SdlPlatform() {
+  if (audio_device_ != 0) SDL_CloseAudioDevice(audio_device_);
+  if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+  if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
+  if (window_ != nullptr) SDL_DestroyWindow(window_);
+  SDL_Quit();
+}
+
+int SdlPlatform::Run(const std::function<int(Platform&)>& logic) {
+  int code = 0;
+  std::thread logic_thread([&] {
+    code = logic(*this);
+    std::lock_guard lock(request_mutex_);
+    logic_finished_ = true;
+    request_changed_.notify_all();
+  });
+  RunWindow();
+  logic_thread.join();
+  return code;
+}
+
+WorkArea SdlPlatform::DesktopWorkArea() {
+  SDL_Rect bounds{0, 0, 0, 0};
+  if (SDL_GetDisplayUsableBounds(0, &bounds) != 0) return WorkArea{};
+  return WorkArea{bounds.w, bounds.h};
+}
+
+int SdlPlatform::SurfaceDpi() {
+  float vertical = 96;
+  if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical) != 0 || vertical <= 0) return 96;
+  return static_cast<int>(std::lround(vertical));
+}
+
+bool SdlPlatform::CreateWindow(const char* caption, int x, int y, Surface& surface) {
+  std::unique_lock lock(request_mutex_);
+  caption_ = caption;
+  window_x_ = x;
+  window_y_ = y;
+  surface_ = &surface;
+  window_requested_ = true;
+  request_changed_.notify_all();
+  request_changed_.wait(lock, [&] { return window_answered_; });
+  return window_ok_;
+}
+
+std::string SdlPlatform::ReadKey(KeySite) {
+  std::optional<std::string> key = keys_.Pop();
+  return key ? std::move(*key) : std::string();
+}
+
+void SdlPlatform::Beep() {
+  std::call_once(audio_once_, [&] {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return;
+    SDL_AudioSpec want{};
+    want.freq = 22050;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = 512;
+    audio_device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+  });
+  if (audio_device_ == 0) return;
+  // A short 880 Hz tone with soft edges, about 60 ms.
+  std::vector<std::int16_t> tone(22050 * 60 / 1000);
+  for (size_t i = 0; i < tone.size(); ++i) {
+    double edge = std::min(1.0, std::min(i, tone.size() - i) / 200.0);
+    tone[i] = static_cast<std::int16_t>(6000 * edge * std::sin(2 * M_PI * 880 * i / 22050.0));
+  }
+  SDL_QueueAudio(audio_device_, tone.data(), static_cast<Uint32>(tone.size() * sizeof(std::int16_t)));
+  SDL_PauseAudioDevice(audio_device_, 0);
+}
+
+void SdlPlatform::IdleSleep(Clock&, int milliseconds) {
+  // Show what was just drawn without waiting for the next refresh turn.
+  if (surface_ != nullptr && surface_->Dirty()) {
+    SDL_Event wake{};
+    wake.type = SDL_USEREVENT;
+    SDL_PushEvent(&wake);
+  }
+  std::unique_lock lock(input_mutex_);
+  input_arrived_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+    return !keys_.Empty() || Link().ClickKind.load() != 0 || Link().Alive.load() == 0;
+  });
+}
+
+bool SdlPlatform::MakeWindow() {
+  window_ = SDL_CreateWindow(caption_.c_str(), window_x_, window_y_, surface_->width(), surface_->height(),
+                             SDL_WINDOW_SHOWN);
+  if (window_ == nullptr) return false;
+  renderer_ = SDL_CreateRenderer(window_, -1, 0);
+  if (renderer_ == nullptr) return false;
+  texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_XBGR8888, SDL_TEXTUREACCESS_STREAMING,
+                               surface_->width(), surface_->height());
+  if (texture_ == nullptr) return false;
+  SDL_RaiseWindow(window_);
+  window_open_ = true;
+  Link().Alive.store(1);
+  return true;
+}
+
+void SdlPlatform::PumpEvents() {
+  SDL_Event event;
+  while (SDL_PollEvent(&event) != 0) {
+    switch (event.type) {
+      case SDL_QUIT:
+        window_open_ = false;
+        break;
+      case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) window_open_ = false;
+        if (event.window.event == SDL_WINDOWEVENT_EXPOSED && surface_ != nullptr) {
+          // Repaint everything after the window system lost our pixels.
+          surface_->Modify(Rect{0, 0, surface_->width(), surface_->height()}, [](Image&) {});
+        }
+        break;
+      case SDL_KEYDOWN: {
+        std::string key = KeyText(event.key.keysym);
+        if (!key.empty()) keys_.Push(std::move(key));
+        break;
+      }
+      case SDL_TEXTINPUT:
+        PushTypedText(event.text.text, keys_);
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_LEFT) {
+          clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y});
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (!window_open_ && window_ != nullptr) SDL_HideWindow(window_);
+}
+
+void SdlPlatform::NotifyInput() {
+  std::lock_guard lock(input_mutex_);
+  input_arrived_.notify_all();
+}
+
+void SdlPlatform::RunWindow() {
+  {
+    std::unique_lock lock(request_mutex_);
+    request_changed_.wait(lock, [&] { return window_requested_ || logic_finished_; });
+    if (logic_finished_) return;
+    window_ok_ = MakeWindow();
+    window_answered_ = true;
+    request_changed_.notify_all();
+    if (!window_ok_) {
+      std::fprintf(stderr, "quorvant: cannot open the window: %s\n", SDL_GetError());
+      request_changed_.wait(lock, [&] { return logic_finished_; });
+      return;
+    }
+  }
+  auto present = [&](const Image& image, const Rect& dirty) {
+    SDL_Rect area{dirty.x1, dirty.y1, dirty.x2 - dirty.x1, dirty.y2 - dirty.y1};
+    SDL_UpdateTexture(texture_, &area, image.Row(dirty.y1) + dirty.x1, image.width() * 4);
+  };
+  for (;;) {
+    {
+      std::lock_guard lock(request_mutex_);
+      if (logic_finished_) break;
+    }
+    PumpEvents();
+    if (RefreshTurn(Link(), window_open_, *surface_, present, clicks_)) {
+      SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+      SDL_RenderPresent(renderer_);
+    }
+    if (!keys_.Empty() || Link().ClickKind.load() != 0 || !window_open_) NotifyInput();
+    // While a long operation runs the interval is 0: keep showing its
+    // progress, at a pace the eye can follow without spinning a core.
+    int interval = Link().RefreshInterval.load();
+    SDL_WaitEventTimeout(nullptr, interval > 0 ? interval : 10);
+  }
+}
+
+}  // namespace quorvant

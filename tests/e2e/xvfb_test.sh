@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The real window under Xvfb: real key presses and clicks through the X
+# server, screenshots checked at known pixels, and closing the window ends
+# the process.
+#   xvfb_test.sh QUORVANT CLOSE_WINDOW
+set -uo pipefail
+quorvant=$1
+close_window=$2
+
+work=$(mktemp -d /tmp/quorvant-xvfb-XXXXXX)
+passed=0
+failed=0
+xvfb_pid=""
+program_pid=""
+cleanup() {
+  [[ -n "$program_pid" ]] && kill "$program_pid" 2>/dev/null
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {  # check NAME CONDITION-RESULT(0/1) DETAIL
+  if [[ "$2" == 0 ]]; then
+    echo "ok: $1"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $1 ($3)"
+    failed=$((failed + 1))
+  fi
+}
+
+# The X server picks a free display and tells us its number.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+export SDL_AUDIODRIVER=dummy
+
+folder="$work/folder"
+mkdir "$folder"
+printf 'plain text\n' > "$folder/plain.txt"
+printf 'not really encrypted\n' > "$folder/secret.txt 1234567["
+
+(cd "$folder" && exec "$quorvant") 2>"$work/program.log" &
+program_pid=$!
+
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
+  [[ -n "$window" ]] && break
+  sleep 0.1
+done
+check "the window opens" "$([[ -n "$window" ]]; echo $?)" "no window named Quorvant"
+[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+
+# The window stands 3 pixels left of the screen's edge, so the screen shows
+# client x at screen x - 3. Shots are of the whole screen; pixel() takes
+# client coordinates.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+left=$X
+shot() { import -window root "$work/shot.png" 2>/dev/null; }
+pixel() {  # pixel X Y -> "r,g,b" at client coordinates
+  local x=$(($1 + left))
+  convert "$work/shot.png" -format "%[fx:int(255*p{$x,$2}.r+0.5)],%[fx:int(255*p{$x,$2}.g+0.5)],%[fx:int(255*p{$x,$2}.b+0.5)]" info:
+}
+brown_in_name_row() {  # pixels of the encrypted-name colour on the File row
+  convert "$work/shot.png" -crop 600x18+40+146 +repage txt:- | grep -c '#A52A2A'
+}
+wait_for_pixel() {  # wait_for_pixel X Y RGB: polls the screen for up to 10 s
+  for _ in $(seq 50); do
+    shot
+    [[ "$(pixel "$1" "$2")" == "$3" ]] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# The icon row's Lavender frames on black.
+wait_for_pixel 20 95 "239,216,255"
+check "first icon frame is Lavender" $? "$(pixel 20 95)"
+frames_ok=0
+for i in 0 1 2 3 4 5 6; do
+  x=$((20 + 27 * i))
+  [[ "$(pixel $x 95)" == "239,216,255" && "$(pixel $((x + 19)) 114)" == "239,216,255" ]] || frames_ok=1
+  [[ "$(pixel $((x + 1)) 96)" == "0,0,0" ]] || frames_ok=1
+done
+check "seven icon frames with their black rings" $frames_ok "frame pixels differ"
+check "background is black" "$([[ "$(pixel 600 600)" == "0,0,0" ]]; echo $?)" "$(pixel 600 600)"
+check "a plain file's name is not brown" "$([[ "$(brown_in_name_row)" == 0 ]]; echo $?)" "brown pixels"
+
+# A real Down key moves to the encrypted file: its name turns brown.
+xdotool mousemove --window "$window" 640 600
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool key Down
+moved=1
+for _ in $(seq 50); do
+  shot
+  [[ "$(brown_in_name_row)" -gt 20 ]] && { moved=0; break; }
+  sleep 0.2
+done
+check "Down shows the encrypted file in brown" $moved "no brown name"
+
+# Up again, and the name is plain once more.
+xdotool key Up
+back=1
+for _ in $(seq 50); do
+  shot
+  [[ "$(brown_in_name_row)" == 0 ]] && { back=0; break; }
+  sleep 0.2
+done
+check "Up shows the plain file again" $back "still brown"
+
+# Closing the window ends the process.
+"$close_window" "$window"
+ended=1
+for _ in $(seq 50); do
+  if ! kill -0 "$program_pid" 2>/dev/null; then ended=0; break; fi
+  sleep 0.1
+done
+check "closing the window ends the process" $ended "still running after 5 s"
+if [[ $ended == 0 ]]; then
+  wait "$program_pid"
+  check "the process exits normally" $? "exit status"
+  program_pid=""
+fi
+
+echo "$passed passed, $failed failed"
+[[ $failed == 0 ]]

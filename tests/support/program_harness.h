@@ -1,0 +1,66 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "base/clock.h"
+#include "surface/platform/headless_platform.h"
+#include "tests/browser/temp_folder.h"
+
+namespace quorvant::testing {
+
+// The whole program on the headless platform, in a real temporary folder,
+// with the test clock. Script the input on `platform`, then Run().
+struct ProgramHarness {
+  static constexpr WorkArea Area{1280, 800};
+
+  TestClock clock{12 * 3600 * 1000};
+  HeadlessPlatform platform{Area, clock};
+  TempFolder folder;
+  std::unique_ptr<Program> program;
+
+  int Run() { return RunIn(folder.Path()); }
+  int RunIn(const std::string& path) {
+    program = std::make_unique<Program>(platform, clock, path);
+    program->LogTexts();
+    return program->Run();
+  }
+
+  AppState& State() { return program->State(); }
+  Painter& Paint() { return *program->GetPainter(); }
+  Colour Pixel(int x, int y) { return Paint().ReadPixel(x, y); }
+
+  // Every printed text with its trailing padding removed, in order.
+  std::vector<TextLogEntry> Printed() const {
+    std::vector<TextLogEntry> texts = program->GetPainter()->TextLog();
+    for (TextLogEntry& entry : texts) {
+      entry.text.erase(entry.text.find_last_not_of(' ') + 1);
+    }
+    return texts;
+  }
+  // The last print of exactly `text` (padding ignored).
+  std::optional<TextLogEntry> LastPrint(const std::string& text) const {
+    std::vector<TextLogEntry> texts = Printed();
+    auto it = std::find_if(texts.rbegin(), texts.rend(), [&](const TextLogEntry& e) { return e.text == text; });
+    if (it == texts.rend()) return std::nullopt;
+    return *it;
+  }
+  // The text most recently printed at (x, y).
+  std::string LastTextAt(int x, int y) const {
+    std::vector<TextLogEntry> texts = Printed();
+    for (auto it = texts.rbegin(); it != texts.rend(); ++it) {
+      if (it->x == x && it->y == y) return it->text;
+    }
+    return "";
+  }
+  // Prints from now on, for checks on what one step printed.
+  void ForgetPrints() { program->GetPainter()->ClearTextLog(); }
+};
+
+}  // namespace quorvant::testing
