@@ -29,9 +29,13 @@ struct TextLogEntry {
 // - coordinates are rounded to the nearest pixel, halves to the even one;
 // - boxes are half-open (x1 <= x < x2), corners in any order, the corner
 //   percentage clamped to 0..100 and rounded by an ellipse;
-// - a line does not paint its end pixel; pen widths 1 and 2;
+// - a line does not paint its end pixel; pen widths 1 and 2: each point of a
+//   line paints the square [x - w/2, x - w/2 + w) x [y - w/2, y - w/2 + w),
+//   so width 2 paints the point and its neighbours above and to the left.
+//   Box outlines are one pixel whatever the pen;
 // - text is opaque: its cell is filled with the background colour, clipped to
-//   one row (font height + external leading) and to the right edge;
+//   one row (font height + external leading) and to the right edge; glyph
+//   coverage is mixed over the cell's background;
 // - NewLine goes to x = 0 of the next row.
 // Every operation adds what it touched to the surface's dirty rectangle.
 class Painter {

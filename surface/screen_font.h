@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -28,7 +29,14 @@ struct Glyph {
 // rendered by FreeType at a 16 px em with grey-level anti-aliasing and no
 // kerning. Heights follow the classic text metrics: the cell height is
 // round((winAscent + winDescent) * 16 / unitsPerEm) and the external leading
-// the line gap the face adds beyond that.
+// the line gap the face adds beyond that. A glyph's advance is the face's
+// unhinted advance at 16 px rounded to whole pixels, so widths depend on the
+// face alone.
+//
+// Glyphs are rendered on first use and cached per code point; the cache makes
+// the font single-threaded (the drawing thread owns it). Code point 0 is an
+// empty glyph of zero advance; a code point the face lacks gets the face's
+// .notdef glyph, so an unknown character still takes room and shows.
 class ScreenFont {
  public:
   ScreenFont();
@@ -47,11 +55,17 @@ class ScreenFont {
 
  private:
   struct FreeTypeHandles;
+  Glyph Render(char32_t code_point) const;
+
   std::unique_ptr<FreeTypeHandles> handles_;
   int height_ = 0;
   int external_leading_ = 0;
   int ascent_ = 0;
   mutable std::unordered_map<char32_t, Glyph> cache_;
+  // Direct lookup for ASCII, which is nearly all the program prints (long
+  // runs of padding spaces among it). Points into cache_, whose elements
+  // never move.
+  mutable std::array<const Glyph*, 128> ascii_glyphs_{};
 };
 
 // The face's TrueType bytes, linked into the binary.
