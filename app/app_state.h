@@ -69,6 +69,9 @@ struct AppState {
   int StatisticsShown = -1;
   int ViewerShown = -1;
 
+  // The on-screen keyboard's character keys, row by row, as last drawn.
+  std::array<char, 95> KeyboardChars{};
+
   // --- Key entry ----------------------------------------------------------
   std::string KeyText;
   int KeyCursor = 0;
