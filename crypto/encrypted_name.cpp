@@ -1,0 +1,32 @@
+#include "crypto/encrypted_name.h"
+
+#include <algorithm>
+
+namespace quorvant {
+
+bool HasEncryptedSuffixShape(std::string_view name) {
+  return name.size() >= EncryptedSuffixLength && name[name.size() - EncryptedSuffixLength] == ' ' &&
+         name.back() == '[';
+}
+
+std::optional<EncryptedSuffix> SuffixOfName(std::string_view name) {
+  if (!HasEncryptedSuffixShape(name)) return std::nullopt;
+  EncryptedSuffix suffix;
+  std::copy(name.end() - EncryptedSuffixLength, name.end(), suffix.begin());
+  return suffix;
+}
+
+std::string EncryptedName(std::string_view plain_name, const EncryptedSuffix& suffix) {
+  std::string name(plain_name);
+  name.append(suffix.begin(), suffix.end());
+  return name;
+}
+
+std::optional<std::string> PlainName(std::string_view encrypted_name) {
+  if (!HasEncryptedSuffixShape(encrypted_name)) return std::nullopt;
+  std::string name(encrypted_name.substr(0, encrypted_name.size() - EncryptedSuffixLength));
+  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  return name;
+}
+
+}  // namespace quorvant

@@ -1,0 +1,30 @@
+#pragma once
+
+// What an encrypted file's name looks like: the plain name followed by the
+// nine-byte suffix " " + seven salt characters + "[". Names are bytes.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "crypto/cipher.h"
+
+namespace quorvant {
+
+inline constexpr std::size_t EncryptedSuffixLength = 9;
+
+// At least nine bytes, the ninth from the end a space and the last "[". This
+// alone marks a file as encrypted, whatever it contains.
+bool HasEncryptedSuffixShape(std::string_view name);
+
+// The last nine bytes of a name of that shape.
+std::optional<EncryptedSuffix> SuffixOfName(std::string_view name);
+
+// The name an encryption gives: `plain_name` followed by the suffix.
+std::string EncryptedName(std::string_view plain_name, const EncryptedSuffix& suffix);
+
+// The name a decryption gives: the name without its last nine bytes. Nothing
+// when the name has no suffix or nothing usable would remain ("", "." or "..").
+std::optional<std::string> PlainName(std::string_view encrypted_name);
+
+}  // namespace quorvant
