@@ -1,0 +1,40 @@
+#include "cli/cancel_signals.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace quorvant::cli {
+
+namespace {
+sigset_t CancelSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+
+CancelSignals::CancelSignals() {
+  const sigset_t set = CancelSet();
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  descriptor_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+CancelSignals::~CancelSignals() {
+  if (descriptor_ >= 0) close(descriptor_);
+  // A signal still pending stays blocked: the process is about to end anyway,
+  // and it ends through its own exit status rather than the signal.
+}
+
+bool CancelSignals::Requested() {
+  if (requested_ || descriptor_ < 0) return requested_;
+  signalfd_siginfo information;
+  while (read(descriptor_, &information, sizeof information) == static_cast<ssize_t>(sizeof information)) {
+    requested_ = true;
+  }
+  return requested_;
+}
+
+}  // namespace quorvant::cli

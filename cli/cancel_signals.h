@@ -1,0 +1,27 @@
+#pragma once
+
+// Ctrl-C (SIGINT) and SIGTERM as a request to cancel, read when convenient
+// rather than in a signal handler: the signals are blocked and arrive through
+// a signalfd, which the progress step and the prompts look at.
+
+namespace quorvant::cli {
+
+class CancelSignals {
+ public:
+  // Blocks SIGINT and SIGTERM for the process and opens the signalfd.
+  CancelSignals();
+  ~CancelSignals();
+  CancelSignals(const CancelSignals&) = delete;
+  CancelSignals& operator=(const CancelSignals&) = delete;
+
+  // True once either signal has arrived (and from then on).
+  bool Requested();
+  // Readable when a signal is waiting, for poll() beside a terminal read.
+  int Descriptor() const { return descriptor_; }
+
+ private:
+  int descriptor_ = -1;
+  bool requested_ = false;
+};
+
+}  // namespace quorvant::cli

@@ -1,0 +1,38 @@
+#include "cli/file_argument.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+namespace quorvant::cli {
+
+Result<FileArgument> SplitFileArgument(std::string_view path) {
+  FileArgument file;
+  file.path = std::string(path);
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) {
+    file.folder = ".";
+    file.name = std::string(path);
+  } else {
+    file.folder = slash == 0 ? "/" : std::string(path.substr(0, slash));
+    file.name = std::string(path.substr(slash + 1));
+  }
+  if (file.name.empty() || file.name == "." || file.name == "..") {
+    return Error{EISDIR, std::string(path) + " does not name a file"};
+  }
+  return file;
+}
+
+Result<UniqueFd> OpenFolderOf(const FileArgument& file) {
+  UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.IsOpen()) return Error::FromErrno("open folder " + file.folder);
+  return folder;
+}
+
+std::string PathInFolder(const FileArgument& file, std::string_view name) {
+  const std::size_t slash = file.path.rfind('/');
+  if (slash == std::string::npos) return std::string(name);
+  return file.path.substr(0, slash + 1) + std::string(name);
+}
+
+}  // namespace quorvant::cli

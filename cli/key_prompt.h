@@ -1,0 +1,58 @@
+#pragma once
+
+// Reading the key: from the terminal without echo, or from the first line of
+// standard input when that is not a terminal. Never from the command line,
+// where other users could read it in the process list.
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "cli/cancel_signals.h"
+#include "crypto/cipher.h"
+
+namespace quorvant::cli {
+
+// The typed key in a fixed buffer of its own, wiped when it ends. It is never
+// copied, so no stray copy of the key is left behind.
+class KeyText {
+ public:
+  KeyText() = default;
+  KeyText(const KeyText&) = delete;
+  KeyText& operator=(const KeyText&) = delete;
+  ~KeyText() { Clear(); }
+
+  std::string_view View() const { return std::string_view(characters_.data(), length_); }
+  void Clear();
+  // Adds a character. Past MaxKeyLength + 1 characters the rest is dropped:
+  // the key is too long either way.
+  void Append(char character);
+  void DropLast();
+
+ private:
+  std::array<char, MaxKeyLength + 1> characters_{};
+  std::size_t length_ = 0;
+};
+
+enum class KeyConfirmation { Once, Twice };
+
+enum class KeyOutcome { Read, Cancelled, Failed };
+
+struct KeyAnswer {
+  KeyOutcome outcome = KeyOutcome::Read;
+  std::string message;  // what went wrong, for Failed
+};
+
+// Fills `key`. On a terminal the key is asked for on standard error with
+// echo off, twice for KeyConfirmation::Twice (the two must match). A key
+// breaking the rules (1 to 77 characters, codes 32 to 126) is Failed with a
+// message saying which rule.
+KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& signals);
+
+enum class LineOutcome { Read, EndOfInput, Cancelled, Failed };
+
+// Reads one line of the terminal on standard input into `answer` (at most
+// `limit` characters kept), returning early when a cancel signal arrives.
+LineOutcome ReadTerminalLine(std::string& answer, std::size_t limit, CancelSignals& signals);
+
+}  // namespace quorvant::cli

@@ -1,0 +1,112 @@
+#include "cli/transform_files.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/file_argument.h"
+#include "cli/file_list.h"
+#include "cli/key_prompt.h"
+#include "cli/progress_bar.h"
+#include "cli/report_text.h"
+#include "crypto/encrypted_name.h"
+#include "crypto/file_transform.h"
+#include "crypto/opened_file.h"
+
+namespace quorvant::cli {
+
+namespace {
+
+// The direction must agree with the name, as the window program decides it
+// from the name alone.
+bool NameFitsDirection(Direction direction, const FileArgument& file) {
+  if (direction == Direction::Encrypt && HasEncryptedSuffixShape(file.name)) {
+    Complain(Printable(file.path) +
+             ": the name already ends like an encrypted file's (a space, seven characters and \"[\"); "
+             "not encrypted again");
+    return false;
+  }
+  if (direction == Direction::Decrypt && !PlainName(file.name)) {
+    Complain(Printable(file.path) +
+             ": Not encrypted (the name does not end in a space, seven characters and \"[\")");
+    return false;
+  }
+  return true;
+}
+
+bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key,
+                  CommandContext& context) {
+  Result<UniqueFd> folder = OpenFolderOf(file);
+  if (!folder) {
+    Complain(Printable(file.path) + ": " + folder.error().Describe());
+    return false;
+  }
+  OpenAttempt opened = OpenFileInFolder(folder->Get(), file.name);
+  if (opened.outcome != FileOutcome::Done) {
+    Complain(Printable(file.path) + ": " + DescribeRefusal(opened.outcome, opened.error));
+    return false;
+  }
+  const EncryptedSuffix suffix =
+      direction == Direction::Encrypt ? MakeEncryptedSuffix(context.clock) : *SuffixOfName(file.name);
+  KeyWords words = BuildKeyWords(key.View(), suffix);
+  ProgressBar bar(std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") +
+                  Printable(file.name));
+  const FileReport report = TransformFile(*opened.file, direction, suffix, words,
+                                          [&](std::int64_t offset, std::int64_t last_offset) {
+                                            if (context.signals.Requested()) return ProgressAnswer::Cancel;
+                                            bar.Show(offset, last_offset);
+                                            return ProgressAnswer::Continue;
+                                          });
+  bar.Clear();
+  if (report.outcome == FileOutcome::Done) {
+    std::printf("%s -> %s\n", Printable(file.path).c_str(),
+                Printable(PathInFolder(file, report.name)).c_str());
+    std::fflush(stdout);
+    return true;
+  }
+  Complain(Printable(file.path) + ": " + DescribeReport(report));
+  return false;
+}
+
+}  // namespace
+
+int TransformFiles(Direction direction, std::span<const std::string_view> arguments,
+                   CommandContext& context) {
+  const std::string_view verb = direction == Direction::Encrypt ? "encrypt" : "decrypt";
+  const FileList list = ParseFileList(arguments, {});
+  if (!list.error.empty()) return UsageError(std::string(verb) + ": " + list.error);
+
+  bool any_failed = false;
+  std::vector<FileArgument> files;
+  for (std::string_view path : list.files) {
+    Result<FileArgument> file = SplitFileArgument(path);
+    if (!file) {
+      Complain(Printable(path) + ": " + file.error().Describe());
+      any_failed = true;
+    } else if (!NameFitsDirection(direction, *file)) {
+      any_failed = true;
+    } else {
+      files.push_back(std::move(*file));
+    }
+  }
+  if (files.empty()) return ExitFailure;
+
+  KeyText key;
+  const KeyAnswer answer = ReadKey(
+      key, direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once, context.signals);
+  if (answer.outcome != KeyOutcome::Read) {
+    Complain(answer.outcome == KeyOutcome::Cancelled ? "cancelled; no file was changed" : answer.message);
+    return ExitFailure;
+  }
+  for (const FileArgument& file : files) {
+    if (context.signals.Requested()) {
+      Complain(Printable(file.path) + ": not processed (cancelled)");
+      any_failed = true;
+    } else if (!TransformOne(direction, file, key, context)) {
+      any_failed = true;
+    }
+  }
+  return any_failed ? ExitFailure : ExitSuccess;
+}
+
+}  // namespace quorvant::cli
