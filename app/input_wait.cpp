@@ -72,8 +72,11 @@ WaitResult InputWait(AppState& s) {
     if (s.link->Alive.load() == 0) return WaitResult::ProgramEnd;
     s.PendingKey = s.platform->ReadKey(KeySite::Wait);
     if (ScanFolderStep(s) == WaitResult::ProgramEnd) return WaitResult::ProgramEnd;
-    s.platform->IdleSleep(*s.clock, s.link->RefreshInterval.load());
-    if (s.link->ClickKind.load() == 0 && s.PendingKey.empty()) continue;
+    // Input that is already here is handled at once; otherwise wait a cycle.
+    if (s.link->ClickKind.load() == 0 && s.PendingKey.empty()) {
+      s.platform->IdleSleep(*s.clock, s.link->RefreshInterval.load());
+      if (s.link->ClickKind.load() == 0) continue;
+    }
     const WaitResult result = DispatchClick(s, DispatchFrom::Start);
     if (result != WaitResult::RestartWait) return result;
   }

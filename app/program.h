@@ -25,6 +25,9 @@ class Program {
   int Run();
   // Keeps a log of every printed text, for tests.
   void LogTexts() { log_texts_ = true; }
+  // Lists the folder on every input cycle instead of on change; for
+  // measuring what the watch saves.
+  void ListEveryCycle() { list_every_cycle_ = true; }
 
   AppState& State() { return state_; }
   // Valid once Run has created the window.
@@ -42,6 +45,7 @@ class Program {
   std::unique_ptr<Painter> painter_;
   AppState state_;
   bool log_texts_ = false;
+  bool list_every_cycle_ = false;
 };
 
 }  // namespace quorvant

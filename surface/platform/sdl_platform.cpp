@@ -1,6 +1,11 @@
 #include "surface/platform/sdl_platform.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <chrono>
@@ -90,10 +95,31 @@ void PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
   }
 }
 
+// Copies a rectangle of the image (0x00BBGGRR) into the window's buffer in
+// whatever 32-bit layout the window uses.
+void CopyPixels(const Image& image, const Rect& area, SDL_Surface& target) {
+  const SDL_PixelFormat& format = *target.format;
+  if (format.BytesPerPixel != 4) return;
+  const bool locked = SDL_MUSTLOCK(&target) && SDL_LockSurface(&target) == 0;
+  for (int y = area.y1; y < area.y2; ++y) {
+    const std::uint32_t* from = image.Row(y) + area.x1;
+    auto* to = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(target.pixels) + y * target.pitch) + area.x1;
+    for (int x = area.x1; x < area.x2; ++x, ++from, ++to) {
+      const std::uint32_t pixel = *from;
+      const std::uint32_t red = pixel & 0xFF, green = (pixel >> 8) & 0xFF, blue = (pixel >> 16) & 0xFF;
+      *to = (red << format.Rshift) | (green << format.Gshift) | (blue << format.Bshift) | format.Amask;
+    }
+  }
+  if (locked) SDL_UnlockSurface(&target);
+}
+
 }  // namespace
 
 SdlPlatform::SdlPlatform(Clock& clock) : clock_(clock) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "0");
+  // Software frames straight into the window: no GL stack in memory.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     std::fprintf(stderr, "quorvant: no window system: %s\n", SDL_GetError());
   }
@@ -101,8 +127,7 @@ SdlPlatform::SdlPlatform(Clock& clock) : clock_(clock) {
 
 SdlPlatform::~SdlPlatform() {
   if (audio_device_ != 0) SDL_CloseAudioDevice(audio_device_);
-  if (texture_ != nullptr) SDL_DestroyTexture(texture_);
-  if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
+  if (wake_fd_ >= 0) close(wake_fd_);
   if (window_ != nullptr) SDL_DestroyWindow(window_);
   SDL_Quit();
 }
@@ -172,11 +197,7 @@ void SdlPlatform::Beep() {
 
 void SdlPlatform::IdleSleep(Clock&, int milliseconds) {
   // Show what was just drawn without waiting for the next refresh turn.
-  if (surface_ != nullptr && surface_->Dirty()) {
-    SDL_Event wake{};
-    wake.type = SDL_USEREVENT;
-    SDL_PushEvent(&wake);
-  }
+  if (surface_ != nullptr && surface_->Dirty()) WakeWindow();
   std::unique_lock lock(input_mutex_);
   input_arrived_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
     return !keys_.Empty() || Link().ClickKind.load() != 0 || Link().Alive.load() == 0;
@@ -187,49 +208,80 @@ bool SdlPlatform::MakeWindow() {
   window_ = SDL_CreateWindow(caption_.c_str(), window_x_, window_y_, surface_->width(), surface_->height(),
                              SDL_WINDOW_SHOWN);
   if (window_ == nullptr) return false;
-  renderer_ = SDL_CreateRenderer(window_, -1, 0);
-  if (renderer_ == nullptr) return false;
-  texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_XBGR8888, SDL_TEXTUREACCESS_STREAMING,
-                               surface_->width(), surface_->height());
-  if (texture_ == nullptr) return false;
+  // The window's own pixel buffer: no renderer, no GPU context, so the
+  // program stays small and copies only the rectangle that changed.
+  if (SDL_GetWindowSurface(window_) == nullptr) return false;
   SDL_RaiseWindow(window_);
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window_, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
+    x_display_ = info.info.x11.display;
+  }
   window_open_ = true;
   Link().Alive.store(1);
   return true;
 }
 
+void SdlPlatform::HandleEvent(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      window_open_ = false;
+      break;
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE) window_open_ = false;
+      if ((event.window.event == SDL_WINDOWEVENT_EXPOSED || event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
+          surface_ != nullptr) {
+        // Repaint everything after the window system lost our pixels.
+        surface_->Modify(Rect{0, 0, surface_->width(), surface_->height()}, [](Image&) {});
+      }
+      break;
+    case SDL_KEYDOWN: {
+      std::string key = KeyText(event.key.keysym);
+      if (!key.empty()) keys_.Push(std::move(key));
+      break;
+    }
+    case SDL_TEXTINPUT:
+      PushTypedText(event.text.text, keys_);
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      if (event.button.button == SDL_BUTTON_LEFT) {
+        clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y});
+      }
+      break;
+    default:
+      break;
+  }
+}
+
 void SdlPlatform::PumpEvents() {
   SDL_Event event;
-  while (SDL_PollEvent(&event) != 0) {
-    switch (event.type) {
-      case SDL_QUIT:
-        window_open_ = false;
-        break;
-      case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) window_open_ = false;
-        if (event.window.event == SDL_WINDOWEVENT_EXPOSED && surface_ != nullptr) {
-          // Repaint everything after the window system lost our pixels.
-          surface_->Modify(Rect{0, 0, surface_->width(), surface_->height()}, [](Image&) {});
-        }
-        break;
-      case SDL_KEYDOWN: {
-        std::string key = KeyText(event.key.keysym);
-        if (!key.empty()) keys_.Push(std::move(key));
-        break;
-      }
-      case SDL_TEXTINPUT:
-        PushTypedText(event.text.text, keys_);
-        break;
-      case SDL_MOUSEBUTTONDOWN:
-        if (event.button.button == SDL_BUTTON_LEFT) {
-          clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y});
-        }
-        break;
-      default:
-        break;
-    }
-  }
+  while (SDL_PollEvent(&event) != 0) HandleEvent(event);
   if (!window_open_ && window_ != nullptr) SDL_HideWindow(window_);
+}
+
+void SdlPlatform::WakeWindow() {
+  if (wake_fd_ < 0) return;
+  const std::uint64_t one = 1;
+  (void)!write(wake_fd_, &one, sizeof one);
+}
+
+// Sleeps until the window system has an event, the logic has drawn
+// something, or `milliseconds` are over. On X11 this waits on the
+// connection itself: SDL's own timed wait polls every millisecond, which
+// would cost an idle program far more than nothing.
+void SdlPlatform::WaitForEvents(int milliseconds) {
+  if (x_display_ == nullptr) {
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, milliseconds) != 0) HandleEvent(event);
+    return;
+  }
+  auto* display = static_cast<Display*>(x_display_);
+  if (XEventsQueued(display, QueuedAlready) > 0 || SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) return;
+  pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  if (poll(waits, wake_fd_ >= 0 ? 2 : 1, milliseconds) > 0 && (waits[1].revents & POLLIN) != 0) {
+    std::uint64_t count = 0;
+    (void)!read(wake_fd_, &count, sizeof count);
+  }
 }
 
 void SdlPlatform::NotifyInput() {
@@ -251,9 +303,14 @@ void SdlPlatform::RunWindow() {
       return;
     }
   }
+  SDL_Rect shown{0, 0, 0, 0};
   auto present = [&](const Image& image, const Rect& dirty) {
-    SDL_Rect area{dirty.x1, dirty.y1, dirty.x2 - dirty.x1, dirty.y2 - dirty.y1};
-    SDL_UpdateTexture(texture_, &area, image.Row(dirty.y1) + dirty.x1, image.width() * 4);
+    SDL_Surface* target = SDL_GetWindowSurface(window_);
+    if (target == nullptr) return;
+    const Rect area = dirty.Intersect(Rect{0, 0, std::min(image.width(), target->w), std::min(image.height(), target->h)});
+    if (area.Empty()) return;
+    CopyPixels(image, area, *target);
+    shown = SDL_Rect{area.x1, area.y1, area.x2 - area.x1, area.y2 - area.y1};
   };
   for (;;) {
     {
@@ -262,14 +319,18 @@ void SdlPlatform::RunWindow() {
     }
     PumpEvents();
     if (RefreshTurn(Link(), window_open_, *surface_, present, clicks_)) {
-      SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-      SDL_RenderPresent(renderer_);
+      SDL_UpdateWindowSurfaceRects(window_, &shown, 1);
+      if (present_observer_) present_observer_();
     }
     if (!keys_.Empty() || Link().ClickKind.load() != 0 || !window_open_) NotifyInput();
     // While a long operation runs the interval is 0: keep showing its
     // progress, at a pace the eye can follow without spinning a core.
-    int interval = Link().RefreshInterval.load();
-    SDL_WaitEventTimeout(nullptr, interval > 0 ? interval : 10);
+    // Otherwise there is nothing to do until the window system or the logic
+    // (having drawn) wakes us, except handing over clicks that queued up.
+    const int interval = Link().RefreshInterval.load();
+    int wait_ms = interval > 0 ? interval : 10;
+    if (interval > 0 && clicks_.Empty()) wait_ms = 1000;
+    WaitForEvents(wait_ms);
   }
 }
 

@@ -10,8 +10,7 @@
 #include "surface/platform/platform.h"
 
 struct SDL_Window;
-struct SDL_Renderer;
-struct SDL_Texture;
+union SDL_Event;
 
 namespace quorvant {
 
@@ -33,6 +32,9 @@ class SdlPlatform final : public Platform {
   // logic's exit code once it has finished.
   int Run(const std::function<int(Platform&)>& logic);
 
+  // Called on the main thread after every frame shown; for benchmarks.
+  void ObservePresents(std::function<void()> observer) { present_observer_ = std::move(observer); }
+
   WorkArea DesktopWorkArea() override;
   bool CreateWindow(const char* caption, int x, int y, Surface& surface) override;
   int SurfaceDpi() override;
@@ -44,7 +46,10 @@ class SdlPlatform final : public Platform {
   void RunWindow();
   bool MakeWindow();
   void PumpEvents();
+  void HandleEvent(const SDL_Event& event);
   void NotifyInput();
+  void WakeWindow();
+  void WaitForEvents(int milliseconds);
   void Present(const struct Image& image, const struct Rect& dirty);
 
   Clock& clock_;
@@ -68,10 +73,11 @@ class SdlPlatform final : public Platform {
   Surface* surface_ = nullptr;
 
   SDL_Window* window_ = nullptr;
-  SDL_Renderer* renderer_ = nullptr;
-  SDL_Texture* texture_ = nullptr;
   bool window_open_ = false;
   unsigned audio_device_ = 0;
+  std::function<void()> present_observer_;
+  void* x_display_ = nullptr;  // the X11 connection, when SDL runs on X11
+  int wake_fd_ = -1;           // eventfd the logic writes to after drawing
   std::once_flag audio_once_;
 };
 
