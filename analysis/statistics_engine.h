@@ -11,11 +11,10 @@
 #include <optional>
 
 #include "analysis/stat_figures.h"
+#include "base/progress.h"
 #include "base/result.h"
 
 namespace quorvant {
-
-enum class ProgressAnswer { Continue, Cancel };
 
 // Called with the file offset of each full 16384-byte piece (0, 16384, ...)
 // and the file's last offset (length − 1), only for files longer than 16384

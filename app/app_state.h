@@ -3,17 +3,20 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "base/clock.h"
 #include "browser/file_table.h"
+#include "browser/folder_watch.h"
+#include "crypto/cipher.h"
+#include "crypto/opened_file.h"
 #include "surface/painter.h"
 #include "surface/platform/platform.h"
 
 namespace quorvant {
 
-class FolderWatch;
 
 // The one application context, owned by the program and passed by reference
 // to every screen. Fields are read and written directly by the screen that
@@ -72,11 +75,18 @@ struct AppState {
   // The on-screen keyboard's character keys, row by row, as last drawn.
   std::array<char, 95> KeyboardChars{};
 
-  // --- Key entry ----------------------------------------------------------
-  std::string KeyText;
+  // --- Key entry and the file work ------------------------------------------
+  std::string KeyText;  // wiped as soon as the key words exist, and on Esc
   int KeyCursor = 0;
   int CaretX = 0;
   static constexpr int MaxKeyLength = 7 * 11;
+  // The selected file while it is worked on ("file 1"): open and locked from
+  // Enter until the work ends.
+  std::optional<OpenedFile> File1;
+  EncryptedSuffix Suffix{};
+  KeyWords Words;  // built from the key and the suffix; zero after each run
+  // The window was closed while a file was worked on: finish, then end.
+  bool EndAfterWork = false;
 
   // --- Randomness: the logo speckle, seeded once from the time of day -----
   std::mt19937 Random;

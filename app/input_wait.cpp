@@ -53,7 +53,7 @@ WaitResult ScanFolderStep(AppState& s) {
   if (s.Watch == nullptr || s.Watch->MustRescan(*s.clock)) {
     // An unreadable folder lists as empty, which ends the program below.
     (void)FolderScan(s.FolderFd, s.Files);
-    s.PageStep = std::max(0, std::min(s.FileCount() - 1, 8));
+    s.PageStep = s.Files.PageStep();
     const ScanDecision decision =
         DecideAfterScan(s.Files, s.SelectedIndex, s.LastShownName, s.LastShownSize);
     if (decision.FolderEmpty) {

@@ -10,15 +10,19 @@ namespace quorvant {
 
 // Overwrites key material so that it does not linger in memory; the compiler
 // may not drop the write.
-inline void Wipe(void* data, std::size_t size) { explicit_bzero(data, size); }
+inline void Wipe(void* data, std::size_t size) {
+  if (size != 0) explicit_bzero(data, size);
+}
 
 template <typename T, std::size_t N>
 void Wipe(std::span<T, N> data) {
-  explicit_bzero(data.data(), data.size_bytes());
+  Wipe(data.data(), data.size_bytes());
 }
 
+// The whole buffer, not just the current text: an edited key may have left
+// characters past its end.
 inline void Wipe(std::string& text) {
-  explicit_bzero(text.data(), text.size());
+  Wipe(text.data(), text.capacity());
   text.clear();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/progress.h"
 #include "base/result.h"
 
 namespace quorvant {
@@ -49,8 +50,6 @@ struct FileReport {
 
 // A short text for an outcome, in the program's notice style ("Already open").
 std::string_view OutcomeText(FileOutcome outcome);
-
-enum class ProgressAnswer { Continue, Cancel };
 
 // Called once per block, after the block is read (or, for the erase, before
 // it is written) and before it is changed: `offset` is the block's file

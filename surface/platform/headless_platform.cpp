@@ -7,7 +7,7 @@
 namespace quorvant {
 
 HeadlessPlatform& HeadlessPlatform::Key(std::string key) {
-  steps_.push_back(Step{StepKind::Key, std::move(key), {}, 0, {}});
+  steps_.push_back(Step{StepKind::Key, std::move(key), {}, 0, {}, {}});
   return *this;
 }
 
@@ -17,27 +17,39 @@ HeadlessPlatform& HeadlessPlatform::Type(std::string_view text) {
 }
 
 HeadlessPlatform& HeadlessPlatform::Click(int x, int y, int kind) {
-  steps_.push_back(Step{StepKind::Click, {}, {kind, x, y}, 0, {}});
+  steps_.push_back(Step{StepKind::Click, {}, {kind, x, y}, 0, {}, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::ClickWhere(std::function<quorvant::Click()> where) {
+  Step step{StepKind::Click, {}, {}, 0, {}, {}};
+  step.where = std::move(where);
+  steps_.push_back(std::move(step));
   return *this;
 }
 
 HeadlessPlatform& HeadlessPlatform::Wait(int milliseconds) {
-  steps_.push_back(Step{StepKind::Wait, {}, {}, milliseconds, {}});
+  steps_.push_back(Step{StepKind::Wait, {}, {}, milliseconds, {}, {}});
   return *this;
 }
 
 HeadlessPlatform& HeadlessPlatform::Do(std::function<void()> action) {
-  steps_.push_back(Step{StepKind::Do, {}, {}, 0, std::move(action)});
+  steps_.push_back(Step{StepKind::Do, {}, {}, 0, std::move(action), {}});
   return *this;
 }
 
 HeadlessPlatform& HeadlessPlatform::KeyDuringProgress(std::string key, int polls_first) {
-  steps_.push_back(Step{StepKind::ProgressKey, std::move(key), {}, polls_first, {}});
+  steps_.push_back(Step{StepKind::ProgressKey, std::move(key), {}, polls_first, {}, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::CloseDuringProgress(int polls_first) {
+  steps_.push_back(Step{StepKind::ProgressClose, {}, {}, polls_first, {}, {}});
   return *this;
 }
 
 HeadlessPlatform& HeadlessPlatform::Close() {
-  steps_.push_back(Step{StepKind::Close, {}, {}, 0, {}});
+  steps_.push_back(Step{StepKind::Close, {}, {}, 0, {}, {}});
   return *this;
 }
 
@@ -64,11 +76,12 @@ void HeadlessPlatform::RunSteps(KeySite site) {
     if (!keys_.Empty() || Link().ClickKind.load() != 0) return;
     Step& step = steps_.front();
     if (site == KeySite::Progress) {
-      // A long operation only sees the keys meant for it.
-      if (step.kind != StepKind::ProgressKey) return;
+      // A long operation only sees the steps meant for it.
+      if (step.kind != StepKind::ProgressKey && step.kind != StepKind::ProgressClose) return;
       if (progress_polls_++ < step.milliseconds) return;
       progress_polls_ = 0;
-      keys_.Push(std::move(step.key));
+      if (step.kind == StepKind::ProgressKey) keys_.Push(std::move(step.key));
+      if (step.kind == StepKind::ProgressClose) CloseWindow();
       steps_.pop_front();
       return;
     }
@@ -78,7 +91,7 @@ void HeadlessPlatform::RunSteps(KeySite site) {
         steps_.pop_front();
         return;
       case StepKind::Click:
-        clicks_.Push(step.click);
+        clicks_.Push(step.where ? step.where() : step.click);
         steps_.pop_front();
         HandOverClick(Link(), clicks_);
         return;
@@ -99,19 +112,22 @@ void HeadlessPlatform::RunSteps(KeySite site) {
         keys_.Push(std::move(step.key));
         steps_.pop_front();
         return;
+      case StepKind::ProgressClose:
       case StepKind::Close:
         steps_.pop_front();
-        closed_ = true;
-        closed_at_ms_ = clock_elapsed_ms_;
-        Link().Alive.store(0);
+        CloseWindow();
         return;
     }
   }
   if (steps_.empty() && site == KeySite::Wait && !closed_ && keys_.Empty() && Link().ClickKind.load() == 0) {
-    closed_ = true;
-    closed_at_ms_ = clock_elapsed_ms_;
-    Link().Alive.store(0);
+    CloseWindow();
   }
+}
+
+void HeadlessPlatform::CloseWindow() {
+  closed_ = true;
+  closed_at_ms_ = clock_elapsed_ms_;
+  Link().Alive.store(0);
 }
 
 std::string HeadlessPlatform::ReadKey(KeySite site) {

@@ -28,6 +28,9 @@ class HeadlessPlatform final : public Platform {
   // Each character of `text` as its own key.
   HeadlessPlatform& Type(std::string_view text);
   HeadlessPlatform& Click(int x, int y, int kind = 1);
+  // A click whose place is worked out when the step is taken (say, on a key
+  // of the on-screen keyboard, whose order is only known once it is shown).
+  HeadlessPlatform& ClickWhere(std::function<quorvant::Click()> where);
   // Lets `milliseconds` of program time pass before the next step.
   HeadlessPlatform& Wait(int milliseconds);
   // Runs `action` on the program's thread (create files, read the screen).
@@ -35,6 +38,8 @@ class HeadlessPlatform final : public Platform {
   // A key that arrives while a long operation runs, after it has looked for
   // keys `polls_first` times.
   HeadlessPlatform& KeyDuringProgress(std::string key, int polls_first = 0);
+  // The window closes while a long operation runs, after `polls_first` polls.
+  HeadlessPlatform& CloseDuringProgress(int polls_first = 0);
   HeadlessPlatform& Close();
 
   // The two-character text of a navigation key: code 0, then the letter.
@@ -58,17 +63,19 @@ class HeadlessPlatform final : public Platform {
   std::int64_t ClosedAtMs() const { return closed_at_ms_; }
 
  private:
-  enum class StepKind { Key, Click, Wait, Do, ProgressKey, Close };
+  enum class StepKind { Key, Click, Wait, Do, ProgressKey, ProgressClose, Close };
   struct Step {
     StepKind kind;
     std::string key;
     quorvant::Click click;
     int milliseconds = 0;
     std::function<void()> action;
+    std::function<quorvant::Click()> where;
   };
 
-  // Runs steps until one produces input or has to wait. False when none ran.
+  // Runs steps until one produces input or has to wait.
   void RunSteps(KeySite site);
+  void CloseWindow();
 
   WorkArea area_;
   Clock& clock_;

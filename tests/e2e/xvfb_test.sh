@@ -2,10 +2,11 @@
 # The real window under Xvfb: real key presses and clicks through the X
 # server, screenshots checked at known pixels, and closing the window ends
 # the process.
-#   xvfb_test.sh QUORVANT CLOSE_WINDOW
+#   xvfb_test.sh QUORVANT CLOSE_WINDOW QUORVANT_CLI
 set -uo pipefail
 quorvant=$1
 close_window=$2
+cli=$3
 
 work=$(mktemp -d /tmp/quorvant-xvfb-XXXXXX)
 passed=0
@@ -109,6 +110,71 @@ for _ in $(seq 50); do
   sleep 0.2
 done
 check "Up shows the plain file again" $back "still brown"
+
+# Enter, a key typed on the keyboard, Enter: the plain file is encrypted in
+# place and renamed; the same key decrypts it.
+wait_for_names() {  # wait_for_names GLOB-TEST: polls the folder for up to 10 s
+  for _ in $(seq 100); do
+    eval "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+encrypted_plain() { compgen -G "$folder/plain.txt ???????[" >/dev/null; }
+original=$(md5sum < "$folder/plain.txt")
+xdotool key Return
+xdotool type --delay 20 'open sesame'
+xdotool key Return
+wait_for_names encrypted_plain
+check "Enter, key, Enter encrypts the file" $? "$(ls "$folder")"
+encrypted_file=$(compgen -G "$folder/plain.txt ???????[" | head -n 1)
+check "the encrypted content differs" "$([[ -n "$encrypted_file" && "$(md5sum < "$encrypted_file")" != "$original" ]]; echo $?)" "same content"
+
+xdotool key Return
+xdotool type --delay 20 'open sesame'
+xdotool key Return
+wait_for_names '[[ -f "$folder/plain.txt" ]]'
+check "the same key decrypts it" "$([[ -f "$folder/plain.txt" && "$(md5sum < "$folder/plain.txt")" == "$original" ]]; echo $?)" \
+  "$(ls "$folder")"
+
+# The Help icon shows the legend: the first legend icon's frame at (20, 241).
+xdotool mousemove --window "$window" 192 105 click 1
+wait_for_pixel 20 241 "239,216,255"
+check "the Help icon shows the legend" $? "$(pixel 20 241)"
+xdotool mousemove --window "$window" 192 105 click 1
+wait_for_pixel 20 241 "0,0,0"
+check "a second click hides it" $? "$(pixel 20 241)"
+
+# The on-screen keyboard: Enter, then three clicks on one character key (its
+# character depends on the moment the keyboard opened), then the on-screen
+# Enter key. One of the 95 characters, thrice, must decrypt the result.
+xdotool mousemove --window "$window" 138 105 click 1
+wait_for_pixel 30 300 "47,79,79"
+check "the Keyboard icon shows the keyboard" $? "$(pixel 30 300)"
+xdotool key Return
+sleep 0.3
+for _ in 1 2 3; do
+  xdotool mousemove --window "$window" 40 313 click 1
+  sleep 0.3
+done
+xdotool mousemove --window "$window" 50 270 click 1
+wait_for_names encrypted_plain
+check "keys clicked on the keyboard encrypt the file" $? "$(ls "$folder")"
+clicked_key=""
+encrypted_file=$(compgen -G "$folder/plain.txt ???????[" | head -n 1)
+if [[ -n "$encrypted_file" ]]; then
+  for code in $(seq 32 126); do
+    c=$(printf "\\$(printf '%03o' "$code")")
+    trial="$work/trial"
+    rm -rf "$trial" && mkdir "$trial" && cp "$encrypted_file" "$trial/"
+    if printf '%s\n' "$c$c$c" | "$cli" decrypt "$trial/$(basename "$encrypted_file")" >/dev/null 2>&1 &&
+      [[ "$(md5sum < "$trial/plain.txt")" == "$original" ]]; then
+      clicked_key="$c$c$c"
+      break
+    fi
+  done
+fi
+check "the clicked key is three times one character" "$([[ -n "$clicked_key" ]]; echo $?)" "no key decrypts it"
 
 # Closing the window ends the process.
 "$close_window" "$window"

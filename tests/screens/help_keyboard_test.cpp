@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "app/fixed_tables.h"
 #include "screens/keyboard_screen.h"
 #include "tests/support/program_harness.h"
@@ -177,6 +182,45 @@ TEST(Keyboard, ClickedSpecialKeyActsLikeTheRealKey) {
   h.Run();
   EXPECT_EQ(h.State().SelectedIndex, 3);
   EXPECT_EQ(h.State().KeyboardShown, 1);
+}
+
+}  // namespace
+}  // namespace quorvant::testing
+
+namespace quorvant::testing {
+namespace {
+
+// A key typed by clicks on the on-screen keyboard is the key typed on the
+// keyboard: the command-line tool decrypts the file with the typed key.
+TEST(Keyboard, KeyTypedByClicksEncryptsLikeTheKeyboard) {
+  ProgramHarness h;
+  const std::string original = "clicked key content, long enough to span more than one window of the cipher";
+  h.folder.Write("note.txt", 0);
+  {
+    std::ofstream(h.folder.PathOf("note.txt"), std::ios::binary) << original;
+  }
+  const std::string key = "Key 1!~";
+  h.platform.Click(KeyboardIconX, IconRowY).Wait(1).Key("\r");
+  for (char c : key) {
+    h.platform.ClickWhere([&h, c] {
+      const auto& chars = h.State().KeyboardChars;
+      const int n = static_cast<int>(std::find(chars.begin(), chars.end(), c) - chars.begin());
+      return Click{1, 40 + 42 * (n % 19), 313 + 42 * (n / 19)};
+    });
+  }
+  h.platform.Click(50, 270).Wait(1);  // the on-screen Enter
+  h.Run();
+  std::string encrypted_name;
+  for (const auto& item : std::filesystem::directory_iterator(h.folder.Path())) {
+    encrypted_name = item.path().filename().string();
+  }
+  ASSERT_NE(encrypted_name, "note.txt") << "the file was encrypted";
+  const std::string command = "printf '%s\\n' '" + key + "' | " + QUORVANT_CLI_PATH + " decrypt '" +
+                              h.folder.PathOf(encrypted_name) + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(h.folder.PathOf("note.txt"), std::ios::binary);
+  std::string decrypted((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(decrypted, original);
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+#include "crypto/file_screen.h"
+
+#include <string>
+
+#include "analysis/number_format.h"
+#include "app/input_wait.h"
+#include "screens/panels.h"
+
+namespace quorvant {
+
+bool OpenSelectedFile(AppState& s, bool& ended) {
+  ended = false;
+  s.File1.reset();
+  if (s.FileCount() == 0) {
+    ShowFatalMessage(s, "Empty folder");
+    ended = true;
+    return false;
+  }
+  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Files.Entry(s.SelectedIndex).name);
+  if (attempt.outcome != FileOutcome::Done) {
+    ShowFileNotice(s, attempt.outcome);
+    return false;
+  }
+  s.File1 = std::move(attempt.file);
+  return true;
+}
+
+void ShowFileNotice(AppState& s, FileOutcome outcome) {
+  s.StatusMessage = std::string(OutcomeText(outcome));
+  ShowAlert(s, s.StatusMessage);
+}
+
+int ProgressPercent(std::int64_t offset, std::int64_t last_offset) {
+  if (last_offset <= 0) return 0;
+  return static_cast<int>(static_cast<__int128>(offset) * 100 / last_offset);
+}
+
+ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset) {
+  s.PendingKey = s.platform->ReadKey(KeySite::Progress);
+  if (key::Is(s.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
+
+  Painter& p = *s.painter;
+  p.SetBackground(Black);
+  p.SetPosition(LeftMargin + s.StatusOffset, StatusY);
+  p.SetForeground(DarkGrey);
+  p.PrintText(FormatPlain(ProgressPercent(offset, last_offset)) + "%");
+  p.NewLine();
+  // Past 99.99 % the row is blanked: the work is as good as done.
+  if (last_offset > 0 && static_cast<__int128>(offset) * 10000 > static_cast<__int128>(last_offset) * 9999) {
+    p.SetPosition(LeftMargin, StatusY);
+    p.PrintText(Spaces(200));
+  }
+  if (s.link->Alive.load() == 0) s.EndAfterWork = true;
+  return ProgressAnswer::Continue;
+}
+
+}  // namespace quorvant

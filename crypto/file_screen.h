@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "app/flow.h"
+#include "base/progress.h"
+#include "crypto/file_outcome.h"
+
+namespace quorvant {
+
+// The screen side of the file work shared by encryption, erase and the
+// analysis views.
+
+// Opens the selected file as File1 (closing any file held before). On a
+// refusal the notice is shown ("Already open", "File gone", ...) and false
+// returned; an empty folder ends the program (ProgramEnd in `ended`).
+bool OpenSelectedFile(AppState& s, bool& ended);
+
+// The per-block step of a long operation: Esc cancels; the percentage of
+// `offset` in `last_offset` is printed after the mode text. A closed window
+// does not stop the work: it is finished first, then the program ends.
+ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset);
+
+// floor(100 * offset / last_offset); 0 when last_offset is 0 (a 1-byte file).
+int ProgressPercent(std::int64_t offset, std::int64_t last_offset);
+
+// A refusal or failure of the file work as a notice: beep, the text, wait.
+void ShowFileNotice(AppState& s, FileOutcome outcome);
+
+}  // namespace quorvant
