@@ -88,6 +88,11 @@ struct AppState {
   // The window was closed while a file was worked on: finish, then end.
   bool EndAfterWork = false;
 
+  // --- Statistics: the last run's results outlive the screen --------------
+  std::array<std::uint64_t, 256> ByteCounts{};
+  std::array<std::string, 11> StatValues{};
+  int TableTop = 0;  // the byte value in the table's first row
+
   // --- Randomness: the logo speckle, seeded once from the time of day -----
   std::mt19937 Random;
 

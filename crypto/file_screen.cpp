@@ -1,8 +1,10 @@
 #include "crypto/file_screen.h"
 
+#include <algorithm>
 #include <string>
 
 #include "analysis/number_format.h"
+#include "analysis/statistics_engine.h"
 #include "app/input_wait.h"
 #include "screens/panels.h"
 
@@ -30,11 +32,6 @@ void ShowFileNotice(AppState& s, FileOutcome outcome) {
   ShowAlert(s, s.StatusMessage);
 }
 
-int ProgressPercent(std::int64_t offset, std::int64_t last_offset) {
-  if (last_offset <= 0) return 0;
-  return static_cast<int>(static_cast<__int128>(offset) * 100 / last_offset);
-}
-
 ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset) {
   s.PendingKey = s.platform->ReadKey(KeySite::Progress);
   if (key::Is(s.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
@@ -43,7 +40,9 @@ ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_
   p.SetBackground(Black);
   p.SetPosition(LeftMargin + s.StatusOffset, StatusY);
   p.SetForeground(DarkGrey);
-  p.PrintText(FormatPlain(ProgressPercent(offset, last_offset)) + "%");
+  // A 1-byte file has a last offset of 0: its one block shows 0 %.
+  const auto unsigned_last = static_cast<std::uint64_t>(std::max<std::int64_t>(last_offset, 0));
+  p.PrintText(FormatPlain(ProgressPercent(static_cast<std::uint64_t>(offset), unsigned_last)) + "%");
   p.NewLine();
   // Past 99.99 % the row is blanked: the work is as good as done.
   if (last_offset > 0 && static_cast<__int128>(offset) * 10000 > static_cast<__int128>(last_offset) * 9999) {

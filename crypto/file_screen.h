@@ -23,9 +23,6 @@ bool OpenSelectedFile(AppState& s, bool& ended);
 // does not stop the work: it is finished first, then the program ends.
 ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset);
 
-// floor(100 * offset / last_offset); 0 when last_offset is 0 (a 1-byte file).
-int ProgressPercent(std::int64_t offset, std::int64_t last_offset);
-
 // A refusal or failure of the file work as a notice: beep, the text, wait.
 void ShowFileNotice(AppState& s, FileOutcome outcome);
 
