@@ -1,6 +1,6 @@
-// quorvant-cli: the companion command-line tool. It encrypts, decrypts and
-// securely erases files exactly as the window program does, through the same
-// core.
+// quorvant-cli: the companion command-line tool. It encrypts, decrypts,
+// securely erases and analyses files exactly as the window program does,
+// through the same core.
 //
 // main() only picks the subcommand from the table below. A new subcommand
 // is one more entry and one more function (see command.h).
@@ -24,6 +24,8 @@ constexpr Command Commands[] = {
      DecryptCommand},
     {"erase", "erase [--yes] FILE...", "overwrite each FILE once with random bytes, sync it, then delete it",
      EraseCommand},
+    {"stats", "stats [--counts] FILE...",
+     "print the eleven byte statistics of each FILE, as the window shows them", StatsCommand},
 };
 
 constexpr std::string_view HelpText = R"(
@@ -55,6 +57,12 @@ Erase
   input is not a terminal, --yes is required. An overwrite in place does not
   reach copies kept elsewhere: journals, snapshots, copy-on-write file
   systems, flash wear levelling, backups.
+
+Stats
+  stats reads each FILE (it changes nothing, takes no key and no lock) and
+  prints the eleven figures of the statistics screen, one per line, label and
+  value as the window shows them. --counts adds the 256 byte-value counts,
+  one line per value: the value, then its count.
 
 Refused files
   Only regular files are processed: symlinks, FIFOs, devices and folders are

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -224,11 +225,38 @@ TEST(CliTest, HelpExplainsTheCommandsAndTheCipher) {
        {std::vector<std::string>{"--help"}, std::vector<std::string>{"erase", "--help"}}) {
     const CliRun run = RunCli(folder, arguments, "");
     EXPECT_EQ(run.status, 0);
-    for (const char* text : {"encrypt FILE", "decrypt FILE", "erase [--yes] FILE", "not a vetted cipher",
+    for (const char* text : {"encrypt FILE", "decrypt FILE", "erase [--yes] FILE", "stats [--counts] FILE",
+                             "not a vetted cipher",
                              "never taken from the command line", "Exit status"}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
   }
+}
+
+// The figures as the statistics screen shows them, label then value.
+TEST(CliTest, StatsPrintsTheElevenFiguresAndOptionallyTheCounts) {
+  TempFolder folder;
+  std::vector<std::uint8_t> all_values(256);
+  for (int i = 0; i < 256; ++i) all_values[static_cast<size_t>(i)] = static_cast<std::uint8_t>(i);
+  folder.Write("all.bin", all_values);
+  const CliRun run = RunCli(folder, {"stats", "all.bin"}, "");
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* line : {"Entropy 8.000000\n", "Chi square 0.00\n", "Aritmetic mean 127.5000\n",
+                           "Bit total 2 048\n", "Expected value 1\n"}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << " in\n" << run.out;
+  }
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 11);
+
+  const CliRun counts = RunCli(folder, {"stats", "--counts", "all.bin"}, "");
+  EXPECT_EQ(counts.status, 0);
+  EXPECT_NE(counts.out.find("\n65 1\n"), std::string::npos) << counts.out;
+
+  std::filesystem::create_directory(folder.PathOf("sub"));
+  const CliRun refused = RunCli(folder, {"stats", "sub", "missing"}, "");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("sub"), std::string::npos);
+  EXPECT_NE(refused.err.find("missing"), std::string::npos);
+  EXPECT_EQ(RunCli(folder, {"stats"}, "").status, 2);
 }
 
 }  // namespace
