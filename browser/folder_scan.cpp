@@ -1,7 +1,6 @@
 #include "browser/folder_scan.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -153,11 +152,16 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   return status;
 }
 
+namespace {
+// ASCII letters to lower case; every other byte as it is, whatever the locale.
+int FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+}  // namespace
+
 bool ListedBefore(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
-    const int folded_a = std::tolower(static_cast<unsigned char>(a[i]));
-    const int folded_b = std::tolower(static_cast<unsigned char>(b[i]));
+    const int folded_a = FoldAscii(static_cast<unsigned char>(a[i]));
+    const int folded_b = FoldAscii(static_cast<unsigned char>(b[i]));
     if (folded_a != folded_b) return folded_a < folded_b;
   }
   if (a.size() != b.size()) return a.size() < b.size();

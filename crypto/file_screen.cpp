@@ -36,18 +36,28 @@ ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_
   s.PendingKey = s.platform->ReadKey(KeySite::Progress);
   if (key::Is(s.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
 
-  Painter& p = *s.painter;
-  p.SetBackground(Black);
-  p.SetPosition(LeftMargin + s.StatusOffset, StatusY);
-  p.SetForeground(DarkGrey);
-  // A 1-byte file has a last offset of 0: its one block shows 0 %.
+  // The text changes a hundred times in a run of thousands of blocks; only a
+  // new value is drawn, so the drawing never slows the work.
   const auto unsigned_last = static_cast<std::uint64_t>(std::max<std::int64_t>(last_offset, 0));
-  p.PrintText(FormatPlain(ProgressPercent(static_cast<std::uint64_t>(offset), unsigned_last)) + "%");
-  p.NewLine();
-  // Past 99.99 % the row is blanked: the work is as good as done.
-  if (last_offset > 0 && static_cast<__int128>(offset) * 10000 > static_cast<__int128>(last_offset) * 9999) {
-    p.SetPosition(LeftMargin, StatusY);
-    p.PrintText(Spaces(200));
+  const int percent = ProgressPercent(static_cast<std::uint64_t>(offset), unsigned_last);
+  const bool done =
+      last_offset > 0 && static_cast<__int128>(offset) * 10000 > static_cast<__int128>(last_offset) * 9999;
+  const int shown = percent * 2 + (done ? 1 : 0);
+  if (offset == 0) s.ProgressShown = -1;
+  if (shown != s.ProgressShown) {
+    s.ProgressShown = shown;
+    Painter& p = *s.painter;
+    p.SetBackground(Black);
+    p.SetPosition(LeftMargin + s.StatusOffset, StatusY);
+    p.SetForeground(DarkGrey);
+    // A 1-byte file has a last offset of 0: its one block shows 0 %.
+    p.PrintText(FormatPlain(percent) + "%");
+    p.NewLine();
+    // Past 99.99 % the row is blanked: the work is as good as done.
+    if (done) {
+      p.SetPosition(LeftMargin, StatusY);
+      p.PrintText(Spaces(200));
+    }
   }
   if (s.link->Alive.load() == 0) s.EndAfterWork = true;
   return ProgressAnswer::Continue;
