@@ -87,11 +87,22 @@ struct AppState {
   KeyWords Words;  // built from the key and the suffix; zero after each run
   // The window was closed while a file was worked on: finish, then end.
   bool EndAfterWork = false;
+  // What a long operation last printed (percentage and whether the row was
+  // blanked), so an unchanged text is not drawn again; -1 before any.
+  int ProgressShown = -1;
 
   // --- Statistics: the last run's results outlive the screen --------------
   std::array<std::uint64_t, 256> ByteCounts{};
   std::array<std::string, 11> StatValues{};
   int TableTop = 0;  // the byte value in the table's first row
+
+  // --- Byte viewer ---
+  std::int64_t ViewStart = 0;  // file offset of the byte in the first column
+  int ColumnCount = 0;         // the columns shown, fixed while the viewer is open
+  Point SelectedPoint;         // the last bit-cell click; kept between openings
+  // Per column, the byte last drawn there (-1: nothing), so that a redraw
+  // draws only the columns that changed. Sized from the window at opening.
+  std::vector<int> ColumnCache;
 
   // --- Randomness: the logo speckle, seeded once from the time of day -----
   std::mt19937 Random;
