@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "browser/navigation.h"
-#include "temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/clock.h"
-#include "temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {

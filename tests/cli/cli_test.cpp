@@ -14,7 +14,7 @@
 
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
-#include "tests/crypto/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {

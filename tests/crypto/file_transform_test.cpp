@@ -8,7 +8,7 @@
 
 #include "crypto/encrypted_name.h"
 #include "tests/crypto/faulty_calls.h"
-#include "tests/crypto/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "crypto/file_transform.h"
 #include "tests/crypto/faulty_calls.h"
-#include "tests/crypto/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {

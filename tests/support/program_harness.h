@@ -11,7 +11,7 @@
 #include "app/program.h"
 #include "base/clock.h"
 #include "surface/platform/headless_platform.h"
-#include "tests/browser/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quorvant::testing {
 
