@@ -8,10 +8,6 @@
 namespace quorvant::testing {
 namespace {
 
-const std::string Up = HeadlessPlatform::Nav('H');
-const std::string Down = HeadlessPlatform::Nav('P');
-const std::string Del = HeadlessPlatform::Nav('S');
-const std::string Escape = "\x1b";
 
 std::string ShownName(ProgramHarness& h) {
   const AppState& s = h.State();

@@ -18,24 +18,10 @@
 namespace quorvant::testing {
 namespace {
 
-constexpr int IconY = 105;
+constexpr int IconY = IconRowY;
 constexpr int CharacterY = 415;
-int IconCentre(int icon) {
-  return 20 + 27 * icon + 10;
-}
-const int ListFileX = IconCentre(5);
-const int ShowHideX = IconCentre(2);
-
-const std::string Enter = "\r";
-const std::string Escape = "\x1b";
-const std::string Home = HeadlessPlatform::Nav('G');
-const std::string End = HeadlessPlatform::Nav('O');
-const std::string Left = HeadlessPlatform::Nav('K');
-const std::string Right = HeadlessPlatform::Nav('M');
-const std::string PgUp = HeadlessPlatform::Nav('I');
-const std::string PgDn = HeadlessPlatform::Nav('Q');
-const std::string Up = HeadlessPlatform::Nav('H');
-const std::string Del = HeadlessPlatform::Nav('S');
+const int ListFileX = IconCentreX(5);
+const int ShowHideX = IconCentreX(2);
 
 void WriteBytes(TempFolder& folder, const std::string& name, const std::string& bytes) {
   std::ofstream(folder.PathOf(name), std::ios::binary) << bytes;
@@ -322,15 +308,15 @@ TEST(ByteViewer, WaysOutAndWhatFollows) {
       {"Enter closes, then starts key entry", Press(Enter), false, true, "the key", -1, -1, -1, true, "Key"},
       {"List file closes", ClickAt(ListFileX, IconY), false, false, "scroll", -1, -1, -1, true, ""},
       {"a click on nothing closes", ClickAt(400, 60), false, false, "scroll", -1, -1, -1, true, ""},
-      {"Key closes, then acts as Enter", ClickAt(IconCentre(0), IconY), false, true, "the key", -1, -1, -1,
+      {"Key closes, then acts as Enter", ClickAt(IconCentreX(0), IconY), false, true, "the key", -1, -1, -1,
        true, "Key"},
-      {"Encrypted closes, then looks for an encrypted file", ClickAt(IconCentre(1), IconY), false, false,
+      {"Encrypted closes, then looks for an encrypted file", ClickAt(IconCentreX(1), IconY), false, false,
        "scroll", -1, -1, -1, true, "No encrypted files"},
-      {"Statistics closes, then shows the statistics", ClickAt(IconCentre(3), IconY), false, false,
+      {"Statistics closes, then shows the statistics", ClickAt(IconCentreX(3), IconY), false, false,
        "statistics", -1, -1, -1, false, ""},
-      {"Keyboard closes and shows the keyboard", ClickAt(IconCentre(4), IconY), false, false, "scroll", 1, -1,
+      {"Keyboard closes and shows the keyboard", ClickAt(IconCentreX(4), IconY), false, false, "scroll", 1, -1,
        -1, false, ""},
-      {"Help closes and shows the help", ClickAt(IconCentre(6), IconY), false, false, "scroll", -1, 1, -1,
+      {"Help closes and shows the help", ClickAt(IconCentreX(6), IconY), false, false, "scroll", -1, 1, -1,
        false, ""},
       {"Show|Hide stays open", ClickAt(ShowHideX, IconY), true, true, "scroll", -1, -1, 1, false, ""},
       {"a double click does nothing", ClickAt(34, 400, 2), true, true, "scroll", -1, -1, -1, false, ""},

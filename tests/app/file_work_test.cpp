@@ -20,16 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string Enter = "\r";
-const std::string Escape = "\x1b";
-const std::string Backspace = "\b";
-const std::string Home = HeadlessPlatform::Nav('G');
-const std::string End = HeadlessPlatform::Nav('O');
-const std::string Left = HeadlessPlatform::Nav('K');
-const std::string Right = HeadlessPlatform::Nav('M');
-const std::string Up = HeadlessPlatform::Nav('H');
-const std::string Down = HeadlessPlatform::Nav('P');
-const std::string Del = HeadlessPlatform::Nav('S');
 
 std::string Content(std::size_t size, unsigned seed = 1) {
   std::string bytes(size, '\0');
@@ -50,13 +40,6 @@ std::string ReadFile(const std::string& path) {
   return all.str();
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The key field takes each key as the editing rules say.
 TEST(KeyEditing, SequencesGiveKeyAndCaret) {
   struct Case {
@@ -74,7 +57,7 @@ TEST(KeyEditing, SequencesGiveKeyAndCaret) {
       {"Right stops at the end, End jumps there", {"a", "b", Home, Right, Right, Right, Home, End}, "ab", 2},
       {"Left stops at the start", {"a", Left, Left}, "a", 0},
       {"extended keys do nothing while empty", {Left, Del, Home, End}, "", 0},
-      {"Up, Down and the page keys are ignored", {"a", Up, Down, HeadlessPlatform::Nav('I')}, "a", 1},
+      {"Up, Down and the page keys are ignored", {"a", Up, Down, PgUp}, "a", 1},
       {"spaces are a key", {" ", " ", " "}, "   ", 3},
       {"Enter and Escape codes are not characters", {"a", Enter, "\t"}, "a", 1},
       {"bytes above 126 are ignored", {"a", "\xe9"}, "a", 1},
@@ -106,7 +89,7 @@ TEST(FileWork, EncryptThenDecryptGivesBackFileAndName) {
   std::string encrypted_bytes;
   FileRun::Transform(h.platform, "pass word");
   h.platform.Do([&] {
-    names_between = Names(h.folder.Path());
+    names_between = h.folder.Names();
     if (names_between.size() == 1) encrypted_bytes = ReadFile(h.folder.PathOf(names_between[0]));
   });
   FileRun::Transform(h.platform, "pass word");
@@ -118,7 +101,7 @@ TEST(FileWork, EncryptThenDecryptGivesBackFileAndName) {
   EXPECT_EQ(names_between[0].size(), 10u + 9u);
   EXPECT_EQ(encrypted_bytes.size(), original.size());
   EXPECT_NE(encrypted_bytes, original);
-  EXPECT_EQ(Names(h.folder.Path()), std::vector<std::string>{"report.txt"});
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"report.txt"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("report.txt")), original);
   EXPECT_EQ(h.State().ScreenMode, "scroll");
 }
@@ -130,7 +113,7 @@ TEST(FileWork, CommandLineToolDecryptsWhatTheWindowEncrypted) {
   WriteFile(h.folder.PathOf("data.bin"), original);
   FileRun::Transform(h.platform, "same key!");
   h.Run();
-  const std::vector<std::string> names = Names(h.folder.Path());
+  const std::vector<std::string> names = h.folder.Names();
   ASSERT_EQ(names.size(), 1u);
   const std::string command = std::string("printf 'same key!\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
                               h.folder.PathOf(names[0]) + "' 2>&1";
@@ -162,8 +145,8 @@ TEST(FileWork, OneByteFileShowsZeroPercent) {
   h.platform.Key(Enter).Type("k").Do([&] { h.ForgetPrints(); }).Key(Enter).Wait(1);
   h.Run();
   EXPECT_TRUE(h.LastPrint(" 0%"));
-  EXPECT_EQ(Names(h.folder.Path()).size(), 1u);
-  EXPECT_NE(Names(h.folder.Path())[0], "one");
+  EXPECT_EQ(h.folder.Names().size(), 1u);
+  EXPECT_NE(h.folder.Names()[0], "one");
 }
 
 TEST(FileWork, EscapeInTheMiddleLeavesTheFileAsItWas) {
@@ -172,7 +155,7 @@ TEST(FileWork, EscapeInTheMiddleLeavesTheFileAsItWas) {
   WriteFile(h.folder.PathOf("large.dat"), original);
   h.platform.Key(Enter).Type("key").Key(Enter).KeyDuringProgress(Escape, 100).Wait(1);
   h.Run();
-  EXPECT_EQ(Names(h.folder.Path()), std::vector<std::string>{"large.dat"});
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"large.dat"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("large.dat")), original);
   EXPECT_EQ(h.State().ScreenMode, "scroll");
 }
@@ -182,7 +165,7 @@ TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
   WriteFile(h.folder.PathOf("keep"), "keep me");
   h.platform.Key(Enter).Type("abc").Key(Escape).Wait(1);
   h.Run();
-  EXPECT_EQ(Names(h.folder.Path()), std::vector<std::string>{"keep"});
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"keep"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("keep")), "keep me");
   EXPECT_FALSE(h.State().File1.has_value());
   EXPECT_TRUE(h.State().KeyText.empty());
@@ -203,8 +186,8 @@ TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
       .Wait(1);
   h.Run();
   EXPECT_EQ(mode_after_escape, "scroll");
-  ASSERT_EQ(Names(h.folder.Path()).size(), 1u);
-  EXPECT_TRUE(HasEncryptedSuffixShape(Names(h.folder.Path())[0]));
+  ASSERT_EQ(h.folder.Names().size(), 1u);
+  EXPECT_TRUE(HasEncryptedSuffixShape(h.folder.Names()[0]));
 }
 
 TEST(FileWork, HiddenKeyIsDrawnInBackgroundButCaretMoves) {
@@ -254,7 +237,7 @@ TEST(FileWork, FileHeldByAnotherProgramIsAlreadyOpenAndUntouched) {
   EXPECT_EQ(notice->foreground, Brown);
   EXPECT_EQ(h.platform.Beeps(), 1);
   EXPECT_EQ(h.State().ScreenMode, "scroll") << "no key entry for a file it cannot have";
-  EXPECT_EQ(Names(h.folder.Path()), std::vector<std::string>{"held"});
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"held"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("held")), "held content");
 }
 
@@ -277,7 +260,7 @@ TEST(FileWork, ClosingTheWindowDuringTheRunFinishesTheFileThenEnds) {
   WriteFile(h.folder.PathOf("f"), original);
   h.platform.Key(Enter).Type("k").Key(Enter).CloseDuringProgress(10).Key("never read");
   EXPECT_EQ(h.Run(), 0);
-  const std::vector<std::string> names = Names(h.folder.Path());
+  const std::vector<std::string> names = h.folder.Names();
   ASSERT_EQ(names.size(), 1u);
   ASSERT_TRUE(HasEncryptedSuffixShape(names[0])) << "the run finished";
   const std::string command =
@@ -309,7 +292,7 @@ TEST(Erase, SecondDelErasesAndSelectionMovesBack) {
     h.Run();
     std::vector<std::string> left(std::begin(names), std::end(names));
     left.erase(left.begin() + (c.select - 1));
-    EXPECT_EQ(Names(h.folder.Path()), left);
+    EXPECT_EQ(h.folder.Names(), left);
     EXPECT_EQ(h.State().SelectedIndex, c.selected_after);
     EXPECT_TRUE(h.LastPrint("Erased"));
     EXPECT_EQ(h.State().FileCount(), 2);
@@ -322,7 +305,7 @@ TEST(Erase, OnScreenDelKeyConfirms) {
   WriteFile(h.folder.PathOf("b"), "2");
   h.platform.Click(20 + 27 * 4 + 10, 105).Wait(1).Key(Del).Click(780, 270).Wait(1);
   h.Run();
-  EXPECT_EQ(Names(h.folder.Path()), std::vector<std::string>{"b"});
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"b"});
 }
 
 TEST(Erase, ErasingTheOnlyFileEndsAfterEmptyFolder) {
@@ -330,7 +313,7 @@ TEST(Erase, ErasingTheOnlyFileEndsAfterEmptyFolder) {
   WriteFile(h.folder.PathOf("only"), Content(300));
   h.platform.Key(Del).Key(Del).Wait(5000).Key("never read");
   EXPECT_EQ(h.Run(), 0);
-  EXPECT_TRUE(Names(h.folder.Path()).empty());
+  EXPECT_TRUE(h.folder.Names().empty());
   EXPECT_TRUE(h.LastPrint("Empty folder"));
   EXPECT_FALSE(h.platform.ScriptDone());
 }

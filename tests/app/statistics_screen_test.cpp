@@ -11,14 +11,8 @@
 namespace quorvant::testing {
 namespace {
 
-constexpr int StatisticsX = 20 + 27 * 3 + 10;
-constexpr int IconY = 105;
-const std::string Up = HeadlessPlatform::Nav('H');
-const std::string Down = HeadlessPlatform::Nav('P');
-const std::string PgDn = HeadlessPlatform::Nav('Q');
-const std::string Home = HeadlessPlatform::Nav('G');
-const std::string End = HeadlessPlatform::Nav('O');
-const std::string Del = HeadlessPlatform::Nav('S');
+constexpr int StatisticsX = IconCentreX(3);
+constexpr int IconY = IconRowY;
 
 void WriteAllValues(TempFolder& folder, const std::string& name) {
   std::string bytes;
@@ -37,7 +31,7 @@ TEST(StatisticsTable, KeysMoveTheFirstRowWithinLimits) {
       {"Home then Up stays", 0, Up, 0},        {"Delete shows DEL", 10, Del, 127},
       {"a letter is its code", 0, "A", 65},    {"a code above 246", 0, "\xfa", 246},
       {"Enter is code 13", 50, "\r", 13},      {"End", 3, End, 246},
-      {"Home", 99, Home, 0},                    {"Left moves nothing", 7, HeadlessPlatform::Nav('K'), 7},
+      {"Home", 99, Home, 0},                    {"Left moves nothing", 7, Left, 7},
       {"no key", 7, "", 7},
   };
   for (const Case& c : cases) EXPECT_EQ(MoveTableTop(c.from, c.key), c.to) << c.name;

@@ -14,9 +14,8 @@
 namespace quorvant::testing {
 namespace {
 
-constexpr int HelpIconX = 20 + 27 * 6 + 10;
-constexpr int KeyboardIconX = 20 + 27 * 4 + 10;
-constexpr int IconRowY = 105;
+constexpr int HelpIconX = IconCentreX(6);
+constexpr int KeyboardIconX = IconCentreX(4);
 
 TEST(Help, LegendAndKeyListStandAtTheirRows) {
   ProgramHarness h;

@@ -15,6 +15,24 @@
 
 namespace quorvant::testing {
 
+// The key texts the keyboard delivers.
+inline const std::string Enter = "\r";
+inline const std::string Escape = "\x1b";
+inline const std::string Backspace = "\b";
+inline const std::string Home = HeadlessPlatform::Nav('G');
+inline const std::string Up = HeadlessPlatform::Nav('H');
+inline const std::string PgUp = HeadlessPlatform::Nav('I');
+inline const std::string Left = HeadlessPlatform::Nav('K');
+inline const std::string Right = HeadlessPlatform::Nav('M');
+inline const std::string End = HeadlessPlatform::Nav('O');
+inline const std::string Down = HeadlessPlatform::Nav('P');
+inline const std::string PgDn = HeadlessPlatform::Nav('Q');
+inline const std::string Del = HeadlessPlatform::Nav('S');
+
+// The centre of icon button i in the icon row.
+constexpr int IconCentreX(int button) { return 20 + 27 * button + 10; }
+constexpr int IconRowY = 105;
+
 // The whole program on the headless platform, in a real temporary folder,
 // with the test clock. Script the input on `platform`, then Run().
 struct ProgramHarness {
