@@ -35,18 +35,10 @@ Confirmation Ask(const FileArgument& file, CancelSignals& signals) {
 }
 
 bool EraseOne(const FileArgument& file, CommandContext& context) {
-  Result<UniqueFd> folder = OpenFolderOf(file);
-  if (!folder) {
-    Complain(Printable(file.path) + ": " + folder.error().Describe());
-    return false;
-  }
-  OpenAttempt opened = OpenFileInFolder(folder->Get(), file.name);
-  if (opened.outcome != FileOutcome::Done) {
-    Complain(Printable(file.path) + ": " + DescribeRefusal(opened.outcome, opened.error) + "; not erased");
-    return false;
-  }
+  std::optional<OpenedFile> opened = OpenForChange(file, "; not erased");
+  if (!opened) return false;
   ProgressBar bar("Erasing " + Printable(file.name));
-  const FileReport report = SecureEraseFile(*opened.file, [&](std::int64_t offset, std::int64_t last_offset) {
+  const FileReport report = SecureEraseFile(*opened, [&](std::int64_t offset, std::int64_t last_offset) {
     if (context.signals.Requested()) return ProgressAnswer::Cancel;
     bar.Show(offset, last_offset);
     return ProgressAnswer::Continue;

@@ -4,6 +4,9 @@
 
 #include <cerrno>
 
+#include "cli/command.h"
+#include "cli/report_text.h"
+
 namespace quorvant::cli {
 
 Result<FileArgument> SplitFileArgument(std::string_view path) {
@@ -33,6 +36,21 @@ std::string PathInFolder(const FileArgument& file, std::string_view name) {
   const std::size_t slash = file.path.rfind('/');
   if (slash == std::string::npos) return std::string(name);
   return file.path.substr(0, slash + 1) + std::string(name);
+}
+
+std::optional<OpenedFile> OpenForChange(const FileArgument& file, std::string_view consequence) {
+  Result<UniqueFd> folder = OpenFolderOf(file);
+  if (!folder) {
+    Complain(Printable(file.path) + ": " + folder.error().Describe());
+    return std::nullopt;
+  }
+  OpenAttempt opened = OpenFileInFolder(folder->Get(), file.name);
+  if (opened.outcome != FileOutcome::Done) {
+    Complain(Printable(file.path) + ": " + DescribeRefusal(opened.outcome, opened.error) +
+             std::string(consequence));
+    return std::nullopt;
+  }
+  return std::move(opened.file);
 }
 
 }  // namespace quorvant::cli

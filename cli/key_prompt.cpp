@@ -58,9 +58,10 @@ int ReadByte(char& byte, CancelSignals& signals) {
   }
 }
 
-// One line into `key` (without its line end).
-LineOutcome ReadKeyLine(KeyText& key, CancelSignals& signals) {
-  key.Clear();
+// Reads one line byte by byte, handing each byte before the line end to
+// `take`; the byte is wiped afterwards, as it may be part of a key.
+template <typename Take>
+LineOutcome ReadLine(CancelSignals& signals, Take&& take) {
   bool any = false;
   for (;;) {
     char byte = 0;
@@ -69,10 +70,17 @@ LineOutcome ReadKeyLine(KeyText& key, CancelSignals& signals) {
     if (result < 0) return LineOutcome::Failed;
     if (result == 0) return any ? LineOutcome::Read : LineOutcome::EndOfInput;
     any = true;
-    if (byte == '\n') break;
-    key.Append(byte);
+    if (byte == '\n') return LineOutcome::Read;
+    take(byte);
     Wipe(&byte, 1);
   }
+}
+
+// One line into `key` (without its line end).
+LineOutcome ReadKeyLine(KeyText& key, CancelSignals& signals) {
+  key.Clear();
+  const LineOutcome outcome = ReadLine(signals, [&](char byte) { key.Append(byte); });
+  if (outcome != LineOutcome::Read) return outcome;
   // A line ended "\r\n" by a Windows tool: the "\r" is the line end, not the key.
   if (!key.View().empty() && key.View().back() == '\r') key.DropLast();
   return LineOutcome::Read;
@@ -153,17 +161,9 @@ KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& sig
 
 LineOutcome ReadTerminalLine(std::string& answer, std::size_t limit, CancelSignals& signals) {
   answer.clear();
-  bool any = false;
-  for (;;) {
-    char byte = 0;
-    const int result = ReadByte(byte, signals);
-    if (result == -2) return LineOutcome::Cancelled;
-    if (result < 0) return LineOutcome::Failed;
-    if (result == 0) return any ? LineOutcome::Read : LineOutcome::EndOfInput;
-    any = true;
-    if (byte == '\n') return LineOutcome::Read;
+  return ReadLine(signals, [&](char byte) {
     if (answer.size() < limit) answer.push_back(byte);
-  }
+  });
 }
 
 }  // namespace quorvant::cli

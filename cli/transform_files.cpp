@@ -36,27 +36,19 @@ bool NameFitsDirection(Direction direction, const FileArgument& file) {
 
 bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key,
                   CommandContext& context) {
-  Result<UniqueFd> folder = OpenFolderOf(file);
-  if (!folder) {
-    Complain(Printable(file.path) + ": " + folder.error().Describe());
-    return false;
-  }
-  OpenAttempt opened = OpenFileInFolder(folder->Get(), file.name);
-  if (opened.outcome != FileOutcome::Done) {
-    Complain(Printable(file.path) + ": " + DescribeRefusal(opened.outcome, opened.error));
-    return false;
-  }
+  std::optional<OpenedFile> opened = OpenForChange(file);
+  if (!opened) return false;
   const EncryptedSuffix suffix =
       direction == Direction::Encrypt ? MakeEncryptedSuffix(context.clock) : *SuffixOfName(file.name);
   KeyWords words = BuildKeyWords(key.View(), suffix);
   ProgressBar bar(std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") +
                   Printable(file.name));
-  const FileReport report = TransformFile(*opened.file, direction, suffix, words,
-                                          [&](std::int64_t offset, std::int64_t last_offset) {
-                                            if (context.signals.Requested()) return ProgressAnswer::Cancel;
-                                            bar.Show(offset, last_offset);
-                                            return ProgressAnswer::Continue;
-                                          });
+  const FileReport report =
+      TransformFile(*opened, direction, suffix, words, [&](std::int64_t offset, std::int64_t last_offset) {
+        if (context.signals.Requested()) return ProgressAnswer::Cancel;
+        bar.Show(offset, last_offset);
+        return ProgressAnswer::Continue;
+      });
   bar.Clear();
   if (report.outcome == FileOutcome::Done) {
     std::printf("%s -> %s\n", Printable(file.path).c_str(),
