@@ -30,6 +30,11 @@ seconds_of() { awk '{print $3}' "$1"; }
 "$driver" read "$file" $chunk 5 2>"$work/read.time" >/dev/null
 "$driver" read16 "$file" $chunk 3 2>"$work/read16.time" >/dev/null
 "$driver" stats "$file" $chunk 3 2>"$work/stats.time" >"$work/stats.txt"
+# The command-line tool end to end, as a user runs it.
+cli=$build_dir/cli/quorvant-cli
+cli_start=$(date +%s.%N)
+"$cli" stats "$file" >"$work/cli.txt"
+cli_end=$(date +%s.%N)
 ent_start=$(date +%s.%N)
 ent "$file" >"$work/ent.txt"
 ent_end=$(date +%s.%N)
@@ -39,19 +44,23 @@ read_s=$(seconds_of "$work/read.time")
 read16_s=$(seconds_of "$work/read16.time")
 stats_s=$(seconds_of "$work/stats.time")
 ent_s=$(echo "$ent_end - $ent_start" | bc -l)
+cli_s=$(echo "$cli_end - $cli_start" | bc -l)
 
-awk -v bytes="$bytes" -v r="$read_s" -v r16="$read16_s" -v s="$stats_s" -v e="$ent_s" 'BEGIN {
+awk -v bytes="$bytes" -v r="$read_s" -v r16="$read16_s" -v s="$stats_s" -v e="$ent_s" -v c="$cli_s" 'BEGIN {
   printf "file                      %d bytes, chunk '"$chunk"' bytes\n", bytes
   printf "read, aligned buffer      %8.3f s  %6.2f GB/s\n", r, bytes / r / 1e9
   printf "read, buffer page+16      %8.3f s  %6.2f GB/s\n", r16, bytes / r16 / 1e9
   printf "ComputeStatistics         %8.3f s  %6.2f GB/s\n", s, bytes / s / 1e9
+  printf "quorvant-cli stats        %8.3f s  %6.2f GB/s\n", c, bytes / c / 1e9
   printf "ent                       %8.3f s  %6.2f GB/s\n", e, bytes / e / 1e9
   printf "statistics speed / read speed   %.2f\n", r / s
   printf "statistics speed / ent speed    %.1f\n", e / s
+  printf "quorvant-cli stats / read speed %.2f\n", r / c
+  printf "quorvant-cli stats / ent speed  %.1f\n", e / c
 }'
 
 # Our figure text, ent's figure text, and the unit of ent's last printed digit.
-ours() { grep "^$1" "$work/stats.txt" | head -1 | sed "s/^$1//"; }
+ours() { grep "^$1" "$work/cli.txt" | head -1 | sed "s/^$1//"; }
 compare() {
   local name=$1 our=$2 theirs=$3 unit=$4
   awk -v n="$name" -v a="$our" -v b="$theirs" -v u="$unit" 'BEGIN {

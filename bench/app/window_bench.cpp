@@ -6,8 +6,6 @@
 // on change, for comparison.
 
 #include <SDL.h>
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,6 +23,10 @@
 
 #include "app/program.h"
 #include "surface/platform/sdl_platform.h"
+
+// Last: Xlib defines macros (Status, Bool) that clash with ordinary names.
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace {
 

@@ -1,8 +1,6 @@
 #include "surface/platform/sdl_platform.h"
 
 #include <SDL.h>
-#include <SDL_syswm.h>
-#include <X11/Xlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -14,6 +12,10 @@
 #include <vector>
 
 #include "surface/platform/refresh_cycle.h"
+
+// Last: Xlib defines macros (Status, Bool) that clash with ordinary names.
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
 
 namespace quorvant {
 
