@@ -125,3 +125,24 @@ TEST(StatisticsScreen, EncryptedIconClosesAndJumps) {
 
 }  // namespace
 }  // namespace quorvant::testing
+
+namespace quorvant::testing {
+namespace {
+
+TEST(StatisticsScreen, ListFileClosesItAndOpensTheViewerOnTheSameFile) {
+  ProgramHarness h;
+  WriteAllValues(h.folder, "all.bin");
+  int viewer_shown = 0, statistics_shown = 0;
+  h.platform.Click(StatisticsX, IconY).Wait(1).Click(IconCentreX(5), IconY).Wait(1).Do([&] {
+    viewer_shown = h.State().ViewerShown;
+    statistics_shown = h.State().StatisticsShown;
+  });
+  h.Run();
+  EXPECT_EQ(viewer_shown, 1);
+  EXPECT_EQ(statistics_shown, -1);
+  EXPECT_TRUE(h.LastPrint("From"));
+  EXPECT_EQ(h.State().ColumnCount, (ProgramHarness::Area.width - 48) / 24);
+}
+
+}  // namespace
+}  // namespace quorvant::testing
