@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "analysis/byte_viewer.h"
 #include "analysis/number_format.h"
 #include "analysis/stat_figures.h"
 #include "analysis/statistics_engine.h"
@@ -120,13 +119,7 @@ WaitResult Close(AppState& s) {
     return DispatchClick(s, DispatchFrom::ShowHideTest);
   }
   if (s.ClickedIcon == icon::ListFile) {
-    switch (RunByteViewer(s)) {
-      case ViewerExit::ProgramEnd: return WaitResult::ProgramEnd;
-      case ViewerExit::BrowseEntry: return WaitResult::BrowseEntry;
-      case ViewerExit::RestartWait: return WaitResult::RestartWait;
-      case ViewerExit::ContinueAtShowHideTest: return DispatchClick(s, DispatchFrom::ShowHideTest);
-      case ViewerExit::Return: break;
-    }
+    if (const std::optional<WaitResult> passed_on = RunViewerInDispatch(s)) return *passed_on;
   }
   return DispatchClick(s, DispatchFrom::Start);
 }

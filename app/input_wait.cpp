@@ -1,6 +1,7 @@
 #include "app/input_wait.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "analysis/byte_viewer.h"
 #include "analysis/statistics_screen.h"
@@ -64,6 +65,17 @@ WaitResult ScanFolderStep(AppState& s) {
     if (decision.RedrawSelected || !s.ShownOnce) return ShowSelectedFile(s);
   }
   return WaitResult::Input;
+}
+
+std::optional<WaitResult> RunViewerInDispatch(AppState& s) {
+  switch (RunByteViewer(s)) {
+    case ViewerExit::Return: return std::nullopt;
+    case ViewerExit::ProgramEnd: return WaitResult::ProgramEnd;
+    case ViewerExit::BrowseEntry: return WaitResult::BrowseEntry;
+    case ViewerExit::RestartWait: return WaitResult::RestartWait;
+    case ViewerExit::ContinueAtShowHideTest: return DispatchClick(s, DispatchFrom::ShowHideTest);
+  }
+  return std::nullopt;
 }
 
 WaitResult InputWait(AppState& s) {
@@ -146,11 +158,7 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from) {
       return WaitResult::Input;
     }
     if (s.ClickedIcon == icon::ListFile) {
-      const ViewerExit exit = RunByteViewer(s);
-      if (exit == ViewerExit::ProgramEnd) return WaitResult::ProgramEnd;
-      if (exit == ViewerExit::BrowseEntry) return WaitResult::BrowseEntry;
-      if (exit == ViewerExit::RestartWait) return WaitResult::RestartWait;
-      if (exit == ViewerExit::ContinueAtShowHideTest) return DispatchClick(s, DispatchFrom::ShowHideTest);
+      if (const std::optional<WaitResult> passed_on = RunViewerInDispatch(s)) return *passed_on;
     }
     if (s.ClickedIcon == icon::Key) {
       s.PendingKey = std::string(1, key::Enter);

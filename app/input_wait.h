@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "app/app_state.h"
 #include "app/flow.h"
 
@@ -18,6 +20,11 @@ enum class DispatchFrom {
   ShowHideTest,  // the tests from the Show|Hide icon on, for ClickedIcon as it is
 };
 WaitResult DispatchClick(AppState& s, DispatchFrom from);
+
+// Runs the byte viewer from the dispatch. Nothing when it simply closed (the
+// dispatch's tests go on); otherwise where control goes, the dispatch having
+// acted on the icon that closed it.
+std::optional<WaitResult> RunViewerInDispatch(AppState& s);
 
 // Lists the folder if it changed and redraws the selected file when its name
 // or size changed. ProgramEnd after the "Empty folder" notice.
