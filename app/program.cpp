@@ -42,7 +42,7 @@ void Program::StartUp() {
   painter_ = std::make_unique<Painter>(*surface_, font_);
   s.painter = painter_.get();
   painter_->EnableTextLog(log_texts_);
-  platform_.CreateWindow("Quorvant", -3, 0, *surface_);
+  window_made_ = platform_.CreateWindow("Quorvant", -3, 0, *surface_);
   painter_->ClearSurface(Black);
   s.DpiFactor = 96.0 / std::max(platform_.SurfaceDpi(), 1);
 
@@ -74,8 +74,9 @@ void Program::StartUp() {
 
 int Program::Run() {
   StartUp();
+  // Without a window the first input wait ends the program at once.
   RunMainLoop(state_, AfterWait(InputWait(state_), Next::BrowseStep));
-  return 0;
+  return window_made_ ? 0 : 1;
 }
 
 }  // namespace quorvant

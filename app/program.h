@@ -21,7 +21,8 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Runs start-up and the main loop; returns the process exit code.
+  // Runs start-up and the main loop; returns the process exit code: 0, or 1
+  // when no window could be opened.
   int Run();
   // Keeps a log of every printed text, for tests.
   void LogTexts() { log_texts_ = true; }
@@ -46,6 +47,7 @@ class Program {
   AppState state_;
   bool log_texts_ = false;
   bool list_every_cycle_ = false;
+  bool window_made_ = false;
 };
 
 }  // namespace quorvant
