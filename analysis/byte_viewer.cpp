@@ -35,35 +35,21 @@ constexpr int CharacterBottom = 437;
 constexpr int CharacterY = 415;
 constexpr int RangePadding = 50;
 
-int ColumnLeft(int column) {
-  return ColumnPitch * column - 1;
-}
-int ColumnRight(int column) {
-  return ColumnPitch * column + 20;
-}
-int RowTop(int row) {
-  return LowestRowTop - RowPitch * row;
-}
-int RowBottom(int row) {
-  return LowestRowBottom - RowPitch * row;
-}
+int ColumnLeft(int column) { return ColumnPitch * column - 1; }
+int ColumnRight(int column) { return ColumnPitch * column + 20; }
+int RowTop(int row) { return LowestRowTop - RowPitch * row; }
+int RowBottom(int row) { return LowestRowBottom - RowPitch * row; }
 
 // The column and bit row under a point of the bit cells. A cell's leftmost
 // pixel column (x = 24i - 1) belongs to column i.
-int ColumnAt(int x) {
-  return (x + 1) / ColumnPitch;
-}
-int RowAt(int y) {
-  return (LowestRowBottom - y) / RowPitch;
-}
+int ColumnAt(int x) { return (x + 1) / ColumnPitch; }
+int RowAt(int y) { return (LowestRowBottom - y) / RowPitch; }
 
 void CellBox(Painter& p, int left, int top, int right, int bottom, Colour outline, Colour fill) {
   p.DrawBox(left, top, right + 1, bottom + 1, 0, outline, fill);
 }
 
-double InfoLineY(const AppState& s) {
-  return StatusY + 12.75 * s.LineHeight;
-}
+double InfoLineY(const AppState& s) { return StatusY + 12.75 * s.LineHeight; }
 
 std::string Padded(std::string text, int spaces) {
   text += Spaces(spaces);
@@ -83,9 +69,7 @@ struct Viewer {
 };
 
 // The columns a window `width` wide has room for.
-int FittingColumns(int width) {
-  return std::max(0, (width - 48) / ColumnPitch);
-}
+int FittingColumns(int width) { return std::max(0, (width - 48) / ColumnPitch); }
 
 // The whole file when it fits, else as many columns as fit.
 int ColumnCountFor(std::int64_t length, int width) {
@@ -104,18 +88,14 @@ std::int64_t Limited(std::int64_t view_start, std::int64_t last_start) {
 bool IsIgnoredKey(const Viewer& v) {
   const std::int64_t start = v.s.ViewStart;
   switch (key::Last(v.s.PendingKey)) {
-    case 'S':
-      return true;
+    case 'S': return true;
     case 'G':
     case 'K':
-    case 'I':
-      return start == 0;
+    case 'I': return start == 0;
     case 'O':
     case 'M':
-    case 'Q':
-      return start == v.LastStart();
-    default:
-      return false;
+    case 'Q': return start == v.LastStart();
+    default: return false;
   }
 }
 
@@ -342,9 +322,7 @@ ViewerExit Leave(AppState& s, int icon) {
   s.ViewerShown = -1;
   switch (icon) {
     case icon::Encrypted:
-    case icon::Statistics:
-      CloseAndErase(s);
-      return ViewerExit::ContinueAtShowHideTest;
+    case icon::Statistics: CloseAndErase(s); return ViewerExit::ContinueAtShowHideTest;
     case icon::Keyboard:
       s.File1.reset();
       s.PromptKeepWidth = 0;
@@ -357,9 +335,7 @@ ViewerExit Leave(AppState& s, int icon) {
       s.HelpShown = 1;
       s.KeyboardShown = -1;
       return ViewerExit::RestartWait;
-    default:
-      CloseAndErase(s);
-      return ViewerExit::Return;
+    default: CloseAndErase(s); return ViewerExit::Return;
   }
 }
 

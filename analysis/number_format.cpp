@@ -49,9 +49,7 @@ std::string FormatFixed(double value, int decimals) {
   return text;
 }
 
-std::string FormatSignedFixed(double value) {
-  return FormatFixed(value, 6);
-}
+std::string FormatSignedFixed(double value) { return FormatFixed(value, 6); }
 
 std::string FormatGroupedCount(std::uint64_t count) {
   char digits[24];

@@ -96,8 +96,7 @@ WaitResult Close(AppState& s) {
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
   s.StatisticsShown = -1;
   switch (s.ClickedIcon) {
-    case icon::Statistics:
-      return WaitResult::BrowseEntry;
+    case icon::Statistics: return WaitResult::BrowseEntry;
     case icon::Key:
       s.PendingKey = std::string(1, key::Enter);
       s.ClickedIcon = -1;
@@ -106,11 +105,8 @@ WaitResult Close(AppState& s) {
       ShowHelp(s);
       s.HelpShown = 1;
       return WaitResult::BrowseEntry;
-    case icon::Encrypted:
-      s.PendingKey = " F";
-      break;
-    default:
-      break;
+    case icon::Encrypted: s.PendingKey = " F"; break;
+    default: break;
   }
   s.ScreenMode = "scroll";
   if (s.ClickedIcon == icon::Keyboard) {
@@ -131,13 +127,13 @@ int MoveTableTop(int table_top, const std::string& pending_key) {
     table_top = static_cast<unsigned char>(pending_key[0]);
   } else if (key::IsExtended(pending_key)) {
     switch (key::Last(pending_key)) {
-      case 'H': table_top -= 1; break;             // Up
-      case 'P': table_top += 1; break;             // Down
-      case 'I': table_top -= 10; break;            // PgUp
-      case 'Q': table_top += 10; break;            // PgDn
-      case 'G': table_top = 0; break;              // Home
-      case 'O': table_top = LastTableTop; break;   // End
-      case 'S': table_top = 127; break;            // Del: the row of DEL
+      case 'H': table_top -= 1; break;            // Up
+      case 'P': table_top += 1; break;            // Down
+      case 'I': table_top -= 10; break;           // PgUp
+      case 'Q': table_top += 10; break;           // PgDn
+      case 'G': table_top = 0; break;             // Home
+      case 'O': table_top = LastTableTop; break;  // End
+      case 'S': table_top = 127; break;           // Del: the row of DEL
       default: break;
     }
   }

@@ -17,7 +17,6 @@
 
 namespace quorvant {
 
-
 // The one application context, owned by the program and passed by reference
 // to every screen. Fields are read and written directly by the screen that
 // owns each behaviour. On/off states are -1 (off) and +1 (on).

@@ -64,7 +64,8 @@ Next ErasePrompt(AppState& s) {
   s.painter->PrintAt(LeftMargin, StatusY, Brown, "Delete");
   const WaitResult result = InputWait(s);
   if (result != WaitResult::Input) return AfterWait(result, Next::BrowseStep);
-  if (key::IsExtended(s.PendingKey) && std::toupper(static_cast<unsigned char>(key::Last(s.PendingKey))) == 'S') {
+  if (key::IsExtended(s.PendingKey) &&
+      std::toupper(static_cast<unsigned char>(key::Last(s.PendingKey))) == 'S') {
     return EraseSelectedFile(s);
   }
   // Any other key cancels; the browser then handles it as well.

@@ -81,6 +81,7 @@ constexpr int Help = 6;
 
 // Names of the control codes 0..32; every other byte names itself, except
 // 127, "DEL (Delete)".
+// clang-format off
 constexpr std::array<std::string_view, 33> ControlCodeNames = {
     "NUL (Null)", "SOH (Start of heading)", "STX (Start of text)", "ETX (End of text)",
     "EOT (End of transmission)", "ENQ (Enquiry)", "ACK (Acknowledge)", "BEL (Bell)",
@@ -92,6 +93,7 @@ constexpr std::array<std::string_view, 33> ControlCodeNames = {
     "ESC (Escape)", "FS (File separator)", "GS (Groupe separator)", "RS (Record separator)",
     "US (Unit separator)", "SPC (Space)",
 };
+// clang-format on
 
 namespace detail {
 constexpr std::array<char, 256> AllBytes = [] {

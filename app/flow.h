@@ -6,11 +6,11 @@ namespace quorvant {
 // by returning one of these to the one loop in RunMainLoop, instead of
 // jumping or recursing.
 enum class Next {
-  BrowseEntry,  // the browse loop's entry: reset the status band, maybe wait for a key
-  BrowseStep,   // handle PendingKey in the browser
+  BrowseEntry,     // the browse loop's entry: reset the status band, maybe wait for a key
+  BrowseStep,      // handle PendingKey in the browser
   WaitThenBrowse,  // wait for input, then handle it in the browser
-  KeyEntry,     // the selected file is open: type its key
-  ErasePrompt,  // Del was pressed: confirm the erase
+  KeyEntry,        // the selected file is open: type its key
+  ErasePrompt,     // Del was pressed: confirm the erase
   ProgramEnd,
 };
 

@@ -55,8 +55,7 @@ WaitResult ScanFolderStep(AppState& s) {
     // An unreadable folder lists as empty, which ends the program below.
     (void)FolderScan(s.FolderFd, s.Files);
     s.PageStep = s.Files.PageStep();
-    const ScanDecision decision =
-        DecideAfterScan(s.Files, s.SelectedIndex, s.LastShownName, s.LastShownSize);
+    const ScanDecision decision = DecideAfterScan(s.Files, s.SelectedIndex, s.LastShownName, s.LastShownSize);
     if (decision.FolderEmpty) {
       ShowFatalMessage(s, "Empty folder");
       return WaitResult::ProgramEnd;

@@ -68,8 +68,8 @@ void Program::StartUp() {
   DrawHeaderLabels(s);
 
   s.ScreenMode = "scroll";
-  s.Watch = std::make_unique<FolderWatch>(
-      s.FolderFd, list_every_cycle_ ? WatchMode::PollEveryCycle : WatchMode::Inotify);
+  s.Watch = std::make_unique<FolderWatch>(s.FolderFd,
+                                          list_every_cycle_ ? WatchMode::PollEveryCycle : WatchMode::Inotify);
 }
 
 int Program::Run() {

@@ -2,8 +2,8 @@
 
 // Broken invariants are programming mistakes: report where and stop at once.
 // Never used for conditions a user or the file system can cause.
-#define Verify(condition)                                                   \
-  do {                                                                      \
+#define Verify(condition)                                                       \
+  do {                                                                          \
     if (!(condition)) ::quorvant::VerifyFailed(#condition, __FILE__, __LINE__); \
   } while (false)
 

@@ -32,8 +32,7 @@ int MoveSelection(const FileTable& table, int selected_index, char scan_letter) 
     case 'Q':  // PgDn
       selected_index += table.PageStep();
       break;
-    default:
-      break;
+    default: break;
   }
   return ClampSelection(table, selected_index);
 }

@@ -86,20 +86,14 @@ LineOutcome ReadKeyLine(KeyText& key, CancelSignals& signals) {
   return LineOutcome::Read;
 }
 
-KeyAnswer Failure(std::string message) {
-  return KeyAnswer{KeyOutcome::Failed, std::move(message)};
-}
+KeyAnswer Failure(std::string message) { return KeyAnswer{KeyOutcome::Failed, std::move(message)}; }
 
 KeyAnswer AnswerOfLine(LineOutcome outcome) {
   switch (outcome) {
-    case LineOutcome::Read:
-      return KeyAnswer{};
-    case LineOutcome::Cancelled:
-      return KeyAnswer{KeyOutcome::Cancelled, "cancelled"};
-    case LineOutcome::EndOfInput:
-      return Failure("no key given (standard input was empty)");
-    case LineOutcome::Failed:
-      break;
+    case LineOutcome::Read: return KeyAnswer{};
+    case LineOutcome::Cancelled: return KeyAnswer{KeyOutcome::Cancelled, "cancelled"};
+    case LineOutcome::EndOfInput: return Failure("no key given (standard input was empty)");
+    case LineOutcome::Failed: break;
   }
   return Failure("cannot read the key");
 }

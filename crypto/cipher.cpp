@@ -173,9 +173,7 @@ KeyWords KeyWords::FromWords(const std::array<std::uint64_t, Count>& words) {
   return key_words;
 }
 
-void KeyWords::Wipe() {
-  quorvant::Wipe(std::span(words_));
-}
+void KeyWords::Wipe() { quorvant::Wipe(std::span(words_)); }
 
 bool KeyWords::IsWiped() const {
   return std::all_of(words_.begin(), words_.end(), [](std::uint64_t word) { return word == 0; });

@@ -22,8 +22,8 @@ Next EraseSelectedFile(AppState& s) {
     s.link->RefreshInterval.store(24);
     return ended ? Next::ProgramEnd : Next::WaitThenBrowse;
   }
-  const FileReport report =
-      SecureEraseFile(*s.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
+  const FileReport report = SecureEraseFile(
+      *s.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.File1.reset();
 
   if (report.outcome == FileOutcome::Done) {

@@ -12,29 +12,21 @@
 
 namespace quorvant {
 
-int FileCalls::OpenAt(int folder, const char* name, int flags) {
-  return ::openat(folder, name, flags);
-}
+int FileCalls::OpenAt(int folder, const char* name, int flags) { return ::openat(folder, name, flags); }
 
 int FileCalls::StatAt(int folder, const char* name, struct stat* status, int flags) {
   return ::fstatat(folder, name, status, flags);
 }
 
-int FileCalls::Stat(int descriptor, struct stat* status) {
-  return ::fstat(descriptor, status);
-}
+int FileCalls::Stat(int descriptor, struct stat* status) { return ::fstat(descriptor, status); }
 
-int FileCalls::ChangeMode(int descriptor, mode_t mode) {
-  return ::fchmod(descriptor, mode);
-}
+int FileCalls::ChangeMode(int descriptor, mode_t mode) { return ::fchmod(descriptor, mode); }
 
 int FileCalls::Control(int descriptor, int command, int argument) {
   return ::fcntl(descriptor, command, argument);
 }
 
-int FileCalls::Lock(int descriptor, int operation) {
-  return ::flock(descriptor, operation);
-}
+int FileCalls::Lock(int descriptor, int operation) { return ::flock(descriptor, operation); }
 
 ssize_t FileCalls::ReadAt(int descriptor, void* data, std::size_t size, off_t offset) {
   return ::pread(descriptor, data, size, offset);
@@ -44,13 +36,9 @@ ssize_t FileCalls::WriteAt(int descriptor, const void* data, std::size_t size, o
   return ::pwrite(descriptor, data, size, offset);
 }
 
-int FileCalls::SyncData(int descriptor) {
-  return ::fdatasync(descriptor);
-}
+int FileCalls::SyncData(int descriptor) { return ::fdatasync(descriptor); }
 
-int FileCalls::Sync(int descriptor) {
-  return ::fsync(descriptor);
-}
+int FileCalls::Sync(int descriptor) { return ::fsync(descriptor); }
 
 int FileCalls::RenameAt(int folder, const char* from, const char* to, unsigned flags) {
   return ::renameat2(folder, from, folder, to, flags);
@@ -60,13 +48,9 @@ int FileCalls::LinkAt(int folder, const char* from, const char* to) {
   return ::linkat(folder, from, folder, to, 0);
 }
 
-int FileCalls::UnlinkAt(int folder, const char* name) {
-  return ::unlinkat(folder, name, 0);
-}
+int FileCalls::UnlinkAt(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
 
-ssize_t FileCalls::Random(void* data, std::size_t size) {
-  return ::getrandom(data, size, 0);
-}
+ssize_t FileCalls::Random(void* data, std::size_t size) { return ::getrandom(data, size, 0); }
 
 Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,
                    std::string_view name) {
@@ -105,9 +89,7 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   return *this;
 }
 
-int UniqueFd::Release() {
-  return std::exchange(descriptor_, -1);
-}
+int UniqueFd::Release() { return std::exchange(descriptor_, -1); }
 
 void UniqueFd::Reset(int descriptor) {
   // close() is not retried on EINTR: on Linux the descriptor is gone either way.

@@ -27,14 +27,10 @@ Direction Opposite(Direction direction) {
 FileOutcome OutcomeOfRenameError(int error_code) {
   switch (error_code) {
     case EEXIST:
-    case ENOTEMPTY:
-      return FileOutcome::NameInUse;
-    case ENAMETOOLONG:
-      return FileOutcome::NameTooLong;
-    case ENOENT:
-      return FileOutcome::Vanished;
-    default:
-      return FileOutcome::RenameError;
+    case ENOTEMPTY: return FileOutcome::NameInUse;
+    case ENAMETOOLONG: return FileOutcome::NameTooLong;
+    case ENOENT: return FileOutcome::Vanished;
+    default: return FileOutcome::RenameError;
   }
 }
 

@@ -23,18 +23,14 @@ constexpr int OpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 // What a failed open means for the caller.
 FileOutcome OutcomeOfOpenError(int error_code) {
   switch (error_code) {
-    case ENOENT:
-      return FileOutcome::Vanished;
+    case ENOENT: return FileOutcome::Vanished;
     case ELOOP:  // the name became a symlink
     case EISDIR:
     case ENXIO:  // a socket
-    case ENODEV:
-      return FileOutcome::NotRegular;
+    case ENODEV: return FileOutcome::NotRegular;
     case EWOULDBLOCK:  // another program holds a lease on it
-    case ETXTBSY:
-      return FileOutcome::AlreadyOpen;
-    default:
-      return FileOutcome::OpenError;
+    case ETXTBSY: return FileOutcome::AlreadyOpen;
+    default: return FileOutcome::OpenError;
   }
 }
 

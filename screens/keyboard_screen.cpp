@@ -61,7 +61,8 @@ void DrawSpecialKey(AppState& s, int i, bool pressed) {
   const std::string_view caption = SpecialKeys[static_cast<size_t>(i)].KeyCap;
   const TextSize size = p.MeasureText(caption);
   p.SetBackground(SlateGrey);
-  p.PrintAt(48 + 66 * i + (8 - size.width) / 2.0, SpecialTop + (41 - size.height) / 2.0 + lower, DarkGrey, caption);
+  p.PrintAt(48 + 66 * i + (8 - size.width) / 2.0, SpecialTop + (41 - size.height) / 2.0 + lower, DarkGrey,
+            caption);
 }
 
 void DrawCharacterKey(AppState& s, int row, int column, bool pressed) {
@@ -75,8 +76,8 @@ void DrawCharacterKey(AppState& s, int row, int column, bool pressed) {
   const std::string character(1, s.KeyboardChars[static_cast<size_t>(Columns * row + column)]);
   const TextSize size = p.MeasureText(character);
   p.SetBackground(SlateGrey);
-  p.PrintAt(32 + 42 * column + (15 - size.width) / 2.0, 248 + 42 * r + (42 - size.height) / 2.0 + (pressed ? 2 : 0),
-            DarkGrey, character);
+  p.PrintAt(32 + 42 * column + (15 - size.width) / 2.0,
+            248 + 42 * r + (42 - size.height) / 2.0 + (pressed ? 2 : 0), DarkGrey, character);
 }
 
 void AfterPress(AppState& s) {
@@ -127,7 +128,8 @@ void KeyboardClick(AppState& s, int x, int y) {
         return;
       }
     }
-    if (s.ScreenMode == "Erasing " && 941 < x && x < 1013) s.PendingKey = std::string(SpecialKeys[11].KeyString);
+    if (s.ScreenMode == "Erasing " && 941 < x && x < 1013)
+      s.PendingKey = std::string(SpecialKeys[11].KeyString);
     return;
   }
   for (int row = 0; row < Rows; ++row) {

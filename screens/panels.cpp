@@ -30,6 +30,7 @@ struct LogoLetter {
   LogoBox boxes[4];
 };
 
+// clang-format off
 constexpr LogoLetter Letters[] = {
     {20, 3, {{0, 30, 23, 80, LogoPart::Body}, {7, 38, 16, 66, LogoPart::Counter},
              {0, 72, 12, 80, LogoPart::Notch, OpensBottom | OpensLeft}}},                        // Q
@@ -47,16 +48,13 @@ constexpr LogoLetter Letters[] = {
     {187, 3, {{0, 30, 17, 80, LogoPart::Body}, {0, 40, 5, 80, LogoPart::Notch, OpensBottom | OpensLeft},
               {12, 40, 17, 80, LogoPart::Notch, OpensBottom | OpensRight}}},                    // T
 };
+// clang-format on
 
 void DrawLogoBox(Painter& p, int letter_x, const LogoBox& box) {
   const int x1 = letter_x + box.x1, x2 = letter_x + box.x2;
   switch (box.part) {
-    case LogoPart::Body:
-      p.DrawBox(x1, box.y1, x2, box.y2, 0, DimGrey, SlateGrey);
-      return;
-    case LogoPart::Counter:
-      p.DrawBox(x1, box.y1, x2, box.y2, 0, DimGrey, Black);
-      return;
+    case LogoPart::Body: p.DrawBox(x1, box.y1, x2, box.y2, 0, DimGrey, SlateGrey); return;
+    case LogoPart::Counter: p.DrawBox(x1, box.y1, x2, box.y2, 0, DimGrey, Black); return;
     case LogoPart::Notch:
       p.DrawBox(x1, box.y1, x2, box.y2, 0, DimGrey, Black);
       // Keep one outline pixel on the inner sides only.
@@ -79,6 +77,7 @@ struct IconShape {
   IconBox boxes[5];
 };
 
+// clang-format off
 constexpr IconShape IconShapes[7] = {
     {3, {{6, 4, 14, 11, Black, Black}, {8, 6, 12, 9, DarkGrey, DarkGrey}, {5, 9, 15, 16, Black, Black}}},  // Key
     {3, {{4, 4, 16, 16, Black, Black}, {6, 6, 16, 14, DarkGrey, DarkGrey}, {5, 9, 16, 11, Black, Black}}},  // Encrypted
@@ -89,6 +88,7 @@ constexpr IconShape IconShapes[7] = {
          {12, 4, 14, 16, Black, Black}, {15, 4, 17, 16, Black, Black}}},  // List file
     {3, {{4, 4, 16, 16, Black, Black}, {6, 4, 14, 9, DarkGrey, DarkGrey}, {6, 11, 14, 16, DarkGrey, DarkGrey}}},
 };
+// clang-format on
 
 constexpr std::string_view ManySpaces =
     "                                                                                                    "
@@ -187,7 +187,8 @@ void ShowCurrentFile(AppState& s, const FileEntry& entry) {
 }
 
 void ClearPromptLine(AppState& s) {
-  s.painter->DrawBox(LeftMargin + s.PromptKeepWidth, StatusY, s.W, StatusY + 2 * s.LineHeight, 0, Black, Black);
+  s.painter->DrawBox(LeftMargin + s.PromptKeepWidth, StatusY, s.W, StatusY + 2 * s.LineHeight, 0, Black,
+                     Black);
 }
 
 void ClearStatusBand(AppState& s, int rows) {

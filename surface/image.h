@@ -18,7 +18,8 @@ struct Rect {
 // Width x height pixels, each 0x00BBGGRR.
 class Image {
  public:
-  Image(int width, int height) : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height) {}
+  Image(int width, int height)
+      : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height) {}
 
   int width() const { return width_; }
   int height() const { return height_; }

@@ -19,9 +19,7 @@ int ClampCoordinate(std::int64_t value) {
   return static_cast<int>(std::clamp<std::int64_t>(value, -CoordinateLimit, CoordinateLimit));
 }
 
-std::uint32_t PixelValue(Colour colour) {
-  return static_cast<std::uint32_t>(colour) & 0xFFFFFF;
-}
+std::uint32_t PixelValue(Colour colour) { return static_cast<std::uint32_t>(colour) & 0xFFFFFF; }
 
 Rect Widen(const Rect& rect, int margin) {
   return Rect{rect.x1 - margin, rect.y1 - margin, rect.x2 + margin, rect.y2 + margin};
@@ -115,9 +113,7 @@ int RoundCoordinate(double value) {
 
 Painter::Painter(Surface& surface, const ScreenFont& font) : surface_(surface), font_(font) {}
 
-void Painter::SetPosition(double x, double y) {
-  position_ = Point{RoundCoordinate(x), RoundCoordinate(y)};
-}
+void Painter::SetPosition(double x, double y) { position_ = Point{RoundCoordinate(x), RoundCoordinate(y)}; }
 
 void Painter::DrawLine(double x, double y, Colour colour) {
   const Point from = position_;
@@ -228,9 +224,7 @@ void Painter::SetPixel(double x, double y, Colour colour) {
                   [&](Image& image) { image.SetPixel(at.x, at.y, colour); });
 }
 
-Colour Painter::ReadPixel(int x, int y) const {
-  return surface_.PixelAt(x, y);
-}
+Colour Painter::ReadPixel(int x, int y) const { return surface_.PixelAt(x, y); }
 
 void Painter::ClearSurface(Colour colour) {
   position_ = Point{};
@@ -291,13 +285,9 @@ void Painter::PrintText(std::string_view utf8) {
   });
 }
 
-void Painter::NewLine() {
-  position_ = Point{0, ClampCoordinate(std::int64_t{position_.y} + RowHeight())};
-}
+void Painter::NewLine() { position_ = Point{0, ClampCoordinate(std::int64_t{position_.y} + RowHeight())}; }
 
-TextSize Painter::MeasureText(std::string_view utf8) const {
-  return font_.Measure(DecodeUtf8(utf8));
-}
+TextSize Painter::MeasureText(std::string_view utf8) const { return font_.Measure(DecodeUtf8(utf8)); }
 
 void Painter::PrintAt(double x, double y, Colour foreground, std::string_view utf8) {
   SetPosition(x, y);

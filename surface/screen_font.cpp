@@ -41,12 +41,8 @@ int ScaleToPixels(long units, long units_per_em) {
   return static_cast<int>((units * EmPixels + units_per_em / 2) / units_per_em);
 }
 
-void* Allocate(FT_Memory, long size) {
-  return std::malloc(static_cast<size_t>(size));
-}
-void Free(FT_Memory, void* block) {
-  std::free(block);
-}
+void* Allocate(FT_Memory, long size) { return std::malloc(static_cast<size_t>(size)); }
+void Free(FT_Memory, void* block) { std::free(block); }
 void* Reallocate(FT_Memory, long, long new_size, void* block) {
   return std::realloc(block, static_cast<size_t>(new_size));
 }

@@ -17,9 +17,9 @@ struct TextSize {
 // One rendered glyph: an 8-bit coverage bitmap placed relative to the pen
 // position on the text's top line.
 struct Glyph {
-  int advance = 0;      // whole pixels at the 16 px em
-  int left = 0;         // bitmap x relative to the pen
-  int top = 0;          // bitmap y relative to the text's top edge
+  int advance = 0;  // whole pixels at the 16 px em
+  int left = 0;     // bitmap x relative to the pen
+  int top = 0;      // bitmap y relative to the text's top edge
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> coverage;  // width * height, 0..255

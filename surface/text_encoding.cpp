@@ -44,9 +44,7 @@ constexpr std::array<char32_t, 32> Cp1252High = {
     0x0178,  // 0x9F Y with diaeresis
 };
 
-bool IsContinuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // The code point of the well-formed sequence that starts at bytes[at], and
 // its length; length 0 when the byte starts no well-formed sequence.

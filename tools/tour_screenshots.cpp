@@ -216,6 +216,4 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace quorvant::tour
 
-int main(int argc, char** argv) {
-  return quorvant::tour::Main(argc, argv);
-}
+int main(int argc, char** argv) { return quorvant::tour::Main(argc, argv); }

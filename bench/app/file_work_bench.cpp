@@ -56,7 +56,8 @@ double TimeInWindow(const std::string& folder, Script script) {
   quorvant::RealClock clock;
   quorvant::HeadlessPlatform platform({1280, 800}, clock);
   Steady::time_point start, end;
-  script(platform, [&] { start = Steady::now(); }, [&] { end = Steady::now(); });
+  script(
+      platform, [&] { start = Steady::now(); }, [&] { end = Steady::now(); });
   quorvant::Program program(platform, clock, folder);
   program.Run();
   return Seconds(start, end);
@@ -81,9 +82,10 @@ int main(int argc, char** argv) {
   const double window_encrypt = TimeInWindow(folder, [](auto& p, auto start, auto end) {
     p.Key("\r").Type("bench key").Do(start).Key("\r").Do(end);
   });
-  const double cli_decrypt =
-      TimeCommand("printf 'bench key\\n' | " + cli + " decrypt '" + folder + "/" + OnlyName(folder) + "' >/dev/null");
-  const double cli_encrypt = TimeCommand("printf 'bench key\\n' | " + cli + " encrypt '" + plain + "' >/dev/null");
+  const double cli_decrypt = TimeCommand("printf 'bench key\\n' | " + cli + " decrypt '" + folder + "/" +
+                                         OnlyName(folder) + "' >/dev/null");
+  const double cli_encrypt =
+      TimeCommand("printf 'bench key\\n' | " + cli + " encrypt '" + plain + "' >/dev/null");
   const double window_decrypt = TimeInWindow(folder, [](auto& p, auto start, auto end) {
     p.Key("\r").Type("bench key").Do(start).Key("\r").Do(end);
   });
@@ -111,8 +113,9 @@ int main(int argc, char** argv) {
   const double statistics = TimeInWindow(folder, [](auto& p, auto start, auto end) {
     p.Wait(50).Do(start).Click(20 + 27 * 3 + 10, 105).Do(end);
   });
-  std::printf("Statistics click to figures, 10 MiB: %.1f ms including the 100 ms press flash, %.1f ms without\n",
-              statistics * 1000, statistics * 1000 - 100);
+  std::printf(
+      "Statistics click to figures, 10 MiB: %.1f ms including the 100 ms press flash, %.1f ms without\n",
+      statistics * 1000, statistics * 1000 - 100);
   fs::remove_all(folder);
   return 0;
 }

@@ -35,7 +35,8 @@ using Steady = std::chrono::steady_clock;
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 long StatusKb(const char* field) {
@@ -135,10 +136,12 @@ int main(int argc, char** argv) {
     if (latencies.empty()) latencies.push_back(-1);
     std::sort(latencies.begin(), latencies.end());
 
-    std::printf("files in folder:            %d (%s)\n", files, every_cycle ? "listed every cycle" : "watched");
-    std::printf("first frame after start:    %.1f ms; start-up complete on screen at %.1f ms "
-                "(start-up sleeps 150 ms of it)\n",
-                first_frame_us.load() / 1000.0, complete_frame_us / 1000.0);
+    std::printf("files in folder:            %d (%s)\n", files,
+                every_cycle ? "listed every cycle" : "watched");
+    std::printf(
+        "first frame after start:    %.1f ms; start-up complete on screen at %.1f ms "
+        "(start-up sleeps 150 ms of it)\n",
+        first_frame_us.load() / 1000.0, complete_frame_us / 1000.0);
     std::printf("idle CPU over 10 s:         %.3f s = %.2f %% of one core, %ld frames presented\n", idle_cpu,
                 idle_cpu * 10.0, idle_frames);
     std::printf("resident memory:            %ld kB (peak %ld kB)\n", StatusKb("VmRSS:"), StatusKb("VmHWM:"));

@@ -35,12 +35,8 @@ void TransformBlockBenchmark(benchmark::State& state, Direction direction) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * MaxBlockLength);
 }
 
-void BM_TransformBlockEncrypt(benchmark::State& state) {
-  TransformBlockBenchmark(state, Direction::Encrypt);
-}
-void BM_TransformBlockDecrypt(benchmark::State& state) {
-  TransformBlockBenchmark(state, Direction::Decrypt);
-}
+void BM_TransformBlockEncrypt(benchmark::State& state) { TransformBlockBenchmark(state, Direction::Encrypt); }
+void BM_TransformBlockDecrypt(benchmark::State& state) { TransformBlockBenchmark(state, Direction::Decrypt); }
 
 void BM_Memcpy(benchmark::State& state) {
   std::vector<std::uint8_t> source(MaxBlockLength, 1);

@@ -20,11 +20,11 @@ struct WorkArea {
 // clears kind when it has consumed the click. A new click is handed over only
 // while kind is 0, so no click is ever overwritten.
 struct WindowLink {
-  std::atomic<std::int32_t> Alive{0};            // refresh cycle; logic writes 0 before ending itself
-  std::atomic<std::int32_t> ClickKind{0};        // refresh cycle sets, logic clears
-  std::atomic<std::int32_t> ClickX{0};           // refresh cycle
-  std::atomic<std::int32_t> ClickY{0};           // refresh cycle
-  std::atomic<std::int32_t> RefreshInterval{24}; // logic
+  std::atomic<std::int32_t> Alive{0};             // refresh cycle; logic writes 0 before ending itself
+  std::atomic<std::int32_t> ClickKind{0};         // refresh cycle sets, logic clears
+  std::atomic<std::int32_t> ClickX{0};            // refresh cycle
+  std::atomic<std::int32_t> ClickY{0};            // refresh cycle
+  std::atomic<std::int32_t> RefreshInterval{24};  // logic
 
   void ClearClick() { ClickKind.store(0, std::memory_order_release); }
 };

@@ -5,8 +5,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -71,10 +71,10 @@ std::string KeyText(const SDL_Keysym& key) {
 unsigned char ToCodePage(char32_t c) {
   if (c >= 32 && c <= 126) return static_cast<unsigned char>(c);
   if (c >= 160 && c <= 255) return static_cast<unsigned char>(c);
-  static constexpr char32_t High[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-                                        0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+  static constexpr char32_t High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   for (int i = 0; i < 32; ++i) {
     if (High[i] != 0 && High[i] == c) return static_cast<unsigned char>(0x80 + i);
   }
@@ -87,9 +87,16 @@ void PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
   while (*p != 0) {
     char32_t c = *p;
     int extra = 0;
-    if (c >= 0xF0) { c &= 0x07; extra = 3; }
-    else if (c >= 0xE0) { c &= 0x0F; extra = 2; }
-    else if (c >= 0xC0) { c &= 0x1F; extra = 1; }
+    if (c >= 0xF0) {
+      c &= 0x07;
+      extra = 3;
+    } else if (c >= 0xE0) {
+      c &= 0x0F;
+      extra = 2;
+    } else if (c >= 0xC0) {
+      c &= 0x1F;
+      extra = 1;
+    }
     ++p;
     for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) c = (c << 6) | (*p & 0x3F);
     unsigned char byte = ToCodePage(c);
@@ -105,7 +112,9 @@ void CopyPixels(const Image& image, const Rect& area, SDL_Surface& target) {
   const bool locked = SDL_MUSTLOCK(&target) && SDL_LockSurface(&target) == 0;
   for (int y = area.y1; y < area.y2; ++y) {
     const std::uint32_t* from = image.Row(y) + area.x1;
-    auto* to = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(target.pixels) + y * target.pitch) + area.x1;
+    auto* to =
+        reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(target.pixels) + y * target.pitch) +
+        area.x1;
     for (int x = area.x1; x < area.x2; ++x, ++from, ++to) {
       const std::uint32_t pixel = *from;
       const std::uint32_t red = pixel & 0xFF, green = (pixel >> 8) & 0xFF, blue = (pixel >> 16) & 0xFF;
@@ -226,12 +235,11 @@ bool SdlPlatform::MakeWindow() {
 
 void SdlPlatform::HandleEvent(const SDL_Event& event) {
   switch (event.type) {
-    case SDL_QUIT:
-      window_open_ = false;
-      break;
+    case SDL_QUIT: window_open_ = false; break;
     case SDL_WINDOWEVENT:
       if (event.window.event == SDL_WINDOWEVENT_CLOSE) window_open_ = false;
-      if ((event.window.event == SDL_WINDOWEVENT_EXPOSED || event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
+      if ((event.window.event == SDL_WINDOWEVENT_EXPOSED ||
+           event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
           surface_ != nullptr) {
         // Repaint everything after the window system lost our pixels.
         surface_->Modify(Rect{0, 0, surface_->width(), surface_->height()}, [](Image&) {});
@@ -242,16 +250,13 @@ void SdlPlatform::HandleEvent(const SDL_Event& event) {
       if (!key.empty()) keys_.Push(std::move(key));
       break;
     }
-    case SDL_TEXTINPUT:
-      PushTypedText(event.text.text, keys_);
-      break;
+    case SDL_TEXTINPUT: PushTypedText(event.text.text, keys_); break;
     case SDL_MOUSEBUTTONDOWN:
       if (event.button.button == SDL_BUTTON_LEFT) {
         clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y});
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -309,7 +314,8 @@ void SdlPlatform::RunWindow() {
   auto present = [&](const Image& image, const Rect& dirty) {
     SDL_Surface* target = SDL_GetWindowSurface(window_);
     if (target == nullptr) return;
-    const Rect area = dirty.Intersect(Rect{0, 0, std::min(image.width(), target->w), std::min(image.height(), target->h)});
+    const Rect area =
+        dirty.Intersect(Rect{0, 0, std::min(image.width(), target->w), std::min(image.height(), target->h)});
     if (area.Empty()) return;
     CopyPixels(image, area, *target);
     shown = SDL_Rect{area.x1, area.y1, area.x2 - area.x1, area.y2 - area.y1};

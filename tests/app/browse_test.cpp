@@ -8,7 +8,6 @@
 namespace quorvant::testing {
 namespace {
 
-
 std::string ShownName(ProgramHarness& h) {
   const AppState& s = h.State();
   return h.LastTextAt(s.FileValueX, 200 - 3 * s.LineHeight);
@@ -20,14 +19,10 @@ TEST(Browse, ArrowKeysMoveAndShowNameInItsColour) {
   h.folder.Write("b.txt 1234567[", 4);
   std::string first, second;
   Colour second_colour = -1;
-  h.platform.Wait(1)
-      .Do([&] { first = ShownName(h); })
-      .Key(Down)
-      .Wait(1)
-      .Do([&] {
-        second = ShownName(h);
-        second_colour = h.LastPrint("b.txt")->foreground;
-      });
+  h.platform.Wait(1).Do([&] { first = ShownName(h); }).Key(Down).Wait(1).Do([&] {
+    second = ShownName(h);
+    second_colour = h.LastPrint("b.txt")->foreground;
+  });
   h.Run();
   EXPECT_EQ(first, "a.txt");
   EXPECT_EQ(second, "b.txt");
@@ -126,10 +121,11 @@ TEST(Browse, EmptiedFolderEndsAfterNotice) {
   ProgramHarness h;
   h.folder.Write("only", 4);
   std::int64_t before = 0;
-  h.platform.Do([&] {
-               before = h.clock.SleptMilliseconds();
-               h.folder.Remove("only");
-             })
+  h.platform
+      .Do([&] {
+        before = h.clock.SleptMilliseconds();
+        h.folder.Remove("only");
+      })
       .Wait(10'000)
       .Key("never read");
   EXPECT_EQ(h.Run(), 0);

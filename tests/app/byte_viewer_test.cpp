@@ -59,9 +59,7 @@ int CharactersDrawn(Painter& painter) {
   return count;
 }
 
-int InfoLineY(const AppState& s) {
-  return RoundCoordinate(200 + 12.75 * s.LineHeight);
-}
+int InfoLineY(const AppState& s) { return RoundCoordinate(200 + 12.75 * s.LineHeight); }
 
 // One script step: a key, or a click (kind 1 single, 2 double).
 struct Input {
@@ -70,12 +68,8 @@ struct Input {
   int y = 0;
   int kind = 1;
 };
-Input Press(std::string key) {
-  return Input{std::move(key)};
-}
-Input ClickAt(int x, int y, int kind = 1) {
-  return Input{"", x, y, kind};
-}
+Input Press(std::string key) { return Input{std::move(key)}; }
+Input ClickAt(int x, int y, int kind = 1) { return Input{"", x, y, kind}; }
 
 void Script(HeadlessPlatform& platform, const Input& input) {
   if (input.key.empty()) {
@@ -314,8 +308,8 @@ TEST(ByteViewer, WaysOutAndWhatFollows) {
        "scroll", -1, -1, -1, true, "No encrypted files"},
       {"Statistics closes, then shows the statistics", ClickAt(IconCentreX(3), IconY), false, false,
        "statistics", -1, -1, -1, false, ""},
-      {"Keyboard closes and shows the keyboard", ClickAt(IconCentreX(4), IconY), false, false, "scroll", 1, -1,
-       -1, false, ""},
+      {"Keyboard closes and shows the keyboard", ClickAt(IconCentreX(4), IconY), false, false, "scroll", 1,
+       -1, -1, false, ""},
       {"Help closes and shows the help", ClickAt(IconCentreX(6), IconY), false, false, "scroll", -1, 1, -1,
        false, ""},
       {"Show|Hide stays open", ClickAt(ShowHideX, IconY), true, true, "scroll", -1, -1, 1, false, ""},

@@ -2,9 +2,8 @@
 // through the whole program in real temporary folders.
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -20,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 std::string Content(std::size_t size, unsigned seed = 1) {
   std::string bytes(size, '\0');
   unsigned state = seed;
@@ -31,7 +29,9 @@ std::string Content(std::size_t size, unsigned seed = 1) {
   return bytes;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -216,7 +216,8 @@ TEST(FileWork, KeyAndKeyWordsAreWipedAfterTheRun) {
   FileRun::Transform(h.platform, "a secret key that must not linger");
   h.platform.Do([&] {
     const std::string& text = h.State().KeyText;
-    key_zero = text.empty() && std::all_of(text.data(), text.data() + text.capacity(), [](char c) { return c == 0; });
+    key_zero = text.empty() &&
+               std::all_of(text.data(), text.data() + text.capacity(), [](char c) { return c == 0; });
     words_zero = h.State().Words.IsWiped();
   });
   h.Run();
@@ -263,8 +264,8 @@ TEST(FileWork, ClosingTheWindowDuringTheRunFinishesTheFileThenEnds) {
   const std::vector<std::string> names = h.folder.Names();
   ASSERT_EQ(names.size(), 1u);
   ASSERT_TRUE(HasEncryptedSuffixShape(names[0])) << "the run finished";
-  const std::string command =
-      std::string("printf 'k\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" + h.folder.PathOf(names[0]) + "' 2>&1";
+  const std::string command = std::string("printf 'k\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
+                              h.folder.PathOf(names[0]) + "' 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(ReadFile(h.folder.PathOf("f")), original);
 }

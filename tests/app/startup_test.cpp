@@ -89,7 +89,8 @@ TEST(StartUp, TwoStartsDifferOnlyInTheLogoSpeckle) {
       const size_t i = static_cast<size_t>(y) * ProgramHarness::Area.width + x;
       if (first[i] == second[i]) continue;
       ++differing;
-      ASSERT_TRUE(x >= 20 && x <= 207 && y >= 30 && y <= 82) << "difference outside the logo at " << x << "," << y;
+      ASSERT_TRUE(x >= 20 && x <= 207 && y >= 30 && y <= 82)
+          << "difference outside the logo at " << x << "," << y;
     }
   }
   EXPECT_GT(differing, 100) << "the speckle should differ between starts";
@@ -125,9 +126,9 @@ TEST(IconRow, HitTestHasStrictBounds) {
   struct Case {
     int x, y, button;
   } cases[] = {
-      {20, 105, -1}, {21, 105, 0},  {39, 105, 0},  {40, 105, -1}, {30, 95, -1},  {30, 96, 0},
-      {30, 114, 0},  {30, 115, -1}, {47, 105, -1}, {48, 105, 1},  {183, 105, 6}, {201, 105, 6},
-      {202, 105, -1}, {500, 105, -1},
+      {20, 105, -1}, {21, 105, 0},  {39, 105, 0},   {40, 105, -1},  {30, 95, -1},
+      {30, 96, 0},   {30, 114, 0},  {30, 115, -1},  {47, 105, -1},  {48, 105, 1},
+      {183, 105, 6}, {201, 105, 6}, {202, 105, -1}, {500, 105, -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(HitTestIconRow(h.State(), c.x, c.y), c.button) << c.x << "," << c.y;
@@ -163,7 +164,10 @@ TEST(Panels, SizeMaskGroupsDigitsAndPadlockFollowsTheFile) {
   struct Case {
     std::uint64_t size;
     const char* shown;
-  } cases[] = {{1'200'005, "1 200 005"}, {999, "999"}, {0, "0"}, {1'000, "1 000"},
+  } cases[] = {{1'200'005, "1 200 005"},
+               {999, "999"},
+               {0, "0"},
+               {1'000, "1 000"},
                {18'446'744'073'709'551'615ull, "18 446 744 073 709 551 615"}};
   std::vector<std::string> shown;
   Colour closed = -1, open = -1;

@@ -1,11 +1,12 @@
 // The statistics screen through the whole program: figures, the byte table
 // and its keys, closing by icons.
 
+#include "analysis/statistics_screen.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "analysis/statistics_screen.h"
 #include "tests/support/program_harness.h"
 
 namespace quorvant::testing {
@@ -27,11 +28,16 @@ TEST(StatisticsTable, KeysMoveTheFirstRowWithinLimits) {
     std::string key;
     int to;
   } cases[] = {
-      {"End then Down stays", 246, Down, 246}, {"Page Down from 240", 240, PgDn, 246},
-      {"Home then Up stays", 0, Up, 0},        {"Delete shows DEL", 10, Del, 127},
-      {"a letter is its code", 0, "A", 65},    {"a code above 246", 0, "\xfa", 246},
-      {"Enter is code 13", 50, "\r", 13},      {"End", 3, End, 246},
-      {"Home", 99, Home, 0},                    {"Left moves nothing", 7, Left, 7},
+      {"End then Down stays", 246, Down, 246},
+      {"Page Down from 240", 240, PgDn, 246},
+      {"Home then Up stays", 0, Up, 0},
+      {"Delete shows DEL", 10, Del, 127},
+      {"a letter is its code", 0, "A", 65},
+      {"a code above 246", 0, "\xfa", 246},
+      {"Enter is code 13", 50, "\r", 13},
+      {"End", 3, End, 246},
+      {"Home", 99, Home, 0},
+      {"Left moves nothing", 7, Left, 7},
       {"no key", 7, "", 7},
   };
   for (const Case& c : cases) EXPECT_EQ(MoveTableTop(c.from, c.key), c.to) << c.name;

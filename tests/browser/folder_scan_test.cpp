@@ -47,25 +47,15 @@ TEST_P(ListingRules, ListsOnlyWhatIsMeant) {
   outside.Write("target.txt", 10);
   TempFolder folder;
   switch (item.kind) {
-    case Kind::File:
-      folder.Write(item.name, item.size);
-      break;
+    case Kind::File: folder.Write(item.name, item.size); break;
     case Kind::Folder:
       folder.MakeFolder(item.name);
       folder.Write(item.name + "/inside.txt", 10);
       break;
-    case Kind::SymlinkToFile:
-      folder.MakeSymlink(item.name, outside.PathOf("target.txt"));
-      break;
-    case Kind::DanglingSymlink:
-      folder.MakeSymlink(item.name, outside.PathOf("missing.txt"));
-      break;
-    case Kind::Fifo:
-      folder.MakeFifo(item.name);
-      break;
-    case Kind::Socket:
-      folder.MakeSocket(item.name);
-      break;
+    case Kind::SymlinkToFile: folder.MakeSymlink(item.name, outside.PathOf("target.txt")); break;
+    case Kind::DanglingSymlink: folder.MakeSymlink(item.name, outside.PathOf("missing.txt")); break;
+    case Kind::Fifo: folder.MakeFifo(item.name); break;
+    case Kind::Socket: folder.MakeSocket(item.name); break;
     case Kind::Device:
       if (!folder.MakeDevice(item.name)) GTEST_SKIP() << "no privilege to make a device file";
       break;
@@ -170,13 +160,14 @@ TEST(FolderScan, RescanForgetsRemovedEntriesAndStaleFlags) {
 
 TEST(FolderScan, ListsInNameOrderWithCaseFolded) {
   TempFolder folder;
-  for (const char* name : {"rules", "Report", "read.me", "b", "B", "a.txt 1234567[", "a.txt", "Zeta", "_x", "10", "9"}) {
+  for (const char* name :
+       {"rules", "Report", "read.me", "b", "B", "a.txt 1234567[", "a.txt", "Zeta", "_x", "10", "9"}) {
     folder.Write(name, 1);
   }
   FileTable table;
   ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
-  EXPECT_EQ(Names(table), (std::vector<std::string>{"10", "9", "_x", "a.txt", "a.txt 1234567[", "B", "b", "read.me",
-                                                    "Report", "rules", "Zeta"}));
+  EXPECT_EQ(Names(table), (std::vector<std::string>{"10", "9", "_x", "a.txt", "a.txt 1234567[", "B", "b",
+                                                    "read.me", "Report", "rules", "Zeta"}));
 }
 
 TEST(FolderScan, WorksThroughAPathOnlyDescriptorAndLeavesItsPositionAlone) {

@@ -132,9 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"digit", {"b", "2024 taxes.pdf", "a"}, 3, '2', {2, 2}}),
     [](const ::testing::TestParamInfo<FindCase>& info) { return std::string(info.param.label); });
 
-TEST(FindByFirst, EmptyTableLeavesSelection) {
-  EXPECT_EQ(FindByFirstCharacter(FileTable{}, 1, 'a'), 1);
-}
+TEST(FindByFirst, EmptyTableLeavesSelection) { EXPECT_EQ(FindByFirstCharacter(FileTable{}, 1, 'a'), 1); }
 
 // ---------------------------------------------------------------------------
 

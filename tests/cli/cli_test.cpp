@@ -65,7 +65,8 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& argument
   // A child that exits without reading (wrong usage, say) closes the pipe:
   // the write then fails with EPIPE instead of killing the test.
   signal(SIGPIPE, SIG_IGN);
-  if (!input.empty() && write(input_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()) &&
+  if (!input.empty() &&
+      write(input_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()) &&
       errno != EPIPE) {
     std::abort();
   }
@@ -230,8 +231,7 @@ TEST(CliTest, HelpExplainsTheCommandsAndTheCipher) {
     const CliRun run = RunCli(folder, arguments, "");
     EXPECT_EQ(run.status, 0);
     for (const char* text : {"encrypt FILE", "decrypt FILE", "erase [--yes] FILE", "stats [--counts] FILE",
-                             "not a vetted cipher",
-                             "never taken from the command line", "Exit status"}) {
+                             "not a vetted cipher", "never taken from the command line", "Exit status"}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
   }

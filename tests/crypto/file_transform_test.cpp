@@ -173,9 +173,7 @@ struct UndoCase {
   FileOutcome expected;
 };
 
-void PrintTo(const UndoCase& undo, std::ostream* output) {
-  *output << undo.what;
-}
+void PrintTo(const UndoCase& undo, std::ostream* output) { *output << undo.what; }
 
 class FileTransformUndo : public ::testing::TestWithParam<UndoCase> {};
 

@@ -1,6 +1,8 @@
 // The refresh cycle against a drawing thread and a clicking thread. Run under
 // ThreadSanitizer in CI: the image and the shared words must be race-free.
 
+#include "surface/platform/refresh_cycle.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "surface/painter.h"
-#include "surface/platform/refresh_cycle.h"
 
 namespace quorvant {
 namespace {
@@ -32,10 +33,13 @@ TEST(RefreshCycle, PresentsOnlyWhatWasDrawnAndNeverLosesAClick) {
 
   std::thread refresh([&] {
     while (!stop.load()) {
-      RefreshTurn(link, true, surface, [&](const Image& image, const Rect&) {
-        last_seen_colour.store(image.Pixel(5, 5));
-        presents.fetch_add(1);
-      }, clicks);
+      RefreshTurn(
+          link, true, surface,
+          [&](const Image& image, const Rect&) {
+            last_seen_colour.store(image.Pixel(5, 5));
+            presents.fetch_add(1);
+          },
+          clicks);
       std::this_thread::yield();
     }
   });
@@ -76,7 +80,8 @@ TEST(RefreshCycle, PresentsOnlyWhatWasDrawnAndNeverLosesAClick) {
   EXPECT_GT(presents.load(), 0);
 
   const int before = presents.load();
-  bool presented = RefreshTurn(link, true, surface, [](const Image&, const Rect&) {}, clicks);
+  bool presented = RefreshTurn(
+      link, true, surface, [](const Image&, const Rect&) {}, clicks);
   EXPECT_FALSE(presented) << "nothing drawn, nothing presented";
   EXPECT_EQ(presents.load(), before);
 }
@@ -89,7 +94,8 @@ TEST(RefreshCycle, ClosedWindowClearsAliveAndPresentsNothing) {
   link.Alive.store(1);
   InputQueue<Click> clicks;
   painter.DrawBox(0, 0, 5, 5, 0, Grey, Grey);
-  bool presented = RefreshTurn(link, false, surface, [](const Image&, const Rect&) {}, clicks);
+  bool presented = RefreshTurn(
+      link, false, surface, [](const Image&, const Rect&) {}, clicks);
   EXPECT_FALSE(presented);
   EXPECT_EQ(link.Alive.load(), 0);
 }

@@ -140,19 +140,16 @@ TEST(Keyboard, BandsGapsAndSpecialKeys) {
     const char* mode;
     std::string expected;
   } cases[] = {
-      {812, 270, "scroll", " S"},   // the Del key is 6 pixels wider
-      {815, 270, "scroll", ""},     // past it
-      {50, 270, "scroll", "\r"},    // Enter
-      {21, 270, "scroll", ""},      // a key's own edge
-      {514, 270, "scroll", " H"},   // Up
-      {950, 270, "scroll", ""},     // the erase confirmation only while erasing
-      {950, 270, "Erasing ", " S"},
-      {40, 334, "scroll", ""},      // between the first two bands
-      {40, 335, "scroll", ""},
-      {20, 310, "scroll", ""},      // a column's edge
-      {59, 310, "scroll", ""},      // the gap between two keys
-      {60, 310, "scroll", ""},
-      {40, 499, "scroll", ""},      // below the grid
+      {812, 270, "scroll", " S"},                             // the Del key is 6 pixels wider
+      {815, 270, "scroll", ""},                               // past it
+      {50, 270, "scroll", "\r"},                              // Enter
+      {21, 270, "scroll", ""},                                // a key's own edge
+      {514, 270, "scroll", " H"},                             // Up
+      {950, 270, "scroll", ""},                               // the erase confirmation only while erasing
+      {950, 270, "Erasing ", " S"}, {40, 334, "scroll", ""},  // between the first two bands
+      {40, 335, "scroll", ""},      {20, 310, "scroll", ""},  // a column's edge
+      {59, 310, "scroll", ""},                                // the gap between two keys
+      {60, 310, "scroll", ""},      {40, 499, "scroll", ""},  // below the grid
   };
   std::vector<std::string> delivered;
   h.platform.Click(KeyboardIconX, IconRowY).Wait(1).Do([&] {
@@ -195,9 +192,7 @@ TEST(Keyboard, KeyTypedByClicksEncryptsLikeTheKeyboard) {
   ProgramHarness h;
   const std::string original = "clicked key content, long enough to span more than one window of the cipher";
   h.folder.Write("note.txt", 0);
-  {
-    std::ofstream(h.folder.PathOf("note.txt"), std::ios::binary) << original;
-  }
+  { std::ofstream(h.folder.PathOf("note.txt"), std::ios::binary) << original; }
   const std::string key = "Key 1!~";
   h.platform.Click(KeyboardIconX, IconRowY).Wait(1).Key("\r");
   for (char c : key) {

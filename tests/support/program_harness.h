@@ -65,7 +65,8 @@ struct ProgramHarness {
   // The last print of exactly `text` (padding ignored).
   std::optional<TextLogEntry> LastPrint(const std::string& text) const {
     std::vector<TextLogEntry> texts = Printed();
-    auto it = std::find_if(texts.rbegin(), texts.rend(), [&](const TextLogEntry& e) { return e.text == text; });
+    auto it =
+        std::find_if(texts.rbegin(), texts.rend(), [&](const TextLogEntry& e) { return e.text == text; });
     if (it == texts.rend()) return std::nullopt;
     return *it;
   }

@@ -66,7 +66,8 @@ class TempFolder {
       return;
     }
     const std::string content(static_cast<std::size_t>(size), 'x');
-    if (!content.empty() && write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+    if (!content.empty() &&
+        write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
       ADD_FAILURE() << "write " << name << ": " << std::strerror(errno);
     }
     close(fd);

@@ -30,9 +30,7 @@ const RectCase RectCases[] = {
     {"Contained", {0, 0, 100, 100}, {10, 20, 30, 40}, {0, 0, 100, 100}, {10, 20, 30, 40}},
 };
 
-void PrintTo(const RectCase& c, std::ostream* out) {
-  *out << c.name;
-}
+void PrintTo(const RectCase& c, std::ostream* out) { *out << c.name; }
 
 class RectTest : public ::testing::TestWithParam<RectCase> {};
 

@@ -32,13 +32,9 @@ struct ProbeCase {
   std::vector<Probe> probes;
 };
 
-std::string CaseName(const char* name) {
-  return name;
-}
+std::string CaseName(const char* name) { return name; }
 
-void PrintTo(const ProbeCase& c, std::ostream* out) {
-  *out << c.name;
-}
+void PrintTo(const ProbeCase& c, std::ostream* out) { *out << c.name; }
 
 class Canvas {
  public:
@@ -211,9 +207,7 @@ const SameImageCase SameImageCases[] = {
      }},
 };
 
-void PrintTo(const SameImageCase& c, std::ostream* out) {
-  *out << c.name;
-}
+void PrintTo(const SameImageCase& c, std::ostream* out) { *out << c.name; }
 
 class PainterSameImageTest : public ::testing::TestWithParam<SameImageCase> {};
 

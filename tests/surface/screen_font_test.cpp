@@ -32,9 +32,7 @@ const WidthCase WidthCases[] = {
     {" ", 4},      {"0123456789", 90},  // every digit 9 pixels, so numbers line up
 };
 
-void PrintTo(const WidthCase& c, std::ostream* out) {
-  *out << '"' << c.text << '"';
-}
+void PrintTo(const WidthCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
 
 class ScreenFontWidthTest : public ::testing::TestWithParam<WidthCase> {};
 

@@ -48,15 +48,11 @@ const DecodeCase DecodeCases[] = {
     {"Latin1FileName", "caf\xE9.txt", {U'c', U'a', U'f', Bad, U'.', U't', U'x', U't'}},
 };
 
-void PrintTo(const DecodeCase& c, std::ostream* out) {
-  *out << c.name;
-}
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
 
 class DecodeUtf8Test : public ::testing::TestWithParam<DecodeCase> {};
 
-TEST_P(DecodeUtf8Test, DecodesStrictly) {
-  EXPECT_EQ(DecodeUtf8(GetParam().bytes), GetParam().expected);
-}
+TEST_P(DecodeUtf8Test, DecodesStrictly) { EXPECT_EQ(DecodeUtf8(GetParam().bytes), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DecodeUtf8Test, ::testing::ValuesIn(DecodeCases),
                          [](const auto& info) { return std::string(info.param.name); });
