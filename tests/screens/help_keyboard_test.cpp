@@ -39,6 +39,9 @@ TEST(Help, LegendAndKeyListStandAtTheirRows) {
   EXPECT_EQ(first_label->y, 239);
   EXPECT_EQ(first_label->foreground, Grey);
   EXPECT_EQ(icon_frame, Lavender);
+  bool tenth_label = false;  // empty, at 462.1
+  for (const TextLogEntry& entry : h.Printed()) tenth_label = tenth_label || (entry.x == 50 && entry.y == 462);
+  EXPECT_TRUE(tenth_label);
   const auto date_key = h.LastPrint("Updated on");
   ASSERT_TRUE(date_key);
   EXPECT_EQ(date_key->x, 200);
