@@ -127,6 +127,16 @@ std::string EncodeUtf8(std::u32string_view text) {
   return out;
 }
 
+std::uint8_t CodePointToCp1252(char32_t code_point) {
+  if ((code_point >= 32 && code_point <= 126) || (code_point >= 0xA0 && code_point <= 0xFF)) {
+    return static_cast<std::uint8_t>(code_point);
+  }
+  for (size_t i = 0; i < Cp1252High.size(); ++i) {
+    if (Cp1252High[i] != 0 && Cp1252High[i] == code_point) return static_cast<std::uint8_t>(0x80 + i);
+  }
+  return 0;
+}
+
 char32_t Cp1252ToCodePoint(std::uint8_t byte) {
   if (byte >= 0x80 && byte <= 0x9F) return Cp1252High[byte - 0x80];
   return byte;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "surface/platform/refresh_cycle.h"
+#include "surface/text_encoding.h"
 
 // Last: Xlib defines macros (Status, Bool) that clash with ordinary names.
 #include <SDL_syswm.h>
@@ -66,40 +67,11 @@ std::string KeyText(const SDL_Keysym& key) {
   return {};
 }
 
-// The byte a typed character has in the program's 8-bit texts
-// (Windows-1252), or 0 when it has none there.
-unsigned char ToCodePage(char32_t c) {
-  if (c >= 32 && c <= 126) return static_cast<unsigned char>(c);
-  if (c >= 160 && c <= 255) return static_cast<unsigned char>(c);
-  static constexpr char32_t High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  for (int i = 0; i < 32; ++i) {
-    if (High[i] != 0 && High[i] == c) return static_cast<unsigned char>(0x80 + i);
-  }
-  return 0;
-}
-
-// Splits typed UTF-8 text into one key per character.
+// Splits typed UTF-8 text into one key per character, as its byte in the
+// program's 8-bit texts; characters that page lacks deliver nothing.
 void PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8);
-  while (*p != 0) {
-    char32_t c = *p;
-    int extra = 0;
-    if (c >= 0xF0) {
-      c &= 0x07;
-      extra = 3;
-    } else if (c >= 0xE0) {
-      c &= 0x0F;
-      extra = 2;
-    } else if (c >= 0xC0) {
-      c &= 0x1F;
-      extra = 1;
-    }
-    ++p;
-    for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) c = (c << 6) | (*p & 0x3F);
-    unsigned char byte = ToCodePage(c);
+  for (const char32_t c : DecodeUtf8(utf8)) {
+    const std::uint8_t byte = CodePointToCp1252(c);
     if (byte != 0) keys.Push(std::string(1, static_cast<char>(byte)));
   }
 }

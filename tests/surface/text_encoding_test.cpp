@@ -113,3 +113,23 @@ TEST(Cp1252Test, ToUtf8DropsUndefinedBytes) {
 
 }  // namespace
 }  // namespace quorvant
+
+namespace quorvant {
+namespace {
+
+// Typed characters become the byte the page gives them, and back.
+TEST(Cp1252Test, TypedCharactersMapBackToTheirBytes) {
+  for (int byte = 32; byte < 256; ++byte) {
+    if (byte == 127) continue;
+    const char32_t character = Cp1252ToCodePoint(static_cast<std::uint8_t>(byte));
+    if (character == 0) continue;  // undefined in the page
+    EXPECT_EQ(CodePointToCp1252(character), byte) << byte;
+  }
+  EXPECT_EQ(CodePointToCp1252(U'\t'), 0);
+  EXPECT_EQ(CodePointToCp1252(U'\u007F'), 0);
+  EXPECT_EQ(CodePointToCp1252(U'\u0081'), 0) << "a C1 control is not the page's 0x81";
+  EXPECT_EQ(CodePointToCp1252(U'\u4E2D'), 0);
+}
+
+}  // namespace
+}  // namespace quorvant
