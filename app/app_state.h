@@ -56,7 +56,6 @@ struct AppState {
   int PageStep = 0;
   std::string LastShownName;
   std::uint64_t LastShownSize = 0;
-  bool ShownOnce = false;  // whether any entry has been shown yet
 
   // --- Interaction --------------------------------------------------------
   std::string PendingKey;

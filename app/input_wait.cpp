@@ -46,12 +46,11 @@ WaitResult ShowSelectedFile(AppState& s) {
   ShowCurrentFile(s, entry);
   s.LastShownName = entry.name;
   s.LastShownSize = entry.size;
-  s.ShownOnce = true;
   return WaitResult::Input;
 }
 
-WaitResult ScanFolderStep(AppState& s) {
-  if (s.Watch == nullptr || s.Watch->MustRescan(*s.clock)) {
+WaitResult ScanFolderStep(AppState& s, Rescan when) {
+  if (when == Rescan::Now || s.Watch == nullptr || s.Watch->MustRescan(*s.clock)) {
     // An unreadable folder lists as empty, which ends the program below.
     (void)FolderScan(s.FolderFd, s.Files);
     s.PageStep = s.Files.PageStep();
@@ -61,7 +60,7 @@ WaitResult ScanFolderStep(AppState& s) {
       return WaitResult::ProgramEnd;
     }
     s.SelectedIndex = decision.SelectedIndex;
-    if (decision.RedrawSelected || !s.ShownOnce) return ShowSelectedFile(s);
+    if (decision.RedrawSelected) return ShowSelectedFile(s);
   }
   return WaitResult::Input;
 }

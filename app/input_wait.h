@@ -26,9 +26,12 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from);
 // acted on the icon that closed it.
 std::optional<WaitResult> RunViewerInDispatch(AppState& s);
 
-// Lists the folder if it changed and redraws the selected file when its name
-// or size changed. ProgramEnd after the "Empty folder" notice.
-WaitResult ScanFolderStep(AppState& s);
+// Lists the folder if it changed (or at once, with Rescan::Now) and redraws
+// the selected file when its name or size changed; the first listing always
+// draws it, since nothing was shown before. ProgramEnd after the "Empty
+// folder" notice.
+enum class Rescan { IfChanged, Now };
+WaitResult ScanFolderStep(AppState& s, Rescan when = Rescan::IfChanged);
 
 // Draws the selected entry (or ends with "Empty folder") and records it as
 // the last shown name and size.

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "app/input_wait.h"
-#include "browser/folder_scan.h"
 #include "crypto/file_screen.h"
 #include "crypto/secure_erase.h"
 #include "screens/panels.h"
@@ -42,11 +41,9 @@ Next EraseSelectedFile(AppState& s) {
   }
 
   ClearStatusBand(s);
-  (void)FolderScan(s.FolderFd, s.Files);
-  const ScanDecision decision = DecideAfterScan(s.Files, s.SelectedIndex, s.LastShownName, s.LastShownSize);
-  if (!decision.FolderEmpty) s.SelectedIndex = decision.SelectedIndex;
-  s.PageStep = s.Files.PageStep();
-  if (ShowSelectedFile(s) == WaitResult::ProgramEnd) return Next::ProgramEnd;
+  // After an erase the selected entry is another file, which the listing
+  // draws; after a refusal the file rows still show the right file.
+  if (ScanFolderStep(s, Rescan::Now) == WaitResult::ProgramEnd) return Next::ProgramEnd;
   s.LastShownIndex = s.SelectedIndex;
 
   s.PendingKey.clear();
