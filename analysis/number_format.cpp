@@ -27,11 +27,11 @@ void DropSignOfZero(std::string& text) {
   if (text.find_first_not_of("0.", 1) == std::string::npos) text.erase(0, 1);
 }
 
-// Inserts one space between groups of three digits, counted from the right.
-// `digits` holds only the digits 0..9, at least one.
-std::string GroupDigits(std::string_view digits) {
-  std::string grouped;
-  grouped.reserve(digits.size() + digits.size() / 3);
+// Inserts one space between groups of three digits, counted from the right,
+// after an optional sign. `digits` holds only the digits 0..9, at least one.
+std::string GroupDigits(std::string_view digits, std::string_view sign = {}) {
+  std::string grouped(sign);
+  grouped.reserve(sign.size() + digits.size() + digits.size() / 3);
   for (std::size_t index = 0; index < digits.size(); ++index) {
     if (index > 0 && (digits.size() - index) % 3 == 0) grouped.push_back(' ');
     grouped.push_back(digits[index]);
@@ -62,7 +62,7 @@ std::string FormatGroupedRounded(double value) {
   if (!std::isfinite(value)) return std::string(UndefinedText);
   std::string text = PrintFixed(value, 0);
   DropSignOfZero(text);
-  if (text.front() == '-') return "-" + GroupDigits(std::string_view(text).substr(1));
+  if (text.front() == '-') return GroupDigits(std::string_view(text).substr(1), "-");
   return GroupDigits(text);
 }
 
