@@ -1,7 +1,5 @@
 #include "analysis/statistics_engine.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 
 #include "analysis/statistics_accumulator.h"
 #include "base/verify.h"
+#include "files/file_calls.h"
 
 namespace quorvant {
 namespace {
@@ -31,29 +30,16 @@ Result<ReadBuffer> AllocateReadBuffer(std::size_t length) {
   return ReadBuffer(buffer);
 }
 
-// Fills `buffer` from `offset`, riding out interrupted and short reads.
-Status ReadExactly(int file, std::span<std::uint8_t> buffer, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t got =
-        pread(file, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Error::FromErrno("read");
-    }
-    if (got == 0) return Error{0, "read: the file ended before its size"};
-    done += static_cast<std::size_t>(got);
-  }
-  return {};
-}
-
 // Offers every full progress piece that starts in [begin, end) to the
 // callback, in order. False when it answered Cancel.
-bool ReportPieces(const StatisticsProgress& progress, std::uint64_t begin, std::uint64_t end,
+bool ReportPieces(const ProgressFunction& progress, std::uint64_t begin, std::uint64_t end,
                   std::uint64_t length) {
   std::uint64_t piece = (begin + ProgressPieceLength - 1) / ProgressPieceLength * ProgressPieceLength;
   for (; piece < end && piece + ProgressPieceLength <= length; piece += ProgressPieceLength) {
-    if (progress(piece, length - 1) == ProgressAnswer::Cancel) return false;
+    if (progress(static_cast<std::int64_t>(piece), static_cast<std::int64_t>(length - 1)) ==
+        ProgressAnswer::Cancel) {
+      return false;
+    }
   }
   return true;
 }
@@ -61,13 +47,13 @@ bool ReportPieces(const StatisticsProgress& progress, std::uint64_t begin, std::
 }  // namespace
 
 Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
-                                                        const StatisticsProgress& progress) {
+                                                        const ProgressFunction& progress) {
   return ComputeStatisticsInChunks(file, length, StatisticsChunkLength, progress);
 }
 
 Result<std::optional<FileStatistics>> ComputeStatisticsInChunks(int file, std::uint64_t length,
                                                                 std::size_t chunk_length,
-                                                                const StatisticsProgress& progress) {
+                                                                const ProgressFunction& progress) {
   Verify(chunk_length > 0);
   if (length > MaxStatisticsLength) return Error{EFBIG, "analyse file"};
   const bool reports_progress = progress && length > ProgressPieceLength;
@@ -76,11 +62,14 @@ Result<std::optional<FileStatistics>> ComputeStatisticsInChunks(int file, std::u
   Result<ReadBuffer> buffer = AllocateReadBuffer(std::max<std::size_t>(buffer_length, 1));
   if (!buffer) return buffer.error();
 
+  FileCalls calls;
   StatisticsAccumulator accumulator;
   for (std::uint64_t offset = 0; offset < length;) {
     const std::span<std::uint8_t> chunk(
         buffer->get(), static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, length - offset)));
-    if (Status read = ReadExactly(file, chunk, offset); !read) return read.error();
+    if (Status read = ReadExactly(calls, file, chunk, static_cast<std::int64_t>(offset), "the file"); !read) {
+      return read.error();
+    }
     if (reports_progress && !ReportPieces(progress, offset, offset + chunk.size(), length)) {
       return std::optional<FileStatistics>();
     }
@@ -88,11 +77,6 @@ Result<std::optional<FileStatistics>> ComputeStatisticsInChunks(int file, std::u
     offset += chunk.size();
   }
   return std::optional<FileStatistics>(ComputeFileStatistics(accumulator.Totals()));
-}
-
-int ProgressPercent(std::uint64_t offset, std::uint64_t last_offset) {
-  if (last_offset == 0) return 0;
-  return static_cast<int>(static_cast<unsigned __int128>(offset) * 100 / last_offset);
 }
 
 }  // namespace quorvant

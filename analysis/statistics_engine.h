@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 
 #include "analysis/stat_figures.h"
@@ -16,11 +15,10 @@
 
 namespace quorvant {
 
-// Called with the file offset of each full 16384-byte piece (0, 16384, ...)
-// and the file's last offset (length − 1), only for files longer than 16384
-// bytes. The screen shows ProgressPercent(offset, last_offset).
-using StatisticsProgress = std::function<ProgressAnswer(std::uint64_t offset, std::uint64_t last_offset)>;
-
+// The progress step is called with the file offset of each full 16384-byte
+// piece (0, 16384, ...) and the file's last offset (length − 1), only for
+// files longer than 16384 bytes. The screen shows ProgressPercent(offset,
+// last_offset).
 inline constexpr std::uint64_t ProgressPieceLength = 16384;
 
 // The read size of ComputeStatistics: large reads, one bounded buffer.
@@ -35,16 +33,12 @@ inline constexpr std::uint64_t MaxStatisticsLength = std::uint64_t{1} << 60;
 // then no figures are produced. A read error, or a file that ends before
 // `length`, is an Error. `progress` may be empty.
 Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
-                                                        const StatisticsProgress& progress);
+                                                        const ProgressFunction& progress);
 
 // ComputeStatistics with reads of `chunk_length` bytes (at least 1); the
 // results do not depend on it. For tests and benchmarks.
 Result<std::optional<FileStatistics>> ComputeStatisticsInChunks(int file, std::uint64_t length,
                                                                 std::size_t chunk_length,
-                                                                const StatisticsProgress& progress);
-
-// ⌊100 × offset ÷ last_offset⌋, the percentage the progress line shows; 0 when
-// last_offset is 0.
-int ProgressPercent(std::uint64_t offset, std::uint64_t last_offset);
+                                                                const ProgressFunction& progress);
 
 }  // namespace quorvant

@@ -5,9 +5,9 @@
 #include <climits>
 #include <string>
 
-#include "app/program.h"
 #include "base/clock.h"
 #include "surface/platform/sdl_platform.h"
+#include "ui/program.h"
 
 int main() {
   char folder[PATH_MAX];

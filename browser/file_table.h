@@ -10,9 +10,6 @@ namespace quorvant {
 
 // One listed file of the current folder.
 struct FileEntry {
-  // An encrypted file's name ends with a space, seven salt characters and "[".
-  static constexpr std::size_t EncryptedSuffixLength = 9;
-
   std::string name;  // bytes as the file system gives them (usually UTF-8)
   std::uint64_t size = 0;
   int encrypted_flag = 0;  // 1 when the name ends with an encrypted-name suffix

@@ -10,7 +10,10 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/retry.h"
+#include "base/unique_fd.h"
 #include "browser/navigation.h"
+#include "crypto/encrypted_name.h"
 
 namespace quorvant {
 
@@ -21,21 +24,6 @@ constexpr std::string_view ProgramName = "QUORVANT";
 // Big enough for a folder of a few hundred files in one read; larger folders
 // take a few reads.
 constexpr std::size_t ReadBufferSize = 32 * 1024;
-
-// The folder handle of one scan, closed on every way out.
-class ScanHandle {
- public:
-  explicit ScanHandle(int fd) : fd_(fd) {}
-  ~ScanHandle() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScanHandle(const ScanHandle&) = delete;
-  ScanHandle& operator=(const ScanHandle&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // One record of getdents64, read field by field so that nothing assumes more
 // of the record than the kernel wrote.
@@ -68,7 +56,7 @@ bool MayList(const FolderRecord& record) {
 
 // Writes entry number count + 1, reusing the string of an earlier scan.
 void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std::uint64_t size) {
-  const int flag = EndsWithEncryptedSuffix(name) ? 1 : 0;
+  const int flag = HasEncryptedSuffixShape(name) ? 1 : 0;
   if (count < table.entries.size()) {
     FileEntry& entry = table.entries[count];
     entry.name.assign(name);
@@ -80,11 +68,6 @@ void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std:
 }
 
 }  // namespace
-
-bool EndsWithEncryptedSuffix(std::string_view name) {
-  return name.size() >= FileEntry::EncryptedSuffixLength &&
-         name[name.size() - FileEntry::EncryptedSuffixLength] == ' ' && name.back() == '[';
-}
 
 bool BeginsWithProgramName(std::string_view name) {
   if (name.size() < ProgramName.size()) return false;
@@ -104,15 +87,14 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
 
   // A handle of our own starts at the folder's first entry whatever folder_fd
   // has been used for, and works when folder_fd is an O_PATH descriptor.
-  ScanHandle folder(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.fd() < 0) {
+  UniqueFd folder(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.IsOpen()) {
     status = Error::FromErrno("open folder");
   } else {
     alignas(struct dirent64) char buffer[ReadBufferSize];
     bool full = false;
     while (!full) {
-      const ssize_t got = getdents64(folder.fd(), buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
+      const ssize_t got = RetryOnInterrupt([&] { return getdents64(folder.Get(), buffer, sizeof buffer); });
       if (got < 0) {
         status = Error::FromErrno("read folder");
         break;
@@ -127,7 +109,7 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
         // The folder's idea of the kind may be stale or unknown: the kind and
         // size that count are those of the entry itself, never following a link.
         struct stat facts {};
-        if (fstatat(folder.fd(), record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (fstatat(folder.Get(), record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(facts.st_mode) || facts.st_size <= 0) continue;
 
         StoreEntry(table, count, record.name_view, static_cast<std::uint64_t>(facts.st_size));

@@ -9,10 +9,6 @@
 
 namespace quorvant {
 
-// True when the name ends with a space, seven characters and "[" (the mark of
-// an encrypted file). Works on bytes.
-bool EndsWithEncryptedSuffix(std::string_view name);
-
 // True when the first 8 bytes, upper-cased (ASCII), are "QUORVANT": the
 // program's own files are never listed.
 bool BeginsWithProgramName(std::string_view name);
@@ -28,7 +24,7 @@ struct FolderScanSeam {
 // are ignored). Never listed: names beginning with ".", names beginning with
 // the program's name, folders, symbolic links, FIFOs, sockets and devices.
 // Nothing is ever opened but the folder itself, so a FIFO cannot hang the scan.
-// Sets each entry's encrypted_flag and the table's EncryptedCount.
+// Sets each entry's encrypted_flag (HasEncryptedSuffixShape) and the table's EncryptedCount.
 //
 // The table's storage is reused: a scan of an unchanged folder allocates
 // nothing beyond the folder handle. folder_fd may be an O_PATH descriptor; its

@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "base/retry.h"
+
 namespace quorvant {
 
 namespace {
@@ -30,45 +32,20 @@ std::int64_t ElapsedMs(std::int64_t from_ms, std::int64_t to_ms) {
 
 FolderWatch::FolderWatch(int folder_fd, WatchMode mode) {
   if (mode == WatchMode::PollEveryCycle) return;
-  const int inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (inotify_fd < 0) {
+  UniqueFd inotify_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!inotify_fd.IsOpen()) {
     FallBack(Error::FromErrno("start folder watch"));
     return;
   }
   // inotify wants a path; the descriptor's entry under /proc names the very
   // folder that is open, even after it was renamed.
   const std::string path = "/proc/self/fd/" + std::to_string(folder_fd);
-  if (inotify_add_watch(inotify_fd, path.c_str(), WatchedEvents | IN_ONLYDIR) < 0) {
-    Error problem = Error::FromErrno("watch folder");
-    close(inotify_fd);
-    FallBack(std::move(problem));
+  if (inotify_add_watch(inotify_fd.Get(), path.c_str(), WatchedEvents | IN_ONLYDIR) < 0) {
+    FallBack(Error::FromErrno("watch folder"));
     return;
   }
-  inotify_fd_ = inotify_fd;
+  inotify_fd_ = std::move(inotify_fd);
   mode_ = WatchMode::Inotify;
-}
-
-FolderWatch::~FolderWatch() {
-  if (inotify_fd_ >= 0) close(inotify_fd_);
-}
-
-FolderWatch::FolderWatch(FolderWatch&& other) noexcept
-    : inotify_fd_(std::exchange(other.inotify_fd_, -1)),
-      mode_(other.mode_),
-      problem_(std::move(other.problem_)),
-      asked_(other.asked_),
-      last_yes_ms_(other.last_yes_ms_) {}
-
-FolderWatch& FolderWatch::operator=(FolderWatch&& other) noexcept {
-  if (this != &other) {
-    if (inotify_fd_ >= 0) close(inotify_fd_);
-    inotify_fd_ = std::exchange(other.inotify_fd_, -1);
-    mode_ = other.mode_;
-    problem_ = std::move(other.problem_);
-    asked_ = other.asked_;
-    last_yes_ms_ = other.last_yes_ms_;
-  }
-  return *this;
 }
 
 bool FolderWatch::MustRescan(Clock& clock) {
@@ -89,8 +66,7 @@ bool FolderWatch::Drain() {
   bool reported = false;
   bool watch_removed = false;
   for (;;) {
-    const ssize_t got = read(inotify_fd_, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = RetryOnInterrupt([&] { return read(inotify_fd_.Get(), buffer, sizeof buffer); });
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
     if (got <= 0) {
       FallBack(got < 0 ? Error::FromErrno("read folder watch") : Error{0, "read folder watch: no data"});
@@ -111,8 +87,7 @@ bool FolderWatch::Drain() {
 }
 
 void FolderWatch::FallBack(Error problem) {
-  if (inotify_fd_ >= 0) close(inotify_fd_);
-  inotify_fd_ = -1;
+  inotify_fd_.Reset();
   mode_ = WatchMode::PollEveryCycle;
   problem_ = std::move(problem);
 }

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/result.h"
+#include "base/unique_fd.h"
 
 namespace quorvant {
 
@@ -27,11 +28,6 @@ class FolderWatch {
  public:
   // Watches the folder open as folder_fd (the descriptor is not kept).
   explicit FolderWatch(int folder_fd, WatchMode mode = WatchMode::Inotify);
-  ~FolderWatch();
-  FolderWatch(const FolderWatch&) = delete;
-  FolderWatch& operator=(const FolderWatch&) = delete;
-  FolderWatch(FolderWatch&& other) noexcept;
-  FolderWatch& operator=(FolderWatch&& other) noexcept;
 
   // Never blocks.
   bool MustRescan(Clock& clock);
@@ -50,7 +46,7 @@ class FolderWatch {
   bool Drain();
   void FallBack(Error problem);
 
-  int inotify_fd_ = -1;
+  UniqueFd inotify_fd_;
   WatchMode mode_ = WatchMode::PollEveryCycle;
   std::optional<Error> problem_;
   bool asked_ = false;

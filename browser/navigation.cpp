@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "base/keys.h"
+#include "crypto/encrypted_name.h"
+
 namespace quorvant {
 
 int ClampSelection(const FileTable& table, int selected_index) {
@@ -12,26 +15,14 @@ int ClampSelection(const FileTable& table, int selected_index) {
 
 int MoveSelection(const FileTable& table, int selected_index, char scan_letter) {
   switch (scan_letter) {
-    case 'H':  // Up
-    case 'K':  // Left
-      --selected_index;
-      break;
-    case 'P':  // Down
-    case 'M':  // Right
-      ++selected_index;
-      break;
-    case 'G':  // Home
-      selected_index = 1;
-      break;
-    case 'O':  // End
-      selected_index = table.FileCount();
-      break;
-    case 'I':  // PgUp
-      selected_index -= table.PageStep();
-      break;
-    case 'Q':  // PgDn
-      selected_index += table.PageStep();
-      break;
+    case scan::Up:
+    case scan::Left: --selected_index; break;
+    case scan::Down:
+    case scan::Right: ++selected_index; break;
+    case scan::Home: selected_index = 1; break;
+    case scan::End: selected_index = table.FileCount(); break;
+    case scan::PgUp: selected_index -= table.PageStep(); break;
+    case scan::PgDn: selected_index += table.PageStep(); break;
     default: break;
   }
   return ClampSelection(table, selected_index);
@@ -62,8 +53,8 @@ int FindNextEncrypted(const FileTable& table, int selected_index) {
 
 std::string_view DisplayName(const FileEntry& entry) {
   std::string_view name = entry.name;
-  if (entry.encrypted_flag == 1 && name.size() >= FileEntry::EncryptedSuffixLength) {
-    name.remove_suffix(FileEntry::EncryptedSuffixLength);
+  if (entry.encrypted_flag == 1 && name.size() >= EncryptedSuffixLength) {
+    name.remove_suffix(EncryptedSuffixLength);
   }
   return name;
 }

@@ -19,19 +19,16 @@ sigset_t CancelSet() {
 CancelSignals::CancelSignals() {
   const sigset_t set = CancelSet();
   sigprocmask(SIG_BLOCK, &set, nullptr);
-  descriptor_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
-CancelSignals::~CancelSignals() {
-  if (descriptor_ >= 0) close(descriptor_);
-  // A signal still pending stays blocked: the process is about to end anyway,
-  // and it ends through its own exit status rather than the signal.
+  // A signal still pending when this ends stays blocked: the process is about
+  // to end anyway, and it ends through its own exit status rather than the signal.
+  descriptor_.Reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
 }
 
 bool CancelSignals::Requested() {
-  if (requested_ || descriptor_ < 0) return requested_;
+  if (requested_ || !descriptor_.IsOpen()) return requested_;
   signalfd_siginfo information;
-  while (read(descriptor_, &information, sizeof information) == static_cast<ssize_t>(sizeof information)) {
+  while (read(descriptor_.Get(), &information, sizeof information) ==
+         static_cast<ssize_t>(sizeof information)) {
     requested_ = true;
   }
   return requested_;

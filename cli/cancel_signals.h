@@ -4,23 +4,25 @@
 // rather than in a signal handler: the signals are blocked and arrive through
 // a signalfd, which the progress step and the prompts look at.
 
+#include "base/unique_fd.h"
+
 namespace quorvant::cli {
 
 class CancelSignals {
  public:
   // Blocks SIGINT and SIGTERM for the process and opens the signalfd.
   CancelSignals();
-  ~CancelSignals();
+  ~CancelSignals() = default;
   CancelSignals(const CancelSignals&) = delete;
   CancelSignals& operator=(const CancelSignals&) = delete;
 
   // True once either signal has arrived (and from then on).
   bool Requested();
   // Readable when a signal is waiting, for poll() beside a terminal read.
-  int Descriptor() const { return descriptor_; }
+  int Descriptor() const { return descriptor_.Get(); }
 
  private:
-  int descriptor_ = -1;
+  UniqueFd descriptor_;
   bool requested_ = false;
 };
 

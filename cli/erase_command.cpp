@@ -10,8 +10,8 @@
 #include "cli/key_prompt.h"
 #include "cli/progress_bar.h"
 #include "cli/report_text.h"
-#include "crypto/opened_file.h"
-#include "crypto/secure_erase.h"
+#include "erase/secure_erase.h"
+#include "files/opened_file.h"
 
 namespace quorvant::cli {
 

@@ -14,10 +14,10 @@ Result<FileArgument> SplitFileArgument(std::string_view path) {
   file.path = std::string(path);
   const std::size_t slash = path.rfind('/');
   if (slash == std::string_view::npos) {
-    file.folder = ".";
+    file.folder = std::string(".");
     file.name = std::string(path);
   } else {
-    file.folder = slash == 0 ? "/" : std::string(path.substr(0, slash));
+    file.folder = std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash));
     file.name = std::string(path.substr(slash + 1));
   }
   if (file.name.empty() || file.name == "." || file.name == "..") {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "crypto/file_calls.h"
-#include "crypto/opened_file.h"
+#include "files/file_calls.h"
+#include "files/opened_file.h"
 
 namespace quorvant::cli {
 

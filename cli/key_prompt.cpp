@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/retry.h"
 #include "base/wipe.h"
 
 namespace quorvant::cli {
@@ -45,15 +46,12 @@ int ReadByte(char& byte, CancelSignals& signals) {
   for (;;) {
     if (signals.Requested()) return -2;
     pollfd waits[2] = {{InputDescriptor, POLLIN, 0}, {signals.Descriptor(), POLLIN, 0}};
-    const int ready = poll(waits, signals.Descriptor() >= 0 ? 2 : 1, -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    const int ready = RetryOnInterrupt([&] { return poll(waits, signals.Descriptor() >= 0 ? 2 : 1, -1); });
+    if (ready < 0) return -1;
     if (waits[1].revents != 0 && signals.Requested()) return -2;
     if (waits[0].revents == 0) continue;
-    const ssize_t count = read(InputDescriptor, &byte, 1);
-    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    const ssize_t count = RetryOnInterrupt([&] { return read(InputDescriptor, &byte, 1); });
+    if (count < 0 && errno == EAGAIN) continue;
     return count < 0 ? -1 : static_cast<int>(count);
   }
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/progress.h"
+
 namespace quorvant::cli {
 
 namespace {
@@ -16,14 +18,9 @@ ProgressBar::ProgressBar(std::string label) : label_(std::move(label)), enabled_
   if (label_.size() > LongestLabel) label_ = label_.substr(0, LongestLabel - 3) + "...";
 }
 
-int ProgressBar::Percentage(std::int64_t offset, std::int64_t last_offset) {
-  if (last_offset <= 0) return 0;
-  return static_cast<int>(static_cast<__int128>(offset) * 100 / last_offset);
-}
-
 void ProgressBar::Show(std::int64_t offset, std::int64_t last_offset) {
   if (!enabled_) return;
-  const int percentage = Percentage(offset, last_offset);
+  const int percentage = ProgressPercent(offset, last_offset);
   if (percentage == shown_percentage_) return;
   shown_percentage_ = percentage;
   const int filled = percentage * BarWidth / 100;

@@ -21,8 +21,6 @@ class ProgressBar {
   // Removes the bar from the line, if it was drawn.
   void Clear();
 
-  static int Percentage(std::int64_t offset, std::int64_t last_offset);
-
  private:
   std::string label_;
   bool enabled_ = false;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/file_outcome.h"
+#include "files/file_outcome.h"
 
 namespace quorvant::cli {
 

@@ -9,9 +9,10 @@
 #include "analysis/stat_figures.h"
 #include "analysis/statistics_engine.h"
 #include "cli/command.h"
+#include "cli/file_list.h"
 #include "cli/progress_bar.h"
 #include "cli/report_text.h"
-#include "crypto/file_calls.h"
+#include "files/file_calls.h"
 
 namespace quorvant::cli {
 
@@ -32,9 +33,9 @@ bool ReportOne(const std::string& path, ReportCounts counts, bool heading, Comma
   }
   ProgressBar bar("Statisting " + Printable(path));
   const Result<std::optional<FileStatistics>> result = ComputeStatistics(
-      file.Get(), static_cast<std::uint64_t>(facts.st_size), [&](std::uint64_t offset, std::uint64_t last) {
+      file.Get(), static_cast<std::uint64_t>(facts.st_size), [&](std::int64_t offset, std::int64_t last) {
         if (context.signals.Requested()) return ProgressAnswer::Cancel;
-        bar.Show(static_cast<std::int64_t>(offset), static_cast<std::int64_t>(last));
+        bar.Show(offset, last);
         return ProgressAnswer::Continue;
       });
   bar.Clear();
@@ -56,25 +57,14 @@ bool ReportOne(const std::string& path, ReportCounts counts, bool heading, Comma
 }  // namespace
 
 int StatsCommand(std::span<const std::string_view> arguments, CommandContext& context) {
-  ReportCounts counts = ReportCounts::Omit;
-  std::vector<std::string> paths;
-  bool options_done = false;
-  for (std::string_view argument : arguments) {
-    if (!options_done && argument == "--") {
-      options_done = true;
-    } else if (!options_done && argument == "--counts") {
-      counts = ReportCounts::Include;
-    } else if (!options_done && argument.size() > 1 && argument[0] == '-') {
-      return UsageError("unknown option " + std::string(argument));
-    } else {
-      paths.emplace_back(argument);
-    }
-  }
-  if (paths.empty()) return UsageError("stats needs at least one FILE");
+  const FileList list = ParseFileList(arguments, {"--counts"});
+  if (!list.error.empty()) return UsageError("stats: " + list.error);
+  const ReportCounts counts = list.options.empty() ? ReportCounts::Omit : ReportCounts::Include;
+  const std::vector<std::string_view>& paths = list.files;
   bool all_done = true;
   for (size_t i = 0; i < paths.size(); ++i) {
     if (i > 0) std::printf("\n");
-    all_done = ReportOne(paths[i], counts, paths.size() > 1, context) && all_done;
+    all_done = ReportOne(std::string(paths[i]), counts, paths.size() > 1, context) && all_done;
     if (context.signals.Requested()) break;
   }
   return all_done ? ExitSuccess : ExitFailure;

@@ -11,7 +11,7 @@
 #include "cli/report_text.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/file_transform.h"
-#include "crypto/opened_file.h"
+#include "files/opened_file.h"
 
 namespace quorvant::cli {
 

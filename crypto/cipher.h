@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "base/clock.h"
+#include "files/blocks.h"
 
 namespace quorvant {
 
@@ -22,8 +23,6 @@ enum class Direction { Encrypt, Decrypt };
 
 // The longest key a user may type.
 inline constexpr int MaxKeyLength = 77;
-// A file is processed in blocks of min(file length, MaxBlockLength) bytes.
-inline constexpr std::int32_t MaxBlockLength = 16384;
 // Key words are reduced modulo 2^62 - 1, so they stay below 2^62.
 inline constexpr std::uint64_t WordModulus = 0x3FFF'FFFF'FFFF'FFFFull;
 

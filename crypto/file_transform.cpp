@@ -1,7 +1,6 @@
 #include "crypto/file_transform.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -222,20 +221,6 @@ FileReport TransformRun::Undo(FileOutcome outcome, Error error, std::int64_t wri
 }
 
 }  // namespace
-
-int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const char* to) {
-  if (calls.RenameAt(folder, from, to, RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
-  // No RENAME_NOREPLACE here: a hard link fails on a taken name just the same.
-  if (calls.LinkAt(folder, from, to) != 0) return -1;
-  if (calls.UnlinkAt(folder, from) != 0) {
-    const int code = errno;
-    calls.UnlinkAt(folder, to);
-    errno = code;
-    return -1;
-  }
-  return 0;
-}
 
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
                          KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls) {

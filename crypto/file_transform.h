@@ -6,16 +6,11 @@
 #include <cstdint>
 
 #include "crypto/cipher.h"
-#include "crypto/file_calls.h"
-#include "crypto/file_outcome.h"
-#include "crypto/opened_file.h"
+#include "files/file_calls.h"
+#include "files/file_outcome.h"
+#include "files/opened_file.h"
 
 namespace quorvant {
-
-// The file is read and written this many blocks at a time (1 MiB for full
-// blocks), while the cipher still works block by block; this one buffer is
-// all the file data held in memory, whatever the file's size.
-inline constexpr std::int64_t BlocksPerChunk = 64;
 
 // Encrypts (`file`'s name + `suffix` becomes its name) or decrypts (the name
 // must end with `suffix`, which is removed) `file` in place, block by block,
@@ -51,10 +46,5 @@ FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedS
                          KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls);
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
                          KeyWords& key_words, const ProgressFunction& progress);
-
-// renameat2(RENAME_NOREPLACE) inside one folder; where the file system does
-// not support it, link + unlink, which refuses a taken name just the same.
-// Never replaces an existing file. -1 with errno on failure.
-int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const char* to);
 
 }  // namespace quorvant

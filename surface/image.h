@@ -8,6 +8,12 @@
 
 namespace quorvant {
 
+struct Point {
+  int x = 0;
+  int y = 0;
+  bool operator==(const Point&) const = default;
+};
+
 struct Rect {
   int x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // half-open: x1 <= x < x2
   bool Empty() const { return x2 <= x1 || y2 <= y1; }
@@ -21,8 +27,8 @@ class Image {
   Image(int width, int height)
       : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height) {}
 
-  int width() const { return width_; }
-  int height() const { return height_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
   Colour Pixel(int x, int y) const { return static_cast<Colour>(pixels_[Index(x, y)]); }
   void SetPixel(int x, int y, Colour c) { pixels_[Index(x, y)] = static_cast<std::uint32_t>(c) & 0xFFFFFF; }
   bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
@@ -44,15 +50,15 @@ class Surface {
  public:
   Surface(int width, int height) : image_(width, height) {}
 
-  int width() const { return image_.width(); }
-  int height() const { return image_.height(); }
+  int Width() const { return image_.Width(); }
+  int Height() const { return image_.Height(); }
 
   // Runs `draw(image)` under the lock and adds `bounds` to the dirty rectangle.
   template <typename Draw>
   void Modify(const Rect& bounds, Draw&& draw) {
     std::lock_guard lock(mutex_);
     draw(image_);
-    dirty_ = dirty_.Union(bounds.Intersect(Rect{0, 0, image_.width(), image_.height()}));
+    dirty_ = dirty_.Union(bounds.Intersect(Rect{0, 0, image_.Width(), image_.Height()}));
   }
 
   // Runs `read(image)` under the lock.

@@ -10,12 +10,6 @@
 
 namespace quorvant {
 
-struct Point {
-  int x = 0;
-  int y = 0;
-  bool operator==(const Point&) const = default;
-};
-
 // One printed text, as tests read it back.
 struct TextLogEntry {
   int x = 0;
@@ -42,8 +36,8 @@ class Painter {
  public:
   Painter(Surface& surface, const ScreenFont& font);
 
-  int Width() const { return surface_.width(); }
-  int Height() const { return surface_.height(); }
+  int Width() const { return surface_.Width(); }
+  int Height() const { return surface_.Height(); }
   const ScreenFont& Font() const { return font_; }
 
   void SetPosition(double x, double y);

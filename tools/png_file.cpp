@@ -1,103 +1,68 @@
 #include "tools/png_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <png.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <span>
-#include <string_view>
-
-#include "tools/deflate.h"
+#include <cerrno>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace quorvant {
 
 namespace {
 
-constexpr std::uint8_t Signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-// Length, type, data, and the CRC over type and data.
-void PutChunk(std::vector<std::uint8_t>& out, std::string_view type, std::span<const std::uint8_t> data) {
-  PutBigEndian(out, static_cast<std::uint32_t>(data.size()));
-  const size_t type_at = out.size();
-  out.insert(out.end(), type.begin(), type.end());
-  out.insert(out.end(), data.begin(), data.end());
-  PutBigEndian(out, Crc32(std::span(out).subspan(type_at)));
-}
-
-// Each row goes in with the filter that leaves the smallest sum of bytes (read
-// as signed): Sub for runs along the row, Up for rows like the one above. Either
-// turns the black background and flat boxes into zeros, which compress best.
-void PutFilteredRow(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> row,
-                    std::span<const std::uint8_t> above) {
-  constexpr size_t BytesPerPixel = 3;
-  std::vector<std::uint8_t> sub(row.size()), up(row.size());
-  long sub_cost = 0, up_cost = 0;
-  for (size_t i = 0; i < row.size(); ++i) {
-    sub[i] = static_cast<std::uint8_t>(row[i] - (i >= BytesPerPixel ? row[i - BytesPerPixel] : 0));
-    up[i] = static_cast<std::uint8_t>(row[i] - (above.empty() ? 0 : above[i]));
-    sub_cost += std::abs(static_cast<std::int8_t>(sub[i]));
-    up_cost += std::abs(static_cast<std::int8_t>(up[i]));
-  }
-  const bool use_up = up_cost < sub_cost;
-  out.push_back(use_up ? 2 : 1);
-  const std::vector<std::uint8_t>& chosen = use_up ? up : sub;
-  out.insert(out.end(), chosen.begin(), chosen.end());
-}
+struct CloseFile {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodePng(const Image& image, int width, int height) {
-  width = std::clamp(width, 1, image.width());
-  height = std::clamp(height, 1, image.height());
+Status WritePng(const Image& image, int width, int height, const std::string& path) {
+  width = std::clamp(width, 0, image.Width());
+  height = std::clamp(height, 0, image.Height());
+  if (width == 0 || height == 0) return Error{EINVAL, "write " + path + ": nothing to write"};
 
-  std::vector<std::uint8_t> header;
-  PutBigEndian(header, static_cast<std::uint32_t>(width));
-  PutBigEndian(header, static_cast<std::uint32_t>(height));
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, filters, no interlace
+  std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "wb"));
+  if (!file) return Error::FromErrno("write " + path);
 
-  const size_t row_bytes = static_cast<size_t>(width) * 3;
-  std::vector<std::uint8_t> raw;
-  raw.reserve((row_bytes + 1) * static_cast<size_t>(height));
-  std::vector<std::uint8_t> row(row_bytes), above;
+  // The rows as RGB bytes, made before libpng starts, so that its error jump
+  // never skips a destructor.
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+  std::vector<png_bytep> rows(static_cast<std::size_t>(height));
   for (int y = 0; y < height; ++y) {
-    const std::uint32_t* pixels = image.Row(y);
+    std::uint8_t* row = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3;
+    rows[static_cast<std::size_t>(y)] = row;
     for (int x = 0; x < width; ++x) {
-      const auto colour = static_cast<Colour>(pixels[x]);
-      row[static_cast<size_t>(x) * 3] = RedOf(colour);
-      row[static_cast<size_t>(x) * 3 + 1] = GreenOf(colour);
-      row[static_cast<size_t>(x) * 3 + 2] = BlueOf(colour);
+      const Colour colour = image.Pixel(x, y);
+      row[3 * x] = static_cast<std::uint8_t>(colour & 0xFF);
+      row[3 * x + 1] = static_cast<std::uint8_t>((colour >> 8) & 0xFF);
+      row[3 * x + 2] = static_cast<std::uint8_t>((colour >> 16) & 0xFF);
     }
-    PutFilteredRow(raw, row, above);
-    above = row;
   }
 
-  std::vector<std::uint8_t> png(std::begin(Signature), std::end(Signature));
-  PutChunk(png, "IHDR", header);
-  PutChunk(png, "IDAT", ZlibCompress(raw));
-  PutChunk(png, "IEND", {});
-  return png;
-}
-
-Status WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return Error::FromErrno("open " + path);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      const Error error = Error::FromErrno("write " + path);
-      close(fd);
-      return error;
-    }
-    done += static_cast<size_t>(written);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    return Error{ENOMEM, "write " + path};
   }
-  if (close(fd) != 0) return Error::FromErrno("close " + path);
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    png_destroy_write_struct(&png, &info);
+    return Error{EIO, "write " + path};
+  }
+  png_init_io(png, file.get());
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, 9);
+  png_set_rows(png, info, rows.data());
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+
+  std::FILE* written = file.release();
+  if (std::fclose(written) != 0) return Error::FromErrno("write " + path);
   return {};
 }
 

@@ -12,15 +12,17 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "app/program.h"
 #include "base/clock.h"
-#include "screens/panels.h"
+#include "base/keys.h"
 #include "surface/platform/headless_platform.h"
 #include "tools/png_file.h"
+#include "ui/panels.h"
+#include "ui/program.h"
 
 namespace quorvant::tour {
 namespace {
@@ -47,7 +49,7 @@ constexpr Point HelpIcon{192, 105};
 
 const std::string Enter = "\r";
 const std::string Escape = "\x1b";
-const std::string Down = HeadlessPlatform::Nav('P');
+const std::string Down = HeadlessPlatform::Nav(scan::Down);
 
 struct SampleFile {
   const char* name;
@@ -172,9 +174,8 @@ class Tour {
   void Shot(const std::string& name) {
     platform_.Wait(1).Do([this, name] {
       const std::string path = output_ + "/" + name + ".png";
-      const std::vector<std::uint8_t> png = program_.GetSurface()->Read(
-          [](const Image& image) { return EncodePng(image, ShotWidth, ShotHeight); });
-      const Status written = WriteFileBytes(path, png);
+      const Status written = program_.GetSurface()->Read(
+          [&](const Image& image) { return WritePng(image, ShotWidth, ShotHeight, path); });
       if (!written) {
         std::fprintf(stderr, "quorvant_tour: %s\n", written.error().Describe().c_str());
         ++failures_;
@@ -202,10 +203,12 @@ int Main(int argc, char** argv) {
     return 1;
   }
   for (const SampleFile& file : SampleFiles()) {
-    const std::vector<std::uint8_t> bytes(file.content.begin(), file.content.end());
-    const Status written = WriteFileBytes(folder.Path() + "/" + file.name, bytes);
-    if (!written) {
-      std::fprintf(stderr, "quorvant_tour: %s\n", written.error().Describe().c_str());
+    const std::string path = folder.Path() + "/" + file.name;
+    std::ofstream out(path, std::ios::binary);
+    out.write(file.content.data(), static_cast<std::streamsize>(file.content.size()));
+    out.close();
+    if (!out) {
+      std::fprintf(stderr, "quorvant_tour: cannot write %s\n", path.c_str());
       return 1;
     }
   }

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/program.h"
 #include "surface/platform/sdl_platform.h"
+#include "ui/program.h"
 
 // Last: Xlib defines macros (Status, Bool) that clash with ordinary names.
 #include <X11/Xlib.h>

@@ -28,6 +28,7 @@ class HeadlessPlatform final : public Platform {
   // Each character of `text` as its own key.
   HeadlessPlatform& Type(std::string_view text);
   HeadlessPlatform& Click(int x, int y, int kind = 1);
+  HeadlessPlatform& Click(Point at, int kind = 1) { return Click(at.x, at.y, kind); }
   // A click whose place is worked out when the step is taken (say, on a key
   // of the on-screen keyboard, whose order is only known once it is shown).
   HeadlessPlatform& ClickWhere(std::function<quorvant::Click()> where);

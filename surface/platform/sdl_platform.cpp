@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/keys.h"
 #include "surface/platform/refresh_cycle.h"
 #include "surface/text_encoding.h"
 
@@ -23,47 +24,50 @@ namespace quorvant {
 namespace {
 
 // Two-character key texts: code 0, then the keyboard scan code.
-std::string Extended(int scan_code) { return std::string(1, '\0') + static_cast<char>(scan_code); }
+std::string Extended(char scan_letter) { return std::string(1, '\0') + scan_letter; }
 
-// Navigation and function keys, from the separate key block or the keypad
-// while NumLock is off.
+struct KeyMapping {
+  SDL_Keycode key;
+  char scan_letter;
+};
+
+// Navigation and function keys of the separate key block.
+constexpr KeyMapping BlockKeys[] = {
+    {SDLK_HOME, scan::Home},  {SDLK_UP, scan::Up},         {SDLK_PAGEUP, scan::PgUp},
+    {SDLK_LEFT, scan::Left},  {SDLK_RIGHT, scan::Right},   {SDLK_END, scan::End},
+    {SDLK_DOWN, scan::Down},  {SDLK_PAGEDOWN, scan::PgDn}, {SDLK_INSERT, scan::Insert},
+    {SDLK_DELETE, scan::Del}, {SDLK_F11, scan::F11},       {SDLK_F12, scan::F12},
+};
+
+// The keypad's navigation keys, while NumLock is off.
+constexpr KeyMapping KeypadKeys[] = {
+    {SDLK_KP_7, scan::Home},   {SDLK_KP_8, scan::Up},       {SDLK_KP_9, scan::PgUp}, {SDLK_KP_4, scan::Left},
+    {SDLK_KP_6, scan::Right},  {SDLK_KP_1, scan::End},      {SDLK_KP_2, scan::Down}, {SDLK_KP_3, scan::PgDn},
+    {SDLK_KP_0, scan::Insert}, {SDLK_KP_PERIOD, scan::Del},
+};
+
+template <std::size_t N>
+std::string Lookup(const KeyMapping (&table)[N], SDL_Keycode key) {
+  for (const KeyMapping& mapping : table) {
+    if (mapping.key == key) return Extended(mapping.scan_letter);
+  }
+  return {};
+}
+
+// The key text of a key that types no character.
 std::string KeyText(const SDL_Keysym& key) {
-  const bool num_lock = (key.mod & KMOD_NUM) != 0;
   switch (key.sym) {
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return "\r";
-    case SDLK_ESCAPE: return "\x1b";
-    case SDLK_BACKSPACE: return "\b";
-    case SDLK_HOME: return Extended(71);
-    case SDLK_UP: return Extended(72);
-    case SDLK_PAGEUP: return Extended(73);
-    case SDLK_LEFT: return Extended(75);
-    case SDLK_RIGHT: return Extended(77);
-    case SDLK_END: return Extended(79);
-    case SDLK_DOWN: return Extended(80);
-    case SDLK_PAGEDOWN: return Extended(81);
-    case SDLK_INSERT: return Extended(82);
-    case SDLK_DELETE: return Extended(83);
-    case SDLK_F11: return Extended(87);
-    case SDLK_F12: return Extended(88);
+    case SDLK_KP_ENTER: return std::string(1, key::Enter);
+    case SDLK_ESCAPE: return std::string(1, key::Escape);
+    case SDLK_BACKSPACE: return std::string(1, key::Backspace);
     default: break;
   }
-  if (key.sym >= SDLK_F1 && key.sym <= SDLK_F10) return Extended(59 + (key.sym - SDLK_F1));
-  if (!num_lock) {
-    switch (key.sym) {
-      case SDLK_KP_7: return Extended(71);
-      case SDLK_KP_8: return Extended(72);
-      case SDLK_KP_9: return Extended(73);
-      case SDLK_KP_4: return Extended(75);
-      case SDLK_KP_6: return Extended(77);
-      case SDLK_KP_1: return Extended(79);
-      case SDLK_KP_2: return Extended(80);
-      case SDLK_KP_3: return Extended(81);
-      case SDLK_KP_0: return Extended(82);
-      case SDLK_KP_PERIOD: return Extended(83);
-      default: break;
-    }
+  if (key.sym >= SDLK_F1 && key.sym <= SDLK_F10) {
+    return Extended(static_cast<char>(scan::F1 + (key.sym - SDLK_F1)));
   }
+  if (std::string text = Lookup(BlockKeys, key.sym); !text.empty()) return text;
+  if ((key.mod & KMOD_NUM) == 0) return Lookup(KeypadKeys, key.sym);
   return {};
 }
 
@@ -102,7 +106,7 @@ SdlPlatform::SdlPlatform(Clock& clock) : clock_(clock) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "0");
   // Software frames straight into the window: no GL stack in memory.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  wake_fd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     std::fprintf(stderr, "quorvant: no window system: %s\n", SDL_GetError());
   }
@@ -110,7 +114,6 @@ SdlPlatform::SdlPlatform(Clock& clock) : clock_(clock) {
 
 SdlPlatform::~SdlPlatform() {
   if (audio_device_ != 0) SDL_CloseAudioDevice(audio_device_);
-  if (wake_fd_ >= 0) close(wake_fd_);
   if (window_ != nullptr) SDL_DestroyWindow(window_);
   SDL_Quit();
 }
@@ -188,7 +191,7 @@ void SdlPlatform::IdleSleep(Clock&, int milliseconds) {
 }
 
 bool SdlPlatform::MakeWindow() {
-  window_ = SDL_CreateWindow(caption_.c_str(), window_x_, window_y_, surface_->width(), surface_->height(),
+  window_ = SDL_CreateWindow(caption_.c_str(), window_x_, window_y_, surface_->Width(), surface_->Height(),
                              SDL_WINDOW_SHOWN);
   if (window_ == nullptr) return false;
   // The window's own pixel buffer: no renderer, no GPU context, so the
@@ -214,7 +217,7 @@ void SdlPlatform::HandleEvent(const SDL_Event& event) {
            event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
           surface_ != nullptr) {
         // Repaint everything after the window system lost our pixels.
-        surface_->Modify(Rect{0, 0, surface_->width(), surface_->height()}, [](Image&) {});
+        surface_->Modify(Rect{0, 0, surface_->Width(), surface_->Height()}, [](Image&) {});
       }
       break;
     case SDL_KEYDOWN: {
@@ -239,9 +242,9 @@ void SdlPlatform::PumpEvents() {
 }
 
 void SdlPlatform::WakeWindow() {
-  if (wake_fd_ < 0) return;
+  if (!wake_fd_.IsOpen()) return;
   const std::uint64_t one = 1;
-  (void)!write(wake_fd_, &one, sizeof one);
+  (void)!write(wake_fd_.Get(), &one, sizeof one);
 }
 
 // Sleeps until the window system has an event, the logic has drawn
@@ -256,10 +259,10 @@ void SdlPlatform::WaitForEvents(int milliseconds) {
   }
   auto* display = static_cast<Display*>(x_display_);
   if (XEventsQueued(display, QueuedAlready) > 0 || SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) return;
-  pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-  if (poll(waits, wake_fd_ >= 0 ? 2 : 1, milliseconds) > 0 && (waits[1].revents & POLLIN) != 0) {
+  pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {wake_fd_.Get(), POLLIN, 0}};
+  if (poll(waits, wake_fd_.IsOpen() ? 2 : 1, milliseconds) > 0 && (waits[1].revents & POLLIN) != 0) {
     std::uint64_t count = 0;
-    (void)!read(wake_fd_, &count, sizeof count);
+    (void)!read(wake_fd_.Get(), &count, sizeof count);
   }
 }
 
@@ -287,7 +290,7 @@ void SdlPlatform::RunWindow() {
     SDL_Surface* target = SDL_GetWindowSurface(window_);
     if (target == nullptr) return;
     const Rect area =
-        dirty.Intersect(Rect{0, 0, std::min(image.width(), target->w), std::min(image.height(), target->h)});
+        dirty.Intersect(Rect{0, 0, std::min(image.Width(), target->w), std::min(image.Height(), target->h)});
     if (area.Empty()) return;
     CopyPixels(image, area, *target);
     shown = SDL_Rect{area.x1, area.y1, area.x2 - area.x1, area.y2 - area.y1};

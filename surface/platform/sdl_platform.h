@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/unique_fd.h"
 #include "surface/platform/input_queue.h"
 #include "surface/platform/platform.h"
 
@@ -77,7 +78,7 @@ class SdlPlatform final : public Platform {
   unsigned audio_device_ = 0;
   std::function<void()> present_observer_;
   void* x_display_ = nullptr;  // the X11 connection, when SDL runs on X11
-  int wake_fd_ = -1;           // eventfd the logic writes to after drawing
+  UniqueFd wake_fd_;           // eventfd the logic writes to after drawing
   std::once_flag audio_once_;
 };
 

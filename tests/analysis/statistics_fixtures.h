@@ -1,7 +1,7 @@
 #pragma once
 
-// Byte fixtures for the statistics tests, and a temporary folder to hold them
-// as real files. The generators match those of tests/data/stats_reference.py.
+// Byte fixtures for the statistics tests. The generators match those of
+// tests/data/stats_reference.py.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -63,60 +63,5 @@ inline Bytes GenerateBytes(const std::string& line) {
   }
   return bytes;
 }
-
-// A folder under /tmp for one test, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/quorvant-analysis-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    path_ = made != nullptr ? made : "/tmp";
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  // Writes `bytes` to a new file in the folder and opens it for reading.
-  int WriteAndOpen(const std::string& name, const Bytes& bytes) const {
-    const std::string file_path = path_ + "/" + name;
-    const int out = open(file_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    EXPECT_GE(out, 0);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t wrote = write(out, bytes.data() + done, bytes.size() - done);
-      EXPECT_GT(wrote, 0);
-      if (wrote <= 0) break;
-      done += static_cast<std::size_t>(wrote);
-    }
-    close(out);
-    const int in = open(file_path.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_GE(in, 0);
-    return in;
-  }
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Closes a file descriptor at the end of a scope.
-class ScopedFile {
- public:
-  explicit ScopedFile(int descriptor) : descriptor_(descriptor) {}
-  ~ScopedFile() {
-    if (descriptor_ >= 0) close(descriptor_);
-  }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-  int get() const { return descriptor_; }
-
- private:
-  int descriptor_;
-};
 
 }  // namespace quorvant::testing

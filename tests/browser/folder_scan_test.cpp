@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "browser/navigation.h"
+#include "crypto/encrypted_name.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -151,7 +152,7 @@ TEST(FolderScan, RescanForgetsRemovedEntriesAndStaleFlags) {
   std::set<std::string> names;
   for (const FileEntry& entry : table.entries) {
     names.insert(entry.name);
-    EXPECT_EQ(entry.encrypted_flag, EndsWithEncryptedSuffix(entry.name) ? 1 : 0) << entry.name;
+    EXPECT_EQ(entry.encrypted_flag, HasEncryptedSuffixShape(entry.name) ? 1 : 0) << entry.name;
   }
   EXPECT_EQ(names, (std::set<std::string>{"a", "c Ab3xZ9q["}));
   EXPECT_EQ(table.EncryptedCount, 1);

@@ -148,7 +148,8 @@ class NextEncrypted : public ::testing::TestWithParam<EncryptedCase> {};
 TEST_P(NextEncrypted, FindsTheNextFlaggedEntryWrapping) {
   const EncryptedCase& item = GetParam();
   std::vector<std::string> names;
-  for (std::size_t i = 0; i < item.flags.size(); ++i) names.push_back("f" + std::to_string(i));
+  for (std::size_t i = 0; i < item.flags.size(); ++i)
+    names.push_back(std::string("f").append(std::to_string(i)));
   EXPECT_EQ(FindNextEncrypted(TableOf(names, item.flags), item.start), item.expected);
 }
 

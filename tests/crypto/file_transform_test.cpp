@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "tests/crypto/faulty_calls.h"
+#include "tests/support/faulty_calls.h"
+#include "tests/support/read_only_files.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -45,7 +46,7 @@ struct TransformRunResult {
 TransformRunResult Transform(const TempFolder& folder, const std::string& name, Direction direction,
                              FileCalls& calls, std::optional<std::int64_t> cancel_at_block = std::nullopt) {
   TransformRunResult run;
-  OpenAttempt opened = OpenFileInFolder(folder.Descriptor(), name, calls);
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
   if (opened.outcome != FileOutcome::Done) {
     run.report.outcome = opened.outcome;
     run.report.name = name;
@@ -271,10 +272,10 @@ TEST(FileTransformTest, RenameFallsBackToLinkAndUnlink) {
   TempFolder folder;
   folder.Write("one", {1});
   folder.Write("two", {2});
-  EXPECT_EQ(RenameWithoutReplacing(calls, folder.Descriptor(), "one", "two"), -1);
+  EXPECT_EQ(RenameWithoutReplacing(calls, folder.Fd(), "one", "two"), -1);
   EXPECT_EQ(errno, EEXIST);
   EXPECT_EQ(folder.Read("two"), std::vector<std::uint8_t>{2});
-  EXPECT_EQ(RenameWithoutReplacing(calls, folder.Descriptor(), "one", "three"), 0);
+  EXPECT_EQ(RenameWithoutReplacing(calls, folder.Fd(), "one", "three"), 0);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"three", "two"}));
 
   const std::vector<std::uint8_t> plain = PatternBytes(30000, 4);
@@ -287,6 +288,28 @@ TEST(FileTransformTest, RenameFallsBackToLinkAndUnlink) {
 }
 
 // The checks made just before the run: gone, replaced, or wanted by another program.
+// A file that can be read but not written is never transformed, and its key
+// words are wiped all the same.
+TEST(FileTransformTest, RefusesAReadOnlyFile) {
+  TempFolder folder;
+  folder.Write("frozen", PatternBytes(3000));
+  const std::vector<std::uint8_t> before = folder.Read("frozen");
+  testing::ForEachReadOnlyKind(folder, "frozen", [&](FileCalls& calls) {
+    {
+      OpenAttempt opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
+      ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
+      ASSERT_TRUE(opened.file->IsReadOnly());
+      KeyWords words = BuildKeyWords("key", Suffix);
+      const FileReport transformed =
+          TransformFile(*opened.file, Direction::Encrypt, Suffix, words, {}, calls);
+      EXPECT_EQ(transformed.outcome, FileOutcome::ReadOnly);
+      EXPECT_TRUE(words.IsWiped());
+    }
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"frozen"});
+    EXPECT_EQ(folder.Read("frozen"), before);
+  });
+}
+
 TEST(FileTransformTest, RefusesAFileThatChangedHandsAfterItWasOpened) {
   TempFolder folder;
   const std::vector<std::uint8_t> content = PatternBytes(1000, 2);
@@ -296,17 +319,17 @@ TEST(FileTransformTest, RefusesAFileThatChangedHandsAfterItWasOpened) {
     FileOutcome expected;
   };
   const Case cases[] = {
-      {"deleted", [&] { ::unlinkat(folder.Descriptor(), "f", 0); }, FileOutcome::Vanished},
+      {"deleted", [&] { ::unlinkat(folder.Fd(), "f", 0); }, FileOutcome::Vanished},
       {"replaced by another file",
        [&] {
-         ::renameat(folder.Descriptor(), "f", folder.Descriptor(), "moved");
+         ::renameat(folder.Fd(), "f", folder.Fd(), "moved");
          folder.Write("f", {7});
        },
        FileOutcome::Vanished},
       {"another program asked to open it",
        [&] {
          // A non-blocking open fails while we hold the lease, and starts breaking it.
-         EXPECT_EQ(::openat(folder.Descriptor(), "f", O_RDONLY | O_NONBLOCK | O_CLOEXEC), -1);
+         EXPECT_EQ(::openat(folder.Fd(), "f", O_RDONLY | O_NONBLOCK | O_CLOEXEC), -1);
          EXPECT_EQ(errno, EWOULDBLOCK);
        },
        FileOutcome::AlreadyOpen},
@@ -314,7 +337,7 @@ TEST(FileTransformTest, RefusesAFileThatChangedHandsAfterItWasOpened) {
   for (const Case& meddled : cases) {
     SCOPED_TRACE(meddled.what);
     folder.Write("f", content);
-    std::optional<OpenAttempt> opened = OpenFileInFolder(folder.Descriptor(), "f");
+    std::optional<OpenAttempt> opened = OpenFileInFolder(folder.Fd(), "f");
     ASSERT_EQ(opened->outcome, FileOutcome::Done);
     ASSERT_EQ(opened->file->Lock(), FileLock::Lease);
     meddled.meddle();

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
 #include "base/clock.h"
+#include "base/keys.h"
 #include "surface/platform/headless_platform.h"
 #include "tests/support/temp_folder.h"
+#include "ui/fixed_tables.h"
+#include "ui/panels.h"
+#include "ui/program.h"
 
 namespace quorvant::testing {
 
@@ -19,19 +22,17 @@ namespace quorvant::testing {
 inline const std::string Enter = "\r";
 inline const std::string Escape = "\x1b";
 inline const std::string Backspace = "\b";
-inline const std::string Home = HeadlessPlatform::Nav('G');
-inline const std::string Up = HeadlessPlatform::Nav('H');
-inline const std::string PgUp = HeadlessPlatform::Nav('I');
-inline const std::string Left = HeadlessPlatform::Nav('K');
-inline const std::string Right = HeadlessPlatform::Nav('M');
-inline const std::string End = HeadlessPlatform::Nav('O');
-inline const std::string Down = HeadlessPlatform::Nav('P');
-inline const std::string PgDn = HeadlessPlatform::Nav('Q');
-inline const std::string Del = HeadlessPlatform::Nav('S');
+inline const std::string Home = HeadlessPlatform::Nav(scan::Home);
+inline const std::string Up = HeadlessPlatform::Nav(scan::Up);
+inline const std::string PgUp = HeadlessPlatform::Nav(scan::PgUp);
+inline const std::string Left = HeadlessPlatform::Nav(scan::Left);
+inline const std::string Right = HeadlessPlatform::Nav(scan::Right);
+inline const std::string End = HeadlessPlatform::Nav(scan::End);
+inline const std::string Down = HeadlessPlatform::Nav(scan::Down);
+inline const std::string PgDn = HeadlessPlatform::Nav(scan::PgDn);
+inline const std::string Del = HeadlessPlatform::Nav(scan::Del);
 
-// The centre of icon button i in the icon row.
-constexpr int IconCentreX(int button) { return 20 + 27 * button + 10; }
-constexpr int IconRowY = 105;
+// Icons are clicked by name: Click(IconRowCentre(icon::Help)).
 
 // The whole program on the headless platform, in a real temporary folder,
 // with the test clock. Script the input on `platform`, then Run().

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/unique_fd.h"
+
 namespace quorvant::testing {
 
 // Deterministic bytes for file contents.
@@ -53,7 +55,6 @@ class TempFolder {
 
   const std::string& Path() const { return path_; }
   int Fd() const { return fd_; }
-  int Descriptor() const { return fd_; }
   std::string PathOf(const std::string& name) const { return path_ + "/" + name; }
 
   // A regular file of size bytes (created or replaced).
@@ -78,6 +79,13 @@ class TempFolder {
       ADD_FAILURE() << "write " << name << ": " << std::strerror(errno);
     }
     if (fd >= 0) close(fd);
+  }
+  // Writes `bytes` to `name` and opens it for reading.
+  UniqueFd WriteAndOpen(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    Write(name, bytes);
+    UniqueFd file(openat(fd_, name.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) ADD_FAILURE() << "open " << name << ": " << std::strerror(errno);
+    return file;
   }
   std::vector<std::uint8_t> Read(const std::string& name) const {
     const int fd = openat(fd_, name.c_str(), O_RDONLY | O_CLOEXEC);

@@ -1,0 +1,96 @@
+#include "erase/secure_erase.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "base/retry.h"
+#include "files/blocks.h"
+
+namespace quorvant {
+
+namespace {
+
+FileReport Report(const OpenedFile& file, FileOutcome outcome, FileCondition condition, Error error) {
+  FileReport report;
+  report.outcome = outcome;
+  report.condition = condition;
+  report.name = file.Name();
+  report.error = std::move(error);
+  return report;
+}
+
+// One fresh random byte value per block of a chunk.
+Status DrawFillers(FileCalls& calls, std::span<std::uint8_t> fillers) {
+  std::size_t done = 0;
+  while (done < fillers.size()) {
+    const ssize_t count =
+        RetryOnInterrupt([&] { return calls.Random(fillers.data() + done, fillers.size() - done); });
+    if (count < 0) return Error::FromErrno("draw random filler");
+    done += static_cast<std::size_t>(count);
+  }
+  return {};
+}
+
+}  // namespace
+
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls) {
+  Error error;
+  const FileOutcome ready = CheckReadyToChange(file, calls, error);
+  if (ready != FileOutcome::Done) return Report(file, ready, FileCondition::AsBefore, std::move(error));
+
+  const std::int64_t length = file.Length();
+  const std::int64_t block_length = file.BlockLength();
+  std::vector<std::uint8_t> buffer;
+  if (length > 0) buffer.resize(static_cast<std::size_t>(std::min(BlocksPerChunk * block_length, length)));
+  FileCondition written_condition = FileCondition::AsBefore;
+  for (std::int64_t offset = 0; offset < length;) {
+    const auto chunk_length = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), length - offset));
+    std::array<std::uint8_t, BlocksPerChunk> fillers{};
+    const std::size_t block_count =
+        (chunk_length + static_cast<std::size_t>(block_length) - 1) / static_cast<std::size_t>(block_length);
+    if (Status drawn = DrawFillers(calls, std::span(fillers).first(block_count)); !drawn) {
+      return Report(file, FileOutcome::RandomError, written_condition, drawn.error());
+    }
+    for (std::size_t block = 0; block < block_count; ++block) {
+      const std::size_t start = block * static_cast<std::size_t>(block_length);
+      if (progress &&
+          progress(offset + static_cast<std::int64_t>(start), length - 1) == ProgressAnswer::Cancel) {
+        return Report(file, FileOutcome::Cancelled, written_condition, Error{});
+      }
+      // The last block is cut at the end of the file rather than written whole.
+      const std::size_t size = std::min(static_cast<std::size_t>(block_length), chunk_length - start);
+      std::memset(buffer.data() + start, fillers[block], size);
+    }
+    written_condition = FileCondition::PartlyOverwritten;
+    const std::span<const std::uint8_t> chunk(buffer.data(), chunk_length);
+    if (Status written = WriteExactly(calls, file.Descriptor(), chunk, offset, file.Name()); !written) {
+      return Report(file, FileOutcome::WriteError, written_condition, written.error());
+    }
+    offset += static_cast<std::int64_t>(chunk_length);
+  }
+  // The filler must be on the disk before the name goes.
+  if (calls.SyncData(file.Descriptor()) != 0) {
+    return Report(file, FileOutcome::SyncError, written_condition, Error::FromErrno("sync " + file.Name()));
+  }
+  // Between the check above and here the name could have been taken by
+  // another file; make sure it still names this one.
+  if (CheckReadyToChange(file, calls, error) != FileOutcome::Done ||
+      calls.UnlinkAt(file.Folder(), file.Name().c_str()) != 0) {
+    if (error.action.empty()) error = Error::FromErrno("delete " + file.Name());
+    return Report(file, FileOutcome::DeleteError, written_condition, std::move(error));
+  }
+  // Whether the deletion itself survives a crash matters less: the content is gone.
+  calls.Sync(file.Folder());
+  return Report(file, FileOutcome::Done, FileCondition::Erased, Error{});
+}
+
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress) {
+  FileCalls calls;
+  return SecureEraseFile(file, progress, calls);
+}
+
+}  // namespace quorvant

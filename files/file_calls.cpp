@@ -1,0 +1,102 @@
+#include "files/file_calls.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "base/retry.h"
+
+namespace quorvant {
+
+int FileCalls::OpenAt(int folder, const char* name, int flags) { return ::openat(folder, name, flags); }
+
+int FileCalls::StatAt(int folder, const char* name, struct stat* status, int flags) {
+  return ::fstatat(folder, name, status, flags);
+}
+
+int FileCalls::Stat(int descriptor, struct stat* status) { return ::fstat(descriptor, status); }
+
+int FileCalls::ChangeMode(int descriptor, mode_t mode) { return ::fchmod(descriptor, mode); }
+
+int FileCalls::Control(int descriptor, int command, int argument) {
+  return ::fcntl(descriptor, command, argument);
+}
+
+int FileCalls::Lock(int descriptor, int operation) { return ::flock(descriptor, operation); }
+
+ssize_t FileCalls::ReadAt(int descriptor, void* data, std::size_t size, off_t offset) {
+  return ::pread(descriptor, data, size, offset);
+}
+
+ssize_t FileCalls::WriteAt(int descriptor, const void* data, std::size_t size, off_t offset) {
+  return ::pwrite(descriptor, data, size, offset);
+}
+
+int FileCalls::SyncData(int descriptor) { return ::fdatasync(descriptor); }
+
+int FileCalls::Sync(int descriptor) { return ::fsync(descriptor); }
+
+int FileCalls::RenameAt(int folder, const char* from, const char* to, unsigned flags) {
+  return ::renameat2(folder, from, folder, to, flags);
+}
+
+int FileCalls::LinkAt(int folder, const char* from, const char* to) {
+  return ::linkat(folder, from, folder, to, 0);
+}
+
+int FileCalls::UnlinkAt(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
+
+ssize_t FileCalls::Random(void* data, std::size_t size) { return ::getrandom(data, size, 0); }
+
+Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,
+                   std::string_view name) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t count = RetryOnInterrupt([&] {
+      return calls.ReadAt(descriptor, data.data() + done, data.size() - done,
+                          static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    });
+    if (count < 0) return Error::FromErrno("read " + std::string(name));
+    // Not a failed call: the file is shorter than it was when opened.
+    if (count == 0) return Error{0, "read " + std::string(name) + ": the file ended early"};
+    done += static_cast<std::size_t>(count);
+  }
+  return {};
+}
+
+Status WriteExactly(FileCalls& calls, int descriptor, std::span<const std::uint8_t> data, std::int64_t offset,
+                    std::string_view name) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t count = RetryOnInterrupt([&] {
+      return calls.WriteAt(descriptor, data.data() + done, data.size() - done,
+                           static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    });
+    if (count < 0) return Error::FromErrno("write " + std::string(name));
+    if (count == 0) return Error{EIO, "write " + std::string(name)};
+    done += static_cast<std::size_t>(count);
+  }
+  return {};
+}
+
+int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const char* to) {
+  if (calls.RenameAt(folder, from, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+  // No RENAME_NOREPLACE here: a hard link fails on a taken name just the same.
+  if (calls.LinkAt(folder, from, to) != 0) return -1;
+  if (calls.UnlinkAt(folder, from) != 0) {
+    const int code = errno;
+    calls.UnlinkAt(folder, to);
+    errno = code;
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace quorvant

@@ -1,0 +1,55 @@
+#pragma once
+
+// The system calls of the file operations, behind one thin seam so that a
+// test can make a particular call fail (a write error, a failed sync) while
+// everything else still runs against real files. Each function behaves like
+// the system call it names: -1 with errno set on failure.
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "base/result.h"
+#include "base/unique_fd.h"
+
+namespace quorvant {
+
+class FileCalls {
+ public:
+  virtual ~FileCalls() = default;
+
+  virtual int OpenAt(int folder, const char* name, int flags);
+  virtual int StatAt(int folder, const char* name, struct stat* status, int flags);           // fstatat
+  virtual int Stat(int descriptor, struct stat* status);                                      // fstat
+  virtual int ChangeMode(int descriptor, mode_t mode);                                        // fchmod
+  virtual int Control(int descriptor, int command, int argument);                             // fcntl
+  virtual int Lock(int descriptor, int operation);                                            // flock
+  virtual ssize_t ReadAt(int descriptor, void* data, std::size_t size, off_t offset);         // pread
+  virtual ssize_t WriteAt(int descriptor, const void* data, std::size_t size, off_t offset);  // pwrite
+  virtual int SyncData(int descriptor);                                                       // fdatasync
+  virtual int Sync(int descriptor);                                                    // fsync (for folders)
+  virtual int RenameAt(int folder, const char* from, const char* to, unsigned flags);  // renameat2
+  virtual int LinkAt(int folder, const char* from, const char* to);                    // linkat
+  virtual int UnlinkAt(int folder, const char* name);                                  // unlinkat
+  virtual ssize_t Random(void* data, std::size_t size);                                // getrandom
+};
+
+// pread/pwrite until all of `data` is done, retrying after EINTR and short
+// transfers. A file that ends early is a read error (with errno 0: no call
+// failed). `name` goes into the
+// error's action ("read report.txt").
+Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,
+                   std::string_view name);
+Status WriteExactly(FileCalls& calls, int descriptor, std::span<const std::uint8_t> data, std::int64_t offset,
+                    std::string_view name);
+
+// renameat2(RENAME_NOREPLACE) inside one folder; where the file system does
+// not support it, link + unlink, which refuses a taken name just the same.
+// Never replaces an existing file. -1 with errno on failure.
+int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const char* to);
+
+}  // namespace quorvant

@@ -1,0 +1,27 @@
+#include "files/file_outcome.h"
+
+namespace quorvant {
+
+std::string_view OutcomeText(FileOutcome outcome) {
+  switch (outcome) {
+    case FileOutcome::Done: return "Done";
+    case FileOutcome::Cancelled: return "Cancelled";
+    case FileOutcome::AlreadyOpen: return "Already open";
+    case FileOutcome::ReadOnly: return "Read only";
+    case FileOutcome::Vanished: return "File gone";
+    case FileOutcome::NotRegular: return "Not a file";
+    case FileOutcome::NameInUse: return "Name in use";
+    case FileOutcome::NameTooLong: return "Name too long";
+    case FileOutcome::NameInvalid: return "Not encrypted";
+    case FileOutcome::OpenError: return "Open error";
+    case FileOutcome::ReadError: return "Read error";
+    case FileOutcome::WriteError: return "Write error";
+    case FileOutcome::SyncError: return "Sync error";
+    case FileOutcome::RenameError: return "Rename error";
+    case FileOutcome::DeleteError: return "Not erased";
+    case FileOutcome::RandomError: return "Random error";
+  }
+  return "Error";
+}
+
+}  // namespace quorvant

@@ -1,0 +1,205 @@
+#include "files/opened_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/faulty_calls.h"
+#include "tests/support/read_only_files.h"
+#include "tests/support/temp_folder.h"
+
+namespace quorvant {
+namespace {
+
+using testing::PatternBytes;
+using testing::TempFolder;
+
+TEST(OpenedFileTest, OpensARegularFileWithItsBlockGeometry) {
+  struct Case {
+    std::size_t length;
+    std::int32_t block_length;
+    std::int64_t last_offset;
+  };
+  const Case cases[] = {{1, 1, 0}, {20000, 16384, 19999}, {16384, 16384, 16383}, {0, 0, -1}};
+  for (const Case& geometry : cases) {
+    TempFolder folder;
+    folder.Write("file", PatternBytes(geometry.length));
+    const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "file");
+    ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
+    EXPECT_EQ(opened.file->Length(), static_cast<std::int64_t>(geometry.length));
+    EXPECT_EQ(opened.file->BlockLength(), geometry.block_length);
+    EXPECT_EQ(opened.file->LastOffset(), geometry.last_offset);
+    EXPECT_FALSE(opened.file->IsReadOnly());
+    EXPECT_EQ(opened.file->Name(), "file");
+  }
+}
+
+// Only regular files are opened; nothing is created, nothing followed, and a
+// FIFO is looked at but never opened, so it cannot hang the program.
+TEST(OpenedFileTest, RefusesWhatIsNotARegularFile) {
+  TempFolder folder;
+  TempFolder elsewhere;
+  elsewhere.Write("outside.txt", {1, 2, 3});
+  ASSERT_EQ(::symlinkat(elsewhere.PathOf("outside.txt").c_str(), folder.Fd(), "link"), 0);
+  ASSERT_EQ(::mkfifoat(folder.Fd(), "fifo", 0644), 0);
+  ASSERT_EQ(::mkdirat(folder.Fd(), "folder", 0755), 0);
+  struct Case {
+    const char* name;
+    FileOutcome expected;
+  };
+  const Case cases[] = {{"link", FileOutcome::NotRegular},
+                        {"fifo", FileOutcome::NotRegular},
+                        {"folder", FileOutcome::NotRegular},
+                        {".", FileOutcome::NotRegular},
+                        {"gone", FileOutcome::Vanished}};
+  for (const Case& refused : cases) {
+    SCOPED_TRACE(refused.name);
+    const OpenAttempt opened = OpenFileInFolder(folder.Fd(), refused.name);
+    EXPECT_EQ(opened.outcome, refused.expected);
+    EXPECT_FALSE(opened.file.has_value());
+  }
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fifo", "folder", "link"}));
+  EXPECT_EQ(elsewhere.Read("outside.txt"), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+// Should a FIFO take a file's place between the look and the open, the
+// non-blocking open returns at once and the check on the open descriptor
+// refuses it.
+TEST(OpenedFileTest, AFifoSwappedInAfterTheLookIsStillRefused) {
+  class RegularLookingCalls : public FileCalls {
+   public:
+    int StatAt(int folder, const char* name, struct stat* status, int flags) override {
+      const int result = FileCalls::StatAt(folder, name, status, flags);
+      status->st_mode = (status->st_mode & ~S_IFMT) | S_IFREG;
+      return result;
+    }
+  } calls;
+  TempFolder folder;
+  ASSERT_EQ(::mkfifoat(folder.Fd(), "fifo", 0644), 0);
+  const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "fifo", calls);
+  EXPECT_EQ(opened.outcome, FileOutcome::NotRegular);
+}
+
+// A lease is refused while any other descriptor has the file open, another
+// process's or our own.
+TEST(OpenedFileTest, AFileOpenElsewhereIsAlreadyOpenAndUntouched) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> content = PatternBytes(5000);
+  folder.Write("busy.txt", content);
+
+  // Another descriptor of this process, for reading only.
+  {
+    const int other = ::openat(folder.Fd(), "busy.txt", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(OpenFileInFolder(folder.Fd(), "busy.txt").outcome, FileOutcome::AlreadyOpen);
+    ::close(other);
+  }
+  // Another process, for writing.
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int held = ::open(folder.PathOf("busy.txt").c_str(), O_RDWR);
+    char signal = held >= 0 ? 'y' : 'n';
+    (void)::write(ready[1], &signal, 1);
+    (void)::read(release[0], &signal, 1);
+    ::_exit(0);
+  }
+  char answer = 0;
+  ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+  ASSERT_EQ(answer, 'y');
+  const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "busy.txt");
+  EXPECT_EQ(opened.outcome, FileOutcome::AlreadyOpen);
+  (void)::write(release[1], "x", 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  for (int descriptor : {ready[0], ready[1], release[0], release[1]}) ::close(descriptor);
+
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"busy.txt"});
+  EXPECT_EQ(folder.Read("busy.txt"), content);
+  // Once the other program lets go, the file opens.
+  EXPECT_EQ(OpenFileInFolder(folder.Fd(), "busy.txt").outcome, FileOutcome::Done);
+}
+
+// While we hold the file, another program cannot open it without waiting,
+// and the lease break it causes sends no signal that would end this process.
+TEST(OpenedFileTest, HoldsOthersOffWhileOpen) {
+  TempFolder folder;
+  folder.Write("held", {1, 2, 3});
+  const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "held");
+  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  ASSERT_EQ(opened.file->Lock(), FileLock::Lease);
+  EXPECT_EQ(::openat(folder.Fd(), "held", O_RDONLY | O_NONBLOCK | O_CLOEXEC), -1);
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  FileCalls calls;
+  Error error;
+  EXPECT_EQ(CheckReadyToChange(*opened.file, calls, error), FileOutcome::AlreadyOpen);
+}
+
+// As with a read-only attribute, an owner without write permission gets it.
+TEST(OpenedFileTest, GivesTheOwnerWritePermission) {
+  TempFolder folder;
+  folder.Write("locked.txt", {1});
+  ASSERT_EQ(::fchmodat(folder.Fd(), "locked.txt", 0444, 0), 0);
+  {
+    const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "locked.txt");
+    ASSERT_EQ(opened.outcome, FileOutcome::Done);
+    EXPECT_FALSE(opened.file->IsReadOnly());
+  }
+  struct stat status {};
+  ASSERT_EQ(::fstatat(folder.Fd(), "locked.txt", &status, 0), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
+// A file that can be read but not written is opened for reading, for the
+// analysis views; everything that changes files refuses it (their own tests),
+// and the open itself changes nothing.
+TEST(OpenedFileTest, AFileThatCannotBeWrittenOpensReadOnly) {
+  TempFolder folder;
+  folder.Write("frozen", PatternBytes(3000));
+  const std::vector<std::uint8_t> before = folder.Read("frozen");
+  testing::ForEachReadOnlyKind(folder, "frozen", [&](FileCalls& calls) {
+    {
+      OpenAttempt opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
+      ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
+      ASSERT_TRUE(opened.file->IsReadOnly());
+      std::vector<std::uint8_t> first(before.size());
+      ASSERT_EQ(::pread(opened.file->Descriptor(), first.data(), first.size(), 0),
+                static_cast<ssize_t>(first.size()));
+      EXPECT_EQ(first, before);
+      Error error;
+      EXPECT_EQ(CheckReadyToChange(*opened.file, calls, error), FileOutcome::ReadOnly);
+    }
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"frozen"});
+    EXPECT_EQ(folder.Read("frozen"), before);
+  });
+}
+
+// Where leases are not to be had, an exclusive flock keeps out other flock users.
+TEST(OpenedFileTest, FallsBackToFlockWithoutLeases) {
+  class NoLeaseCalls : public FileCalls {
+   public:
+    int Control(int descriptor, int command, int argument) override {
+      if (command == F_SETLEASE) {
+        errno = EINVAL;
+        return -1;
+      }
+      return FileCalls::Control(descriptor, command, argument);
+    }
+  } calls;
+  TempFolder folder;
+  folder.Write("nfs-file", {1, 2});
+  const OpenAttempt first = OpenFileInFolder(folder.Fd(), "nfs-file", calls);
+  ASSERT_EQ(first.outcome, FileOutcome::Done);
+  EXPECT_EQ(first.file->Lock(), FileLock::Flock);
+  EXPECT_EQ(OpenFileInFolder(folder.Fd(), "nfs-file", calls).outcome, FileOutcome::AlreadyOpen);
+}
+
+}  // namespace
+}  // namespace quorvant

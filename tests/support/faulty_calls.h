@@ -1,0 +1,69 @@
+#pragma once
+
+// The file-call seam for tests: real system calls, except the ones a test
+// chooses to fail or to cut short.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <functional>
+#include <limits>
+
+#include "files/file_calls.h"
+
+namespace quorvant::testing {
+
+class FaultyCalls : public FileCalls {
+ public:
+  // Call numbers count from 1; 0 means never.
+  int fail_read = 0;         // this pread fails with EIO
+  int fail_write = 0;        // this pwrite writes half its data, then reports EIO
+  int fail_writes_from = 0;  // every pwrite from this one on fails (nothing written)
+  int fail_sync_data = 0;    // this fdatasync fails with EIO
+  bool fail_random = false;
+  // pread and pwrite move at most this many bytes per call.
+  std::size_t max_transfer = std::numeric_limits<std::size_t>::max();
+  // Runs before each fdatasync (for instance, to look at the file then).
+  std::function<void(int descriptor)> before_sync_data;
+  // Runs before each renameat2.
+  std::function<void()> before_rename;
+
+  int reads = 0;
+  int writes = 0;
+  int syncs = 0;
+
+  ssize_t ReadAt(int descriptor, void* data, std::size_t size, off_t offset) override {
+    if (++reads == fail_read) return Fail(EIO);
+    return FileCalls::ReadAt(descriptor, data, std::min(size, max_transfer), offset);
+  }
+  ssize_t WriteAt(int descriptor, const void* data, std::size_t size, off_t offset) override {
+    ++writes;
+    if (fail_writes_from != 0 && writes >= fail_writes_from) return Fail(EIO);
+    if (writes == fail_write) {
+      (void)FileCalls::WriteAt(descriptor, data, size / 2, offset);
+      return Fail(EIO);
+    }
+    return FileCalls::WriteAt(descriptor, data, std::min(size, max_transfer), offset);
+  }
+  int SyncData(int descriptor) override {
+    if (before_sync_data) before_sync_data(descriptor);
+    if (++syncs == fail_sync_data) return static_cast<int>(Fail(EIO));
+    return FileCalls::SyncData(descriptor);
+  }
+  int RenameAt(int folder, const char* from, const char* to, unsigned flags) override {
+    if (before_rename) before_rename();
+    return FileCalls::RenameAt(folder, from, to, flags);
+  }
+  ssize_t Random(void* data, std::size_t size) override {
+    if (fail_random) return Fail(EIO);
+    return FileCalls::Random(data, size);
+  }
+
+ private:
+  static ssize_t Fail(int code) {
+    errno = code;
+    return -1;
+  }
+};
+
+}  // namespace quorvant::testing

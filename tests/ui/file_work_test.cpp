@@ -1,0 +1,335 @@
+// Key entry, encrypting and decrypting from the window, and secure erase,
+// through the whole program in real temporary folders.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "crypto/encrypted_name.h"
+#include "tests/support/program_harness.h"
+#include "ui/key_entry.h"
+
+namespace quorvant::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Content(std::size_t size, unsigned seed = 1) {
+  std::string bytes(size, '\0');
+  unsigned state = seed;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// The key field takes each key as the editing rules say.
+TEST(KeyEditing, SequencesGiveKeyAndCaret) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> keys;
+    std::string key;
+    int caret;
+  } cases[] = {
+      {"typing appends", {"a", "b", "c"}, "abc", 3},
+      {"Home then typing inserts at the front", {"a", "b", Home, "X"}, "Xab", 1},
+      {"Del at the end changes nothing", {"a", "b", Del}, "ab", 2},
+      {"Backspace at the start changes nothing", {"a", "b", Home, Backspace}, "ab", 0},
+      {"Backspace before the caret", {"a", "b", "c", Left, Backspace}, "ac", 1},
+      {"Del after the caret", {"a", "b", "c", Left, Left, Del}, "ac", 1},
+      {"Right stops at the end, End jumps there", {"a", "b", Home, Right, Right, Right, Home, End}, "ab", 2},
+      {"Left stops at the start", {"a", Left, Left}, "a", 0},
+      {"extended keys do nothing while empty", {Left, Del, Home, End}, "", 0},
+      {"Up, Down and the page keys are ignored", {"a", Up, Down, PgUp}, "a", 1},
+      {"spaces are a key", {" ", " ", " "}, "   ", 3},
+      {"Enter and Escape codes are not characters", {"a", Enter, "\t"}, "a", 1},
+      {"bytes above 126 are ignored", {"a", "\xe9"}, "a", 1},
+      {"a clicked navigation key acts alike", {"a", "b", " K", " S"}, "a", 1},
+  };
+  for (const Case& c : cases) {
+    AppState s;
+    for (const std::string& k : c.keys) EditKey(s, k);
+    EXPECT_EQ(s.KeyText, c.key) << c.name;
+    EXPECT_EQ(s.KeyCursor, c.caret) << c.name;
+  }
+  AppState s;
+  for (int i = 0; i < 78; ++i) EditKey(s, std::string(1, static_cast<char>('!' + i % 90)));
+  EXPECT_EQ(s.KeyText.size(), 77u) << "78 characters keep 77";
+}
+
+// Enter, the key, Enter: encrypts; the same again decrypts.
+struct FileRun {
+  static void Transform(HeadlessPlatform& platform, const std::string& key) {
+    platform.Key(Enter).Type(key).Key(Enter).Wait(1);
+  }
+};
+
+TEST(FileWork, EncryptThenDecryptGivesBackFileAndName) {
+  ProgramHarness h;
+  const std::string original = Content(40'000);
+  WriteFile(h.folder.PathOf("report.txt"), original);
+  std::vector<std::string> names_between;
+  std::string encrypted_bytes;
+  FileRun::Transform(h.platform, "pass word");
+  h.platform.Do([&] {
+    names_between = h.folder.Names();
+    if (names_between.size() == 1) encrypted_bytes = ReadFile(h.folder.PathOf(names_between[0]));
+  });
+  FileRun::Transform(h.platform, "pass word");
+  h.Run();
+
+  ASSERT_EQ(names_between.size(), 1u);
+  EXPECT_TRUE(HasEncryptedSuffixShape(names_between[0]));
+  EXPECT_EQ(names_between[0].substr(0, 10), "report.txt");
+  EXPECT_EQ(names_between[0].size(), 10u + 9u);
+  EXPECT_EQ(encrypted_bytes.size(), original.size());
+  EXPECT_NE(encrypted_bytes, original);
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"report.txt"});
+  EXPECT_EQ(ReadFile(h.folder.PathOf("report.txt")), original);
+  EXPECT_EQ(h.State().ScreenMode, "scroll");
+}
+
+// The window's encrypted file is the command-line tool's format.
+TEST(FileWork, CommandLineToolDecryptsWhatTheWindowEncrypted) {
+  ProgramHarness h;
+  const std::string original = Content(20'001, 7);
+  WriteFile(h.folder.PathOf("data.bin"), original);
+  FileRun::Transform(h.platform, "same key!");
+  h.Run();
+  const std::vector<std::string> names = h.folder.Names();
+  ASSERT_EQ(names.size(), 1u);
+  const std::string command = std::string("printf 'same key!\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
+                              h.folder.PathOf(names[0]) + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(h.folder.PathOf("data.bin")), original);
+}
+
+TEST(FileWork, ProgressShowsPercentagesOfEachBlock) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("big"), Content(100'000));
+  h.platform.Key(Enter).Type("k").Do([&] { h.ForgetPrints(); }).Key(Enter).Wait(1);
+  h.Run();
+  std::vector<std::string> percentages;
+  int x = -1;
+  for (const TextLogEntry& entry : h.Printed()) {
+    if (!entry.text.empty() && entry.text.back() == '%') {
+      percentages.push_back(entry.text);
+      x = entry.x;
+    }
+  }
+  EXPECT_EQ(percentages, (std::vector<std::string>{" 0%", " 16%", " 32%", " 49%", " 65%", " 81%", " 98%"}));
+  EXPECT_EQ(x, 20 + h.Paint().MeasureText("Encrypting").width);
+  EXPECT_TRUE(h.LastPrint("Encrypting"));
+}
+
+TEST(FileWork, OneByteFileShowsZeroPercent) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("one"), "A");
+  h.platform.Key(Enter).Type("k").Do([&] { h.ForgetPrints(); }).Key(Enter).Wait(1);
+  h.Run();
+  EXPECT_TRUE(h.LastPrint(" 0%"));
+  EXPECT_EQ(h.folder.Names().size(), 1u);
+  EXPECT_NE(h.folder.Names()[0], "one");
+}
+
+TEST(FileWork, EscapeInTheMiddleLeavesTheFileAsItWas) {
+  ProgramHarness h;
+  const std::string original = Content(3 * 1024 * 1024 + 5);
+  WriteFile(h.folder.PathOf("large.dat"), original);
+  h.platform.Key(Enter).Type("key").Key(Enter).KeyDuringProgress(Escape, 100).Wait(1);
+  h.Run();
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"large.dat"});
+  EXPECT_EQ(ReadFile(h.folder.PathOf("large.dat")), original);
+  EXPECT_EQ(h.State().ScreenMode, "scroll");
+}
+
+TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("keep"), "keep me");
+  h.platform.Key(Enter).Type("abc").Key(Escape).Wait(1);
+  h.Run();
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"keep"});
+  EXPECT_EQ(ReadFile(h.folder.PathOf("keep")), "keep me");
+  EXPECT_FALSE(h.State().File1.has_value());
+  EXPECT_TRUE(h.State().KeyText.empty());
+}
+
+TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("a"), "abc");
+  std::string mode_after_escape;
+  h.platform.Click(30, 105)
+      .Wait(1)
+      .Click(30, 105)  // empty key: Escape
+      .Wait(1)
+      .Do([&] { mode_after_escape = h.State().ScreenMode; })
+      .Click(30, 105)  // Enter
+      .Type("k")
+      .Click(30, 105)  // with a key: Enter
+      .Wait(1);
+  h.Run();
+  EXPECT_EQ(mode_after_escape, "scroll");
+  ASSERT_EQ(h.folder.Names().size(), 1u);
+  EXPECT_TRUE(HasEncryptedSuffixShape(h.folder.Names()[0]));
+}
+
+TEST(FileWork, HiddenKeyIsDrawnInBackgroundButCaretMoves) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("a"), "abc");
+  int caret_before = 0, caret_after = 0;
+  h.platform.Key(Enter)
+      .Click(IconRowCentre(icon::ShowHide))  // hide the key
+      .Do([&] { caret_before = h.State().CaretX; })
+      .Type("xyz")
+      .Wait(1)
+      .Do([&] { caret_after = h.State().CaretX; })
+      .Key(Escape)
+      .Wait(1);
+  h.Run();
+  const auto key_print = h.LastPrint("xyz");
+  ASSERT_TRUE(key_print);
+  EXPECT_EQ(key_print->foreground, Black);
+  EXPECT_EQ(caret_after - caret_before, h.Paint().MeasureText("xyz").width);
+}
+
+TEST(FileWork, KeyAndKeyWordsAreWipedAfterTheRun) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("a"), Content(50'000));
+  bool key_zero = false, words_zero = false;
+  FileRun::Transform(h.platform, "a secret key that must not linger");
+  h.platform.Do([&] {
+    const std::string& text = h.State().KeyText;
+    key_zero = text.empty() &&
+               std::all_of(text.data(), text.data() + text.capacity(), [](char c) { return c == 0; });
+    words_zero = h.State().Words.IsWiped();
+  });
+  h.Run();
+  EXPECT_TRUE(key_zero);
+  EXPECT_TRUE(words_zero);
+}
+
+TEST(FileWork, FileHeldByAnotherProgramIsAlreadyOpenAndUntouched) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("held"), "held content");
+  const int holder = open(h.folder.PathOf("held").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  h.platform.Key(Enter).Wait(1);
+  h.Run();
+  close(holder);
+  const auto notice = h.LastPrint("Already open");
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->foreground, Brown);
+  EXPECT_EQ(h.platform.Beeps(), 1);
+  EXPECT_EQ(h.State().ScreenMode, "scroll") << "no key entry for a file it cannot have";
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"held"});
+  EXPECT_EQ(ReadFile(h.folder.PathOf("held")), "held content");
+}
+
+TEST(FileWork, TakenNameIsRefusedWithNotice) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("x 1234567["), "encrypted");
+  WriteFile(h.folder.PathOf("x"), "a plain file of the same name");
+  // The encrypted one sorts second; decrypting it would need the name "x".
+  h.platform.Key(Down);
+  FileRun::Transform(h.platform, "k");
+  h.Run();
+  EXPECT_TRUE(h.LastPrint("Name in use"));
+  EXPECT_EQ(ReadFile(h.folder.PathOf("x")), "a plain file of the same name");
+  EXPECT_EQ(ReadFile(h.folder.PathOf("x 1234567[")), "encrypted");
+}
+
+TEST(FileWork, ClosingTheWindowDuringTheRunFinishesTheFileThenEnds) {
+  ProgramHarness h;
+  const std::string original = Content(2 * 1024 * 1024);
+  WriteFile(h.folder.PathOf("f"), original);
+  h.platform.Key(Enter).Type("k").Key(Enter).CloseDuringProgress(10).Key("never read");
+  EXPECT_EQ(h.Run(), 0);
+  const std::vector<std::string> names = h.folder.Names();
+  ASSERT_EQ(names.size(), 1u);
+  ASSERT_TRUE(HasEncryptedSuffixShape(names[0])) << "the run finished";
+  const std::string command = std::string("printf 'k\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
+                              h.folder.PathOf(names[0]) + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(h.folder.PathOf("f")), original);
+}
+
+// Secure erase: the second Del overwrites and deletes; the selection moves
+// back by one unless it was the first entry.
+TEST(Erase, SecondDelErasesAndSelectionMovesBack) {
+  struct Case {
+    const char* name;
+    int select;  // 1-based entry to erase
+    std::size_t size;
+    int selected_after;
+  } cases[] = {
+      {"first of three, one byte", 1, 1, 1},
+      {"second of three, two blocks", 2, 20'000, 1},
+      {"last of three", 3, 5, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramHarness h;
+    const std::string names[] = {"a", "b", "c"};
+    for (const std::string& name : names) WriteFile(h.folder.PathOf(name), Content(c.size));
+    for (int i = 1; i < c.select; ++i) h.platform.Key(Down);
+    h.platform.Key(Del).Key(Del).Wait(1);
+    h.Run();
+    std::vector<std::string> left(std::begin(names), std::end(names));
+    left.erase(left.begin() + (c.select - 1));
+    EXPECT_EQ(h.folder.Names(), left);
+    EXPECT_EQ(h.State().SelectedIndex, c.selected_after);
+    EXPECT_TRUE(h.LastPrint("Erased"));
+    EXPECT_EQ(h.State().FileCount(), 2);
+  }
+}
+
+TEST(Erase, OnScreenDelKeyConfirms) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("a"), "1");
+  WriteFile(h.folder.PathOf("b"), "2");
+  h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Key(Del).Click(780, 270).Wait(1);
+  h.Run();
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"b"});
+}
+
+TEST(Erase, ErasingTheOnlyFileEndsAfterEmptyFolder) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("only"), Content(300));
+  h.platform.Key(Del).Key(Del).Wait(5000).Key("never read");
+  EXPECT_EQ(h.Run(), 0);
+  EXPECT_TRUE(h.folder.Names().empty());
+  EXPECT_TRUE(h.LastPrint("Empty folder"));
+  EXPECT_FALSE(h.platform.ScriptDone());
+}
+
+TEST(Erase, FileHeldElsewhereIsNotErased) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("a"), "held");
+  WriteFile(h.folder.PathOf("b"), "other");
+  const int holder = open(h.folder.PathOf("a").c_str(), O_RDONLY | O_CLOEXEC);
+  h.platform.Key(Del).Key(Del).Wait(1);
+  h.Run();
+  close(holder);
+  EXPECT_TRUE(h.LastPrint("Already open"));
+  EXPECT_EQ(ReadFile(h.folder.PathOf("a")), "held");
+}
+
+}  // namespace
+}  // namespace quorvant::testing

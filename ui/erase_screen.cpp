@@ -1,0 +1,55 @@
+#include "ui/erase_screen.h"
+
+#include <string>
+
+#include "erase/secure_erase.h"
+#include "ui/file_work.h"
+#include "ui/input_wait.h"
+#include "ui/panels.h"
+
+namespace quorvant {
+
+Next EraseSelectedFile(AppState& s) {
+  ClearStatusBand(s);
+  s.painter->SetBackground(Black);
+  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
+  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
+  s.link->RefreshInterval.store(0);
+
+  bool ended = false;
+  if (!OpenSelectedFile(s, ended)) {
+    s.link->RefreshInterval.store(24);
+    return ended ? Next::ProgramEnd : Next::WaitThenBrowse;
+  }
+  const FileReport report = SecureEraseFile(
+      *s.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
+  s.File1.reset();
+
+  if (report.outcome == FileOutcome::Done) {
+    // Only now is the file gone from the folder.
+    std::string erased = "Erased";
+    erased += Spaces(50);
+    s.painter->PrintAt(LeftMargin, StatusY, Grey, erased);
+    if (s.SelectedIndex > 1) --s.SelectedIndex;
+  } else if (report.outcome == FileOutcome::Cancelled) {
+    ClearStatusBand(s);
+  } else {
+    ShowAlert(s, report.outcome == FileOutcome::ReadOnly || report.outcome == FileOutcome::AlreadyOpen ||
+                         report.outcome == FileOutcome::Vanished
+                     ? OutcomeText(report.outcome)
+                     : "Not erased");
+  }
+
+  ClearStatusBand(s);
+  // After an erase the selected entry is another file, which the listing
+  // draws; after a refusal the file rows still show the right file.
+  if (ScanFolderStep(s, Rescan::Now) == WaitResult::ProgramEnd) return Next::ProgramEnd;
+  s.LastShownIndex = s.SelectedIndex;
+
+  s.PendingKey.clear();
+  s.link->RefreshInterval.store(24);
+  if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
+  return Next::BrowseEntry;
+}
+
+}  // namespace quorvant

@@ -1,0 +1,64 @@
+#include "ui/file_work.h"
+
+#include <algorithm>
+#include <string>
+
+#include "analysis/number_format.h"
+#include "ui/input_wait.h"
+#include "ui/panels.h"
+
+namespace quorvant {
+
+bool OpenSelectedFile(AppState& s, bool& ended) {
+  ended = false;
+  s.File1.reset();
+  if (s.FileCount() == 0) {
+    ShowFatalMessage(s, "Empty folder");
+    ended = true;
+    return false;
+  }
+  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Files.Entry(s.SelectedIndex).name);
+  if (attempt.outcome != FileOutcome::Done) {
+    ShowFileNotice(s, attempt.outcome);
+    return false;
+  }
+  s.File1 = std::move(attempt.file);
+  return true;
+}
+
+void ShowFileNotice(AppState& s, FileOutcome outcome) {
+  s.StatusMessage = std::string(OutcomeText(outcome));
+  ShowAlert(s, s.StatusMessage);
+}
+
+ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset) {
+  s.PendingKey = s.platform->ReadKey(KeySite::Progress);
+  if (key::Is(s.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
+
+  // The text changes a hundred times in a run of thousands of blocks; only a
+  // new value is drawn, so the drawing never slows the work.
+  const int percent = ProgressPercent(offset, last_offset);
+  const bool done =
+      last_offset > 0 && static_cast<__int128>(offset) * 10000 > static_cast<__int128>(last_offset) * 9999;
+  const int shown = percent * 2 + (done ? 1 : 0);
+  if (offset == 0) s.ProgressShown = -1;
+  if (shown != s.ProgressShown) {
+    s.ProgressShown = shown;
+    Painter& p = *s.painter;
+    p.SetBackground(Black);
+    p.SetPosition(LeftMargin + s.StatusOffset, StatusY);
+    p.SetForeground(DarkGrey);
+    // A 1-byte file has a last offset of 0: its one block shows 0 %.
+    p.PrintText(FormatPlain(percent) + "%");
+    p.NewLine();
+    // Past 99.99 % the row is blanked: the work is as good as done.
+    if (done) {
+      p.SetPosition(LeftMargin, StatusY);
+      p.PrintText(Spaces(200));
+    }
+  }
+  if (s.link->Alive.load() == 0) s.EndAfterWork = true;
+  return ProgressAnswer::Continue;
+}
+
+}  // namespace quorvant

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <string_view>
+
+#include "ui/app_state.h"
+
+namespace quorvant {
+
+// The parts of the screen that stay put: the logo, the icon row, the header
+// lines, the status band and its clears, and the alerts.
+
+// Layout rows, from the measured line height c.
+inline int FolderRowY(const AppState& s) { return 200 - 4 * s.LineHeight; }
+inline int FileRowY(const AppState& s) { return 200 - 3 * s.LineHeight; }
+inline int SizeRowY(const AppState& s) { return 200 - 2 * s.LineHeight; }
+constexpr int StatusY = 200;
+constexpr int LeftMargin = 20;
+
+// The program's name in block letters, with a speckle that differs per run.
+void DrawLogo(AppState& s);
+
+// The icon row: seven square buttons of IconSize pixels, 27 pixels apart.
+constexpr int IconCount = 7;
+constexpr int IconSize = 20;
+// The top-left corner of button `button` (0..6) at its place in the row.
+constexpr Point IconRowPosition(int button) { return {20 + 27 * button, 95}; }
+// The middle of a button in the row: where a click surely hits it.
+constexpr Point IconRowCentre(int button) {
+  return {IconRowPosition(button).x + IconSize / 2, IconRowPosition(button).y + IconSize / 2};
+}
+// Puts every button back at its place in the row (IconX, IconY).
+void PlaceIconRow(AppState& s);
+
+// The seven buttons at their current positions (IconX, IconY).
+void DrawIconRow(AppState& s);
+void DrawIconButton(AppState& s, int button);
+// The inner square of the Show|Hide button: filled while the key is shown.
+void DrawShowHideIndicator(AppState& s);
+// The Key button's padlock: closed for an encrypted file, open for a plain one.
+void DrawPadlock(AppState& s, int encrypted_flag);
+// The button under (x, y) in the icon row, or -1. Strict bounds: the frame's
+// outermost pixels belong to no button.
+int HitTestIconRow(const AppState& s, int x, int y);
+// Flashes the frame of a pressed button for 100 ms.
+void PressFeedback(AppState& s, int button);
+
+// "Folder ", the folder's path, "File" and "Size ".
+void DrawHeaderLabels(AppState& s);
+// The selected entry's name (suffix hidden), size and padlock.
+void ShowCurrentFile(AppState& s, const FileEntry& entry);
+
+// Both status rows right of the kept prompt label.
+void ClearPromptLine(AppState& s);
+// The status band from x = 0: both rows, or only the first.
+void ClearStatusBand(AppState& s, int rows = 2);
+// Everything below the status band.
+void ClearWorkArea(AppState& s);
+
+// A refusal such as "Already open": beep, the message in the status band,
+// 1500 ms, then the row is cleared and StatusMessage emptied.
+void ShowAlert(AppState& s, std::string_view message);
+// Nothing left to work on ("Empty folder"): beep, the message on the file
+// row, 2500 ms, then the window is marked gone. The caller ends the program.
+void ShowFatalMessage(AppState& s, std::string_view message);
+
+// Two padding runs the screens print after values to wipe longer old ones.
+std::string_view Spaces(int count);
+
+}  // namespace quorvant

@@ -1,0 +1,75 @@
+#include "ui/program.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "browser/folder_watch.h"
+#include "ui/browse_loop.h"
+#include "ui/input_wait.h"
+#include "ui/panels.h"
+
+namespace quorvant {
+
+Program::Program(Platform& platform, Clock& clock, std::string folder)
+    : platform_(platform), clock_(clock), folder_(std::move(folder)) {}
+
+// The start-up steps, in their order. The fixed tables are constant data.
+void Program::StartUp() {
+  AppState& s = state_;
+  s.platform = &platform_;
+  s.clock = &clock_;
+  s.link = &platform_.Link();
+  s.link->RefreshInterval.store(24);
+
+  // The one folder the program works on. An unreadable one lists as empty.
+  folder_fd_.Reset(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  s.FolderFd = folder_fd_.Get();
+  char resolved[PATH_MAX];
+  s.CurrentFolder = realpath(folder_.c_str(), resolved) != nullptr ? std::string(resolved) : folder_;
+
+  // The window over the work area, its client area at the far left.
+  const WorkArea area = platform_.DesktopWorkArea();
+  s.W = std::max(area.width, 1);
+  s.H = std::max(area.height, 1);
+  surface_ = std::make_unique<Surface>(s.W, s.H);
+  painter_ = std::make_unique<Painter>(*surface_, font_);
+  s.painter = painter_.get();
+  painter_->EnableTextLog(log_texts_);
+  window_made_ = platform_.CreateWindow("Quorvant", -3, 0, *surface_);
+  painter_->ClearSurface(Black);
+  s.DpiFactor = 96.0 / std::max(platform_.SurfaceDpi(), 1);
+
+  // Let the refresh cycle settle before the first drawing.
+  clock_.Sleep(150);
+
+  s.Random.seed(static_cast<std::uint32_t>(clock_.MillisecondsSinceMidnight()));
+  DrawLogo(s);
+
+  PlaceIconRow(s);
+  DrawIconRow(s);
+
+  // The screen font is 16 px whatever the display's dots per inch; the
+  // layout is measured on it.
+  const TextSize file_label = painter_->MeasureText("File ");
+  s.LineHeight = file_label.height;
+  s.FileValueX = (file_label.width + 20) % 256;
+  s.SizeValueX = (painter_->MeasureText("Size ").width + 20) % 256;
+  DrawHeaderLabels(s);
+
+  s.ScreenMode = "scroll";
+  s.Watch = std::make_unique<FolderWatch>(s.FolderFd,
+                                          list_every_cycle_ ? WatchMode::PollEveryCycle : WatchMode::Inotify);
+}
+
+int Program::Run() {
+  StartUp();
+  // Without a window the first input wait ends the program at once.
+  RunMainLoop(state_, AfterWait(InputWait(state_), Next::BrowseStep));
+  return window_made_ ? 0 : 1;
+}
+
+}  // namespace quorvant

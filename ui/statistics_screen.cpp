@@ -1,0 +1,175 @@
+#include "ui/statistics_screen.h"
+
+#include <algorithm>
+#include <string>
+
+#include "analysis/number_format.h"
+#include "analysis/stat_figures.h"
+#include "analysis/statistics_engine.h"
+#include "surface/text_encoding.h"
+#include "ui/file_work.h"
+#include "ui/fixed_tables.h"
+#include "ui/help_screen.h"
+#include "ui/input_wait.h"
+#include "ui/panels.h"
+
+namespace quorvant {
+
+namespace {
+
+constexpr int LastTableTop = 256 - 10;
+
+// Runs the engine over the selected file with "Statisting " and the
+// percentage for files of more than one block. Returns false when the file
+// could not be read or the user pressed Esc; a notice has been shown for a
+// refusal or an error.
+bool ComputeForSelectedFile(AppState& s, bool& ended) {
+  s.link->RefreshInterval.store(0);
+  if (!OpenSelectedFile(s, ended)) return false;
+  const auto length = static_cast<std::uint64_t>(s.File1->Length());
+  if (length > ProgressPieceLength) {
+    s.painter->SetBackground(Black);
+    s.painter->PrintAt(LeftMargin, StatusY, Grey, "Statisting ");
+    s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText("Statisting ").width % 256);
+  }
+  const Result<std::optional<FileStatistics>> result = ComputeStatistics(
+      s.File1->Descriptor(), length,
+      [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
+  s.File1.reset();
+  ClearPromptLine(s);
+  s.link->RefreshInterval.store(24);
+  ClearStatusBand(s);
+  if (!result.ok()) {
+    ShowFileNotice(s, FileOutcome::ReadError);
+    return false;
+  }
+  if (!result.value().has_value()) return false;  // Esc
+  s.ByteCounts = result.value()->ByteCounts;
+  s.StatValues = result.value()->StatValues;
+  return true;
+}
+
+// The figures column: label, then value, one row each.
+void DrawFigures(AppState& s) {
+  Painter& p = *s.painter;
+  p.SetBackground(Black);
+  for (size_t i = 0; i < StatLabels.size(); ++i) {
+    p.PrintAt(LeftMargin, StatusY + s.LineHeight * static_cast<int>(i), Grey, StatLabels[i]);
+    p.SetForeground(DarkGrey);
+    p.PrintText(s.StatValues[i]);
+    p.NewLine();
+  }
+}
+
+// The header and ten rows: count right-aligned at 370, binary, hex, decimal
+// right-aligned at 523, and the value's name.
+void DrawTable(AppState& s) {
+  Painter& p = *s.painter;
+  p.SetBackground(Black);
+  p.PrintAt(298, StatusY, Grey, "Observed  Binary        Hex Dec  Code");
+  for (int row = 0; row < 10; ++row) {
+    const int value = s.TableTop + row;
+    const auto byte = static_cast<std::uint8_t>(value);
+    const int y = StatusY + s.LineHeight * (row + 1);
+    p.PrintAt(270, y, DarkGrey, Spaces(200));
+    const std::string count = FormatGroupedCount(s.ByteCounts[static_cast<size_t>(value)]);
+    p.SetPosition(370 - p.MeasureText(count).width, y);
+    p.PrintText(count);
+    p.PrintText(Spaces(200));
+    p.SetPosition(382, y);
+    p.PrintText(FormatBinary8(byte) + "  ");
+    p.SetPosition(465, y);
+    p.PrintText(FormatHex2(byte));
+    p.PrintText(Spaces(30));
+    const std::string decimal = FormatPlain(value);
+    p.SetPosition(523 - p.MeasureText(decimal).width, y);
+    p.PrintText(decimal);
+    p.SetPosition(535, y);
+    p.PrintText(Cp1252ToUtf8(CodeNames[static_cast<size_t>(value)]));
+    p.PrintText(Spaces(250));
+  }
+}
+
+// Closing on the icon that was clicked; the dispatch then acts on it.
+WaitResult Close(AppState& s) {
+  s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
+  s.StatisticsShown = -1;
+  switch (s.ClickedIcon) {
+    case icon::Statistics: return WaitResult::BrowseEntry;
+    case icon::Key:
+      s.PendingKey = std::string(1, key::Enter);
+      s.ClickedIcon = -1;
+      break;
+    case icon::Help:
+      ShowHelp(s);
+      s.HelpShown = 1;
+      return WaitResult::BrowseEntry;
+    case icon::Encrypted: s.PendingKey = EncryptedIconKey; break;
+    default: break;
+  }
+  s.ScreenMode = "scroll";
+  if (s.ClickedIcon == icon::Keyboard) {
+    // The dispatch showed the keyboard and this close wiped it: show it again.
+    s.KeyboardShown = -1;
+    return DispatchClick(s, DispatchFrom::ShowHideTest);
+  }
+  if (s.ClickedIcon == icon::ListFile) {
+    if (const std::optional<WaitResult> passed_on = RunViewerInDispatch(s)) return *passed_on;
+  }
+  return DispatchClick(s, DispatchFrom::Start);
+}
+
+}  // namespace
+
+int MoveTableTop(int table_top, const std::string& pending_key) {
+  if (pending_key.size() == 1) {
+    table_top = static_cast<unsigned char>(pending_key[0]);
+  } else if (key::IsExtended(pending_key)) {
+    switch (key::Last(pending_key)) {
+      case scan::Up: table_top -= 1; break;
+      case scan::Down: table_top += 1; break;
+      case scan::PgUp: table_top -= 10; break;
+      case scan::PgDn: table_top += 10; break;
+      case scan::Home: table_top = 0; break;
+      case scan::End: table_top = LastTableTop; break;
+      case scan::Del: table_top = 127; break;  // the row of DEL
+      default: break;
+    }
+  }
+  return std::clamp(table_top, 0, LastTableTop);
+}
+
+WaitResult ToggleStatistics(AppState& s) {
+  if (s.StatisticsShown == 1) {
+    // Clicked on the open screen: its loop sees ClickedIcon and closes.
+    s.StatisticsShown = -1;
+    return WaitResult::Input;
+  }
+  s.StatisticsShown = 1;
+  s.ScreenMode = "statistics";
+  ClearPromptLine(s);
+  ClearWorkArea(s);
+  bool ended = false;
+  if (!ComputeForSelectedFile(s, ended)) {
+    s.StatisticsShown = -1;
+    return ended ? WaitResult::ProgramEnd : WaitResult::BrowseEntry;
+  }
+  DrawFigures(s);
+  s.KeyboardShown = -1;
+  s.HelpShown = -1;
+  DrawTable(s);
+
+  for (;;) {
+    const WaitResult result = InputWait(s);
+    if (result == WaitResult::ProgramEnd) return result;
+    if (result != WaitResult::Input) {
+      s.StatisticsShown = -1;
+      return result;
+    }
+    if (s.ClickedIcon >= 0) return Close(s);
+    s.TableTop = MoveTableTop(s.TableTop, s.PendingKey);
+    DrawTable(s);
+  }
+}
+
+}  // namespace quorvant
