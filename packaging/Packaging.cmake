@@ -13,6 +13,17 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quorvant.svg DESTINATION share/icons/hic
 set(QUORVANT_PACKAGE_MAINTAINER "Quorvant maintainers <maintainers@quorvant.invalid>"
     CACHE STRING "Maintainer line of the Debian package")
 
+# Stripping leaves the compiler's .comment section; Debian's own stripping
+# takes it out too.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program quorvant quorvant-cli)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/\${program}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvant)
 set(CPACK_PACKAGE_VENDOR Quorvant)
