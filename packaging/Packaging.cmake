@@ -13,6 +13,38 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quorvant.svg DESTINATION share/icons/hic
 set(QUORVANT_PACKAGE_MAINTAINER "Quorvant maintainers <maintainers@quorvant.invalid>"
     CACHE STRING "Maintainer line of the Debian package")
 
+block()
+set(packaging ${CMAKE_CURRENT_LIST_DIR})
+set(generated ${PROJECT_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${generated})
+set(generated_files)
+
+# The changelog, compressed as Debian wants it; the copyright file in Debian's
+# machine-readable form, the licence texts indented as its format asks (a
+# space before each line, " ." for an empty one).
+add_custom_command(OUTPUT ${generated}/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -DSTEP=gzip -DINPUT=${packaging}/changelog -DOUTPUT=${generated}/changelog.gz
+          -P ${packaging}/Generate.cmake
+  DEPENDS ${packaging}/changelog ${packaging}/Generate.cmake
+  COMMENT "changelog.gz"
+  VERBATIM)
+list(APPEND generated_files ${generated}/changelog.gz)
+
+function(quorvant_copyright_text file first_line variable)
+  file(READ ${file} text)
+  string(FIND "${text}" "${first_line}" start)
+  string(SUBSTRING "${text}" ${start} -1 text)
+  string(STRIP "${text}" text)
+  string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" text "${text}")
+  string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" text "${text}")
+  string(REPLACE "\n" "\n " text " ${text}")
+  set(${variable} "${text}" PARENT_SCOPE)
+endfunction()
+quorvant_copyright_text(${PROJECT_SOURCE_DIR}/LICENSE "Permission is hereby granted" QUORVANT_EXPAT_TEXT)
+quorvant_copyright_text(${PROJECT_SOURCE_DIR}/LICENSES/OFL-1.1.txt "This Font Software" QUORVANT_OFL_TEXT)
+configure_file(${packaging}/copyright.in ${generated}/copyright @ONLY)
+install(FILES ${generated}/copyright ${generated}/changelog.gz DESTINATION share/doc/quorvant)
+
 # Stripping leaves the compiler's .comment section; Debian's own stripping
 # takes it out too.
 install(CODE "
@@ -23,6 +55,10 @@ install(CODE "
                       COMMAND_ERROR_IS_FATAL ANY)
     endforeach()
   endif()")
+
+# Every build makes the generated files, so that install and CPack find them.
+add_custom_target(quorvant_package_files ALL DEPENDS ${generated_files})
+endblock()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvant)
