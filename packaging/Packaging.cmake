@@ -45,6 +45,35 @@ quorvant_copyright_text(${PROJECT_SOURCE_DIR}/LICENSES/OFL-1.1.txt "This Font So
 configure_file(${packaging}/copyright.in ${generated}/copyright @ONLY)
 install(FILES ${generated}/copyright ${generated}/changelog.gz DESTINATION share/doc/quorvant)
 
+# The manual pages, each from its scdoc source, dated by the changelog's
+# latest entry so that the same sources give the same pages.
+find_program(QUORVANT_SCDOC scdoc)
+if(NOT QUORVANT_SCDOC)
+  message(FATAL_ERROR
+    "scdoc makes the manual pages: install the Debian package scdoc (scripts/install-deps.sh does).")
+endif()
+file(STRINGS ${packaging}/changelog changelog_signature REGEX "^ -- .*>  " LIMIT_COUNT 1)
+string(REGEX REPLACE "^ -- .*>  " "" changelog_date "${changelog_signature}")
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  execute_process(COMMAND date -u -d "${changelog_date}" +%s OUTPUT_VARIABLE source_date_epoch
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+endif()
+
+foreach(page quorvant.1 quorvant-cli.1)
+  add_custom_command(OUTPUT ${generated}/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${source_date_epoch}
+            ${CMAKE_COMMAND} -DSTEP=man -DSCDOC=${QUORVANT_SCDOC} -DVERSION=${PROJECT_VERSION}
+            -DINPUT=${PROJECT_SOURCE_DIR}/docs/man/${page}.scd -DOUTPUT=${generated}/${page}.gz
+            -P ${packaging}/Generate.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}.scd ${packaging}/Generate.cmake
+    COMMENT "Manual page ${page}"
+    VERBATIM)
+  list(APPEND generated_files ${generated}/${page}.gz)
+  install(FILES ${generated}/${page}.gz DESTINATION share/man/man1)
+endforeach()
+
 # Stripping leaves the compiler's .comment section; Debian's own stripping
 # takes it out too.
 install(CODE "
