@@ -74,6 +74,17 @@ foreach(page quorvant.1 quorvant-cli.1)
   install(FILES ${generated}/${page}.gz DESTINATION share/man/man1)
 endforeach()
 
+# The completion goes where bash-completion loads it on demand: its own
+# folder below the install prefix.
+pkg_get_variable(bash_completion_dir bash-completion completionsdir)
+pkg_get_variable(bash_completion_prefix bash-completion prefix)
+set(completion_dir share/bash-completion/completions)
+if(bash_completion_dir AND bash_completion_prefix
+   AND bash_completion_dir MATCHES "^${bash_completion_prefix}/(.+)$")
+  set(completion_dir ${CMAKE_MATCH_1})
+endif()
+install(FILES ${packaging}/bash-completion/quorvant-cli DESTINATION ${completion_dir})
+
 # Stripping leaves the compiler's .comment section; Debian's own stripping
 # takes it out too.
 install(CODE "

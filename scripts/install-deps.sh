@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils
   dpkg-dev file
-  scdoc
+  scdoc bash-completion
 )
 
 missing=()
