@@ -5,11 +5,6 @@
 # Build the package from a build without sanitizers: an instrumented binary
 # would pull the sanitizer runtimes into its dependencies.
 
-# The menu entry, which can also open Quorvant on a folder from a file manager,
-# and the icon it names.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/quorvant.desktop DESTINATION share/applications)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/quorvant.svg DESTINATION share/icons/hicolor/scalable/apps)
-
 set(QUORVANT_PACKAGE_MAINTAINER "Quorvant maintainers <maintainers@quorvant.invalid>"
     CACHE STRING "Maintainer line of the Debian package")
 
@@ -84,6 +79,39 @@ if(bash_completion_dir AND bash_completion_prefix
   set(completion_dir ${CMAKE_MATCH_1})
 endif()
 install(FILES ${packaging}/bash-completion/quorvant-cli DESTINATION ${completion_dir})
+
+# The icon as bitmaps beside the SVG. Below 48 px the full drawing blurs into
+# a dark block, so the small sizes come from a drawing made for them.
+find_program(QUORVANT_RSVG_CONVERT rsvg-convert)
+if(NOT QUORVANT_RSVG_CONVERT)
+  message(FATAL_ERROR
+    "rsvg-convert makes the bitmap icons: install the Debian package librsvg2-bin "
+    "(scripts/install-deps.sh does).")
+endif()
+foreach(size 16 32 48 64 128 256)
+  if(size LESS 48)
+    set(drawing ${packaging}/quorvant-small.svg)
+  else()
+    set(drawing ${packaging}/quorvant.svg)
+  endif()
+  add_custom_command(OUTPUT ${generated}/icons/${size}/quorvant.png
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}/icons/${size}
+    COMMAND ${QUORVANT_RSVG_CONVERT} --width=${size} --height=${size}
+            --output=${generated}/icons/${size}/quorvant.png ${drawing}
+    DEPENDS ${drawing}
+    COMMENT "Icon ${size}x${size}"
+    VERBATIM)
+  list(APPEND generated_files ${generated}/icons/${size}/quorvant.png)
+  install(FILES ${generated}/icons/${size}/quorvant.png
+          DESTINATION share/icons/hicolor/${size}x${size}/apps)
+endforeach()
+
+# The menu entry (no file types claimed; a file manager's "Open With" can
+# still start Quorvant on a folder), what software centres show of it, and the
+# icon it names.
+install(FILES ${packaging}/org.quorvant.Quorvant.desktop DESTINATION share/applications)
+install(FILES ${packaging}/org.quorvant.Quorvant.metainfo.xml DESTINATION share/metainfo)
+install(FILES ${packaging}/quorvant.svg DESTINATION share/icons/hicolor/scalable/apps)
 
 # Stripping leaves the compiler's .comment section; Debian's own stripping
 # takes it out too.
