@@ -1,5 +1,7 @@
-# Installation beyond the two programs (whose rules live beside them) and the
-# Debian package built from it:
+# Installation beyond the two programs (whose rules live beside them): the
+# menu entry, AppStream metadata and icons, the manual pages, the bash
+# completion, the copyright file and changelog; and the Debian package built
+# from it all:
 #   cmake --install build/default --prefix /usr/local
 #   cmake --build build/default --target package     (or: cd build/default && cpack -G DEB)
 # Build the package from a build without sanitizers: an instrumented binary
@@ -113,6 +115,9 @@ install(FILES ${packaging}/org.quorvant.Quorvant.desktop DESTINATION share/appli
 install(FILES ${packaging}/org.quorvant.Quorvant.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${packaging}/quorvant.svg DESTINATION share/icons/hicolor/scalable/apps)
 
+# Why lintian's notes on the program's own spellings are expected.
+install(FILES ${packaging}/quorvant.lintian-overrides DESTINATION share/lintian/overrides RENAME quorvant)
+
 # Stripping leaves the compiler's .comment section; Debian's own stripping
 # takes it out too.
 install(CODE "
@@ -148,8 +153,8 @@ bit-level byte viewer, and securely erases files. quorvant-cli does the same
 from scripts.
 .
 The cipher is a compatibility format between copies of Quorvant: its strength
-has not been analysed, and it has no authentication or key check. Use a
-reviewed encryption tool for anything that matters.")
+has not been analysed, and it has no authentication. Use a reviewed
+encryption tool for anything that matters.")
 
 # The libraries the binaries link against, as dpkg-shlibdeps finds them (it
 # comes with dpkg-dev); by hand where it is missing.
