@@ -9,6 +9,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils
   dpkg-dev file
+  scdoc bash-completion librsvg2-bin
+  lintian appstream desktop-file-utils
 )
 
 missing=()
