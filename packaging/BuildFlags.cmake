@@ -42,38 +42,7 @@ block(SCOPE_FOR VARIABLES PROPAGATE CMAKE_C_FLAGS CMAKE_CXX_FLAGS CMAKE_EXE_LINK
     string(APPEND CMAKE_EXE_LINKER_FLAGS " ${dpkg_LDFLAGS}")
     string(APPEND CMAKE_SHARED_LINKER_FLAGS " ${dpkg_LDFLAGS}")
     string(APPEND CMAKE_MODULE_LINKER_FLAGS " ${dpkg_LDFLAGS}")
-    if(dpkg_CPPFLAGS MATCHES "_FORTIFY_SOURCE")
-      cmake_language(DEFER CALL quorvant_unfortify_unshipped)
-    endif()
     message(STATUS "Hardening flags from dpkg-buildflags (${maint_options}): "
                    "${dpkg_CPPFLAGS} ${dpkg_CXXFLAGS} ${dpkg_LDFLAGS}")
   endif()
 endblock()
-
-# The tests and benchmarks are never shipped, and some of them ignore the
-# result of a write or a system() on purpose, which the fortified glibc
-# headers turn into an error under -Werror. Their own code is built without
-# _FORTIFY_SOURCE; the libraries they test keep it. Runs once every folder
-# has made its targets.
-function(quorvant_unfortify_folder folder)
-  get_property(targets DIRECTORY ${folder} PROPERTY BUILDSYSTEM_TARGETS)
-  foreach(target IN LISTS targets)
-    get_property(type TARGET ${target} PROPERTY TYPE)
-    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$")
-      target_compile_options(${target} PRIVATE -U_FORTIFY_SOURCE)
-    endif()
-  endforeach()
-  get_property(subfolders DIRECTORY ${folder} PROPERTY SUBDIRECTORIES)
-  foreach(subfolder IN LISTS subfolders)
-    quorvant_unfortify_folder(${subfolder})
-  endforeach()
-endfunction()
-
-function(quorvant_unfortify_unshipped)
-  get_property(folders DIRECTORY ${PROJECT_SOURCE_DIR} PROPERTY SUBDIRECTORIES)
-  foreach(folder IN LISTS folders)
-    if(folder MATCHES "/(tests|bench)$")
-      quorvant_unfortify_folder(${folder})
-    endif()
-  endforeach()
-endfunction()

@@ -99,7 +99,9 @@ int main(int argc, char** argv) {
   // Erase in the window against shred -n 1 -u on an equal file.
   const std::string twin = std::string(argv[1]) + "/twin.bin";
   fs::copy_file(plain, twin, fs::copy_options::overwrite_existing);
-  std::system(("cat '" + twin + "' > /dev/null").c_str());
+  // Into the page cache, as the window's file is.
+  if (std::system(("cat '" + twin + "' > /dev/null").c_str()) != 0)
+    std::fprintf(stderr, "could not read %s\n", twin.c_str());
   const double shred = TimeCommand("shred -n 1 -u '" + twin + "'");
   // A second, small file keeps the folder from being empty afterwards.
   std::ofstream(folder + "/keep.txt") << "keep\n";

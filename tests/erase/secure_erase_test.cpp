@@ -54,7 +54,8 @@ TEST(SecureEraseTest, OverwritesEachBlockWithOneValueThenDeletes) {
       ::fstat(descriptor, &status);
       synced.size = status.st_size;
       synced.content.resize(static_cast<std::size_t>(status.st_size));
-      (void)::pread(descriptor, synced.content.data(), synced.content.size(), 0);
+      EXPECT_EQ(::pread(descriptor, synced.content.data(), synced.content.size(), 0),
+                static_cast<ssize_t>(synced.content.size()));
     };
     std::vector<std::int64_t> offsets;
     const FileReport report = Erase(folder, "secret.txt", calls, [&](std::int64_t offset, std::int64_t last) {
@@ -88,7 +89,7 @@ TEST(SecureEraseTest, DrawsAFreshValueForEveryBlock) {
   calls.before_sync_data = [&](int descriptor) {
     for (int block = 0; block < 100; ++block) {
       std::uint8_t value = 0;
-      (void)::pread(descriptor, &value, 1, block * 16384);
+      EXPECT_EQ(::pread(descriptor, &value, 1, block * 16384), 1);
       values.insert(value);
     }
   };

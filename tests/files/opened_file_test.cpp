@@ -107,18 +107,20 @@ TEST(OpenedFileTest, AFileOpenElsewhereIsAlreadyOpenAndUntouched) {
   if (child == 0) {
     const int held = ::open(folder.PathOf("busy.txt").c_str(), O_RDWR);
     char signal = held >= 0 ? 'y' : 'n';
-    (void)::write(ready[1], &signal, 1);
-    (void)::read(release[0], &signal, 1);
-    ::_exit(0);
+    // The child reports failures through its exit status.
+    const bool told = ::write(ready[1], &signal, 1) == 1;
+    const bool released = ::read(release[0], &signal, 1) == 1;
+    ::_exit(told && released ? 0 : 1);
   }
   char answer = 0;
   ASSERT_EQ(::read(ready[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
   const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "busy.txt");
   EXPECT_EQ(opened.outcome, FileOutcome::AlreadyOpen);
-  (void)::write(release[1], "x", 1);
+  EXPECT_EQ(::write(release[1], "x", 1), 1);
   int status = 0;
-  ::waitpid(child, &status, 0);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (int descriptor : {ready[0], ready[1], release[0], release[1]}) ::close(descriptor);
 
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"busy.txt"});
