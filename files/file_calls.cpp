@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +54,16 @@ int FileCalls::LinkAt(int folder, const char* from, const char* to) {
 int FileCalls::UnlinkAt(int folder, const char* name) { return ::unlinkat(folder, name, 0); }
 
 ssize_t FileCalls::Random(void* data, std::size_t size) { return ::getrandom(data, size, 0); }
+
+ssize_t FileCalls::GetAttribute(int descriptor, const char* name, void* value, std::size_t size) {
+  return ::fgetxattr(descriptor, name, value, size);
+}
+
+int FileCalls::SetAttribute(int descriptor, const char* name, const void* value, std::size_t size) {
+  return ::fsetxattr(descriptor, name, value, size, 0);
+}
+
+int FileCalls::RemoveAttribute(int descriptor, const char* name) { return ::fremovexattr(descriptor, name); }
 
 Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,
                    std::string_view name) {

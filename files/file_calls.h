@@ -36,6 +36,10 @@ class FileCalls {
   virtual int LinkAt(int folder, const char* from, const char* to);                    // linkat
   virtual int UnlinkAt(int folder, const char* name);                                  // unlinkat
   virtual ssize_t Random(void* data, std::size_t size);                                // getrandom
+  virtual ssize_t GetAttribute(int descriptor, const char* name, void* value, std::size_t size);  // fgetxattr
+  virtual int SetAttribute(int descriptor, const char* name, const void* value,
+                           std::size_t size);                     // fsetxattr
+  virtual int RemoveAttribute(int descriptor, const char* name);  // fremovexattr
 };
 
 // pread/pwrite until all of `data` is done, retrying after EINTR and short
