@@ -25,13 +25,13 @@ CancelSignals::CancelSignals() {
 }
 
 bool CancelSignals::Requested() {
-  if (requested_ || !descriptor_.IsOpen()) return requested_;
+  if (signal_ != 0 || !descriptor_.IsOpen()) return signal_ != 0;
   signalfd_siginfo information;
   while (read(descriptor_.Get(), &information, sizeof information) ==
          static_cast<ssize_t>(sizeof information)) {
-    requested_ = true;
+    if (signal_ == 0) signal_ = static_cast<int>(information.ssi_signo);
   }
-  return requested_;
+  return signal_ != 0;
 }
 
 }  // namespace quorvant::cli

@@ -18,12 +18,14 @@ class CancelSignals {
 
   // True once either signal has arrived (and from then on).
   bool Requested();
+  // The first signal that arrived (SIGINT or SIGTERM), 0 before any did.
+  int Signal() const { return signal_; }
   // Readable when a signal is waiting, for poll() beside a terminal read.
   int Descriptor() const { return descriptor_.Get(); }
 
  private:
   UniqueFd descriptor_;
-  bool requested_ = false;
+  int signal_ = 0;
 };
 
 }  // namespace quorvant::cli
