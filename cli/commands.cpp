@@ -17,6 +17,7 @@ constexpr Option EraseOptions[] = {
 
 constexpr Option StatsOptions[] = {
     {"--counts", "", "add the count of each of the 256 byte values"},
+    {"--json", "", "one JSON object per FILE, one a line, for scripts"},
 };
 
 // clang-format off

@@ -13,15 +13,18 @@
 #include "cli/file_argument.h"
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
+#include "cli/stats_json.h"
 
 namespace quorvant::cli {
 
 namespace {
 
+enum class StatsForm { Text, Json };
+
 // Only reads: no lock and no permission change, unlike the commands that
 // change a file. Gives the report's text, or nothing after a reported failure.
-std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts counts, bool heading,
-                                     CommandContext& context) {
+std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts counts, StatsForm form,
+                                     bool heading, CommandContext& context) {
   Messages& messages = context.messages;
   UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!opened.IsOpen()) {
@@ -51,15 +54,17 @@ std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts coun
     messages.FileFailure(file.path, "cancelled");
     return std::nullopt;
   }
+  if (form == StatsForm::Json) return StatisticsJson(file.path, *result.value(), counts);
   std::string text = heading ? QuoteName(file.path) + "\n" : std::string();
   return text + RenderStatisticsReport(*result.value(), counts);
 }
 
 }  // namespace
 
-// quorvant-cli stats [--counts] FILE...
+// quorvant-cli stats [--counts] [--json] FILE...
 int StatsCommand(const CommandLine& line, CommandContext& context) {
   const ReportCounts counts = line.Has("--counts") ? ReportCounts::Include : ReportCounts::Omit;
+  const StatsForm form = line.Has("--json") ? StatsForm::Json : StatsForm::Text;
   const std::vector<FileArgument> files = CheckFileArguments(line.files, context.messages);
   bool all_done = files.size() == line.files.size();
   bool first = true;
@@ -69,13 +74,13 @@ int StatsCommand(const CommandLine& line, CommandContext& context) {
       all_done = false;
       continue;
     }
-    std::optional<std::string> report = ReportOne(file, counts, line.files.size() > 1, context);
+    std::optional<std::string> report = ReportOne(file, counts, form, line.files.size() > 1, context);
     if (!report) {
       all_done = false;
       continue;
     }
-    // The reports of several files are set apart by an empty line.
-    if (!first) report->insert(0, "\n");
+    // Text reports of several files are set apart by an empty line.
+    if (form == StatsForm::Text && !first) report->insert(0, "\n");
     first = false;
     // The report's lines end in "\n"; Result adds the last one.
     report->pop_back();

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -504,7 +505,7 @@ TEST(CliTest, HelpFitsATerminal) {
     EXPECT_LE(count, 40);
     for (const char* text :
          {"quorvant-cli encrypt FILE...", "quorvant-cli decrypt FILE...",
-          "quorvant-cli erase [--yes] FILE...", "quorvant-cli stats [--counts] FILE...",
+          "quorvant-cli erase [--yes] FILE...", "quorvant-cli stats [--counts] [--json] FILE...",
           "never an argument", "Exit status", "See quorvant-cli(1) for details."}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
@@ -543,6 +544,147 @@ TEST(CliTest, StatsPrintsTheElevenFiguresAndOptionallyTheCounts) {
             "quorvant-cli: sub: not a regular file (a folder)\n"
             "quorvant-cli: missing: No such file or directory\n");
   EXPECT_EQ(several.out, "all.bin\n" + run.out + "\nall.bin\n" + run.out);
+}
+
+// A small strict JSON reader, enough for the objects stats --json prints:
+// string keys; string, number and null values; arrays of numbers.
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  // The members of one object, each value as its text (a string without its
+  // quotes and escapes left as they are); false when it is not valid JSON.
+  bool Object(std::map<std::string, std::string>& members) {
+    if (!Take('{')) return false;
+    do {
+      std::string key;
+      std::string value;
+      if (!String(key) || !Take(':') || !Value(value)) return false;
+      members[key] = value;
+    } while (Take(','));
+    return Take('}');
+  }
+  bool AtEnd() const { return position_ == text_.size(); }
+
+ private:
+  bool Take(char character) {
+    if (position_ >= text_.size() || text_[position_] != character) return false;
+    ++position_;
+    return true;
+  }
+  bool String(std::string& out) {
+    if (!Take('"')) return false;
+    while (position_ < text_.size() && text_[position_] != '"') {
+      if (static_cast<unsigned char>(text_[position_]) < 0x20) return false;
+      if (text_[position_] == '\\') out += text_[position_++];
+      out += text_[position_++];
+    }
+    return Take('"');
+  }
+  bool Number(std::string& out) {
+    const std::size_t start = position_;
+    Take('-');
+    if (position_ >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[position_])))
+      return false;
+    // No leading zeros before other digits.
+    if (text_[position_] == '0' && position_ + 1 < text_.size() &&
+        std::isdigit(static_cast<unsigned char>(text_[position_ + 1]))) {
+      return false;
+    }
+    while (position_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[position_])))
+      ++position_;
+    if (Take('.')) {
+      const std::size_t fraction = position_;
+      while (position_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[position_])))
+        ++position_;
+      if (position_ == fraction) return false;
+    }
+    out = std::string(text_.substr(start, position_ - start));
+    return true;
+  }
+  bool Value(std::string& out) {
+    if (position_ < text_.size() && text_[position_] == '"') return String(out);
+    if (text_.substr(position_, 4) == "null") {
+      position_ += 4;
+      out = "null";
+      return true;
+    }
+    if (Take('[')) {
+      out = "[";
+      do {
+        std::string number;
+        if (!Number(number)) return false;
+        out += (out.size() > 1 ? "," : "") + number;
+      } while (Take(','));
+      out += "]";
+      return Take(']');
+    }
+    return Number(out);
+  }
+
+  std::string_view text_;
+  std::size_t position_ = 0;
+};
+
+// stats --json: one valid JSON object per file and line, with the same
+// figures as the text report, without digit groups.
+TEST(CliTest, StatsJsonGivesTheSameFiguresForScripts) {
+  TempFolder folder;
+  folder.Write("text.txt", PatternBytes(50000, 9));
+  folder.Write("it's \"q\"", {});
+  const CliRun text = RunCli(folder, {"stats", "--counts", "text.txt"}, {});
+  const CliRun json = RunCli(folder, {"stats", "--json", "--counts", "text.txt", "it's \"q\""}, {});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.err, "");
+
+  std::vector<std::map<std::string, std::string>> objects;
+  std::istringstream lines(json.out);
+  for (std::string line; std::getline(lines, line);) {
+    JsonReader reader(line);
+    std::map<std::string, std::string> members;
+    ASSERT_TRUE(reader.Object(members) && reader.AtEnd()) << "not one JSON object: " << line;
+    objects.push_back(members);
+  }
+  ASSERT_EQ(objects.size(), 2u);
+  EXPECT_EQ(objects[0]["file"], "text.txt");
+  EXPECT_EQ(objects[1]["file"], "it's \\\"q\\\"");
+
+  // Each figure of the text report, label by label.
+  const std::pair<const char*, const char*> keys[] = {
+      {"Entropy ", "entropy"},
+      {"Chi square ", "chi_square"},
+      {"Aritmetic mean ", "arithmetic_mean"},
+      {"Monte carlo pi ", "monte_carlo_pi"},
+      {"Serial correlation ", "serial_correlation"},
+      {"Bit zero ", "bit_zero"},
+      {"Bit one ", "bit_one"},
+      {"Bit total ", "bit_total"},
+      {"Bit 0 ratio ", "bit_0_ratio"},
+      {"Bit 1 ratio ", "bit_1_ratio"},
+      {"Expected value ", "expected_value"},
+  };
+  std::istringstream report(text.out);
+  std::string line;
+  for (const auto& [label, key] : keys) {
+    ASSERT_TRUE(std::getline(report, line));
+    ASSERT_EQ(line.rfind(label, 0), 0u) << line;
+    std::string value = line.substr(std::string(label).size());
+    std::erase(value, ' ');
+    EXPECT_EQ(objects[0][key], value) << key;
+  }
+  std::string counts = "[";
+  for (int value = 0; value < 256; ++value) {
+    ASSERT_TRUE(std::getline(report, line));
+    std::string count = line.substr(line.find(' ') + 1);
+    std::erase(count, ' ');
+    counts += (value > 0 ? "," : "") + count;
+  }
+  EXPECT_EQ(objects[0]["counts"], counts + "]");
+  EXPECT_EQ(objects[0].size(), 13u);
+
+  // An empty file has figures that cannot be computed.
+  EXPECT_EQ(objects[1]["entropy"], "null");
+  EXPECT_EQ(objects[1]["bit_total"], "0");
 }
 
 }  // namespace
