@@ -99,8 +99,8 @@ std::string HelpText() {
       "Ctrl-C stops; encrypt and decrypt first undo the work on the current file.\n"
       "The cipher is a format kept for compatibility, not a vetted cipher.\n"
       "\n"
-      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage,\n"
-      "130 interrupted by Ctrl-C (143 by SIGTERM).\n"
+      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 130 after\n"
+      "Ctrl-C, 128 + N after another signal N that stopped it (143 for SIGTERM).\n"
       "\n"
       "See quorvant-cli(1) for details.\n";
   return text;

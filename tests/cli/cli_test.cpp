@@ -426,10 +426,13 @@ void WaitUntilSignalsAreBlocked(pid_t child) {
   }
 }
 
-// A signal while the key is awaited: nothing is changed, the tool says so,
-// and its status is the shell's for a process ended by the signal.
+// A signal that would end the tool while the key is awaited: nothing is
+// changed, the tool says so, and its status is the shell's for a process
+// ended by the signal.
 TEST(CliTest, InterruptChangesNothingAndExitsAsTheSignalSays) {
-  for (const auto& [signal_number, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+  for (const auto& [signal_number, status] :
+       {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}, std::pair{SIGQUIT, 131},
+        std::pair{SIGPIPE, 141}}) {
     SCOPED_TRACE(status);
     TempFolder folder;
     folder.Write("keep", {9, 9, 9});
