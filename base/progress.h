@@ -14,6 +14,12 @@ enum class ProgressAnswer { Continue, Cancel };
 // length minus one. Each operation says when it calls it.
 using ProgressFunction = std::function<ProgressAnswer(std::int64_t offset, std::int64_t last_offset)>;
 
+// Told once by an operation that changes a file, when its last block is
+// written and the sync of the data to the disk begins: a sync can take
+// seconds, during which no progress step comes. Not called when the run
+// stops before that point.
+using SyncStartFunction = std::function<void()>;
+
 // ⌊100 × offset ÷ last_offset⌋, the percentage a progress display shows; 0
 // when last_offset is 0 (a one-byte file) or below.
 inline int ProgressPercent(std::int64_t offset, std::int64_t last_offset) {

@@ -4,14 +4,15 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 namespace quorvant::cli {
 
 namespace {
 sigset_t CancelSet() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&set, signal_number);
   return set;
 }
 }  // namespace
@@ -25,13 +26,13 @@ CancelSignals::CancelSignals() {
 }
 
 bool CancelSignals::Requested() {
-  if (requested_ || !descriptor_.IsOpen()) return requested_;
+  if (signal_ != 0 || !descriptor_.IsOpen()) return signal_ != 0;
   signalfd_siginfo information;
   while (read(descriptor_.Get(), &information, sizeof information) ==
          static_cast<ssize_t>(sizeof information)) {
-    requested_ = true;
+    if (signal_ == 0) signal_ = static_cast<int>(information.ssi_signo);
   }
-  return requested_;
+  return signal_ != 0;
 }
 
 }  // namespace quorvant::cli

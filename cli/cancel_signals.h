@@ -1,8 +1,12 @@
 #pragma once
 
-// Ctrl-C (SIGINT) and SIGTERM as a request to cancel, read when convenient
-// rather than in a signal handler: the signals are blocked and arrive through
-// a signalfd, which the progress step and the prompts look at.
+// The signals that would end the process, taken as a request to cancel
+// instead, so that the work on the current file is undone rather than left
+// half done: Ctrl-C (SIGINT), Ctrl-\ (SIGQUIT), SIGTERM, a closed terminal
+// (SIGHUP) and a closed output pipe (SIGPIPE; the write then fails with
+// EPIPE). They are read when convenient rather than in a signal handler:
+// blocked, they arrive through a signalfd, which the progress step and the
+// prompts look at.
 
 #include "base/unique_fd.h"
 
@@ -10,7 +14,7 @@ namespace quorvant::cli {
 
 class CancelSignals {
  public:
-  // Blocks SIGINT and SIGTERM for the process and opens the signalfd.
+  // Blocks the signals for the process and opens the signalfd.
   CancelSignals();
   ~CancelSignals() = default;
   CancelSignals(const CancelSignals&) = delete;
@@ -18,12 +22,14 @@ class CancelSignals {
 
   // True once either signal has arrived (and from then on).
   bool Requested();
+  // The first signal that arrived, 0 before any did.
+  int Signal() const { return signal_; }
   // Readable when a signal is waiting, for poll() beside a terminal read.
   int Descriptor() const { return descriptor_.Get(); }
 
  private:
   UniqueFd descriptor_;
-  bool requested_ = false;
+  int signal_ = 0;
 };
 
 }  // namespace quorvant::cli

@@ -4,8 +4,8 @@
 namespace quorvant::cli {
 
 // quorvant-cli decrypt FILE...: the name loses its last nine characters.
-int DecryptCommand(std::span<const std::string_view> arguments, CommandContext& context) {
-  return TransformFiles(Direction::Decrypt, arguments, context);
+int DecryptCommand(const CommandLine& line, CommandContext& context) {
+  return TransformFiles(Direction::Decrypt, line, context);
 }
 
 }  // namespace quorvant::cli

@@ -4,8 +4,8 @@
 namespace quorvant::cli {
 
 // quorvant-cli encrypt FILE...: NAME becomes NAME + " " + salt + "[".
-int EncryptCommand(std::span<const std::string_view> arguments, CommandContext& context) {
-  return TransformFiles(Direction::Encrypt, arguments, context);
+int EncryptCommand(const CommandLine& line, CommandContext& context) {
+  return TransformFiles(Direction::Encrypt, line, context);
 }
 
 }  // namespace quorvant::cli

@@ -1,15 +1,14 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
 #include <string>
 
 #include "cli/command.h"
+#include "cli/failure_text.h"
 #include "cli/file_argument.h"
-#include "cli/file_list.h"
 #include "cli/key_prompt.h"
+#include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
-#include "cli/report_text.h"
 #include "erase/secure_erase.h"
 #include "files/opened_file.h"
 
@@ -19,70 +18,68 @@ namespace {
 
 enum class Confirmation { Yes, No, Cancelled };
 
-Confirmation Ask(const FileArgument& file, CancelSignals& signals) {
-  std::fprintf(stderr, "erase %s? [y/N] ", Printable(file.path).c_str());
-  std::fflush(stderr);
+Confirmation Ask(const FileArgument& file, CommandContext& context) {
+  context.messages.Prompt("erase " + QuoteName(file.path) + "? [y/N] ");
   std::string answer;
-  const LineOutcome outcome = ReadTerminalLine(answer, 8, signals);
-  if (outcome == LineOutcome::Cancelled) {
-    std::fputs("\n", stderr);
-    return Confirmation::Cancelled;
-  }
+  const LineOutcome outcome = ReadTerminalLine(answer, 8, context.signals);
+  if (outcome == LineOutcome::Cancelled) return Confirmation::Cancelled;
   if (outcome != LineOutcome::Read) return Confirmation::No;
   for (char& character : answer)
     character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
   return answer == "y" || answer == "yes" ? Confirmation::Yes : Confirmation::No;
 }
 
+std::string_view EraseConsequence(FileCondition condition) {
+  return condition == FileCondition::PartlyOverwritten ? "; not erased, partly overwritten" : "; not erased";
+}
+
 bool EraseOne(const FileArgument& file, CommandContext& context) {
-  std::optional<OpenedFile> opened = OpenForChange(file, "; not erased");
+  std::optional<OpenedFile> opened =
+      OpenForChange(file, context.messages, EraseConsequence(FileCondition::AsBefore));
   if (!opened) return false;
-  ProgressBar bar("Erasing " + Printable(file.name));
-  const FileReport report = SecureEraseFile(*opened, [&](std::int64_t offset, std::int64_t last_offset) {
-    if (context.signals.Requested()) return ProgressAnswer::Cancel;
-    bar.Show(offset, last_offset);
-    return ProgressAnswer::Continue;
-  });
+  ProgressBar bar("Erasing " + QuoteName(file.name), context.clock, context.messages);
+  const std::int64_t length = opened->Length();
+  const FileReport report = SecureEraseFile(
+      *opened,
+      [&](std::int64_t offset, std::int64_t) {
+        if (context.signals.Requested()) return ProgressAnswer::Cancel;
+        bar.Show(offset, length);
+        return ProgressAnswer::Continue;
+      },
+      [&] { bar.ShowSyncing(length); });
   bar.Clear();
   if (report.outcome == FileOutcome::Done) {
-    std::printf("erased %s\n", Printable(file.path).c_str());
-    std::fflush(stdout);
+    context.messages.Result("erased " + QuoteName(file.path));
     return true;
   }
-  Complain(Printable(file.path) + ": " + DescribeReport(report) + "; not erased");
+  context.messages.FileFailure(file.path, DescribeFailure(report.outcome, report.error) +
+                                              std::string(EraseConsequence(report.condition)));
   return false;
 }
 
 }  // namespace
 
 // quorvant-cli erase [--yes] FILE...
-int EraseCommand(std::span<const std::string_view> arguments, CommandContext& context) {
-  const FileList list = ParseFileList(arguments, {"--yes", "-y"});
-  if (!list.error.empty()) return UsageError("erase: " + list.error);
-  const bool ask = list.options.empty();
+int EraseCommand(const CommandLine& line, CommandContext& context) {
+  const bool ask = !line.Has("--yes");
   if (ask && !isatty(0)) {
-    return UsageError(
-        "erase: standard input is not a terminal to confirm on; give --yes to erase without asking");
+    return context.messages.UsageError(line.command,
+                                       "standard input is not a terminal to confirm on; give --yes");
   }
-  bool any_failed = false;
-  for (std::string_view path : list.files) {
-    Result<FileArgument> file = SplitFileArgument(path);
-    if (!file) {
-      Complain(Printable(path) + ": " + file.error().Describe());
-      any_failed = true;
-      continue;
-    }
+  const std::vector<FileArgument> files = CheckFileArguments(line.files, context.messages);
+  bool any_failed = files.size() != line.files.size();
+  for (const FileArgument& file : files) {
     if (!context.signals.Requested() && ask) {
-      const Confirmation confirmed = Ask(*file, context.signals);
+      const Confirmation confirmed = Ask(file, context);
       if (confirmed == Confirmation::No) {
-        std::printf("kept %s\n", Printable(file->path).c_str());
+        context.messages.Result("kept " + QuoteName(file.path));
         continue;
       }
     }
     if (context.signals.Requested()) {
-      Complain(Printable(file->path) + ": not erased (cancelled)");
+      context.messages.FileFailure(file.path, "cancelled; not erased");
       any_failed = true;
-    } else if (!EraseOne(*file, context)) {
+    } else if (!EraseOne(file, context)) {
       any_failed = true;
     }
   }

@@ -1,15 +1,28 @@
 #include "cli/file_argument.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
-#include <cerrno>
+#include <cstring>
 
-#include "cli/command.h"
-#include "cli/report_text.h"
+#include "cli/failure_text.h"
 
 namespace quorvant::cli {
 
-Result<FileArgument> SplitFileArgument(std::string_view path) {
+namespace {
+
+std::string_view KindOfFile(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a file";
+}
+
+}  // namespace
+
+std::optional<FileArgument> SplitFileArgument(std::string_view path) {
   FileArgument file;
   file.path = std::string(path);
   const std::size_t slash = path.rfind('/');
@@ -20,16 +33,28 @@ Result<FileArgument> SplitFileArgument(std::string_view path) {
     file.folder = std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash));
     file.name = std::string(path.substr(slash + 1));
   }
-  if (file.name.empty() || file.name == "." || file.name == "..") {
-    return Error{EISDIR, std::string(path) + " does not name a file"};
-  }
+  if (file.name.empty() || file.name == "." || file.name == "..") return std::nullopt;
   return file;
 }
 
-Result<UniqueFd> OpenFolderOf(const FileArgument& file) {
-  UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.IsOpen()) return Error::FromErrno("open folder " + file.folder);
-  return folder;
+std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> paths, Messages& messages) {
+  std::vector<FileArgument> files;
+  for (std::string_view path : paths) {
+    std::optional<FileArgument> file = SplitFileArgument(path);
+    if (!file) {
+      messages.FileFailure(path, "does not name a file");
+      continue;
+    }
+    struct stat facts {};
+    if (lstat(file->path.c_str(), &facts) != 0) {
+      messages.FileFailure(path, std::strerror(errno));
+    } else if (!S_ISREG(facts.st_mode)) {
+      messages.FileFailure(path, "not a regular file (" + std::string(KindOfFile(facts.st_mode)) + ")");
+    } else {
+      files.push_back(std::move(*file));
+    }
+  }
+  return files;
 }
 
 std::string PathInFolder(const FileArgument& file, std::string_view name) {
@@ -38,16 +63,17 @@ std::string PathInFolder(const FileArgument& file, std::string_view name) {
   return file.path.substr(0, slash + 1) + std::string(name);
 }
 
-std::optional<OpenedFile> OpenForChange(const FileArgument& file, std::string_view consequence) {
-  Result<UniqueFd> folder = OpenFolderOf(file);
-  if (!folder) {
-    Complain(Printable(file.path) + ": " + folder.error().Describe());
+std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& messages,
+                                        std::string_view consequence) {
+  UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.IsOpen()) {
+    messages.FileFailure(
+        file.path, "cannot open its folder: " + std::string(std::strerror(errno)) + std::string(consequence));
     return std::nullopt;
   }
-  OpenAttempt opened = OpenFileInFolder(folder->Get(), file.name);
+  OpenAttempt opened = OpenFileInFolder(folder.Get(), file.name);
   if (opened.outcome != FileOutcome::Done) {
-    Complain(Printable(file.path) + ": " + DescribeRefusal(opened.outcome, opened.error) +
-             std::string(consequence));
+    messages.FileFailure(file.path, DescribeFailure(opened.outcome, opened.error) + std::string(consequence));
     return std::nullopt;
   }
   return std::move(opened.file);

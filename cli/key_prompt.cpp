@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "base/retry.h"
 #include "base/wipe.h"
@@ -123,7 +122,7 @@ void KeyText::DropLast() {
   if (length_ > 0) characters_[--length_] = 0;
 }
 
-KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& signals) {
+KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& signals, Messages& messages) {
   if (!isatty(InputDescriptor)) {
     KeyAnswer answer = AnswerOfLine(ReadKeyLine(key, signals));
     if (answer.outcome != KeyOutcome::Read) return answer;
@@ -132,21 +131,18 @@ KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& sig
   KeyAnswer answer;
   {
     EchoOff quiet(InputDescriptor);
-    std::fputs("Key: ", stderr);
-    std::fflush(stderr);
+    messages.Prompt("Key: ");
     answer = AnswerOfLine(ReadKeyLine(key, signals));
     if (answer.outcome == KeyOutcome::Read) answer = CheckKeyRules(key);
     if (answer.outcome == KeyOutcome::Read && confirmation == KeyConfirmation::Twice) {
       KeyText again;
-      std::fputs("Key again: ", stderr);
-      std::fflush(stderr);
+      messages.Prompt("Key again: ");
       answer = AnswerOfLine(ReadKeyLine(again, signals));
       if (answer.outcome == KeyOutcome::Read && again.View() != key.View()) {
         answer = Failure("the two keys differ");
       }
     }
   }
-  if (answer.outcome == KeyOutcome::Cancelled) std::fputs("\n", stderr);
   if (answer.outcome != KeyOutcome::Read) key.Clear();
   return answer;
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/cancel_signals.h"
+#include "cli/messages.h"
 #include "crypto/cipher.h"
 
 namespace quorvant::cli {
@@ -47,7 +48,7 @@ struct KeyAnswer {
 // echo off, twice for KeyConfirmation::Twice (the two must match). A key
 // breaking the rules (1 to 77 characters, codes 32 to 126) is Failed with a
 // message saying which rule.
-KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& signals);
+KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& signals, Messages& messages);
 
 enum class LineOutcome { Read, EndOfInput, Cancelled, Failed };
 

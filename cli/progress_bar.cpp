@@ -1,42 +1,57 @@
 #include "cli/progress_bar.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <utility>
-
-#include "base/progress.h"
 
 namespace quorvant::cli {
 
 namespace {
-constexpr int BarWidth = 30;
-constexpr std::size_t LongestLabel = 40;
-}  // namespace
 
-ProgressBar::ProgressBar(std::string label) : label_(std::move(label)), enabled_(isatty(2) != 0) {
-  if (label_.size() > LongestLabel) label_ = label_.substr(0, LongestLabel - 3) + "...";
+// One column short of the terminal's width, so that the line never wraps.
+std::size_t LineWidth() {
+  winsize size{};
+  if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col - 1u;
+  return 79;
 }
 
-void ProgressBar::Show(std::int64_t offset, std::int64_t last_offset) {
-  if (!enabled_) return;
-  const int percentage = ProgressPercent(offset, last_offset);
-  if (percentage == shown_percentage_) return;
-  shown_percentage_ = percentage;
-  const int filled = percentage * BarWidth / 100;
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.append(static_cast<std::size_t>(BarWidth - filled), '.');
-  std::fprintf(stderr, "\r%s %3d%% [%s]", label_.c_str(), percentage, bar.c_str());
+}  // namespace
+
+ProgressBar::ProgressBar(std::string label, Clock& clock, Messages& messages)
+    : messages_(messages),
+      enabled_(messages.ErrorIsTerminal()),
+      meter_(std::move(label), clock, enabled_ ? LineWidth() : 79) {}
+
+void ProgressBar::Draw(const std::string& line) {
+  std::string text = "\r" + line;
+  const std::size_t columns = TextColumns(line);
+  // Blank what is left of a longer line before.
+  if (drawn_columns_ > columns) text.append(drawn_columns_ - columns, ' ');
+  std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
-  drawn_ = true;
+  drawn_columns_ = std::max<std::size_t>(columns, 1);
+}
+
+void ProgressBar::Show(std::int64_t done, std::int64_t total) {
+  if (!enabled_) return;
+  if (std::optional<std::string> line = meter_.Step(done, total)) Draw(*line);
+}
+
+void ProgressBar::ShowSyncing(std::int64_t total) {
+  if (enabled_) Draw(meter_.Syncing(total));
 }
 
 void ProgressBar::Clear() {
-  if (!drawn_) return;
-  std::fprintf(stderr, "\r%*s\r", static_cast<int>(label_.size()) + BarWidth + 8, "");
+  if (drawn_columns_ == 0) return;
+  const std::string blank = "\r" + std::string(drawn_columns_, ' ') + "\r";
+  drawn_columns_ = 0;
+  if (messages_.EndCancelledLine()) return;
+  std::fwrite(blank.data(), 1, blank.size(), stderr);
   std::fflush(stderr);
-  drawn_ = false;
-  shown_percentage_ = -1;
 }
 
 }  // namespace quorvant::cli

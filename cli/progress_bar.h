@@ -1,31 +1,39 @@
 #pragma once
 
-// A one-line progress bar on standard error, drawn only when standard error
-// is a terminal and redrawn only when the percentage changes.
+// The progress line on standard error, drawn only when standard error is a
+// terminal: nothing at all goes to a pipe or a file.
 
 #include <cstdint>
 #include <string>
+
+#include "base/clock.h"
+#include "cli/messages.h"
+#include "cli/progress_text.h"
 
 namespace quorvant::cli {
 
 class ProgressBar {
  public:
-  // `label` is printed before the bar ("Encrypting report.txt").
-  explicit ProgressBar(std::string label);
+  // `label` starts the line ("Encrypting report.txt").
+  ProgressBar(std::string label, Clock& clock, Messages& messages);
   ~ProgressBar() { Clear(); }
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
-  // floor(100 x offset / last_offset) per cent; 0 for a one-byte file.
-  void Show(std::int64_t offset, std::int64_t last_offset);
-  // Removes the bar from the line, if it was drawn.
+  void Show(std::int64_t done, std::int64_t total);
+  void ShowSyncing(std::int64_t total);
+  // Takes the line off the screen. After a cancel the line is kept and ended
+  // instead: the "^C" the terminal echoed stands after it, and what follows
+  // starts on a fresh line.
   void Clear();
 
  private:
-  std::string label_;
-  bool enabled_ = false;
-  bool drawn_ = false;
-  int shown_percentage_ = -1;
+  void Draw(const std::string& line);
+
+  Messages& messages_;
+  bool enabled_;
+  ProgressMeter meter_;
+  std::size_t drawn_columns_ = 0;  // 0: nothing on the line
 };
 
 }  // namespace quorvant::cli

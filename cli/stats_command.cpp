@@ -3,69 +3,88 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "analysis/stat_figures.h"
 #include "analysis/statistics_engine.h"
 #include "cli/command.h"
-#include "cli/file_list.h"
+#include "cli/failure_text.h"
+#include "cli/file_argument.h"
+#include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
-#include "cli/report_text.h"
-#include "files/file_calls.h"
+#include "cli/stats_json.h"
 
 namespace quorvant::cli {
 
 namespace {
 
-// Only reads: no lock and no permission change, unlike the file operations
-// that change a file.
-bool ReportOne(const std::string& path, ReportCounts counts, bool heading, CommandContext& context) {
-  UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.Get() < 0) {
-    Complain(Printable(path) + ": " + Error::FromErrno("open").Describe());
-    return false;
+enum class StatsForm { Text, Json };
+
+// Only reads: no lock and no permission change, unlike the commands that
+// change a file. Gives the report's text, or nothing after a reported failure.
+std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts counts, StatsForm form,
+                                     bool heading, CommandContext& context) {
+  Messages& messages = context.messages;
+  UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!opened.IsOpen()) {
+    messages.FileFailure(file.path, "cannot open: " + std::string(std::strerror(errno)));
+    return std::nullopt;
   }
+  // The name may have been replaced since it was checked.
   struct stat facts {};
-  if (fstat(file.Get(), &facts) != 0 || !S_ISREG(facts.st_mode)) {
-    Complain(Printable(path) + ": not a regular file");
-    return false;
+  if (fstat(opened.Get(), &facts) != 0 || !S_ISREG(facts.st_mode)) {
+    messages.FileFailure(file.path, "not a regular file");
+    return std::nullopt;
   }
-  ProgressBar bar("Statisting " + Printable(path));
+  const auto length = static_cast<std::int64_t>(facts.st_size);
+  ProgressBar bar("Reading " + QuoteName(file.name), context.clock, messages);
   const Result<std::optional<FileStatistics>> result = ComputeStatistics(
-      file.Get(), static_cast<std::uint64_t>(facts.st_size), [&](std::int64_t offset, std::int64_t last) {
+      opened.Get(), static_cast<std::uint64_t>(length), [&](std::int64_t offset, std::int64_t) {
         if (context.signals.Requested()) return ProgressAnswer::Cancel;
-        bar.Show(offset, last);
+        bar.Show(offset, length);
         return ProgressAnswer::Continue;
       });
   bar.Clear();
   if (!result.ok()) {
-    Complain(Printable(path) + ": " + result.error().Describe());
-    return false;
+    messages.FileFailure(file.path, DescribeFailure(FileOutcome::ReadError, result.error()));
+    return std::nullopt;
   }
   if (!result.value().has_value()) {
-    Complain(Printable(path) + ": cancelled");
-    return false;
+    messages.FileFailure(file.path, "cancelled");
+    return std::nullopt;
   }
-  if (heading) std::printf("%s\n", Printable(path).c_str());
-  const std::string report = RenderStatisticsReport(*result.value(), counts);
-  std::fwrite(report.data(), 1, report.size(), stdout);
-  std::fflush(stdout);
-  return true;
+  if (form == StatsForm::Json) return StatisticsJson(file.path, *result.value(), counts);
+  std::string text = heading ? QuoteName(file.path) + "\n" : std::string();
+  return text + RenderStatisticsReport(*result.value(), counts);
 }
 
 }  // namespace
 
-int StatsCommand(std::span<const std::string_view> arguments, CommandContext& context) {
-  const FileList list = ParseFileList(arguments, {"--counts"});
-  if (!list.error.empty()) return UsageError("stats: " + list.error);
-  const ReportCounts counts = list.options.empty() ? ReportCounts::Omit : ReportCounts::Include;
-  const std::vector<std::string_view>& paths = list.files;
-  bool all_done = true;
-  for (size_t i = 0; i < paths.size(); ++i) {
-    if (i > 0) std::printf("\n");
-    all_done = ReportOne(std::string(paths[i]), counts, paths.size() > 1, context) && all_done;
-    if (context.signals.Requested()) break;
+// quorvant-cli stats [--counts] [--json] FILE...
+int StatsCommand(const CommandLine& line, CommandContext& context) {
+  const ReportCounts counts = line.Has("--counts") ? ReportCounts::Include : ReportCounts::Omit;
+  const StatsForm form = line.Has("--json") ? StatsForm::Json : StatsForm::Text;
+  const std::vector<FileArgument> files = CheckFileArguments(line.files, context.messages);
+  bool all_done = files.size() == line.files.size();
+  bool first = true;
+  for (const FileArgument& file : files) {
+    if (context.signals.Requested()) {
+      context.messages.FileFailure(file.path, "cancelled");
+      all_done = false;
+      continue;
+    }
+    std::optional<std::string> report = ReportOne(file, counts, form, line.files.size() > 1, context);
+    if (!report) {
+      all_done = false;
+      continue;
+    }
+    // Text reports of several files are set apart by an empty line.
+    if (form == StatsForm::Text && !first) report->insert(0, "\n");
+    first = false;
+    // The report's lines end in "\n"; Result adds the last one.
+    report->pop_back();
+    context.messages.Result(*report);
   }
   return all_done ? ExitSuccess : ExitFailure;
 }

@@ -1,14 +1,13 @@
 #include "cli/transform_files.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/failure_text.h"
 #include "cli/file_argument.h"
-#include "cli/file_list.h"
 #include "cli/key_prompt.h"
+#include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
-#include "cli/report_text.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/file_transform.h"
 #include "files/opened_file.h"
@@ -19,16 +18,16 @@ namespace {
 
 // The direction must agree with the name, as the window program decides it
 // from the name alone.
-bool NameFitsDirection(Direction direction, const FileArgument& file) {
+bool NameFitsDirection(Direction direction, const FileArgument& file, Messages& messages) {
   if (direction == Direction::Encrypt && HasEncryptedSuffixShape(file.name)) {
-    Complain(Printable(file.path) +
-             ": the name already ends like an encrypted file's (a space, seven characters and \"[\"); "
-             "not encrypted again");
+    messages.FileFailure(file.path,
+                         "already an encrypted name (it ends in \" \" + 7 characters + \"[\"); "
+                         "not encrypted again");
     return false;
   }
   if (direction == Direction::Decrypt && !PlainName(file.name)) {
-    Complain(Printable(file.path) +
-             ": Not encrypted (the name does not end in a space, seven characters and \"[\")");
+    messages.FileFailure(file.path,
+                         "not an encrypted name (it does not end in \" \" + 7 characters + \"[\")");
     return false;
   }
   return true;
@@ -36,63 +35,56 @@ bool NameFitsDirection(Direction direction, const FileArgument& file) {
 
 bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key,
                   CommandContext& context) {
-  std::optional<OpenedFile> opened = OpenForChange(file);
+  std::optional<OpenedFile> opened = OpenForChange(file, context.messages);
   if (!opened) return false;
   const EncryptedSuffix suffix =
       direction == Direction::Encrypt ? MakeEncryptedSuffix(context.clock) : *SuffixOfName(file.name);
+  const std::string new_name =
+      direction == Direction::Encrypt ? EncryptedName(file.name, suffix) : *PlainName(file.name);
   KeyWords words = BuildKeyWords(key.View(), suffix);
-  ProgressBar bar(std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") +
-                  Printable(file.name));
-  const FileReport report =
-      TransformFile(*opened, direction, suffix, words, [&](std::int64_t offset, std::int64_t last_offset) {
+  ProgressBar bar(
+      std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") + QuoteName(file.name),
+      context.clock, context.messages);
+  const std::int64_t length = opened->Length();
+  const FileReport report = TransformFile(
+      *opened, direction, suffix, words,
+      [&](std::int64_t offset, std::int64_t) {
         if (context.signals.Requested()) return ProgressAnswer::Cancel;
-        bar.Show(offset, last_offset);
+        bar.Show(offset, length);
         return ProgressAnswer::Continue;
-      });
+      },
+      [&] { bar.ShowSyncing(length); });
   bar.Clear();
   if (report.outcome == FileOutcome::Done) {
-    std::printf("%s -> %s\n", Printable(file.path).c_str(),
-                Printable(PathInFolder(file, report.name)).c_str());
-    std::fflush(stdout);
+    context.messages.Result(QuoteName(file.path) + " -> " + QuoteName(PathInFolder(file, report.name)));
     return true;
   }
-  Complain(Printable(file.path) + ": " + DescribeReport(report));
+  context.messages.FileFailure(file.path, DescribeTransformReport(report, PathInFolder(file, new_name)));
   return false;
 }
 
 }  // namespace
 
-int TransformFiles(Direction direction, std::span<const std::string_view> arguments,
-                   CommandContext& context) {
-  const std::string_view verb = direction == Direction::Encrypt ? "encrypt" : "decrypt";
-  const FileList list = ParseFileList(arguments, {});
-  if (!list.error.empty()) return UsageError(std::string(verb) + ": " + list.error);
-
-  bool any_failed = false;
+int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context) {
+  Messages& messages = context.messages;
   std::vector<FileArgument> files;
-  for (std::string_view path : list.files) {
-    Result<FileArgument> file = SplitFileArgument(path);
-    if (!file) {
-      Complain(Printable(path) + ": " + file.error().Describe());
-      any_failed = true;
-    } else if (!NameFitsDirection(direction, *file)) {
-      any_failed = true;
-    } else {
-      files.push_back(std::move(*file));
-    }
+  for (FileArgument& file : CheckFileArguments(line.files, messages)) {
+    if (NameFitsDirection(direction, file, messages)) files.push_back(std::move(file));
   }
+  bool any_failed = files.size() != line.files.size();
   if (files.empty()) return ExitFailure;
 
   KeyText key;
-  const KeyAnswer answer = ReadKey(
-      key, direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once, context.signals);
+  const KeyAnswer answer =
+      ReadKey(key, direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
+              context.signals, messages);
   if (answer.outcome != KeyOutcome::Read) {
-    Complain(answer.outcome == KeyOutcome::Cancelled ? "cancelled; no file was changed" : answer.message);
+    messages.CommandFailure(line.command, answer.message + "; no file was changed");
     return ExitFailure;
   }
   for (const FileArgument& file : files) {
     if (context.signals.Requested()) {
-      Complain(Printable(file.path) + ": not processed (cancelled)");
+      messages.FileFailure(file.path, "cancelled; the file is unchanged");
       any_failed = true;
     } else if (!TransformOne(direction, file, key, context)) {
       any_failed = true;

@@ -61,7 +61,8 @@ class TransformRun {
     if (!buffer_.empty()) Wipe(buffer_.data(), buffer_.size());
   }
 
-  FileReport Run(const EncryptedSuffix& suffix, const ProgressFunction& progress);
+  FileReport Run(const EncryptedSuffix& suffix, const ProgressFunction& progress,
+                 const SyncStartFunction& sync_start);
 
  private:
   FileReport Finish(FileOutcome outcome, FileCondition condition, Error error);
@@ -106,7 +107,8 @@ FileOutcome TransformRun::Rename(const std::string& from, const std::string& to,
   return FileOutcome::Done;
 }
 
-FileReport TransformRun::Run(const EncryptedSuffix& suffix, const ProgressFunction& progress) {
+FileReport TransformRun::Run(const EncryptedSuffix& suffix, const ProgressFunction& progress,
+                             const SyncStartFunction& sync_start) {
   Error error;
   const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
   if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
@@ -176,6 +178,7 @@ FileReport TransformRun::Run(const EncryptedSuffix& suffix, const ProgressFuncti
     }
     written_length += static_cast<std::int64_t>(chunk.size());
   }
+  if (sync_start) sync_start();
   if (calls_.SyncData(file_.Descriptor()) != 0) {
     return Undo(FileOutcome::SyncError, Error::FromErrno("sync " + file_.Name()), written_length);
   }
@@ -223,15 +226,17 @@ FileReport TransformRun::Undo(FileOutcome outcome, Error error, std::int64_t wri
 }  // namespace
 
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
-                         KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls) {
+                         KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls,
+                         const SyncStartFunction& sync_start) {
   TransformRun run(file, direction, key_words, calls);
-  return run.Run(suffix, progress);
+  return run.Run(suffix, progress, sync_start);
 }
 
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
-                         KeyWords& key_words, const ProgressFunction& progress) {
+                         KeyWords& key_words, const ProgressFunction& progress,
+                         const SyncStartFunction& sync_start) {
   FileCalls calls;
-  return TransformFile(file, direction, suffix, key_words, progress, calls);
+  return TransformFile(file, direction, suffix, key_words, progress, calls, sync_start);
 }
 
 }  // namespace quorvant

@@ -14,7 +14,9 @@ namespace quorvant {
 
 // Encrypts (`file`'s name + `suffix` becomes its name) or decrypts (the name
 // must end with `suffix`, which is removed) `file` in place, block by block,
-// calling `progress` once per block before the block is changed.
+// calling `progress` once per block before the block is changed, and
+// `sync_start` (when given) once after the last block is written, just before
+// the data is synced.
 //
 // `key_words` must be BuildKeyWords(key, suffix) for this file; the caller
 // owns them and they are wiped (all zero) when this returns, whatever the
@@ -43,8 +45,10 @@ namespace quorvant {
 // Refused, untouched: ReadOnly, AlreadyOpen, Vanished (see
 // CheckReadyToChange), NameInvalid, NameInUse, NameTooLong.
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
-                         KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls);
+                         KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls,
+                         const SyncStartFunction& sync_start = {});
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
-                         KeyWords& key_words, const ProgressFunction& progress);
+                         KeyWords& key_words, const ProgressFunction& progress,
+                         const SyncStartFunction& sync_start = {});
 
 }  // namespace quorvant

@@ -36,7 +36,8 @@ Status DrawFillers(FileCalls& calls, std::span<std::uint8_t> fillers) {
 
 }  // namespace
 
-FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls) {
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
+                           const SyncStartFunction& sync_start) {
   Error error;
   const FileOutcome ready = CheckReadyToChange(file, calls, error);
   if (ready != FileOutcome::Done) return Report(file, ready, FileCondition::AsBefore, std::move(error));
@@ -73,6 +74,7 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
     offset += static_cast<std::int64_t>(chunk_length);
   }
   // The filler must be on the disk before the name goes.
+  if (sync_start) sync_start();
   if (calls.SyncData(file.Descriptor()) != 0) {
     return Report(file, FileOutcome::SyncError, written_condition, Error::FromErrno("sync " + file.Name()));
   }
@@ -88,9 +90,10 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
   return Report(file, FileOutcome::Done, FileCondition::Erased, Error{});
 }
 
-FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress) {
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress,
+                           const SyncStartFunction& sync_start) {
   FileCalls calls;
-  return SecureEraseFile(file, progress, calls);
+  return SecureEraseFile(file, progress, calls, sync_start);
 }
 
 }  // namespace quorvant

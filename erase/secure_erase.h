@@ -17,17 +17,20 @@ namespace quorvant {
 // (fdatasync) and only then deletes the file. The overwrite covers exactly the
 // file's own length: the file never grows. An empty file is simply deleted.
 //
-// `progress` is called once per block before the block is written. Cancel
-// stops the erase and keeps the file; the blocks already written stay
-// overwritten (condition PartlyOverwritten, or AsBefore when nothing was
-// written yet). Blocks are written 64 at a time, so up to 63 blocks prepared
-// before the cancel are not written.
+// `progress` is called once per block before the block is written, and
+// `sync_start` (when given) once after the last block is written, just before
+// the sync. Cancel stops the erase and keeps the file; the blocks already
+// written stay overwritten (condition PartlyOverwritten, or AsBefore when
+// nothing was written yet). Blocks are written 64 at a time, so up to 63
+// blocks prepared before the cancel are not written.
 //
 // A write, sync or delete error keeps the file and reports the error (the
 // file may be partly overwritten). Refused, untouched: ReadOnly, AlreadyOpen,
 // Vanished (see CheckReadyToChange). On success the condition is Erased; the
 // descriptor in `file` then refers to the deleted file until it is closed.
-FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls);
-FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress);
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
+                           const SyncStartFunction& sync_start = {});
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress,
+                           const SyncStartFunction& sync_start = {});
 
 }  // namespace quorvant

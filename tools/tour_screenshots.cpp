@@ -5,20 +5,23 @@
 // Runs the real program on the headless platform, in a temporary folder of
 // sample files, with the test clock (so the logo's grain, the new name's salt
 // and the keyboard's order come out the same on every run), plays a short
-// session of keys and clicks, and writes a PNG of the window's upper part at
-// each stop. tools/make_tour.sh builds it and refreshes docs/.
+// session of keys and clicks, and writes a PNG at each stop, cropped to what
+// the screen shows. tools/make_tour.sh builds it and refreshes docs/.
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
 #include "base/keys.h"
+#include "surface/palette.h"
 #include "surface/platform/headless_platform.h"
 #include "tools/png_file.h"
 #include "ui/panels.h"
@@ -28,9 +31,9 @@ namespace quorvant::tour {
 namespace {
 
 constexpr WorkArea Area{1024, 640};
-// The pictures leave out the empty lower part of the window.
-constexpr int ShotWidth = 1024;
-constexpr int ShotHeight = 560;
+// Each picture keeps the window from its top left corner to what is drawn,
+// and as much black beyond it as the program leaves at the left.
+constexpr int ShotMargin = LeftMargin;
 // Ten past ten in the morning.
 constexpr std::int64_t StartTime = (10 * 3600 + 10 * 60) * 1000;
 // The sample folder's real path is a new temporary one on every run; the
@@ -90,6 +93,21 @@ std::vector<SampleFile> SampleFiles() {
       {"letter.txt", Repeated(letter, 20)},
       {"photo.jpg", PhotoBytes(60'000)},
   };
+}
+
+// The width and height of the picture of `image`: up to the last column and
+// row that hold anything but the background, then the margin.
+std::pair<int, int> ShotSize(const Image& image) {
+  int right = 0;
+  int bottom = 0;
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      if (image.Pixel(x, y) == Black) continue;
+      right = std::max(right, x + 1);
+      bottom = std::max(bottom, y + 1);
+    }
+  }
+  return {std::min(right + ShotMargin, image.Width()), std::min(bottom + ShotMargin, image.Height())};
 }
 
 // A temporary folder, removed with what is in it at the end.
@@ -174,8 +192,10 @@ class Tour {
   void Shot(const std::string& name) {
     platform_.Wait(1).Do([this, name] {
       const std::string path = output_ + "/" + name + ".png";
-      const Status written = program_.GetSurface()->Read(
-          [&](const Image& image) { return WritePng(image, ShotWidth, ShotHeight, path); });
+      const Status written = program_.GetSurface()->Read([&](const Image& image) {
+        const auto [width, height] = ShotSize(image);
+        return WritePng(image, width, height, path);
+      });
       if (!written) {
         std::fprintf(stderr, "quorvant_tour: %s\n", written.error().Describe().c_str());
         ++failures_;

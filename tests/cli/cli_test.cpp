@@ -1,6 +1,11 @@
-// Runs the built quorvant-cli on real files, with standard input from a pipe.
+// Runs the built quorvant-cli on real files, as a user or a script would:
+// standard input from a pipe (or closed), output to files, and, where the
+// terminal matters, on a pseudo-terminal.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,10 +14,12 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/name_quoting.h"
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
 #include "tests/support/temp_folder.h"
@@ -20,13 +27,30 @@
 namespace quorvant {
 namespace {
 
+using cli::QuoteName;
 using testing::PatternBytes;
 using testing::TempFolder;
+
+// No run of the tool should take long; one that hangs ends with SIGALRM
+// (status 142) instead of holding the test forever.
+constexpr unsigned HangSeconds = 60;
 
 struct CliRun {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
+};
+
+// Standard input: these bytes through a pipe, or no descriptor 0 at all.
+struct Input {
+  Input(std::string bytes = {}) : text(std::move(bytes)) {}
+  static Input Closed() {
+    Input input;
+    input.closed = true;
+    return input;
+  }
+  std::string text;
+  bool closed = false;
 };
 
 std::string ReadWhole(const std::string& path) {
@@ -36,27 +60,40 @@ std::string ReadWhole(const std::string& path) {
   return text.str();
 }
 
-// Starts the tool in `folder` with `input` on its standard input. When
-// `before_input` is given it runs once the child is started, before the
-// input is written.
-CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& arguments, const std::string& input,
+std::vector<char*> Argv(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(QUORVANT_CLI_PATH));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+int StatusOf(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+// Starts the tool in `folder`. When `before_input` is given it runs once the
+// child is started, before the input is written.
+CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& arguments, const Input& input,
               const std::function<void(pid_t)>& before_input = {}) {
   const TempFolder outputs;
   const std::string out_path = outputs.PathOf("out");
   const std::string err_path = outputs.PathOf("err");
   int input_pipe[2];
   if (pipe(input_pipe) != 0) std::abort();
+  std::vector<char*> argv = Argv(arguments);
   const pid_t child = fork();
   if (child == 0) {
-    dup2(input_pipe[0], 0);
+    if (input.closed) {
+      close(0);
+    } else {
+      dup2(input_pipe[0], 0);
+    }
     close(input_pipe[0]);
     close(input_pipe[1]);
     if (!freopen(out_path.c_str(), "w", stdout) || !freopen(err_path.c_str(), "w", stderr)) _exit(99);
     if (chdir(folder.Path().c_str()) != 0) _exit(99);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(QUORVANT_CLI_PATH));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    alarm(HangSeconds);
     execv(QUORVANT_CLI_PATH, argv.data());
     _exit(98);
   }
@@ -65,8 +102,8 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& argument
   // A child that exits without reading (wrong usage, say) closes the pipe:
   // the write then fails with EPIPE instead of killing the test.
   signal(SIGPIPE, SIG_IGN);
-  if (!input.empty() &&
-      write(input_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()) &&
+  if (!input.text.empty() &&
+      write(input_pipe[1], input.text.data(), input.text.size()) != static_cast<ssize_t>(input.text.size()) &&
       errno != EPIPE) {
     std::abort();
   }
@@ -74,10 +111,81 @@ CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& argument
   int wait_status = 0;
   waitpid(child, &wait_status, 0);
   CliRun run;
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  run.status = StatusOf(wait_status);
   run.out = ReadWhole(out_path);
   run.err = ReadWhole(err_path);
   return run;
+}
+
+// The tool on a pseudo-terminal of 100 columns: standard input, output and
+// error are all the terminal, as when a user types the command.
+class TerminalRun {
+ public:
+  TerminalRun(const TempFolder& folder, const std::vector<std::string>& arguments) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 100;
+    std::vector<char*> argv = Argv(arguments);
+    child_ = forkpty(&terminal_, nullptr, nullptr, &size);
+    if (child_ == 0) {
+      if (chdir(folder.Path().c_str()) != 0) _exit(99);
+      alarm(HangSeconds);
+      execv(QUORVANT_CLI_PATH, argv.data());
+      _exit(98);
+    }
+    EXPECT_GT(child_, 0) << "forkpty: " << std::strerror(errno);
+  }
+  ~TerminalRun() {
+    if (terminal_ >= 0) close(terminal_);
+  }
+
+  // Reads what the terminal shows until `text` has appeared (true), or the
+  // tool has ended without showing it (false).
+  bool WaitFor(const std::string& text) {
+    while (shown_.find(text, checked_) == std::string::npos) {
+      if (!ReadSome()) return false;
+    }
+    checked_ = shown_.find(text, checked_) + text.size();
+    return true;
+  }
+  void Type(const std::string& keys) {
+    ASSERT_EQ(write(terminal_, keys.data(), keys.size()), ssize_t(keys.size()));
+  }
+  // Reads the rest and waits for the tool to end; gives its status.
+  int Finish() {
+    while (ReadSome()) {
+    }
+    int wait_status = 0;
+    waitpid(child_, &wait_status, 0);
+    return StatusOf(wait_status);
+  }
+  const std::string& Shown() const { return shown_; }
+
+ private:
+  bool ReadSome() {
+    pollfd wait{terminal_, POLLIN, 0};
+    if (poll(&wait, 1, HangSeconds * 1000) <= 0) return false;
+    char buffer[4096];
+    const ssize_t count = read(terminal_, buffer, sizeof buffer);
+    // EIO: the tool has ended and closed its side.
+    if (count <= 0) return false;
+    shown_.append(buffer, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  int terminal_ = -1;
+  pid_t child_ = -1;
+  std::string shown_;
+  std::size_t checked_ = 0;
+};
+
+// The single name in `folder` that looks encrypted.
+std::string EncryptedNameIn(const TempFolder& folder) {
+  std::string found;
+  for (const std::string& name : folder.Names()) {
+    if (HasEncryptedSuffixShape(name)) found = name;
+  }
+  return found;
 }
 
 TEST(CliTest, EncryptsAndDecryptsAFileInAFolder) {
@@ -86,7 +194,7 @@ TEST(CliTest, EncryptsAndDecryptsAFileInAFolder) {
   folder.Write("docs/report.txt", PatternBytes(40000, 3));
   const std::vector<std::uint8_t> plain = PatternBytes(40000, 3);
 
-  const CliRun encrypted = RunCli(folder, {"encrypt", "docs/report.txt"}, "secret key\n");
+  const CliRun encrypted = RunCli(folder, {"encrypt", "docs/report.txt"}, {"secret key\n"});
   ASSERT_EQ(encrypted.status, 0) << encrypted.err;
   std::string encrypted_name;
   for (const auto& entry : std::filesystem::directory_iterator(folder.Path() + "/docs")) {
@@ -95,7 +203,9 @@ TEST(CliTest, EncryptsAndDecryptsAFileInAFolder) {
   ASSERT_TRUE(HasEncryptedSuffixShape(encrypted_name)) << encrypted_name;
   EXPECT_EQ(encrypted_name.substr(0, 10), "report.txt");
   EXPECT_EQ(encrypted_name.size(), 19u);
-  EXPECT_EQ(encrypted.out, "docs/report.txt -> docs/" + encrypted_name + "\n");
+  EXPECT_EQ(encrypted.out, "docs/report.txt -> " + QuoteName("docs/" + encrypted_name) + "\n");
+  // No progress and no prompt where standard error is no terminal.
+  EXPECT_EQ(encrypted.err, "");
 
   // The content is the cipher's, for the key and the suffix in the name.
   std::vector<std::uint8_t> content = folder.Read("docs/" + encrypted_name);
@@ -109,20 +219,37 @@ TEST(CliTest, EncryptsAndDecryptsAFileInAFolder) {
   EXPECT_EQ(content, plain);
 
   const CliRun decrypted =
-      RunCli(folder, {"decrypt", "docs/" + encrypted_name}, "secret key\nignored line\n");
+      RunCli(folder, {"decrypt", "docs/" + encrypted_name}, {"secret key\nignored line\n"});
   ASSERT_EQ(decrypted.status, 0) << decrypted.err;
   EXPECT_EQ(folder.Read("docs/report.txt"), plain);
+}
+
+// Results name files so that they can be pasted back into a shell.
+TEST(CliTest, ResultsQuoteTheNames) {
+  TempFolder folder;
+  const std::string name = "two\nlines & more";
+  folder.Write(name, PatternBytes(100, 5));
+  const CliRun encrypted = RunCli(folder, {"encrypt", name}, {"k\n"});
+  ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+  const std::string encrypted_name = EncryptedNameIn(folder);
+  EXPECT_EQ(encrypted.out, "$'two\\nlines & more' -> " + QuoteName(encrypted_name) + "\n");
+
+  const CliRun erased = RunCli(folder, {"erase", "--yes", encrypted_name}, {});
+  EXPECT_EQ(erased.status, 0) << erased.err;
+  EXPECT_EQ(erased.out, "erased " + QuoteName(encrypted_name) + "\n");
+  EXPECT_TRUE(folder.Names().empty());
 }
 
 TEST(CliTest, OneKeyForSeveralFilesAndEachFailureNamed) {
   TempFolder folder;
   folder.Write("a", PatternBytes(100, 1));
   folder.Write("b", PatternBytes(20000, 2));
-  ASSERT_EQ(mkfifo(folder.PathOf("pipe").c_str(), 0644), 0);
-  const CliRun run = RunCli(folder, {"encrypt", "a", "pipe", "missing", "b"}, "k\r\n");
+  folder.MakeFifo("pipe");
+  const CliRun run = RunCli(folder, {"encrypt", "a", "pipe", "missing", "b"}, {"k\r\n"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("pipe: Not a file"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("missing: File gone"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err,
+            "quorvant-cli: pipe: not a regular file (a FIFO)\n"
+            "quorvant-cli: missing: No such file or directory\n");
   std::vector<std::string> encrypted;
   for (const std::string& name : folder.Names()) {
     if (HasEncryptedSuffixShape(name)) encrypted.push_back(name);
@@ -132,50 +259,122 @@ TEST(CliTest, OneKeyForSeveralFilesAndEachFailureNamed) {
   // "k\r\n" was the key "k": both decrypt with it.
   std::vector<std::string> arguments = {"decrypt"};
   arguments.insert(arguments.end(), encrypted.begin(), encrypted.end());
-  const CliRun decrypted = RunCli(folder, arguments, "k\n");
+  const CliRun decrypted = RunCli(folder, arguments, {"k\n"});
   EXPECT_EQ(decrypted.status, 0) << decrypted.err;
   EXPECT_EQ(folder.Read("a"), PatternBytes(100, 1));
   EXPECT_EQ(folder.Read("b"), PatternBytes(20000, 2));
 }
 
-TEST(CliTest, WrongUsageExitsWithTwo) {
+// Every command reports a file it cannot work on in the one form
+// "quorvant-cli: FILE: what went wrong", before any key is asked for: with
+// nothing on standard input, a key read would add a complaint of its own.
+TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"encrypt"}, {"decrypt"}, {"erase", "--yes"}, {"stats"}};
+  struct Case {
+    std::string file;
+    // Standard error for encrypt, decrypt, erase and stats; nullptr where the
+    // command succeeds.
+    std::array<const char*, 4> errors;
+  };
+  const auto same = [](const char* error) { return std::array<const char*, 4>{error, error, error, error}; };
+  const Case cases[] = {
+      {"missing", same("quorvant-cli: missing: No such file or directory\n")},
+      {"sub", same("quorvant-cli: sub: not a regular file (a folder)\n")},
+      {"pipe", same("quorvant-cli: pipe: not a regular file (a FIFO)\n")},
+      {"link", same("quorvant-cli: link: not a regular file (a symbolic link)\n")},
+      {"sub/", same("quorvant-cli: sub/: does not name a file\n")},
+      {"new\nline", same("quorvant-cli: $'new\\nline': No such file or directory\n")},
+      {"plain.txt",
+       {nullptr,
+        "quorvant-cli: plain.txt: not an encrypted name (it does not end in \" \" + 7 characters + \"[\")\n",
+        nullptr, nullptr}},
+      {"x abcdefg[",
+       {"quorvant-cli: 'x abcdefg[': already an encrypted name (it ends in \" \" + 7 characters + \"[\"); "
+        "not encrypted again\n",
+        nullptr, nullptr, nullptr}},
+  };
+  for (std::size_t command = 0; command < commands.size(); ++command) {
+    for (const Case& failure : cases) {
+      SCOPED_TRACE(commands[command][0] + " " + failure.file);
+      TempFolder folder;
+      folder.Write("plain.txt", PatternBytes(20000, 1));
+      folder.Write("x abcdefg[", PatternBytes(30, 2));
+      folder.MakeFolder("sub");
+      folder.MakeFifo("pipe");
+      folder.MakeSymlink("link", "plain.txt");
+      const std::vector<std::string> before = folder.Names();
+      std::vector<std::string> arguments = commands[command];
+      arguments.push_back(failure.file);
+      const char* error = failure.errors[command];
+      const CliRun run = RunCli(folder, arguments, error ? Input{} : Input{"key\n"});
+      if (error) {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, error);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(folder.Names(), before);
+        EXPECT_EQ(folder.Read("plain.txt"), PatternBytes(20000, 1));
+      } else {
+        EXPECT_EQ(run.status, 0);
+        // Nothing but the result: no progress where standard error is a file.
+        EXPECT_EQ(run.err, "");
+      }
+    }
+  }
+}
+
+TEST(CliTest, WrongUsageNamesTheCommandAndPointsToHelp) {
   TempFolder folder;
   folder.Write("f", {1, 2, 3});
-  const std::vector<std::vector<std::string>> usages = {
-      {}, {"scramble", "f"}, {"encrypt"}, {"decrypt", "--fast", "f"}, {"erase", "f"}, {"erase", "--now", "f"},
+  const std::pair<std::vector<std::string>, std::string> usages[] = {
+      {{}, "quorvant-cli: no command given\n"},
+      {{"scramble", "f"}, "quorvant-cli: unknown command scramble\n"},
+      {{"encrypt"}, "quorvant-cli: encrypt: no FILE given\n"},
+      {{"decrypt", "--fast", "f"}, "quorvant-cli: decrypt: unknown option --fast\n"},
+      {{"stats", "--bogus", "f"}, "quorvant-cli: stats: unknown option --bogus\n"},
+      {{"stats", "--x\x1b", "f"}, "quorvant-cli: stats: unknown option $'--x\\x1b'\n"},
+      {{"erase", "--now", "f"}, "quorvant-cli: erase: unknown option --now\n"},
+      {{"erase", "f"}, "quorvant-cli: erase: standard input is not a terminal to confirm on; give --yes\n"},
   };
-  for (const auto& arguments : usages) {
-    const CliRun run = RunCli(folder, arguments, "key\n");
-    EXPECT_EQ(run.status, 2) << (arguments.empty() ? "" : arguments[0]) << ": " << run.err;
-    EXPECT_NE(run.err.find("--help"), std::string::npos);
+  for (const auto& [arguments, error] : usages) {
+    const CliRun run = RunCli(folder, arguments, {"key\n"});
+    EXPECT_EQ(run.status, 2) << error;
+    EXPECT_EQ(run.err, error + "Try 'quorvant-cli --help'.\n");
   }
   EXPECT_EQ(folder.Read("f"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
-TEST(CliTest, RefusesBadKeysAndWrongNamesLeavingFilesAlone) {
+TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
   TempFolder folder;
   folder.Write("plain.txt", {1, 2, 3});
   folder.Write("x abcdefg[", {4, 5, 6});
   struct Case {
-    const char* what;
     std::vector<std::string> arguments;
     std::string input;
-    const char* message;
+    const char* error;
   };
   const Case cases[] = {
-      {"empty key", {"encrypt", "plain.txt"}, "\n", "the key is empty"},
-      {"no input", {"encrypt", "plain.txt"}, "", "no key given"},
-      {"78 characters", {"encrypt", "plain.txt"}, std::string(78, 'k') + "\n", "longer than 77"},
-      {"tab", {"encrypt", "plain.txt"}, "a\tb\n", "printable ASCII"},
-      {"not ASCII", {"decrypt", "x abcdefg["}, "caf\xc3\xa9\n", "printable ASCII"},
-      {"decrypt a plain name", {"decrypt", "plain.txt"}, "key\n", "Not encrypted"},
-      {"encrypt an encrypted name", {"encrypt", "x abcdefg["}, "key\n", "not encrypted again"},
+      {{"encrypt", "plain.txt"}, "\n", "quorvant-cli: encrypt: the key is empty; no file was changed\n"},
+      {{"encrypt", "plain.txt"},
+       "",
+       "quorvant-cli: encrypt: no key given (standard input was empty); no file was changed\n"},
+      {{"encrypt", "plain.txt"},
+       std::string(78, 'k') + "\n",
+       "quorvant-cli: encrypt: the key is longer than 77 characters; no file was changed\n"},
+      {{"encrypt", "plain.txt"},
+       "a\tb\n",
+       "quorvant-cli: encrypt: the key may hold only printable ASCII characters (codes 32 to 126); "
+       "no file was changed\n"},
+      {{"decrypt", "x abcdefg["},
+       "caf\xc3\xa9\n",
+       "quorvant-cli: decrypt: the key may hold only printable ASCII characters (codes 32 to 126); "
+       "no file was changed\n"},
   };
   for (const Case& refused : cases) {
-    SCOPED_TRACE(refused.what);
-    const CliRun run = RunCli(folder, refused.arguments, refused.input);
+    SCOPED_TRACE(refused.error);
+    const CliRun run = RunCli(folder, refused.arguments, {refused.input});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(refused.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err, refused.error);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"plain.txt", "x abcdefg["}));
     EXPECT_EQ(folder.Read("plain.txt"), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(folder.Read("x abcdefg["), (std::vector<std::uint8_t>{4, 5, 6}));
@@ -186,55 +385,141 @@ TEST(CliTest, EraseWithYes) {
   TempFolder folder;
   folder.Write("one", PatternBytes(20000));
   folder.Write("two", PatternBytes(1));
-  const CliRun run = RunCli(folder, {"erase", "--yes", "one", "gone", "two"}, "");
+  const CliRun run = RunCli(folder, {"erase", "--yes", "one", "gone", "two"}, {});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("gone: File gone"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err, "quorvant-cli: gone: No such file or directory\n");
   EXPECT_EQ(run.out, "erased one\nerased two\n");
   EXPECT_TRUE(folder.Names().empty());
 }
 
-// SIGINT while the key is awaited: nothing is changed and the tool says so.
-TEST(CliTest, InterruptAtTheKeyPromptChangesNothing) {
+// Started with descriptor 0 closed, the tool must not take its own signal
+// descriptor for standard input and wait on it forever.
+TEST(CliTest, ClosedStandardInputFailsAtOnce) {
   TempFolder folder;
-  folder.Write("keep", {9, 9, 9});
-  const auto interrupt_once_blocked = [](pid_t child) {
-    // Wait until the tool has blocked SIGINT (it then arrives as a cancel
-    // request instead of ending the process).
-    const std::string status_path = "/proc/" + std::to_string(child) + "/status";
-    for (;;) {
-      std::ifstream status(status_path);
-      std::string line;
-      bool blocked = false;
-      bool ended = !status.is_open();
-      while (std::getline(status, line)) {
-        if (line.rfind("SigBlk:", 0) == 0) {
-          blocked = (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
-        }
-        if (line.rfind("State:", 0) == 0 && line.find('Z') != std::string::npos) ended = true;
-      }
-      if (blocked || ended) break;
-      sched_yield();
-    }
-    kill(child, SIGINT);
-  };
-  const CliRun run = RunCli(folder, {"encrypt", "keep"}, "key\n", interrupt_once_blocked);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("cancelled"), std::string::npos) << run.err;
-  EXPECT_EQ(folder.Names(), std::vector<std::string>{"keep"});
-  EXPECT_EQ(folder.Read("keep"), (std::vector<std::uint8_t>{9, 9, 9}));
+  folder.Write("f", {1, 2, 3});
+  const CliRun encrypt = RunCli(folder, {"encrypt", "f"}, Input::Closed());
+  EXPECT_EQ(encrypt.status, 1);
+  EXPECT_EQ(encrypt.err,
+            "quorvant-cli: encrypt: no key given (standard input was empty); no file was changed\n");
+  const CliRun erase = RunCli(folder, {"erase", "f"}, Input::Closed());
+  EXPECT_EQ(erase.status, 2);
+  EXPECT_EQ(folder.Read("f"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
-TEST(CliTest, HelpExplainsTheCommandsAndTheCipher) {
+// Blocks until `child` has blocked SIGINT (it then arrives as a cancel
+// request instead of ending the process), or has ended.
+void WaitUntilSignalsAreBlocked(pid_t child) {
+  const std::string status_path = "/proc/" + std::to_string(child) + "/status";
+  for (;;) {
+    std::ifstream status(status_path);
+    std::string line;
+    bool blocked = false;
+    bool ended = !status.is_open();
+    while (std::getline(status, line)) {
+      if (line.rfind("SigBlk:", 0) == 0) {
+        blocked = (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+      }
+      if (line.rfind("State:", 0) == 0 && line.find('Z') != std::string::npos) ended = true;
+    }
+    if (blocked || ended) break;
+    sched_yield();
+  }
+}
+
+// A signal that would end the tool while the key is awaited: nothing is
+// changed, the tool says so, and its status is the shell's for a process
+// ended by the signal.
+TEST(CliTest, InterruptChangesNothingAndExitsAsTheSignalSays) {
+  for (const auto& [signal_number, status] :
+       {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}, std::pair{SIGQUIT, 131},
+        std::pair{SIGPIPE, 141}}) {
+    SCOPED_TRACE(status);
+    TempFolder folder;
+    folder.Write("keep", {9, 9, 9});
+    const CliRun run = RunCli(folder, {"encrypt", "keep"}, {"key\n"}, [signal_number](pid_t child) {
+      WaitUntilSignalsAreBlocked(child);
+      kill(child, signal_number);
+    });
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.err, "quorvant-cli: encrypt: cancelled; no file was changed\n");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"keep"});
+    EXPECT_EQ(folder.Read("keep"), (std::vector<std::uint8_t>{9, 9, 9}));
+  }
+}
+
+// On a terminal the key is asked for twice, and the progress line shows
+// bytes and, once the last block is written, that the data is being synced.
+TEST(CliTest, ProgressOnATerminalEndsWithTheSync) {
+  TempFolder folder;
+  folder.Write("big.bin", PatternBytes(300 * 1024, 8));
+  TerminalRun run(folder, {"encrypt", "big.bin"});
+  ASSERT_TRUE(run.WaitFor("Key: ")) << run.Shown();
+  run.Type("k\n");
+  ASSERT_TRUE(run.WaitFor("Key again: ")) << run.Shown();
+  run.Type("k\n");
+  EXPECT_EQ(run.Finish(), 0) << run.Shown();
+  const std::string& shown = run.Shown();
+  EXPECT_NE(shown.find("\rEncrypting big.bin  0%  0 B of 300.0 KiB"), std::string::npos) << shown;
+  const std::size_t syncing = shown.find("\rEncrypting big.bin  100%  300.0 KiB  syncing");
+  ASSERT_NE(syncing, std::string::npos) << shown;
+  // The line is blanked before the result, which starts at the line's start.
+  const std::string result = "big.bin -> " + QuoteName(EncryptedNameIn(folder)) + "\r\n";
+  const std::size_t result_at = shown.find(result, syncing);
+  ASSERT_NE(result_at, std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(result_at - 1, 1), "\r");
+  EXPECT_EQ(shown.substr(result_at + result.size()), "");
+}
+
+// The "^C" the terminal echoes never runs into a message: it stays on the
+// prompt's line and the message starts on the next.
+TEST(CliTest, CtrlCOnATerminalLeavesTheMessageOnItsOwnLine) {
+  TempFolder folder;
+  folder.Write("f", {1, 2, 3});
+  {
+    // The key prompt reads without echo: nothing is echoed, the line still ends.
+    TerminalRun run(folder, {"encrypt", "f"});
+    ASSERT_TRUE(run.WaitFor("Key: ")) << run.Shown();
+    run.Type("\x03");
+    EXPECT_EQ(run.Finish(), 130);
+    EXPECT_EQ(run.Shown(), "Key: \r\nquorvant-cli: encrypt: cancelled; no file was changed\r\n");
+  }
+  {
+    TerminalRun run(folder, {"erase", "f"});
+    ASSERT_TRUE(run.WaitFor("erase f? [y/N] ")) << run.Shown();
+    run.Type("\x03");
+    EXPECT_EQ(run.Finish(), 130);
+    EXPECT_EQ(run.Shown(), "erase f? [y/N] ^C\r\nquorvant-cli: f: cancelled; not erased\r\n");
+  }
+  EXPECT_EQ(folder.Read("f"), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(CliTest, HelpFitsATerminal) {
   TempFolder folder;
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"--help"}, std::vector<std::string>{"erase", "--help"}}) {
-    const CliRun run = RunCli(folder, arguments, "");
+    const CliRun run = RunCli(folder, arguments, {});
     EXPECT_EQ(run.status, 0);
-    for (const char* text : {"encrypt FILE", "decrypt FILE", "erase [--yes] FILE", "stats [--counts] FILE",
-                             "not a vetted cipher", "never taken from the command line", "Exit status"}) {
+    EXPECT_EQ(run.err, "");
+    std::istringstream lines(run.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+      EXPECT_LE(line.size(), 80u) << line;
+    }
+    EXPECT_LE(count, 40);
+    for (const char* text :
+         {"quorvant-cli encrypt FILE...", "quorvant-cli decrypt FILE...",
+          "quorvant-cli erase [--yes] FILE...", "quorvant-cli stats [--counts] [--json] FILE...",
+          "never an argument", "Exit status", "See quorvant-cli(1) for details."}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
   }
+}
+
+TEST(CliTest, VersionComesFromTheProject) {
+  TempFolder folder;
+  const CliRun run = RunCli(folder, {"--version"}, {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "quorvant-cli 1.0.0\n");
 }
 
 // The figures as the statistics screen shows them, label then value.
@@ -243,7 +528,7 @@ TEST(CliTest, StatsPrintsTheElevenFiguresAndOptionallyTheCounts) {
   std::vector<std::uint8_t> all_values(256);
   for (int i = 0; i < 256; ++i) all_values[static_cast<size_t>(i)] = static_cast<std::uint8_t>(i);
   folder.Write("all.bin", all_values);
-  const CliRun run = RunCli(folder, {"stats", "all.bin"}, "");
+  const CliRun run = RunCli(folder, {"stats", "all.bin"}, {});
   EXPECT_EQ(run.status, 0) << run.err;
   for (const char* line : {"Entropy 8.000000\n", "Chi square 0.00\n", "Aritmetic mean 127.5000\n",
                            "Bit total 2 048\n", "Expected value 1\n"}) {
@@ -251,16 +536,158 @@ TEST(CliTest, StatsPrintsTheElevenFiguresAndOptionallyTheCounts) {
   }
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 11);
 
-  const CliRun counts = RunCli(folder, {"stats", "--counts", "all.bin"}, "");
+  const CliRun counts = RunCli(folder, {"stats", "--counts", "all.bin"}, {});
   EXPECT_EQ(counts.status, 0);
   EXPECT_NE(counts.out.find("\n65 1\n"), std::string::npos) << counts.out;
 
-  std::filesystem::create_directory(folder.PathOf("sub"));
-  const CliRun refused = RunCli(folder, {"stats", "sub", "missing"}, "");
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("sub"), std::string::npos);
-  EXPECT_NE(refused.err.find("missing"), std::string::npos);
-  EXPECT_EQ(RunCli(folder, {"stats"}, "").status, 2);
+  folder.MakeFolder("sub");
+  const CliRun several = RunCli(folder, {"stats", "sub", "all.bin", "missing", "all.bin"}, {});
+  EXPECT_EQ(several.status, 1);
+  EXPECT_EQ(several.err,
+            "quorvant-cli: sub: not a regular file (a folder)\n"
+            "quorvant-cli: missing: No such file or directory\n");
+  EXPECT_EQ(several.out, "all.bin\n" + run.out + "\nall.bin\n" + run.out);
+}
+
+// A small strict JSON reader, enough for the objects stats --json prints:
+// string keys; string, number and null values; arrays of numbers.
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  // The members of one object, each value as its text (a string without its
+  // quotes and escapes left as they are); false when it is not valid JSON.
+  bool Object(std::map<std::string, std::string>& members) {
+    if (!Take('{')) return false;
+    do {
+      std::string key;
+      std::string value;
+      if (!String(key) || !Take(':') || !Value(value)) return false;
+      members[key] = value;
+    } while (Take(','));
+    return Take('}');
+  }
+  bool AtEnd() const { return position_ == text_.size(); }
+
+ private:
+  bool Take(char character) {
+    if (position_ >= text_.size() || text_[position_] != character) return false;
+    ++position_;
+    return true;
+  }
+  bool String(std::string& out) {
+    if (!Take('"')) return false;
+    while (position_ < text_.size() && text_[position_] != '"') {
+      if (static_cast<unsigned char>(text_[position_]) < 0x20) return false;
+      if (text_[position_] == '\\') out += text_[position_++];
+      out += text_[position_++];
+    }
+    return Take('"');
+  }
+  bool Number(std::string& out) {
+    const std::size_t start = position_;
+    Take('-');
+    if (position_ >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[position_])))
+      return false;
+    // No leading zeros before other digits.
+    if (text_[position_] == '0' && position_ + 1 < text_.size() &&
+        std::isdigit(static_cast<unsigned char>(text_[position_ + 1]))) {
+      return false;
+    }
+    while (position_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[position_])))
+      ++position_;
+    if (Take('.')) {
+      const std::size_t fraction = position_;
+      while (position_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[position_])))
+        ++position_;
+      if (position_ == fraction) return false;
+    }
+    out = std::string(text_.substr(start, position_ - start));
+    return true;
+  }
+  bool Value(std::string& out) {
+    if (position_ < text_.size() && text_[position_] == '"') return String(out);
+    if (text_.substr(position_, 4) == "null") {
+      position_ += 4;
+      out = "null";
+      return true;
+    }
+    if (Take('[')) {
+      out = "[";
+      do {
+        std::string number;
+        if (!Number(number)) return false;
+        out += (out.size() > 1 ? "," : "") + number;
+      } while (Take(','));
+      out += "]";
+      return Take(']');
+    }
+    return Number(out);
+  }
+
+  std::string_view text_;
+  std::size_t position_ = 0;
+};
+
+// stats --json: one valid JSON object per file and line, with the same
+// figures as the text report, without digit groups.
+TEST(CliTest, StatsJsonGivesTheSameFiguresForScripts) {
+  TempFolder folder;
+  folder.Write("text.txt", PatternBytes(50000, 9));
+  folder.Write("it's \"q\"", {});
+  const CliRun text = RunCli(folder, {"stats", "--counts", "text.txt"}, {});
+  const CliRun json = RunCli(folder, {"stats", "--json", "--counts", "text.txt", "it's \"q\""}, {});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.err, "");
+
+  std::vector<std::map<std::string, std::string>> objects;
+  std::istringstream lines(json.out);
+  for (std::string line; std::getline(lines, line);) {
+    JsonReader reader(line);
+    std::map<std::string, std::string> members;
+    ASSERT_TRUE(reader.Object(members) && reader.AtEnd()) << "not one JSON object: " << line;
+    objects.push_back(members);
+  }
+  ASSERT_EQ(objects.size(), 2u);
+  EXPECT_EQ(objects[0]["file"], "text.txt");
+  EXPECT_EQ(objects[1]["file"], "it's \\\"q\\\"");
+
+  // Each figure of the text report, label by label.
+  const std::pair<const char*, const char*> keys[] = {
+      {"Entropy ", "entropy"},
+      {"Chi square ", "chi_square"},
+      {"Aritmetic mean ", "arithmetic_mean"},
+      {"Monte carlo pi ", "monte_carlo_pi"},
+      {"Serial correlation ", "serial_correlation"},
+      {"Bit zero ", "bit_zero"},
+      {"Bit one ", "bit_one"},
+      {"Bit total ", "bit_total"},
+      {"Bit 0 ratio ", "bit_0_ratio"},
+      {"Bit 1 ratio ", "bit_1_ratio"},
+      {"Expected value ", "expected_value"},
+  };
+  std::istringstream report(text.out);
+  std::string line;
+  for (const auto& [label, key] : keys) {
+    ASSERT_TRUE(std::getline(report, line));
+    ASSERT_EQ(line.rfind(label, 0), 0u) << line;
+    std::string value = line.substr(std::string(label).size());
+    std::erase(value, ' ');
+    EXPECT_EQ(objects[0][key], value) << key;
+  }
+  std::string counts = "[";
+  for (int value = 0; value < 256; ++value) {
+    ASSERT_TRUE(std::getline(report, line));
+    std::string count = line.substr(line.find(' ') + 1);
+    std::erase(count, ' ');
+    counts += (value > 0 ? "," : "") + count;
+  }
+  EXPECT_EQ(objects[0]["counts"], counts + "]");
+  EXPECT_EQ(objects[0].size(), 13u);
+
+  // An empty file has figures that cannot be computed.
+  EXPECT_EQ(objects[1]["entropy"], "null");
+  EXPECT_EQ(objects[1]["bit_total"], "0");
 }
 
 }  // namespace

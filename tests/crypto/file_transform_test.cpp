@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -226,6 +227,41 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// The sync step comes once, after the last block's progress step and before
+// the data is synced; a run that stops earlier never gives it.
+TEST(FileTransformTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
+  struct Case {
+    const char* what;
+    int cancel_at_block;  // -1: never
+    int fail_write;
+    std::string expected;  // p: progress step, s: sync start, d: data sync
+  };
+  const Case cases[] = {
+      {"a whole run", -1, 0, "pppsd"},
+      {"a cancel at the last block", 2, 0, "ppp"},
+      {"a failed write", -1, 1, "ppp"},
+  };
+  for (const Case& run : cases) {
+    SCOPED_TRACE(run.what);
+    TempFolder folder;
+    folder.Write("f", PatternBytes(2 * MaxBlockLength + 10, 4));
+    FaultyCalls calls;
+    calls.fail_write = run.fail_write;
+    std::string events;
+    calls.before_sync_data = [&](int) { events += 'd'; };
+    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f", calls);
+    ASSERT_EQ(opened.outcome, FileOutcome::Done);
+    KeyWords words = BuildKeyWords(Key, Suffix);
+    const auto progress = [&](std::int64_t, std::int64_t) {
+      events += 'p';
+      const auto block = static_cast<int>(std::count(events.begin(), events.end(), 'p')) - 1;
+      return block == run.cancel_at_block ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
+    };
+    TransformFile(*opened.file, Direction::Encrypt, Suffix, words, progress, calls, [&] { events += 's'; });
+    EXPECT_EQ(events, run.expected);
+  }
+}
 
 // When even the undo cannot write, the file keeps its encrypted name, so the
 // salt needed to recover the encrypted part is not lost.

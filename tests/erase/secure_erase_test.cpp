@@ -153,6 +153,27 @@ TEST(SecureEraseTest, CancelKeepsTheFile) {
   EXPECT_TRUE(std::equal(after.begin() + chunk, after.end(), content.begin() + chunk));
 }
 
+// The sync step comes once, after the last block's progress step and before
+// the data is synced; an erase that stops earlier never gives it.
+TEST(SecureEraseTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
+  for (const bool cancel_last : {false, true}) {
+    SCOPED_TRACE(cancel_last ? "cancel at the last block" : "a whole erase");
+    TempFolder folder;
+    folder.Write("f", PatternBytes(2 * 16384 + 10, 4));
+    FaultyCalls calls;
+    std::string events;
+    calls.before_sync_data = [&](int) { events += 'd'; };
+    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f", calls);
+    ASSERT_EQ(opened.outcome, FileOutcome::Done);
+    const auto progress = [&](std::int64_t, std::int64_t) {
+      events += 'p';
+      return cancel_last && events == "ppp" ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
+    };
+    SecureEraseFile(*opened.file, progress, calls, [&] { events += 's'; });
+    EXPECT_EQ(events, cancel_last ? "ppp" : "pppsd");
+  }
+}
+
 TEST(SecureEraseTest, RefusesAFileOpenElsewhere) {
   TempFolder folder;
   folder.Write("busy", {1, 2, 3});

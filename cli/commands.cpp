@@ -1,0 +1,109 @@
+// The table of commands, and the help text made from it.
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/command.h"
+
+namespace quorvant::cli {
+
+namespace {
+
+constexpr Option EraseOptions[] = {
+    {"--yes", "-y", "do not ask \"erase FILE? [y/N]\" before each file"},
+};
+
+constexpr Option StatsOptions[] = {
+    {"--counts", "", "add the count of each of the 256 byte values"},
+    {"--json", "", "one JSON object per FILE, one a line, for scripts"},
+};
+
+// clang-format off
+constexpr Command CommandTable[] = {
+    {"encrypt", {}, "encrypt in place; NAME becomes NAME + \" \" + 7 salt characters + \"[\"", EncryptCommand},
+    {"decrypt", {}, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
+    {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
+    {"stats", StatsOptions, "print the eleven byte statistics, as the window shows them", StatsCommand},
+};
+// clang-format on
+
+// The options of every command, each once, with the commands that have it.
+struct OptionLine {
+  std::string names;  // "-y, --yes" or "    --counts"
+  std::string help;   // "erase: do not ask ..."
+};
+
+std::vector<OptionLine> OptionLines() {
+  std::vector<OptionLine> lines;
+  std::vector<std::string_view> listed;
+  for (const Command& command : CommandTable) {
+    for (const Option& option : command.options) {
+      if (std::find(listed.begin(), listed.end(), option.name) != listed.end()) continue;
+      listed.push_back(option.name);
+      std::string owners;
+      for (const Command& other : CommandTable) {
+        if (std::any_of(other.options.begin(), other.options.end(),
+                        [&](const Option& candidate) { return candidate.name == option.name; })) {
+          owners += owners.empty() ? "" : ", ";
+          owners += other.name;
+        }
+      }
+      const std::string alias = option.alias.empty() ? "    " : std::string(option.alias) + ", ";
+      lines.push_back({alias + std::string(option.name), owners + ": " + std::string(option.help)});
+    }
+  }
+  lines.push_back({"-h, --help", "show this help and exit"});
+  lines.push_back({"    --version", "show the version and exit"});
+  return lines;
+}
+
+// Lines padded so that the texts after them start in one column.
+std::string Columns(const std::vector<std::pair<std::string, std::string>>& rows) {
+  std::size_t width = 0;
+  for (const auto& row : rows) width = std::max(width, row.first.size());
+  std::string text;
+  for (const auto& [left, right] : rows) {
+    text += "  " + left + std::string(width - left.size() + 2, ' ') + right + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::span<const Command> Commands() { return CommandTable; }
+
+std::string HelpText() {
+  std::string text;
+  std::string_view lead = "Usage: ";
+  for (const Command& command : CommandTable) {
+    text += std::string(lead) + "quorvant-cli " + UsageOf(command) + "\n";
+    lead = "       ";
+  }
+  text += std::string(lead) + "quorvant-cli --help | --version\n";
+  text += "Works on each FILE in place, exactly as the Quorvant window program does.\n";
+
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const Command& command : CommandTable) rows.emplace_back(command.name, command.summary);
+  text += "\nCommands:\n" + Columns(rows);
+
+  rows.clear();
+  for (const OptionLine& line : OptionLines()) rows.emplace_back(line.names, line.help);
+  text += "\nOptions:\n" + Columns(rows);
+
+  text +=
+      "\n"
+      "The key: 1 to 77 printable ASCII characters, typed on the terminal without\n"
+      "echo (twice for encrypt) or the first line of standard input; never an argument.\n"
+      "Ctrl-C stops; encrypt and decrypt first undo the work on the current file.\n"
+      "The cipher is a format kept for compatibility, not a vetted cipher.\n"
+      "\n"
+      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 130 after\n"
+      "Ctrl-C, 128 + N after another signal N that stopped it (143 for SIGTERM).\n"
+      "\n"
+      "See quorvant-cli(1) for details.\n";
+  return text;
+}
+
+}  // namespace quorvant::cli
