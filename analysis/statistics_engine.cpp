@@ -1,14 +1,21 @@
 #include "analysis/statistics_engine.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "analysis/statistics_accumulator.h"
 #include "base/verify.h"
-#include "files/file_calls.h"
 
 namespace quorvant {
 namespace {
@@ -16,7 +23,7 @@ namespace {
 // The kernel copies page-cache data fastest into a page-aligned buffer: on
 // x86-64 a destination 16 bytes off a page boundary made pread about five
 // times slower than the statistics themselves.
-constexpr std::size_t BufferAlignment = 4096;
+constexpr std::size_t PageLength = 4096;
 
 struct FreeBuffer {
   void operator()(std::uint8_t* buffer) const { std::free(buffer); }
@@ -24,10 +31,30 @@ struct FreeBuffer {
 using ReadBuffer = std::unique_ptr<std::uint8_t[], FreeBuffer>;
 
 Result<ReadBuffer> AllocateReadBuffer(std::size_t length) {
-  const std::size_t rounded = (length + BufferAlignment - 1) / BufferAlignment * BufferAlignment;
-  auto* buffer = static_cast<std::uint8_t*>(std::aligned_alloc(BufferAlignment, rounded));
+  const std::size_t rounded = (std::max<std::size_t>(length, 1) + PageLength - 1) / PageLength * PageLength;
+  auto* buffer = static_cast<std::uint8_t*>(std::aligned_alloc(PageLength, rounded));
   if (buffer == nullptr) return Error{ENOMEM, "allocate read buffer"};
   return ReadBuffer(buffer);
+}
+
+struct ByteRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+};
+
+// Cuts [0, length) into at most `count` ranges of nearly equal length. Every
+// range but the last has an even length, so that each pair lies within one
+// range; ranges of a page or more are whole pages, so reads start on page
+// boundaries.
+std::vector<ByteRange> SplitIntoRanges(std::uint64_t length, std::size_t count) {
+  std::uint64_t step = (length + count - 1) / count;
+  const std::uint64_t unit = step >= PageLength ? PageLength : 2;
+  step = std::max<std::uint64_t>((step + unit - 1) / unit * unit, unit);
+  std::vector<ByteRange> ranges;
+  for (std::uint64_t begin = 0; begin < length; begin += step) {
+    ranges.push_back({begin, std::min(begin + step, length)});
+  }
+  return ranges;
 }
 
 // Offers every full progress piece that starts in [begin, end) to the
@@ -44,39 +71,206 @@ bool ReportPieces(const ProgressFunction& progress, std::uint64_t begin, std::ui
   return true;
 }
 
-}  // namespace
+enum class RangeEnd { Done, Stopped };
 
-Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
-                                                        const ProgressFunction& progress) {
-  return ComputeStatisticsInChunks(file, length, StatisticsChunkLength, progress);
-}
-
-Result<std::optional<FileStatistics>> ComputeStatisticsInChunks(int file, std::uint64_t length,
-                                                                std::size_t chunk_length,
-                                                                const ProgressFunction& progress) {
-  Verify(chunk_length > 0);
-  if (length > MaxStatisticsLength) return Error{EFBIG, "analyse file"};
-  const bool reports_progress = progress && length > ProgressPieceLength;
-
-  const std::size_t buffer_length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, length));
-  Result<ReadBuffer> buffer = AllocateReadBuffer(std::max<std::size_t>(buffer_length, 1));
+// Reads one range chunk by chunk and adds its bytes to `accumulator`. After
+// each chunk, `counted(begin, end)` hears which bytes were added and answers
+// whether to go on.
+template <typename Counted>
+Result<RangeEnd> CountRange(FileCalls& calls, int file, ByteRange range, std::size_t chunk_length,
+                            StatisticsAccumulator& accumulator, Counted&& counted) {
+  const auto buffer_length =
+      static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, range.end - range.begin));
+  Result<ReadBuffer> buffer = AllocateReadBuffer(buffer_length);
   if (!buffer) return buffer.error();
-
-  FileCalls calls;
-  StatisticsAccumulator accumulator;
-  for (std::uint64_t offset = 0; offset < length;) {
+  for (std::uint64_t offset = range.begin; offset < range.end;) {
     const std::span<std::uint8_t> chunk(
-        buffer->get(), static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, length - offset)));
+        buffer->get(), static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, range.end - offset)));
     if (Status read = ReadExactly(calls, file, chunk, static_cast<std::int64_t>(offset), "the file"); !read) {
       return read.error();
     }
-    if (reports_progress && !ReportPieces(progress, offset, offset + chunk.size(), length)) {
-      return std::optional<FileStatistics>();
-    }
     accumulator.Add(chunk);
     offset += chunk.size();
+    if (!counted(offset - chunk.size(), offset)) return RangeEnd::Stopped;
+  }
+  return RangeEnd::Done;
+}
+
+// What the counting threads share with the caller's thread: how many bytes
+// they have counted in all, how many have ended, and the word that tells them
+// to stop (a cancel, or another range's read error).
+class RangeBoard {
+ public:
+  explicit RangeBoard(std::size_t threads) : threads_(threads) {}
+
+  // Counting thread: `bytes` more bytes are counted. False when it must stop.
+  bool Counted(std::uint64_t bytes) {
+    {
+      const std::lock_guard lock(mutex_);
+      counted_ += bytes;
+    }
+    changed_.notify_one();
+    return !stop_.load(std::memory_order_relaxed);
+  }
+
+  // Counting thread, as its last step.
+  void Ended() {
+    {
+      const std::lock_guard lock(mutex_);
+      ++ended_;
+    }
+    changed_.notify_one();
+  }
+
+  void Stop() { stop_.store(true, std::memory_order_relaxed); }
+  bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
+
+  struct View {
+    std::uint64_t counted = 0;
+    bool all_ended = false;
+  };
+
+  // Caller's thread: waits until more than `seen` bytes are counted or every
+  // thread has ended.
+  View WaitBeyond(std::uint64_t seen) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return counted_ > seen || ended_ == threads_; });
+    return {counted_, ended_ == threads_};
+  }
+
+ private:
+  const std::size_t threads_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t counted_ = 0;  // guarded by mutex_
+  std::size_t ended_ = 0;      // guarded by mutex_
+};
+
+// All ranges in order on the caller's thread, reporting progress as it goes.
+Result<std::optional<FileStatistics>> CountOnThisThread(int file, std::uint64_t length,
+                                                        const std::vector<ByteRange>& ranges,
+                                                        std::size_t chunk_length,
+                                                        const ProgressFunction& progress, FileCalls& calls) {
+  const bool reports_progress = progress && length > ProgressPieceLength;
+  StatisticsAccumulator accumulator;
+  for (const ByteRange& range : ranges) {
+    const Result<RangeEnd> end =
+        CountRange(calls, file, range, chunk_length, accumulator, [&](std::uint64_t from, std::uint64_t to) {
+          return !reports_progress || ReportPieces(progress, from, to, length);
+        });
+    if (!end) return end.error();
+    if (end.value() == RangeEnd::Stopped) return std::optional<FileStatistics>();
   }
   return std::optional<FileStatistics>(ComputeFileStatistics(accumulator.Totals()));
+}
+
+enum class ThreadStart { Started, Failed };
+
+// Each range on a thread of its own; the caller's thread reports the
+// progress from the bytes counted in all, so its calls still come in order.
+Result<std::optional<FileStatistics>> CountOnThreads(int file, std::uint64_t length,
+                                                     const std::vector<ByteRange>& ranges,
+                                                     std::size_t chunk_length,
+                                                     const ProgressFunction& progress, FileCalls& calls,
+                                                     ThreadStart& start) {
+  const bool reports_progress = progress && length > ProgressPieceLength;
+  RangeBoard board(ranges.size());
+  // Each thread writes only its own slots, and the caller reads them only
+  // after joining it.
+  std::vector<StatisticsAccumulator> accumulators(ranges.size());
+  std::vector<std::optional<Error>> errors(ranges.size());
+  std::vector<std::jthread> threads;
+  threads.reserve(ranges.size());
+
+  auto count = [&](std::size_t index) {
+    // Counting into a table on this thread's own stack keeps the threads off
+    // each other's cache lines.
+    StatisticsAccumulator accumulator;
+    const Result<RangeEnd> end =
+        CountRange(calls, file, ranges[index], chunk_length, accumulator,
+                   [&](std::uint64_t from, std::uint64_t to) { return board.Counted(to - from); });
+    if (end) {
+      accumulators[index] = accumulator;
+    } else {
+      errors[index] = end.error();
+      board.Stop();
+    }
+    board.Ended();
+  };
+  // std::thread reports a thread it could not start by throwing; the caller
+  // then counts everything on its own thread.
+  try {
+    for (std::size_t index = 0; index < ranges.size(); ++index) threads.emplace_back(count, index);
+  } catch (const std::system_error&) {
+    board.Stop();
+    threads.clear();
+    start = ThreadStart::Failed;
+    return std::optional<FileStatistics>();
+  }
+  start = ThreadStart::Started;
+
+  bool cancelled = false;
+  for (std::uint64_t reported = 0; reports_progress;) {
+    const RangeBoard::View view = board.WaitBeyond(reported);
+    if (!board.Stopping() && !ReportPieces(progress, reported, view.counted, length)) {
+      board.Stop();
+      cancelled = true;
+      break;
+    }
+    reported = view.counted;
+    if (view.all_ended) break;
+  }
+  threads.clear();  // joins
+
+  for (const std::optional<Error>& error : errors) {
+    if (error) return *error;
+  }
+  if (cancelled) return std::optional<FileStatistics>();
+  StatisticsAccumulator total;
+  for (const StatisticsAccumulator& accumulator : accumulators) total.Append(accumulator);
+  return std::optional<FileStatistics>(ComputeFileStatistics(total.Totals()));
+}
+
+}  // namespace
+
+unsigned UsableCores() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&allowed));
+  }
+  // More CPUs than a cpu_set_t holds, or no affinity to read.
+  return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+StatisticsPlan PlanStatistics(std::uint64_t length) {
+  StatisticsPlan plan;
+  plan.ranges = std::clamp<std::size_t>(UsableCores(), 2, MaxStatisticsThreads);
+  plan.ranges = static_cast<std::size_t>(
+      std::min<std::uint64_t>(plan.ranges, std::max<std::uint64_t>(length / MinStatisticsRangeLength, 1)));
+  return plan;
+}
+
+Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
+                                                        const ProgressFunction& progress) {
+  FileCalls calls;
+  return ComputeStatisticsWithPlan(file, length, PlanStatistics(length), progress, calls);
+}
+
+Result<std::optional<FileStatistics>> ComputeStatisticsWithPlan(int file, std::uint64_t length,
+                                                                const StatisticsPlan& plan,
+                                                                const ProgressFunction& progress,
+                                                                FileCalls& calls) {
+  Verify(plan.ranges > 0 && plan.chunk_length > 0);
+  if (length > MaxStatisticsLength) return Error{EFBIG, "analyse file"};
+  const std::vector<ByteRange> ranges = SplitIntoRanges(length, plan.ranges);
+  if (ranges.size() > 1) {
+    ThreadStart start = ThreadStart::Failed;
+    auto result = CountOnThreads(file, length, ranges, plan.chunk_length, progress, calls, start);
+    if (start == ThreadStart::Started) return result;
+  }
+  return CountOnThisThread(file, length, ranges, plan.chunk_length, progress, calls);
 }
 
 }  // namespace quorvant
