@@ -68,8 +68,10 @@ bool MappedStatistics(int file, std::uint64_t length, std::size_t chunk_length, 
         const std::uint64_t end = std::min(length, (index + 1) * step);
         quorvant::StatisticsAccumulator accumulator;
         for (std::uint64_t offset = index * step; offset < end; offset += chunk_length) {
+          // One call maps the chunk's pages, instead of a fault every few
+          // pages (a little faster here); older kernels ignore it.
           madvise(const_cast<std::uint8_t*>(bytes + offset),
-                  std::min<std::uint64_t>(chunk_length, end - offset), 22 /*MADV_POPULATE_READ*/);
+                  std::min<std::uint64_t>(chunk_length, end - offset), MADV_POPULATE_READ);
           accumulator.Add({bytes + offset,
                            static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, end - offset))});
         }
