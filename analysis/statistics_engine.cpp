@@ -73,19 +73,23 @@ bool ReportPieces(const ProgressFunction& progress, std::uint64_t begin, std::ui
 
 enum class RangeEnd { Done, Stopped };
 
-// Reads one range chunk by chunk and adds its bytes to `accumulator`. After
-// each chunk, `counted(begin, end)` hears which bytes were added and answers
-// whether to go on.
+// The buffer one thread reads into: a chunk, or the longest range if that is
+// shorter. Allocated once per thread, since every fresh page of it costs a
+// page fault.
+Result<ReadBuffer> AllocateChunkBuffer(const std::vector<ByteRange>& ranges, std::size_t chunk_length) {
+  const std::uint64_t longest = ranges.empty() ? 0 : ranges.front().end - ranges.front().begin;
+  return AllocateReadBuffer(static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, longest)));
+}
+
+// Reads one range chunk by chunk into `buffer` (chunk_length bytes at least)
+// and adds its bytes to `accumulator`. After each chunk, `counted(begin, end)`
+// hears which bytes were added and answers whether to go on.
 template <typename Counted>
-Result<RangeEnd> CountRange(FileCalls& calls, int file, ByteRange range, std::size_t chunk_length,
-                            StatisticsAccumulator& accumulator, Counted&& counted) {
-  const auto buffer_length =
-      static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, range.end - range.begin));
-  Result<ReadBuffer> buffer = AllocateReadBuffer(buffer_length);
-  if (!buffer) return buffer.error();
+Result<RangeEnd> CountRange(FileCalls& calls, int file, ByteRange range, std::uint8_t* buffer,
+                            std::size_t chunk_length, StatisticsAccumulator& accumulator, Counted&& counted) {
   for (std::uint64_t offset = range.begin; offset < range.end;) {
     const std::span<std::uint8_t> chunk(
-        buffer->get(), static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, range.end - offset)));
+        buffer, static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, range.end - offset)));
     if (Status read = ReadExactly(calls, file, chunk, static_cast<std::int64_t>(offset), "the file"); !read) {
       return read.error();
     }
@@ -153,12 +157,15 @@ Result<std::optional<FileStatistics>> CountOnThisThread(int file, std::uint64_t 
                                                         std::size_t chunk_length,
                                                         const ProgressFunction& progress, FileCalls& calls) {
   const bool reports_progress = progress && length > ProgressPieceLength;
+  Result<ReadBuffer> buffer = AllocateChunkBuffer(ranges, chunk_length);
+  if (!buffer) return buffer.error();
   StatisticsAccumulator accumulator;
   for (const ByteRange& range : ranges) {
     const Result<RangeEnd> end =
-        CountRange(calls, file, range, chunk_length, accumulator, [&](std::uint64_t from, std::uint64_t to) {
-          return !reports_progress || ReportPieces(progress, from, to, length);
-        });
+        CountRange(calls, file, range, buffer->get(), chunk_length, accumulator,
+                   [&](std::uint64_t from, std::uint64_t to) {
+                     return !reports_progress || ReportPieces(progress, from, to, length);
+                   });
     if (!end) return end.error();
     if (end.value() == RangeEnd::Stopped) return std::optional<FileStatistics>();
   }
@@ -167,45 +174,59 @@ Result<std::optional<FileStatistics>> CountOnThisThread(int file, std::uint64_t 
 
 enum class ThreadStart { Started, Failed };
 
-// Each range on a thread of its own; the caller's thread reports the
-// progress from the bytes counted in all, so its calls still come in order.
+// The threads take the ranges in turn, each counted into an accumulator of
+// its own, and the caller's thread reports the progress from the bytes
+// counted in all, so its calls still come in order and on its thread. The
+// ranges' accumulators are merged in file order at the end.
 Result<std::optional<FileStatistics>> CountOnThreads(int file, std::uint64_t length,
                                                      const std::vector<ByteRange>& ranges,
-                                                     std::size_t chunk_length,
+                                                     std::size_t thread_count, std::size_t chunk_length,
                                                      const ProgressFunction& progress, FileCalls& calls,
                                                      ThreadStart& start) {
   const bool reports_progress = progress && length > ProgressPieceLength;
-  RangeBoard board(ranges.size());
-  // Each thread writes only its own slots, and the caller reads them only
-  // after joining it.
+  RangeBoard board(thread_count);
+  std::atomic<std::size_t> next_range{0};
+  // A range's slots are written only by the thread that took it, and read
+  // only after every thread has been joined.
   std::vector<StatisticsAccumulator> accumulators(ranges.size());
   std::vector<std::optional<Error>> errors(ranges.size());
+  std::vector<ReadBuffer> buffers;
+  start = ThreadStart::Failed;
+  for (std::size_t index = 0; index < thread_count; ++index) {
+    Result<ReadBuffer> buffer = AllocateChunkBuffer(ranges, chunk_length);
+    if (!buffer) return std::optional<FileStatistics>();
+    buffers.push_back(std::move(*buffer));
+  }
   std::vector<std::jthread> threads;
-  threads.reserve(ranges.size());
+  threads.reserve(thread_count);
 
-  auto count = [&](std::size_t index) {
-    // Counting into a table on this thread's own stack keeps the threads off
-    // each other's cache lines.
-    StatisticsAccumulator accumulator;
-    const Result<RangeEnd> end =
-        CountRange(calls, file, ranges[index], chunk_length, accumulator,
-                   [&](std::uint64_t from, std::uint64_t to) { return board.Counted(to - from); });
-    if (end) {
+  auto count = [&](std::uint8_t* buffer) {
+    while (!board.Stopping()) {
+      const std::size_t index = next_range.fetch_add(1, std::memory_order_relaxed);
+      if (index >= ranges.size()) break;
+      // Counted on this thread's own stack, off the other threads' cache lines.
+      StatisticsAccumulator accumulator;
+      const Result<RangeEnd> end =
+          CountRange(calls, file, ranges[index], buffer, chunk_length, accumulator,
+                     [&](std::uint64_t from, std::uint64_t to) { return board.Counted(to - from); });
+      if (!end) {
+        errors[index] = end.error();
+        board.Stop();
+        break;
+      }
+      if (end.value() == RangeEnd::Stopped) break;
       accumulators[index] = accumulator;
-    } else {
-      errors[index] = end.error();
-      board.Stop();
     }
     board.Ended();
   };
-  // std::thread reports a thread it could not start by throwing; the caller
-  // then counts everything on its own thread.
+  // std::thread reports a thread it could not start by throwing. Without
+  // its threads or their buffers, the run falls back to the caller's thread.
   try {
-    for (std::size_t index = 0; index < ranges.size(); ++index) threads.emplace_back(count, index);
+    for (std::size_t index = 0; index < thread_count; ++index)
+      threads.emplace_back(count, buffers[index].get());
   } catch (const std::system_error&) {
     board.Stop();
     threads.clear();
-    start = ThreadStart::Failed;
     return std::optional<FileStatistics>();
   }
   start = ThreadStart::Started;
@@ -246,9 +267,10 @@ unsigned UsableCores() {
 
 StatisticsPlan PlanStatistics(std::uint64_t length) {
   StatisticsPlan plan;
-  plan.ranges = std::clamp<std::size_t>(UsableCores(), 2, MaxStatisticsThreads);
-  plan.ranges = static_cast<std::size_t>(
-      std::min<std::uint64_t>(plan.ranges, std::max<std::uint64_t>(length / MinStatisticsRangeLength, 1)));
+  plan.threads = std::clamp<std::size_t>(UsableCores(), 2, MaxStatisticsThreads);
+  plan.ranges = static_cast<std::size_t>(std::clamp<std::uint64_t>(length / MinStatisticsRangeLength, 1,
+                                                                   plan.threads * StatisticsRangesPerThread));
+  plan.threads = std::min(plan.threads, plan.ranges);
   return plan;
 }
 
@@ -262,12 +284,14 @@ Result<std::optional<FileStatistics>> ComputeStatisticsWithPlan(int file, std::u
                                                                 const StatisticsPlan& plan,
                                                                 const ProgressFunction& progress,
                                                                 FileCalls& calls) {
-  Verify(plan.ranges > 0 && plan.chunk_length > 0);
+  Verify(plan.threads > 0 && plan.ranges > 0 && plan.chunk_length > 0);
   if (length > MaxStatisticsLength) return Error{EFBIG, "analyse file"};
   const std::vector<ByteRange> ranges = SplitIntoRanges(length, plan.ranges);
-  if (ranges.size() > 1) {
+  const std::size_t thread_count = std::min(plan.threads, ranges.size());
+  if (thread_count > 1) {
     ThreadStart start = ThreadStart::Failed;
-    auto result = CountOnThreads(file, length, ranges, plan.chunk_length, progress, calls, start);
+    auto result =
+        CountOnThreads(file, length, ranges, thread_count, plan.chunk_length, progress, calls, start);
     if (start == ThreadStart::Started) return result;
   }
   return CountOnThisThread(file, length, ranges, plan.chunk_length, progress, calls);

@@ -5,9 +5,9 @@
 // "cancel?" go through a callback, so the statistics screen and the
 // command-line tool share it.
 //
-// A large file is cut into ranges that are counted on threads of their own,
-// one per core, and their totals merged; the figures are exactly those of one
-// pass in file order, whatever the cut.
+// A large file is cut into ranges that threads, one per core, count side by
+// side; the ranges' totals are merged in file order, so the figures are
+// exactly those of one pass, whatever the cut.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,23 +26,31 @@ namespace quorvant {
 // caller's thread. The screen shows ProgressPercent(offset, last_offset).
 inline constexpr std::uint64_t ProgressPieceLength = 16384;
 
-// The read size of each range: large reads, one bounded buffer per thread.
+// The read size of each thread: large reads, one bounded buffer per thread.
 inline constexpr std::size_t StatisticsChunkLength = std::size_t{1} << 20;
 
 // No more threads than this, whatever the machine, so the buffers stay
 // bounded (MaxStatisticsThreads × StatisticsChunkLength).
 inline constexpr std::size_t MaxStatisticsThreads = 16;
 
-// A range shorter than this is not worth a thread of its own.
+// The file is cut into this many ranges per thread, which the threads take
+// in turn: a thread slowed by other programs then holds up the end of the
+// run by one short range at most, not by a whole share of the file.
+inline constexpr std::size_t StatisticsRangesPerThread = 16;
+
+// A range shorter than this is not worth a thread's turn.
 inline constexpr std::uint64_t MinStatisticsRangeLength = std::uint64_t{1} << 20;
 
 // Lengths beyond this are refused (EFBIG): 8 × length bits must fit in 64 bits.
 inline constexpr std::uint64_t MaxStatisticsLength = std::uint64_t{1} << 60;
 
-// How a run divides the work. One range is counted on the caller's thread;
-// two or more on threads of their own while the caller's thread reports the
-// progress. The results do not depend on either number.
+// How a run divides the work: the file is cut into `ranges` ranges of nearly
+// equal length, which `threads` threads take one after another, each range
+// read in chunks of `chunk_length` bytes. With one thread (or one range) all
+// runs on the caller's thread; with more, the caller's thread only reports
+// the progress. The results do not depend on any of the three numbers.
 struct StatisticsPlan {
+  std::size_t threads = 1;
   std::size_t ranges = 1;
   std::size_t chunk_length = StatisticsChunkLength;  // at least 1
 };
@@ -51,9 +59,10 @@ struct StatisticsPlan {
 // gives 1), or the machine's count where that cannot be read; at least 1.
 unsigned UsableCores();
 
-// One range per usable core, but at least two and at most
-// MaxStatisticsThreads, and none shorter than MinStatisticsRangeLength (a
-// file of less than two such lengths is one range).
+// One thread per usable core, but at least two and at most
+// MaxStatisticsThreads; StatisticsRangesPerThread ranges per thread, but none
+// shorter than MinStatisticsRangeLength (so a file of less than two such
+// lengths is one range, counted on the caller's thread).
 StatisticsPlan PlanStatistics(std::uint64_t length);
 
 // Reads bytes 0 .. length − 1 of `file` (opened by the caller, at least for
@@ -61,7 +70,8 @@ StatisticsPlan PlanStatistics(std::uint64_t length);
 // statistics. Returns no value when the progress callback answered Cancel:
 // then every thread stops at its next chunk and no figures are produced. A
 // read error, or a file that ends before `length`, is an Error (the one
-// nearest the file's start, if several ranges fail). `progress` may be empty.
+// nearest the file's start of those met, if several ranges fail: the others
+// stop at the first). `progress` may be empty.
 Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
                                                         const ProgressFunction& progress);
 

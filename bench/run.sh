@@ -88,7 +88,7 @@ for ((round = 1; round <= rounds; round++)); do
   record read_s "$read_s"
   record stats_s "$stats_s"
   record stats_cpu_s "$(awk '{print $5}' <<<"$stats_line")"
-  record stats_ranges "$(awk '{print $4}' <<<"$stats_line")"
+  record stats_threads "$(awk '{print $4}' <<<"$stats_line")"
   record stats_read "$(ratio "$read_s" "$stats_s")"
   record stats_one_thread_read "$(ratio "$read_s" "$one_thread_s")"
   record cli_stats_read "$(ratio "$read_s" "${cli_stats% *}")"
@@ -149,7 +149,7 @@ echo
 echo "Quorvant benchmarks, $(date '+%Y-%m-%d %H:%M'), $rounds rounds on one 1 GiB file"
 echo "cores: $(nproc) usable, $(nproc --all) in the machine ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
 echo "load average before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "statistics ranges (threads): $(spread stats_ranges | cut -d' ' -f2)"
+echo "statistics threads: $(spread stats_threads | cut -d' ' -f2)"
 echo
 echo "Speed ratios (higher is faster)                      min    median       max  target"
 row "cipher / memcpy" cipher_memcpy ">= 0.5"

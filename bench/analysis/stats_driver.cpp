@@ -1,13 +1,14 @@
 // Times one pass over a file:
-//   quorvant_stats_driver MODE FILE [CHUNK] [REPEATS] [RANGES]
+//   quorvant_stats_driver MODE FILE [CHUNK] [REPEATS] [THREADS] [RANGES]
 // MODE is one of
 //   read        pread only, page-aligned buffer, one thread
 //   read16      pread only, buffer 16 bytes past a page, one thread
-//   stats       ComputeStatisticsWithPlan: RANGES ranges (default: the plan
-//               ComputeStatistics would choose), read in CHUNK-byte preads
+//   stats       ComputeStatisticsWithPlan: THREADS threads taking RANGES
+//               ranges in turn (by default the plan ComputeStatistics would
+//               choose; THREADS alone keeps its ranges), CHUNK-byte preads
 //   stats-mmap  the same ranges and threads, but the file mapped with mmap
 //               instead of read: the other way to read it, kept to measure
-// Prints "<mode> <bytes> <best seconds> <ranges> <CPU seconds per pass>" to
+// Prints "<mode> <bytes> <best seconds> <threads> <CPU seconds per pass>" to
 // stderr; the stats modes also print their report (figures and byte counts)
 // to stdout.
 
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,33 +51,37 @@ bool ReadOnly(int file, std::uint64_t length, std::size_t chunk_length, std::siz
 }
 
 // The statistics of a mapped file, ranges cut as the engine cuts them (whole
-// pages), each range added on its own thread in CHUNK-byte steps. Nothing is
-// copied; the price is a page fault per few pages, and a SIGBUS should the
-// file shrink meanwhile, which is why the engine reads instead.
-bool MappedStatistics(int file, std::uint64_t length, std::size_t chunk_length, std::size_t ranges,
+// pages) and taken in turn by the threads, each added in CHUNK-byte steps.
+// Nothing is copied; the price is a page fault per few pages, and a SIGBUS
+// should the file shrink meanwhile, which is why the engine reads instead.
+bool MappedStatistics(int file, std::uint64_t length, const quorvant::StatisticsPlan& plan,
                       quorvant::FileStatistics& statistics) {
   if (length == 0) return false;
   void* mapped = mmap(nullptr, length, PROT_READ, MAP_SHARED, file, 0);
   if (mapped == MAP_FAILED) return false;
   const auto* bytes = static_cast<const std::uint8_t*>(mapped);
-  std::uint64_t step = (length + ranges - 1) / ranges;
+  std::uint64_t step = (length + plan.ranges - 1) / plan.ranges;
   step = (step + 4095) / 4096 * 4096;
+  const std::size_t ranges = static_cast<std::size_t>((length + step - 1) / step);
   std::vector<quorvant::StatisticsAccumulator> accumulators(ranges);
+  std::atomic<std::size_t> next_range{0};
   {
     std::vector<std::jthread> threads;
-    for (std::size_t index = 0; index < ranges && index * step < length; ++index) {
-      threads.emplace_back([&, index] {
-        const std::uint64_t end = std::min(length, (index + 1) * step);
-        quorvant::StatisticsAccumulator accumulator;
-        for (std::uint64_t offset = index * step; offset < end; offset += chunk_length) {
-          // One call maps the chunk's pages, instead of a fault every few
-          // pages (a little faster here); older kernels ignore it.
-          madvise(const_cast<std::uint8_t*>(bytes + offset),
-                  std::min<std::uint64_t>(chunk_length, end - offset), MADV_POPULATE_READ);
-          accumulator.Add({bytes + offset,
-                           static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, end - offset))});
+    for (std::size_t thread = 0; thread < plan.threads; ++thread) {
+      threads.emplace_back([&] {
+        for (std::size_t index; (index = next_range.fetch_add(1)) < ranges;) {
+          const std::uint64_t end = std::min(length, (index + 1) * step);
+          quorvant::StatisticsAccumulator accumulator;
+          for (std::uint64_t offset = index * step; offset < end; offset += plan.chunk_length) {
+            const auto size =
+                static_cast<std::size_t>(std::min<std::uint64_t>(plan.chunk_length, end - offset));
+            // One call maps the chunk's pages, instead of a fault every few
+            // pages (a little faster here); older kernels ignore it.
+            madvise(const_cast<std::uint8_t*>(bytes + offset), size, MADV_POPULATE_READ);
+            accumulator.Add({bytes + offset, size});
+          }
+          accumulators[index] = accumulator;
         }
-        accumulators[index] = accumulator;
       });
     }
   }
@@ -90,7 +96,8 @@ bool MappedStatistics(int file, std::uint64_t length, std::size_t chunk_length, 
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s read|read16|stats|stats-mmap FILE [CHUNK] [REPEATS] [RANGES]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s read|read16|stats|stats-mmap FILE [CHUNK] [REPEATS] [THREADS] [RANGES]\n",
+                 argv[0]);
     return 2;
   }
   const std::string mode = argv[1];
@@ -104,7 +111,8 @@ int main(int argc, char** argv) {
   quorvant::StatisticsPlan plan = quorvant::PlanStatistics(length);
   if (argc > 3) plan.chunk_length = std::max<std::size_t>(std::strtoull(argv[3], nullptr, 10), 1);
   const int repeats = argc > 4 ? std::atoi(argv[4]) : 3;
-  if (argc > 5) plan.ranges = std::max<std::size_t>(std::strtoull(argv[5], nullptr, 10), 1);
+  if (argc > 5) plan.threads = std::max<std::size_t>(std::strtoull(argv[5], nullptr, 10), 1);
+  if (argc > 6) plan.ranges = std::max<std::size_t>(std::strtoull(argv[6], nullptr, 10), 1);
 
   rusage usage_before{};
   getrusage(RUSAGE_SELF, &usage_before);
@@ -122,7 +130,7 @@ int main(int argc, char** argv) {
       report = quorvant::RenderStatisticsReport(**result, quorvant::ReportCounts::Include);
     } else if (mode == "stats-mmap") {
       quorvant::FileStatistics statistics;
-      if (!MappedStatistics(file, length, plan.chunk_length, plan.ranges, statistics)) {
+      if (!MappedStatistics(file, length, plan, statistics)) {
         std::fprintf(stderr, "mapped statistics failed\n");
         return 1;
       }
@@ -146,7 +154,7 @@ int main(int argc, char** argv) {
   };
   const double cpu_per_pass = (cpu_seconds(usage_after) - cpu_seconds(usage_before)) / std::max(repeats, 1);
   std::fprintf(stderr, "%s %llu %.6f %zu %.6f\n", mode.c_str(), static_cast<unsigned long long>(length), best,
-               plan.ranges, cpu_per_pass);
+               plan.threads, cpu_per_pass);
   std::fputs(report.c_str(), stdout);
   close(file);
   return 0;
