@@ -49,8 +49,9 @@ echo "Making a 1 GiB file of random bytes in $work ..." >&2
 head -c $((1 << 30)) /dev/urandom >"$file"
 sync "$file"
 
-# record NAME VALUE: one more round's value of a figure.
-record() { echo "$2" >>"$work/values/$1"; }
+# record NAME VALUE: one more round's value of a figure (none if empty: an
+# older build's driver prints fewer fields).
+record() { if [[ -n $2 ]]; then echo "$2" >>"$work/values/$1"; fi; }
 
 # timed COMMAND...: runs it (standard input passed on, output dropped) and
 # prints "SECONDS PEAK_KIB".
