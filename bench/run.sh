@@ -18,7 +18,7 @@
 # The build folder must be an optimised build with the benchmarks (the
 # default preset). ROUNDS (default 5) and BENCH_TMP (default /tmp) may be set
 # in the environment. The file is made in a temporary folder under BENCH_TMP
-# and removed at the end; the run takes a few minutes and writes about 6 GiB
+# and removed at the end; the run takes a few minutes and writes about 9 GiB
 # per round to that folder's disk.
 set -euo pipefail
 
@@ -150,7 +150,7 @@ echo
 echo "Quorvant benchmarks, $(date '+%Y-%m-%d %H:%M'), $rounds rounds on one 1 GiB file"
 echo "cores: $(nproc) usable, $(nproc --all) in the machine ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
 echo "load average before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "statistics threads: $(spread stats_threads | cut -d' ' -f2)"
+if [[ -s $work/values/stats_threads ]]; then echo "statistics threads: $(spread stats_threads | cut -d' ' -f2)"; fi
 echo
 echo "Speed ratios (higher is faster)                      min    median       max  target"
 row "cipher / memcpy" cipher_memcpy ">= 0.5"
