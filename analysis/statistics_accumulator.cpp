@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "base/verify.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -147,6 +149,25 @@ void StatisticsAccumulator::AddSlice(std::span<const std::uint8_t> slice) {
   inside_pairs_ += sums.inside_pairs;
   length_ += size;
   last_byte_ = data[size - 1];
+}
+
+void StatisticsAccumulator::Append(const StatisticsAccumulator& later) {
+  if (later.length_ == 0) return;
+  Verify(length_ % 2 == 0);
+  for (std::size_t value = 0; value < 256; ++value) {
+    std::uint64_t count = later.byte_counts_[value];
+    for (const auto& table : later.partial_counts_) count += table[value];
+    byte_counts_[value] += count;
+  }
+  if (length_ == 0) {
+    first_byte_ = later.first_byte_;
+  } else {
+    successor_sum_ += unsigned{last_byte_} * later.first_byte_;
+  }
+  successor_sum_ += later.successor_sum_;
+  inside_pairs_ += later.inside_pairs_;
+  length_ += later.length_;
+  last_byte_ = later.last_byte_;
 }
 
 void StatisticsAccumulator::FoldPartialCounts() {

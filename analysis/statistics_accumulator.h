@@ -17,6 +17,12 @@ class StatisticsAccumulator {
  public:
   void Add(std::span<const std::uint8_t> bytes);
 
+  // Takes in the totals of `later`, which gathered the bytes that follow
+  // this one's in the file, as if they had been added here. Unless `later`
+  // is empty, this one's length must be even: `later` paired its bytes from
+  // its own first byte on. The product across the seam is added.
+  void Append(const StatisticsAccumulator& later);
+
   // The totals of everything added so far, as if the file ended here: the
   // last byte of an odd length pairs with a 0 (which is not counted as a
   // byte), and the last byte's successor is the first byte.

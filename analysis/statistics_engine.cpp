@@ -1,14 +1,21 @@
 #include "analysis/statistics_engine.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "analysis/statistics_accumulator.h"
 #include "base/verify.h"
-#include "files/file_calls.h"
 
 namespace quorvant {
 namespace {
@@ -16,7 +23,7 @@ namespace {
 // The kernel copies page-cache data fastest into a page-aligned buffer: on
 // x86-64 a destination 16 bytes off a page boundary made pread about five
 // times slower than the statistics themselves.
-constexpr std::size_t BufferAlignment = 4096;
+constexpr std::size_t PageLength = 4096;
 
 struct FreeBuffer {
   void operator()(std::uint8_t* buffer) const { std::free(buffer); }
@@ -24,10 +31,30 @@ struct FreeBuffer {
 using ReadBuffer = std::unique_ptr<std::uint8_t[], FreeBuffer>;
 
 Result<ReadBuffer> AllocateReadBuffer(std::size_t length) {
-  const std::size_t rounded = (length + BufferAlignment - 1) / BufferAlignment * BufferAlignment;
-  auto* buffer = static_cast<std::uint8_t*>(std::aligned_alloc(BufferAlignment, rounded));
+  const std::size_t rounded = (std::max<std::size_t>(length, 1) + PageLength - 1) / PageLength * PageLength;
+  auto* buffer = static_cast<std::uint8_t*>(std::aligned_alloc(PageLength, rounded));
   if (buffer == nullptr) return Error{ENOMEM, "allocate read buffer"};
   return ReadBuffer(buffer);
+}
+
+struct ByteRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+};
+
+// Cuts [0, length) into at most `count` ranges of nearly equal length. Every
+// range but the last has an even length, so that each pair lies within one
+// range; ranges of a page or more are whole pages, so reads start on page
+// boundaries.
+std::vector<ByteRange> SplitIntoRanges(std::uint64_t length, std::size_t count) {
+  std::uint64_t step = (length + count - 1) / count;
+  const std::uint64_t unit = step >= PageLength ? PageLength : 2;
+  step = std::max<std::uint64_t>((step + unit - 1) / unit * unit, unit);
+  std::vector<ByteRange> ranges;
+  for (std::uint64_t begin = 0; begin < length; begin += step) {
+    ranges.push_back({begin, std::min(begin + step, length)});
+  }
+  return ranges;
 }
 
 // Offers every full progress piece that starts in [begin, end) to the
@@ -44,39 +71,230 @@ bool ReportPieces(const ProgressFunction& progress, std::uint64_t begin, std::ui
   return true;
 }
 
-}  // namespace
+enum class RangeEnd { Done, Stopped };
 
-Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
-                                                        const ProgressFunction& progress) {
-  return ComputeStatisticsInChunks(file, length, StatisticsChunkLength, progress);
+// The buffer one thread reads into: a chunk, or the longest range if that is
+// shorter. Allocated once per thread, since every fresh page of it costs a
+// page fault.
+Result<ReadBuffer> AllocateChunkBuffer(const std::vector<ByteRange>& ranges, std::size_t chunk_length) {
+  const std::uint64_t longest = ranges.empty() ? 0 : ranges.front().end - ranges.front().begin;
+  return AllocateReadBuffer(static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, longest)));
 }
 
-Result<std::optional<FileStatistics>> ComputeStatisticsInChunks(int file, std::uint64_t length,
-                                                                std::size_t chunk_length,
-                                                                const ProgressFunction& progress) {
-  Verify(chunk_length > 0);
-  if (length > MaxStatisticsLength) return Error{EFBIG, "analyse file"};
-  const bool reports_progress = progress && length > ProgressPieceLength;
-
-  const std::size_t buffer_length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, length));
-  Result<ReadBuffer> buffer = AllocateReadBuffer(std::max<std::size_t>(buffer_length, 1));
-  if (!buffer) return buffer.error();
-
-  FileCalls calls;
-  StatisticsAccumulator accumulator;
-  for (std::uint64_t offset = 0; offset < length;) {
+// Reads one range chunk by chunk into `buffer` (chunk_length bytes at least)
+// and adds its bytes to `accumulator`. After each chunk, `counted(begin, end)`
+// hears which bytes were added and answers whether to go on.
+template <typename Counted>
+Result<RangeEnd> CountRange(FileCalls& calls, int file, ByteRange range, std::uint8_t* buffer,
+                            std::size_t chunk_length, StatisticsAccumulator& accumulator, Counted&& counted) {
+  for (std::uint64_t offset = range.begin; offset < range.end;) {
     const std::span<std::uint8_t> chunk(
-        buffer->get(), static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, length - offset)));
+        buffer, static_cast<std::size_t>(std::min<std::uint64_t>(chunk_length, range.end - offset)));
     if (Status read = ReadExactly(calls, file, chunk, static_cast<std::int64_t>(offset), "the file"); !read) {
       return read.error();
     }
-    if (reports_progress && !ReportPieces(progress, offset, offset + chunk.size(), length)) {
-      return std::optional<FileStatistics>();
-    }
     accumulator.Add(chunk);
     offset += chunk.size();
+    if (!counted(offset - chunk.size(), offset)) return RangeEnd::Stopped;
+  }
+  return RangeEnd::Done;
+}
+
+// What the counting threads share with the caller's thread: how many bytes
+// they have counted in all, how many have ended, and the word that tells them
+// to stop (a cancel, or another range's read error).
+class RangeBoard {
+ public:
+  explicit RangeBoard(std::size_t threads) : threads_(threads) {}
+
+  // Counting thread: `bytes` more bytes are counted. False when it must stop.
+  bool Counted(std::uint64_t bytes) {
+    {
+      const std::lock_guard lock(mutex_);
+      counted_ += bytes;
+    }
+    changed_.notify_one();
+    return !stop_.load(std::memory_order_relaxed);
+  }
+
+  // Counting thread, as its last step.
+  void Ended() {
+    {
+      const std::lock_guard lock(mutex_);
+      ++ended_;
+    }
+    changed_.notify_one();
+  }
+
+  void Stop() { stop_.store(true, std::memory_order_relaxed); }
+  bool Stopping() const { return stop_.load(std::memory_order_relaxed); }
+
+  struct View {
+    std::uint64_t counted = 0;
+    bool all_ended = false;
+  };
+
+  // Caller's thread: waits until more than `seen` bytes are counted or every
+  // thread has ended.
+  View WaitBeyond(std::uint64_t seen) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return counted_ > seen || ended_ == threads_; });
+    return {counted_, ended_ == threads_};
+  }
+
+ private:
+  const std::size_t threads_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t counted_ = 0;  // guarded by mutex_
+  std::size_t ended_ = 0;      // guarded by mutex_
+};
+
+// All ranges in order on the caller's thread, reporting progress as it goes.
+Result<std::optional<FileStatistics>> CountOnThisThread(int file, std::uint64_t length,
+                                                        const std::vector<ByteRange>& ranges,
+                                                        std::size_t chunk_length,
+                                                        const ProgressFunction& progress, FileCalls& calls) {
+  const bool reports_progress = progress && length > ProgressPieceLength;
+  Result<ReadBuffer> buffer = AllocateChunkBuffer(ranges, chunk_length);
+  if (!buffer) return buffer.error();
+  StatisticsAccumulator accumulator;
+  for (const ByteRange& range : ranges) {
+    const Result<RangeEnd> end =
+        CountRange(calls, file, range, buffer->get(), chunk_length, accumulator,
+                   [&](std::uint64_t from, std::uint64_t to) {
+                     return !reports_progress || ReportPieces(progress, from, to, length);
+                   });
+    if (!end) return end.error();
+    if (end.value() == RangeEnd::Stopped) return std::optional<FileStatistics>();
   }
   return std::optional<FileStatistics>(ComputeFileStatistics(accumulator.Totals()));
+}
+
+enum class ThreadStart { Started, Failed };
+
+// The threads take the ranges in turn, each counted into an accumulator of
+// its own, and the caller's thread reports the progress from the bytes
+// counted in all, so its calls still come in order and on its thread. The
+// ranges' accumulators are merged in file order at the end.
+Result<std::optional<FileStatistics>> CountOnThreads(int file, std::uint64_t length,
+                                                     const std::vector<ByteRange>& ranges,
+                                                     std::size_t thread_count, std::size_t chunk_length,
+                                                     const ProgressFunction& progress, FileCalls& calls,
+                                                     ThreadStart& start) {
+  const bool reports_progress = progress && length > ProgressPieceLength;
+  RangeBoard board(thread_count);
+  std::atomic<std::size_t> next_range{0};
+  // A range's slots are written only by the thread that took it, and read
+  // only after every thread has been joined.
+  std::vector<StatisticsAccumulator> accumulators(ranges.size());
+  std::vector<std::optional<Error>> errors(ranges.size());
+  std::vector<ReadBuffer> buffers;
+  start = ThreadStart::Failed;
+  for (std::size_t index = 0; index < thread_count; ++index) {
+    Result<ReadBuffer> buffer = AllocateChunkBuffer(ranges, chunk_length);
+    if (!buffer) return std::optional<FileStatistics>();
+    buffers.push_back(std::move(*buffer));
+  }
+  std::vector<std::jthread> threads;
+  threads.reserve(thread_count);
+
+  auto count = [&](std::uint8_t* buffer) {
+    while (!board.Stopping()) {
+      const std::size_t index = next_range.fetch_add(1, std::memory_order_relaxed);
+      if (index >= ranges.size()) break;
+      // Counted on this thread's own stack, off the other threads' cache lines.
+      StatisticsAccumulator accumulator;
+      const Result<RangeEnd> end =
+          CountRange(calls, file, ranges[index], buffer, chunk_length, accumulator,
+                     [&](std::uint64_t from, std::uint64_t to) { return board.Counted(to - from); });
+      if (!end) {
+        errors[index] = end.error();
+        board.Stop();
+        break;
+      }
+      if (end.value() == RangeEnd::Stopped) break;
+      accumulators[index] = accumulator;
+    }
+    board.Ended();
+  };
+  // std::thread reports a thread it could not start by throwing. Without
+  // its threads or their buffers, the run falls back to the caller's thread.
+  try {
+    for (std::size_t index = 0; index < thread_count; ++index)
+      threads.emplace_back(count, buffers[index].get());
+  } catch (const std::system_error&) {
+    board.Stop();
+    threads.clear();
+    return std::optional<FileStatistics>();
+  }
+  start = ThreadStart::Started;
+
+  bool cancelled = false;
+  for (std::uint64_t reported = 0; reports_progress;) {
+    const RangeBoard::View view = board.WaitBeyond(reported);
+    if (!board.Stopping() && !ReportPieces(progress, reported, view.counted, length)) {
+      board.Stop();
+      cancelled = true;
+      break;
+    }
+    reported = view.counted;
+    if (view.all_ended) break;
+  }
+  threads.clear();  // joins
+
+  for (const std::optional<Error>& error : errors) {
+    if (error) return *error;
+  }
+  if (cancelled) return std::optional<FileStatistics>();
+  StatisticsAccumulator total;
+  for (const StatisticsAccumulator& accumulator : accumulators) total.Append(accumulator);
+  return std::optional<FileStatistics>(ComputeFileStatistics(total.Totals()));
+}
+
+}  // namespace
+
+unsigned UsableCores() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&allowed));
+  }
+  // More CPUs than a cpu_set_t holds, or no affinity to read.
+  return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+StatisticsPlan PlanStatistics(std::uint64_t length) {
+  StatisticsPlan plan;
+  plan.threads = std::clamp<std::size_t>(UsableCores(), 2, MaxStatisticsThreads);
+  plan.ranges = static_cast<std::size_t>(std::clamp<std::uint64_t>(length / MinStatisticsRangeLength, 1,
+                                                                   plan.threads * StatisticsRangesPerThread));
+  plan.threads = std::min(plan.threads, plan.ranges);
+  return plan;
+}
+
+Result<std::optional<FileStatistics>> ComputeStatistics(int file, std::uint64_t length,
+                                                        const ProgressFunction& progress) {
+  FileCalls calls;
+  return ComputeStatisticsWithPlan(file, length, PlanStatistics(length), progress, calls);
+}
+
+Result<std::optional<FileStatistics>> ComputeStatisticsWithPlan(int file, std::uint64_t length,
+                                                                const StatisticsPlan& plan,
+                                                                const ProgressFunction& progress,
+                                                                FileCalls& calls) {
+  Verify(plan.threads > 0 && plan.ranges > 0 && plan.chunk_length > 0);
+  if (length > MaxStatisticsLength) return Error{EFBIG, "analyse file"};
+  const std::vector<ByteRange> ranges = SplitIntoRanges(length, plan.ranges);
+  const std::size_t thread_count = std::min(plan.threads, ranges.size());
+  if (thread_count > 1) {
+    ThreadStart start = ThreadStart::Failed;
+    auto result =
+        CountOnThreads(file, length, ranges, thread_count, plan.chunk_length, progress, calls, start);
+    if (start == ThreadStart::Started) return result;
+  }
+  return CountOnThisThread(file, length, ranges, plan.chunk_length, progress, calls);
 }
 
 }  // namespace quorvant

@@ -127,6 +127,33 @@ TEST(StatisticsAccumulatorTest, TotalsDoNotDependOnHowTheBytesAreCut) {
   }
 }
 
+// Ranges counted apart and appended in order give the totals of one pass:
+// cuts at every even offset, into two ranges and into three (the middle one
+// empty, short or longer), on data whose seams meet large products and
+// circle-edge pairs.
+TEST(StatisticsAccumulatorTest, AppendedRangesMatchOnePass) {
+  for (const Bytes& bytes : {testing::LcgBytes(21, 77), Bytes(41, 255), PairsNearTheCircle()}) {
+    SCOPED_TRACE(bytes.size());
+    const ByteTotals whole = DirectTotals(bytes);
+    const std::size_t step = bytes.size() > 100 ? 38 : 2;
+    for (std::size_t first_cut = 0; first_cut <= bytes.size(); first_cut += step) {
+      for (const std::size_t gap : {0, 2, 10}) {
+        const std::size_t second_cut = std::min(bytes.size(), first_cut + gap);
+        SCOPED_TRACE("cuts " + std::to_string(first_cut) + ", " + std::to_string(second_cut));
+        StatisticsAccumulator first;
+        StatisticsAccumulator second;
+        StatisticsAccumulator third;
+        first.Add(std::span(bytes).first(first_cut));
+        second.Add(std::span(bytes).subspan(first_cut, second_cut - first_cut));
+        third.Add(std::span(bytes).subspan(second_cut));
+        first.Append(second);
+        first.Append(third);
+        ExpectSameTotals(first.Totals(), whole);
+      }
+    }
+  }
+}
+
 TEST(StatisticsAccumulatorTest, EmptyPiecesChangeNothing) {
   const Bytes bytes = testing::LcgBytes(3, 101);
   StatisticsAccumulator accumulator;
