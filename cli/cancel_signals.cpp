@@ -35,4 +35,11 @@ bool CancelSignals::Requested() {
   return signal_ != 0;
 }
 
+bool CancelSignals::RequestedDuringWork() {
+  if (signal_ != 0) return true;
+  if (++calls_since_check_ < CheckEvery) return false;
+  calls_since_check_ = 0;
+  return Requested();
+}
+
 }  // namespace quorvant::cli

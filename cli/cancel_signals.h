@@ -20,8 +20,14 @@ class CancelSignals {
   CancelSignals(const CancelSignals&) = delete;
   CancelSignals& operator=(const CancelSignals&) = delete;
 
-  // True once either signal has arrived (and from then on).
+  // True once any of the signals has arrived (and from then on).
   bool Requested();
+  // The same for a per-block progress step, which runs 65536 times per GiB:
+  // it looks at the descriptor only on every CheckEvery-th call, so a cancel
+  // is still seen within a megabyte of 16 KiB blocks without a system call
+  // per block.
+  bool RequestedDuringWork();
+  static constexpr int CheckEvery = 64;
   // The first signal that arrived, 0 before any did.
   int Signal() const { return signal_; }
   // Readable when a signal is waiting, for poll() beside a terminal read.
@@ -30,6 +36,7 @@ class CancelSignals {
  private:
   UniqueFd descriptor_;
   int signal_ = 0;
+  int calls_since_check_ = 0;
 };
 
 }  // namespace quorvant::cli

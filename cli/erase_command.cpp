@@ -42,7 +42,7 @@ bool EraseOne(const FileArgument& file, CommandContext& context) {
   const FileReport report = SecureEraseFile(
       *opened,
       [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.Requested()) return ProgressAnswer::Cancel;
+        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
         bar.Show(offset, length);
         return ProgressAnswer::Continue;
       },

@@ -41,7 +41,7 @@ std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts coun
   ProgressBar bar("Reading " + QuoteName(file.name), context.clock, messages);
   const Result<std::optional<FileStatistics>> result = ComputeStatistics(
       opened.Get(), static_cast<std::uint64_t>(length), [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.Requested()) return ProgressAnswer::Cancel;
+        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
         bar.Show(offset, length);
         return ProgressAnswer::Continue;
       });

@@ -49,7 +49,7 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
   const FileReport report = TransformFile(
       *opened, direction, suffix, words,
       [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.Requested()) return ProgressAnswer::Cancel;
+        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
         bar.Show(offset, length);
         return ProgressAnswer::Continue;
       },
