@@ -13,7 +13,7 @@ int main() {
   char folder[PATH_MAX];
   if (getcwd(folder, sizeof folder) == nullptr) return 1;
   quorvant::RealClock clock;
-  quorvant::SdlPlatform platform(clock);
+  quorvant::SdlPlatform platform;
   return platform.Run([&](quorvant::Platform& window) {
     quorvant::Program program(window, clock, folder);
     return program.Run();

@@ -131,7 +131,7 @@ Next RunKeyEntry(AppState& s) {
     const WaitResult result = InputWait(s);
     if (result != WaitResult::Input) {
       LeaveKeyEntry(s);
-      return AfterWait(result, Next::BrowseStep);
+      return AfterWait(s, result, Next::BrowseStep);
     }
     if (key::Is(s.PendingKey, key::Escape)) {
       LeaveKeyEntry(s);

@@ -1,5 +1,6 @@
 #include "ui/panels.h"
 
+#include <cstdio>
 #include <string>
 
 #include "analysis/number_format.h"
@@ -169,7 +170,7 @@ void PressFeedback(AppState& s, int button) {
   const int x = s.IconX[static_cast<size_t>(button)];
   const int y = s.IconY[static_cast<size_t>(button)];
   s.painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Black, NoFill);
-  s.clock->Sleep(100);
+  Pause(s, 100);
   s.painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Lavender, NoFill);
 }
 
@@ -213,10 +214,12 @@ void ShowAlert(AppState& s, std::string_view message) {
   ClearStatusBand(s, 2);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], message);
-  s.clock->Sleep(1500);
+  Pause(s, 1500);
   ClearStatusBand(s, 1);
   s.StatusMessage.clear();
 }
+
+void Pause(AppState& s, int milliseconds) { s.platform->Wait(*s.clock, WaitRequest::Pause(milliseconds)); }
 
 void ShowFatalMessage(AppState& s, std::string_view message) {
   s.platform->Beep();
@@ -224,7 +227,7 @@ void ShowFatalMessage(AppState& s, std::string_view message) {
   s.painter->SetBackground(Black);
   s.painter->SetPosition(LeftMargin, FileRowY(s));
   s.painter->PrintText(message);
-  s.clock->Sleep(2500);
+  Pause(s, 2500);
   s.link->Alive.store(0);
 }
 

@@ -9,7 +9,6 @@
 
 #include "browser/folder_watch.h"
 #include "ui/browse_loop.h"
-#include "ui/input_wait.h"
 #include "ui/panels.h"
 
 namespace quorvant {
@@ -43,9 +42,6 @@ void Program::StartUp() {
   painter_->ClearSurface(Black);
   s.DpiFactor = 96.0 / std::max(platform_.SurfaceDpi(), 1);
 
-  // Let the refresh cycle settle before the first drawing.
-  clock_.Sleep(150);
-
   s.Random.seed(static_cast<std::uint32_t>(clock_.MillisecondsSinceMidnight()));
   DrawLogo(s);
 
@@ -61,14 +57,13 @@ void Program::StartUp() {
   DrawHeaderLabels(s);
 
   s.ScreenMode = "scroll";
-  s.Watch = std::make_unique<FolderWatch>(s.FolderFd,
-                                          list_every_cycle_ ? WatchMode::PollEveryCycle : WatchMode::Inotify);
+  s.Watch = std::make_unique<FolderWatch>(s.FolderFd, watch_seam_ ? &*watch_seam_ : nullptr);
 }
 
 int Program::Run() {
   StartUp();
   // Without a window the first input wait ends the program at once.
-  RunMainLoop(state_, AfterWait(InputWait(state_), Next::BrowseStep));
+  RunMainLoop(state_, Next::WaitThenBrowse);
   return window_made_ ? 0 : 1;
 }
 

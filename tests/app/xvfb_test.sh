@@ -35,7 +35,6 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work
 xvfb_pid=$!
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
-export SDL_AUDIODRIVER=dummy
 
 folder="$work/folder"
 mkdir "$folder"
