@@ -87,6 +87,9 @@ Next TransformOnScreen(AppState& s) {
   if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
     ShowFileNotice(s, report.outcome);
   }
+  // The Enter that confirmed the key is used up: after a refusal found
+  // before the first block ("Name in use"), it would open key entry again.
+  s.PendingKey.clear();
   if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
 }
