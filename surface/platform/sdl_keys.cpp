@@ -51,7 +51,9 @@ std::string SdlKeyText(std::int32_t sym, std::uint16_t modifiers) {
   }
   if (sym >= SDLK_F1 && sym <= SDLK_F10) return Extended(static_cast<char>(scan::F1 + (sym - SDLK_F1)));
   if (std::string text = Lookup(BlockKeys, sym); !text.empty()) return text;
-  if ((modifiers & KMOD_NUM) == 0) return Lookup(KeypadKeys, sym);
+  // With NumLock on, Shift turns a keypad digit back into its navigation key.
+  const bool keypad_navigates = (modifiers & KMOD_NUM) == 0 || (modifiers & KMOD_SHIFT) != 0;
+  if (keypad_navigates) return Lookup(KeypadKeys, sym);
   return {};
 }
 
