@@ -222,11 +222,14 @@ void ShowAlert(AppState& s, std::string_view message) {
 void Pause(AppState& s, int milliseconds) { s.platform->Wait(*s.clock, WaitRequest::Pause(milliseconds)); }
 
 void ShowFatalMessage(AppState& s, std::string_view message) {
+  // Also where a terminal or a log keeps it: the window closes by itself.
+  std::fprintf(stderr, "quorvant: %s: %.*s\n", s.CurrentFolder.c_str(), static_cast<int>(message.size()),
+               message.data());
   s.platform->Beep();
   s.painter->DrawBox(0, FileRowY(s), s.W, s.H, 0, Black, Black);
   s.painter->SetBackground(Black);
-  s.painter->SetPosition(LeftMargin, FileRowY(s));
-  s.painter->PrintText(message);
+  // In the alert colour: the current foreground may be black by now.
+  s.painter->PrintAt(LeftMargin, FileRowY(s), FileColours[1], message);
   Pause(s, 2500);
   s.link->Alive.store(0);
 }
