@@ -9,6 +9,10 @@
 
 namespace quorvant {
 
+namespace {
+constexpr int ErasedNoticeMs = 1000;
+}
+
 Next EraseSelectedFile(AppState& s) {
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
@@ -30,6 +34,8 @@ Next EraseSelectedFile(AppState& s) {
     std::string erased = "Erased";
     erased += Spaces(50);
     s.painter->PrintAt(LeftMargin, StatusY, Grey, erased);
+    // Long enough to be read: the status band is cleared right after.
+    Pause(s, ErasedNoticeMs);
     if (s.SelectedIndex > 1) --s.SelectedIndex;
   } else if (report.outcome == FileOutcome::Cancelled) {
     ClearStatusBand(s);
