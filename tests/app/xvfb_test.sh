@@ -67,7 +67,7 @@ printf 'not really encrypted\n' > "$folder/secret.txt 1234567["
 program_pid=$!
 
 window=""
-for _ in $(seq 100); do
+for _ in $(seq 200); do
   window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
   [[ -n "$window" ]] && break
   sleep 0.1
@@ -223,11 +223,13 @@ printf 'one\n' > "$plain/one.txt"
 (cd "$plain" && exec "$quorvant") 2>"$work/plain.log" &
 program_pid=$!
 window=""
-for _ in $(seq 100); do
+for _ in $(seq 200); do
   window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
   [[ -n "$window" ]] && break
   sleep 0.1
 done
+check "the window opens again" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$work/plain.log")"
+[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$window")"
 left=$X
 wait_for_pixel 20 95 "239,216,255"
