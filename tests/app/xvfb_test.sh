@@ -52,8 +52,9 @@ check "no display: status 1 and a message, no hidden run" \
   "status $status: $(cat "$work/headless.log")"
 
 # --- In the window --------------------------------------------------------------
-# The X server picks a free display and tells us its number.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# The X server picks a free display and tells us its number. It must not reset
+# when the last client leaves: the next program would find it gone a moment.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
@@ -245,6 +246,7 @@ for _ in $(seq 20); do
 done
 check "closing ends the process at once" $ended "still running after 2 s"
 [[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
+check "still nothing on standard error" "$([[ ! -s "$work/plain.log" ]]; echo $?)" "$(head -c 500 "$work/plain.log")"
 
 echo "$passed passed, $failed failed"
 [[ $failed == 0 ]]
