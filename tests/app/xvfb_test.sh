@@ -221,6 +221,8 @@ check "nothing on standard error" "$([[ ! -s "$work/program.log" ]]; echo $?)" "
 plain="$work/plain"
 mkdir "$plain"
 printf 'one\n' > "$plain/one.txt"
+long_name="b$(printf 'n%.0s' $(seq 250))"
+printf 'two\n' > "$plain/$long_name"
 (cd "$plain" && exec "$quorvant") 2>"$work/plain.log" &
 program_pid=$!
 window=""
@@ -237,6 +239,14 @@ wait_for_pixel 20 95 "239,216,255"
 lit=$("$probe" lit "$window" 20 200 200 18 808080 xdotool mousemove --window "$window" 57 105 click 1)
 check "the 1000 ms notice stays lit on screen" "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 && $lit -le 5000 ]]; echo $?)" \
   "lit for $lit ms"
+
+# A refusal rings the bell: the X server's, which prints nothing anywhere.
+# (An encrypted name would be too long for the file system.)
+xdotool key Home Return
+xdotool type --delay 20 'k'
+lit=$("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key Return)
+check "a refusal's notice shows in Brown" "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 ]]; echo $?)" "lit for $lit ms"
+check "the long-named file is untouched" "$([[ -f "$plain/$long_name" ]]; echo $?)" "$(ls "$plain")"
 
 "$probe" close "$window"
 ended=1
