@@ -9,10 +9,6 @@
 
 namespace quorvant {
 
-namespace {
-constexpr int ErasedNoticeMs = 1000;
-}
-
 Next EraseSelectedFile(AppState& s) {
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
