@@ -22,7 +22,6 @@ Next BrowseEntry(AppState& s) {
 
 Next BrowseStep(AppState& s) {
   s.StatisticsShown = -1;
-  s.link->RefreshInterval.store(24);
   s.StatusMessage.clear();
   s.IndexBeforeKey = s.SelectedIndex;
 

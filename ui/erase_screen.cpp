@@ -14,11 +14,9 @@ Next EraseSelectedFile(AppState& s) {
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
   s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
-  s.link->RefreshInterval.store(0);
 
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) {
-    s.link->RefreshInterval.store(24);
     return ended ? Next::ProgramEnd : Next::WaitThenBrowse;
   }
   const FileReport report = SecureEraseFile(
@@ -49,7 +47,6 @@ Next EraseSelectedFile(AppState& s) {
   s.LastShownIndex = s.SelectedIndex;
 
   s.PendingKey.clear();
-  s.link->RefreshInterval.store(24);
   if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
 }

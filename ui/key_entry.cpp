@@ -71,7 +71,6 @@ void LeaveKeyEntry(AppState& s) {
 // sync; Esc or an error undoes it all.
 Next TransformOnScreen(AppState& s) {
   const int flag = s.Files.Entry(s.SelectedIndex).encrypted_flag;
-  s.link->RefreshInterval.store(0);
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
   s.ScreenMode = std::string(ModeNames[static_cast<size_t>(flag)]);
   s.painter->SetBackground(Black);
@@ -83,7 +82,6 @@ Next TransformOnScreen(AppState& s) {
                     [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.File1.reset();
   ClearStatusBand(s);
-  s.link->RefreshInterval.store(24);
   if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
     ShowFileNotice(s, report.outcome);
   }

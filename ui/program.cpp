@@ -22,7 +22,6 @@ void Program::StartUp() {
   s.platform = &platform_;
   s.clock = &clock_;
   s.link = &platform_.Link();
-  s.link->RefreshInterval.store(24);
 
   // The one folder the program works on. An unreadable one lists as empty.
   folder_fd_.Reset(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

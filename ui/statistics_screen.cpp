@@ -24,7 +24,6 @@ constexpr int LastTableTop = 256 - 10;
 // could not be read or the user pressed Esc; a notice has been shown for a
 // refusal or an error.
 bool ComputeForSelectedFile(AppState& s, bool& ended) {
-  s.link->RefreshInterval.store(0);
   if (!OpenSelectedFile(s, ended)) return false;
   const auto length = static_cast<std::uint64_t>(s.File1->Length());
   if (length > ProgressPieceLength) {
@@ -37,7 +36,6 @@ bool ComputeForSelectedFile(AppState& s, bool& ended) {
       [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.File1.reset();
   ClearPromptLine(s);
-  s.link->RefreshInterval.store(24);
   ClearStatusBand(s);
   if (!result.ok()) {
     ShowFileNotice(s, FileOutcome::ReadError);

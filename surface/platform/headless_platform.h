@@ -55,6 +55,8 @@ class HeadlessPlatform final : public Platform {
   bool CreateWindow(const char* caption, int x, int y, Surface& surface) override;
   std::string ReadKey(KeySite site) override;
   void Beep() override { ++beeps_; }
+  // Shown at once, and logged like the present before a wait.
+  void ShowSoon() override { ShowDrawing(); }
 
   // --- What the waits did, in order ---------------------------------------
   enum class WaitKind {

@@ -23,7 +23,6 @@ struct WindowLink {
   std::atomic<std::int32_t> ClickKind{0};         // logic: set at the hand-over, cleared when consumed
   std::atomic<std::int32_t> ClickX{0};            // logic, at the hand-over
   std::atomic<std::int32_t> ClickY{0};            // logic, at the hand-over
-  std::atomic<std::int32_t> RefreshInterval{24};  // logic; 0 while a long operation shows its progress
 
   void ClearClick() { ClickKind.store(0, std::memory_order_release); }
 };
@@ -84,6 +83,10 @@ class Platform {
     ShowDrawing();
     return Block(clock, request);
   }
+
+  // Asks for what was drawn to be shown soon, without waiting for it: for a
+  // long operation's progress, which never waits.
+  virtual void ShowSoon() = 0;
 
   WindowLink& Link() { return link_; }
 

@@ -22,10 +22,6 @@ namespace quorvant {
 
 namespace {
 
-// While a long operation runs (RefreshInterval 0) its progress is shown at
-// this pace: smooth to the eye, and no core spent on spinning.
-constexpr int ProgressPaceMs = 10;
-
 // The window systems a person can see a window on. SDL would otherwise fall
 // back to drivers that run without a display (off-screen, dummy, the
 // console's KMS), where the program would run on unseen.
@@ -187,6 +183,11 @@ std::string SdlPlatform::ReadKey(KeySite) {
 
 void SdlPlatform::Beep() { sync_.RingBell(); }
 
+void SdlPlatform::ShowSoon() {
+  if (surface_ == nullptr || !window_ok_ || !surface_->Dirty()) return;
+  sync_.AskFrame();
+}
+
 void SdlPlatform::ShowDrawing() {
   // window_ok_ is settled once CreateWindow has returned, which set surface_.
   if (surface_ == nullptr || !window_ok_ || !surface_->Dirty()) return;
@@ -316,7 +317,7 @@ void SdlPlatform::RunWindow() {
     if (!window_open_) sync_.WindowGone();
     sync_.Presented(requests.frame);
     if (requests.bell) RingBell();
-    WaitForEvents(Link().RefreshInterval.load() == 0 ? ProgressPaceMs : -1);
+    WaitForEvents(-1);
   }
 }
 

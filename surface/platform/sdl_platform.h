@@ -27,9 +27,7 @@ namespace quorvant {
 //   logic thread: the program, calling CreateWindow (which blocks until the
 //                 window exists), ReadKey, Beep and Wait
 //
-// Neither thread wakes unless something happened (window_sync.h); only
-// while a long operation shows its progress (RefreshInterval 0) does the
-// main thread present at a steady pace.
+// Neither thread wakes unless something happened (window_sync.h).
 class SdlPlatform final : public Platform {
  public:
   SdlPlatform();
@@ -49,6 +47,7 @@ class SdlPlatform final : public Platform {
   std::string ReadKey(KeySite site) override;
   // The window system's bell; nothing where there is none.
   void Beep() override;
+  void ShowSoon() override;
 
  protected:
   void ShowDrawing() override;

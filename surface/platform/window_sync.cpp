@@ -45,6 +45,15 @@ void WindowSync::ShowAndWait() {
   frame_shown_.wait(lock, [&] { return frames_shown_ >= frame || gone_; });
 }
 
+void WindowSync::AskFrame() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+    ++frames_asked_;
+  }
+  WakeWindow();
+}
+
 void WindowSync::RingBell() {
   {
     std::lock_guard lock(mutex_);

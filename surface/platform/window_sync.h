@@ -15,7 +15,8 @@ namespace quorvant {
 // polls: each sleeps on descriptors until the other has something for it.
 //
 //   logic -> window   ShowAndWait (a frame to show, then wait until shown),
-//                     RingBell, LogicFinished: all through WindowWakeFd
+//                     AskFrame (the same without waiting), RingBell,
+//                     LogicFinished: all through WindowWakeFd
 //   window -> logic   InputArrived (a key or click queued), WindowGone: the
 //                     logic's waits sleep on these in WaitForLogic
 //
@@ -30,6 +31,7 @@ class WindowSync {
 
   // --- The logic's side ------------------------------------------------
   void ShowAndWait();
+  void AskFrame();
   void RingBell();
   void LogicFinished();
   // Sleeps as `request` says. `input_pending` tells whether a key or click

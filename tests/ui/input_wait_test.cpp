@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "tests/support/program_harness.h"
 
@@ -203,6 +205,35 @@ TEST(FolderWatchWait, NetworkFolderIsStillListedOnceASecond) {
   }
   EXPECT_GE(waits, 10);
   EXPECT_LE(waits, 11);
+}
+
+// ---------------------------------------------------------------------------
+// A long operation never waits, so it asks for each new figure of its
+// progress to be shown as it draws it.
+TEST(ProgressDisplay, EachNewPercentageIsShownWithoutAWait) {
+  ProgramHarness h;
+  h.folder.Write("big", 4 * 1024 * 1024);
+  std::size_t log_before_run = 0;
+  std::vector<std::string> shown_texts;
+  h.platform.ObservePresents([&](int, const Image&) {
+    const AppState& s = h.State();
+    if (s.ScreenMode == "Encrypting") shown_texts.push_back(h.LastTextAt(LeftMargin + s.StatusOffset, 200));
+  });
+  h.platform.Key(Enter)
+      .Type("k")
+      .Do([&] { log_before_run = h.platform.WaitLog().size(); })
+      .Key(Enter)
+      .Wait(1);
+  h.Run();
+  const auto& log = h.platform.WaitLog();
+  int presents_without_wait = 0;
+  for (std::size_t i = log_before_run; i + 1 < log.size(); ++i) {
+    if (log[i].kind == WaitKind::Presented && log[i + 1].kind == WaitKind::Presented) ++presents_without_wait;
+  }
+  EXPECT_GE(presents_without_wait, 90) << "one frame per percent of 256 blocks";
+  ASSERT_GE(shown_texts.size(), 3u);
+  EXPECT_EQ(shown_texts.front(), " 0%");
+  EXPECT_EQ(shown_texts[shown_texts.size() / 2].back(), '%');
 }
 
 // ---------------------------------------------------------------------------
