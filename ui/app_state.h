@@ -15,6 +15,7 @@
 #include "files/opened_file.h"
 #include "surface/painter.h"
 #include "surface/platform/platform.h"
+#include "ui/flow.h"
 
 namespace quorvant {
 
@@ -70,6 +71,13 @@ struct AppState {
   int KeyboardShown = -1;
   int StatisticsShown = -1;
   int ViewerShown = -1;
+  // A screen that an input wait handed control to (statistics, byte viewer)
+  // passes the input it ends with to where that wait would have: ResumeAt,
+  // set by the wait's caller.
+  Next ResumeAt = Next::BrowseStep;
+  // Where the click dispatch goes on once the byte viewer has closed: after
+  // its List file test, or from the start when the statistics screen ran it.
+  DispatchFrom ViewerReturn = DispatchFrom::AfterListFile;
 
   // The on-screen keyboard's character keys, row by row, as last drawn.
   std::array<char, 95> KeyboardChars{};

@@ -7,6 +7,7 @@
 #include "ui/input_wait.h"
 #include "ui/key_entry.h"
 #include "ui/panels.h"
+#include "ui/statistics_screen.h"
 
 namespace quorvant {
 
@@ -15,13 +16,12 @@ Next BrowseEntry(AppState& s) {
   s.PromptKeepWidth = 0;
   ClearPromptLine(s);
   s.ScreenMode = "scroll";
-  if (s.IndexBeforeKey != s.LastShownIndex) return AfterWait(InputWait(s), Next::BrowseStep);
+  if (s.IndexBeforeKey != s.LastShownIndex) return AfterWait(s, InputWait(s), Next::BrowseStep);
   return Next::BrowseStep;
 }
 
 Next BrowseStep(AppState& s) {
   s.StatisticsShown = -1;
-  s.link->RefreshInterval.store(24);
   s.StatusMessage.clear();
   s.IndexBeforeKey = s.SelectedIndex;
 
@@ -36,7 +36,7 @@ Next BrowseStep(AppState& s) {
     std::string notice = "No encrypted files";
     notice += Spaces(50);
     s.painter->PrintAt(LeftMargin, StatusY, Grey, notice);
-    s.clock->Sleep(1000);
+    Pause(s, 1000);
     s.StatusOffset = 0;
     ClearPromptLine(s);
   }
@@ -62,8 +62,10 @@ Next ErasePrompt(AppState& s) {
   s.ScreenMode = "Erasing ";
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, Brown, "Delete");
-  const WaitResult result = InputWait(s);
-  if (result != WaitResult::Input) return AfterWait(result, Next::BrowseStep);
+  return AfterWait(s, InputWait(s), Next::EraseChoice);
+}
+
+Next EraseChoice(AppState& s) {
   if (key::IsExtended(s.PendingKey) &&
       std::toupper(static_cast<unsigned char>(key::Last(s.PendingKey))) == scan::Del) {
     return EraseSelectedFile(s);
@@ -77,9 +79,13 @@ void RunMainLoop(AppState& s, Next next) {
     switch (next) {
       case Next::BrowseEntry: next = BrowseEntry(s); break;
       case Next::BrowseStep: next = BrowseStep(s); break;
-      case Next::WaitThenBrowse: next = AfterWait(InputWait(s), Next::BrowseStep); break;
+      case Next::WaitThenBrowse: next = AfterWait(s, InputWait(s), Next::BrowseStep); break;
       case Next::KeyEntry: next = RunKeyEntry(s); break;
       case Next::ErasePrompt: next = ErasePrompt(s); break;
+      case Next::EraseChoice: next = EraseChoice(s); break;
+      case Next::Statistics: next = RunStatistics(s); break;
+      case Next::ByteViewer: next = RunViewerScreen(s); break;
+      case Next::ResumeWait: next = Resume(s, InputWait(s)); break;
       case Next::ProgramEnd: break;
     }
   }

@@ -16,6 +16,8 @@ Next BrowseStep(AppState& s);
 
 // Del was pressed: "Delete" waits for a second Del.
 Next ErasePrompt(AppState& s);
+// The answer to the prompt: a second Del erases, anything else cancels.
+Next EraseChoice(AppState& s);
 
 // Runs the screens from `next` until the program ends.
 void RunMainLoop(AppState& s, Next next);

@@ -364,11 +364,14 @@ ViewerExit RunByteViewer(AppState& s) {
       return ViewerExit::ProgramEnd;
     }
     s.PendingKey = s.platform->ReadKey(KeySite::Wait);
-    s.clock->Sleep(16);
     // Double clicks are not acted on; dropped so the next click can come.
     if (s.link->ClickKind.load() == 2) s.link->ClearClick();
     bool click = s.link->ClickKind.load() == 1;
-    if (!click && s.PendingKey.empty()) continue;
+    if (!click && s.PendingKey.empty()) {
+      // Nothing changes on this screen until the user acts.
+      s.platform->Wait(*s.clock, WaitRequest::Input(-1, -1));
+      continue;
+    }
     if (IsIgnoredKey(v)) continue;
 
     const Point point = click ? Point{s.link->ClickX.load(), s.link->ClickY.load()} : Point{};

@@ -14,11 +14,9 @@ Next EraseSelectedFile(AppState& s) {
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
   s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
-  s.link->RefreshInterval.store(0);
 
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) {
-    s.link->RefreshInterval.store(24);
     return ended ? Next::ProgramEnd : Next::WaitThenBrowse;
   }
   const FileReport report = SecureEraseFile(
@@ -30,6 +28,8 @@ Next EraseSelectedFile(AppState& s) {
     std::string erased = "Erased";
     erased += Spaces(50);
     s.painter->PrintAt(LeftMargin, StatusY, Grey, erased);
+    // Long enough to be read: the status band is cleared right after.
+    Pause(s, ErasedNoticeMs);
     if (s.SelectedIndex > 1) --s.SelectedIndex;
   } else if (report.outcome == FileOutcome::Cancelled) {
     ClearStatusBand(s);
@@ -47,7 +47,6 @@ Next EraseSelectedFile(AppState& s) {
   s.LastShownIndex = s.SelectedIndex;
 
   s.PendingKey.clear();
-  s.link->RefreshInterval.store(24);
   if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
 }

@@ -56,6 +56,8 @@ ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_
       p.SetPosition(LeftMargin, StatusY);
       p.PrintText(Spaces(200));
     }
+    // The work never waits, so nothing else would show the new figure.
+    s.platform->ShowSoon();
   }
   if (s.link->Alive.load() == 0) s.EndAfterWork = true;
   return ProgressAnswer::Continue;

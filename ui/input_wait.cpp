@@ -1,7 +1,6 @@
 #include "ui/input_wait.h"
 
 #include <algorithm>
-#include <optional>
 
 #include "browser/folder_scan.h"
 #include "browser/folder_watch.h"
@@ -28,6 +27,25 @@ void DrawCaret(AppState& s) {
   p.SetLineWidth(1);
   p.SetPosition(s.CaretX, StatusY);
   p.DrawLine(s.CaretX, StatusY + s.LineHeight, colour);
+}
+
+// When the caret's blink next changes its colour: it is shown for the first
+// 400 ms of every second.
+int MsUntilBlink(AppState& s) {
+  const int fraction_ms = static_cast<int>(s.clock->MillisecondsSinceMidnight() % 1000);
+  return fraction_ms < 400 ? 400 - fraction_ms : 1000 - fraction_ms;
+}
+
+// How long the input wait may sleep before something must be drawn or the
+// folder listed: -1 for as long as it takes.
+int MsUntilDue(AppState& s) {
+  int due_ms = -1;
+  if (s.ScreenMode == "the key" && s.StatusMessage.empty()) due_ms = MsUntilBlink(s);
+  if (s.Watch != nullptr) {
+    const int rescan_ms = s.Watch->MsUntilRescan(*s.clock);
+    if (rescan_ms >= 0 && (due_ms < 0 || rescan_ms < due_ms)) due_ms = rescan_ms;
+  }
+  return due_ms;
 }
 
 void HideHelp(AppState& s) {
@@ -65,31 +83,45 @@ WaitResult ScanFolderStep(AppState& s, Rescan when) {
   return WaitResult::Input;
 }
 
-std::optional<WaitResult> RunViewerInDispatch(AppState& s) {
-  switch (RunByteViewer(s)) {
-    case ViewerExit::Return: return std::nullopt;
-    case ViewerExit::ProgramEnd: return WaitResult::ProgramEnd;
-    case ViewerExit::BrowseEntry: return WaitResult::BrowseEntry;
-    case ViewerExit::RestartWait: return WaitResult::RestartWait;
-    case ViewerExit::ContinueAtShowHideTest: return DispatchClick(s, DispatchFrom::ShowHideTest);
-  }
-  return std::nullopt;
-}
-
 WaitResult InputWait(AppState& s) {
   for (;;) {
     if (s.ScreenMode == "the key" && s.StatusMessage.empty()) DrawCaret(s);
     if (s.link->Alive.load() == 0) return WaitResult::ProgramEnd;
     s.PendingKey = s.platform->ReadKey(KeySite::Wait);
     if (ScanFolderStep(s) == WaitResult::ProgramEnd) return WaitResult::ProgramEnd;
-    // Input that is already here is handled at once; otherwise wait a cycle.
-    if (s.link->ClickKind.load() == 0 && s.PendingKey.empty()) {
-      s.platform->IdleSleep(*s.clock, s.link->RefreshInterval.load());
-      if (s.link->ClickKind.load() == 0) continue;
-    }
-    const WaitResult result = DispatchClick(s, DispatchFrom::Start);
-    if (result != WaitResult::RestartWait) return result;
+    if (s.link->ClickKind.load() != 0 || !s.PendingKey.empty()) return DispatchClick(s, DispatchFrom::Start);
+    // Nothing to do until input comes, the folder reports a change, or the
+    // caret or a re-list is due; the wait shows what was drawn first.
+    const int wake_fd = s.Watch != nullptr ? s.Watch->WaitFd() : -1;
+    s.platform->Wait(*s.clock, WaitRequest::Input(MsUntilDue(s), wake_fd));
   }
+}
+
+Next AfterWait(AppState& s, WaitResult result, Next on_input) {
+  s.ResumeAt = on_input;
+  return Resume(s, result);
+}
+
+Next Resume(AppState& s, WaitResult result) {
+  switch (result) {
+    case WaitResult::Input: return s.ResumeAt;
+    case WaitResult::BrowseEntry: return Next::BrowseEntry;
+    case WaitResult::ProgramEnd: return Next::ProgramEnd;
+    case WaitResult::Statistics: return Next::Statistics;
+    case WaitResult::ByteViewer: return Next::ByteViewer;
+  }
+  return Next::ProgramEnd;
+}
+
+Next RunViewerScreen(AppState& s) {
+  switch (RunByteViewer(s)) {
+    case ViewerExit::Return: return Resume(s, DispatchClick(s, s.ViewerReturn));
+    case ViewerExit::ContinueAtShowHideTest: return Resume(s, DispatchClick(s, DispatchFrom::ShowHideTest));
+    case ViewerExit::RestartWait: return Next::ResumeWait;
+    case ViewerExit::BrowseEntry: return Next::BrowseEntry;
+    case ViewerExit::ProgramEnd: return Next::ProgramEnd;
+  }
+  return Next::ProgramEnd;
 }
 
 // A click on the icon row or the on-screen keyboard, in this order (each
@@ -99,17 +131,18 @@ WaitResult InputWait(AppState& s) {
 //   Statistics during key entry          nothing: return at once
 //   Show|Hide key                        toggle KeyHidden, redraw its mark
 //   Statistics                           the statistics screen takes over
+//                                        (while it is open: it closes)
 //   Help                                 show or hide the help text; return
 //   Key while a key is typed             acts as Enter
 //   browsing: Encrypted                  " F" (next encrypted file); return
-//   browsing: List file                  the byte viewer, then on
+//   browsing: List file                  the byte viewer takes over; once
+//                                        it closes, the tests below go on
 //   browsing: Key                        acts as Enter
 //   Keyboard                             show or hide the on-screen keyboard
 //   Key during key entry (empty key)     acts as Escape
 //   keyboard shown                       a key of the picture types its key
 // Finally any input but the Help icon hides the help text.
 WaitResult DispatchClick(AppState& s, DispatchFrom from) {
-  bool in_key_entry = s.ScreenMode == "the key";
   if (from == DispatchFrom::Start) {
     s.ClickedIcon = -1;
     if (s.link->ClickKind.load() == 0) {
@@ -126,46 +159,46 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from) {
       s.ClickedIcon = hit;
       PressFeedback(s, hit);
     }
-    if (in_key_entry && s.ClickedIcon == icon::Statistics) return WaitResult::Input;
+    if (s.ScreenMode == "the key" && s.ClickedIcon == icon::Statistics) return WaitResult::Input;
   }
-  if (s.ClickedIcon == icon::ShowHide) {
-    s.KeyHidden = -s.KeyHidden;
-    DrawShowHideIndicator(s);
-  }
-  if (s.ClickedIcon == icon::Statistics) {
-    s.KeyboardShown = -1;
-    return ToggleStatistics(s);
-  }
-  if (s.ClickedIcon == icon::Help) {
-    if (s.HelpShown == -1) {
-      ShowHelp(s);
-      s.HelpShown = 1;
-    } else {
-      HideHelp(s);
+  if (from != DispatchFrom::AfterListFile) {
+    if (s.ClickedIcon == icon::ShowHide) {
+      s.KeyHidden = -s.KeyHidden;
+      DrawShowHideIndicator(s);
     }
-    return WaitResult::Input;
-  }
-  if (s.ClickedIcon == icon::Key && !s.KeyText.empty()) {
-    s.PendingKey = std::string(1, key::Enter);
-    s.ClickedIcon = -1;
-  }
-  if (s.ScreenMode == "scroll") {
-    if (s.ClickedIcon == icon::Encrypted) {
+    if (s.ClickedIcon == icon::Statistics) {
+      s.KeyboardShown = -1;
+      return ToggleStatistics(s);
+    }
+    if (s.ClickedIcon == icon::Help) {
+      if (s.HelpShown == -1) {
+        ShowHelp(s);
+        s.HelpShown = 1;
+      } else {
+        HideHelp(s);
+      }
+      return WaitResult::Input;
+    }
+    if (s.ClickedIcon == icon::Key && !s.KeyText.empty()) {
+      s.PendingKey = std::string(1, key::Enter);
+      s.ClickedIcon = -1;
+    }
+    if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::Encrypted) {
       s.PendingKey = EncryptedIconKey;
       if (s.HelpShown == 1) HideHelp(s);
       return WaitResult::Input;
     }
-    if (s.ClickedIcon == icon::ListFile) {
-      if (const std::optional<WaitResult> passed_on = RunViewerInDispatch(s)) return *passed_on;
-    }
-    if (s.ClickedIcon == icon::Key) {
-      s.PendingKey = std::string(1, key::Enter);
-      s.ClickedIcon = -1;
+    if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::ListFile) {
+      s.ViewerReturn = DispatchFrom::AfterListFile;
+      return WaitResult::ByteViewer;
     }
   }
+  if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::Key) {
+    s.PendingKey = std::string(1, key::Enter);
+    s.ClickedIcon = -1;
+  }
   if (s.ClickedIcon == icon::Keyboard) ToggleKeyboard(s);
-  in_key_entry = s.ScreenMode == "the key";
-  if (in_key_entry && s.ClickedIcon == icon::Key) {
+  if (s.ScreenMode == "the key" && s.ClickedIcon == icon::Key) {
     s.PendingKey = std::string(1, key::Escape);
     s.ClickedIcon = -1;
   }

@@ -1,30 +1,30 @@
 #pragma once
 
-#include <optional>
-
 #include "ui/app_state.h"
 #include "ui/flow.h"
 
 namespace quorvant {
 
-// Polls until a key or a click arrives, re-listing the folder when it
-// changed and drawing the key caret during key entry. A click is hit-tested
-// against the icon row and dispatched (see the table in input_wait.cpp);
-// some icons run a screen from here, which may pass control on.
+// Waits until a key or a click arrives, re-listing the folder when it changed
+// and drawing the key caret during key entry. Sleeps in between: until input,
+// a report from the folder, or the next moment something must be drawn (the
+// caret's blink, a due re-list where the folder's reports are not trusted).
+// A click is hit-tested against the icon row and dispatched (see the table in
+// input_wait.cpp); some icons pass control on to a screen.
 WaitResult InputWait(AppState& s);
 
-// Where the click dispatch may be entered again by a screen that closes on
-// an icon click.
-enum class DispatchFrom {
-  Start,         // ClickedIcon := -1, then any pending click
-  ShowHideTest,  // the tests from the Show|Hide icon on, for ClickedIcon as it is
-};
 WaitResult DispatchClick(AppState& s, DispatchFrom from);
 
-// Runs the byte viewer from the dispatch. Nothing when it simply closed (the
-// dispatch's tests go on); otherwise where control goes, the dispatch having
-// acted on the icon that closed it.
-std::optional<WaitResult> RunViewerInDispatch(AppState& s);
+// Where control goes after an input wait of a screen whose next step, given
+// input, is `on_input`. A screen that the wait passes control to goes on to
+// `on_input` in its place once it is done (AppState::ResumeAt).
+Next AfterWait(AppState& s, WaitResult result, Next on_input);
+// The same for a screen that was itself handed control by a wait: input goes
+// on to where that wait would have gone.
+Next Resume(AppState& s, WaitResult result);
+
+// The byte viewer, as the main loop runs it, and where control goes after.
+Next RunViewerScreen(AppState& s);
 
 // Lists the folder if it changed (or at once, with Rescan::Now) and redraws
 // the selected file when its name or size changed; the first listing always

@@ -71,7 +71,6 @@ void LeaveKeyEntry(AppState& s) {
 // sync; Esc or an error undoes it all.
 Next TransformOnScreen(AppState& s) {
   const int flag = s.Files.Entry(s.SelectedIndex).encrypted_flag;
-  s.link->RefreshInterval.store(0);
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
   s.ScreenMode = std::string(ModeNames[static_cast<size_t>(flag)]);
   s.painter->SetBackground(Black);
@@ -83,10 +82,12 @@ Next TransformOnScreen(AppState& s) {
                     [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.File1.reset();
   ClearStatusBand(s);
-  s.link->RefreshInterval.store(24);
   if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
     ShowFileNotice(s, report.outcome);
   }
+  // The Enter that confirmed the key is used up: after a refusal found
+  // before the first block ("Name in use"), it would open key entry again.
+  s.PendingKey.clear();
   if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
 }
@@ -131,7 +132,7 @@ Next RunKeyEntry(AppState& s) {
     const WaitResult result = InputWait(s);
     if (result != WaitResult::Input) {
       LeaveKeyEntry(s);
-      return AfterWait(result, Next::BrowseStep);
+      return AfterWait(s, result, Next::BrowseStep);
     }
     if (key::Is(s.PendingKey, key::Escape)) {
       LeaveKeyEntry(s);

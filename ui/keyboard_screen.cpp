@@ -122,7 +122,7 @@ void KeyboardClick(AppState& s, int x, int y) {
       if (SpecialLeft(i) < x && x < SpecialRight(i)) {
         s.PendingKey = std::string(SpecialKeys[static_cast<size_t>(i)].KeyString);
         DrawSpecialKey(s, i, true);
-        s.clock->Sleep(100);
+        Pause(s, 100);
         DrawSpecialKey(s, i, false);
         AfterPress(s);
         return;
@@ -138,7 +138,7 @@ void KeyboardClick(AppState& s, int x, int y) {
       if (20 + 42 * column < x && x < 59 + 42 * column) {
         s.PendingKey = std::string(1, s.KeyboardChars[static_cast<size_t>(Columns * row + column)]);
         DrawCharacterKey(s, row, column, true);
-        s.clock->Sleep(100);
+        Pause(s, 100);
         DrawCharacterKey(s, row, column, false);
         AfterPress(s);
         return;

@@ -1,5 +1,6 @@
 #include "ui/panels.h"
 
+#include <cstdio>
 #include <string>
 
 #include "analysis/number_format.h"
@@ -169,7 +170,7 @@ void PressFeedback(AppState& s, int button) {
   const int x = s.IconX[static_cast<size_t>(button)];
   const int y = s.IconY[static_cast<size_t>(button)];
   s.painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Black, NoFill);
-  s.clock->Sleep(100);
+  Pause(s, 100);
   s.painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Lavender, NoFill);
 }
 
@@ -213,18 +214,23 @@ void ShowAlert(AppState& s, std::string_view message) {
   ClearStatusBand(s, 2);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], message);
-  s.clock->Sleep(1500);
+  Pause(s, 1500);
   ClearStatusBand(s, 1);
   s.StatusMessage.clear();
 }
 
+void Pause(AppState& s, int milliseconds) { s.platform->Wait(*s.clock, WaitRequest::Pause(milliseconds)); }
+
 void ShowFatalMessage(AppState& s, std::string_view message) {
+  // Also where a terminal or a log keeps it: the window closes by itself.
+  std::fprintf(stderr, "quorvant: %s: %.*s\n", s.CurrentFolder.c_str(), static_cast<int>(message.size()),
+               message.data());
   s.platform->Beep();
   s.painter->DrawBox(0, FileRowY(s), s.W, s.H, 0, Black, Black);
   s.painter->SetBackground(Black);
-  s.painter->SetPosition(LeftMargin, FileRowY(s));
-  s.painter->PrintText(message);
-  s.clock->Sleep(2500);
+  // In the alert colour: the current foreground may be black by now.
+  s.painter->PrintAt(LeftMargin, FileRowY(s), FileColours[1], message);
+  Pause(s, 2500);
   s.link->Alive.store(0);
 }
 

@@ -56,11 +56,16 @@ void ClearStatusBand(AppState& s, int rows = 2);
 // Everything below the status band.
 void ClearWorkArea(AppState& s);
 
+// A timed wait: what was drawn is shown first and stays on screen for all of
+// it. Ends early only when the window is closed.
+void Pause(AppState& s, int milliseconds);
+
 // A refusal such as "Already open": beep, the message in the status band,
 // 1500 ms, then the row is cleared and StatusMessage emptied.
 void ShowAlert(AppState& s, std::string_view message);
-// Nothing left to work on ("Empty folder"): beep, the message on the file
-// row, 2500 ms, then the window is marked gone. The caller ends the program.
+// Nothing left to work on ("Empty folder"): beep, the message in Brown on the
+// file row and on standard error, 2500 ms, then the window is marked gone.
+// The caller ends the program.
 void ShowFatalMessage(AppState& s, std::string_view message);
 
 // Two padding runs the screens print after values to wipe longer old ones.

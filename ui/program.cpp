@@ -9,7 +9,6 @@
 
 #include "browser/folder_watch.h"
 #include "ui/browse_loop.h"
-#include "ui/input_wait.h"
 #include "ui/panels.h"
 
 namespace quorvant {
@@ -23,7 +22,6 @@ void Program::StartUp() {
   s.platform = &platform_;
   s.clock = &clock_;
   s.link = &platform_.Link();
-  s.link->RefreshInterval.store(24);
 
   // The one folder the program works on. An unreadable one lists as empty.
   folder_fd_.Reset(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -43,9 +41,6 @@ void Program::StartUp() {
   painter_->ClearSurface(Black);
   s.DpiFactor = 96.0 / std::max(platform_.SurfaceDpi(), 1);
 
-  // Let the refresh cycle settle before the first drawing.
-  clock_.Sleep(150);
-
   s.Random.seed(static_cast<std::uint32_t>(clock_.MillisecondsSinceMidnight()));
   DrawLogo(s);
 
@@ -61,14 +56,13 @@ void Program::StartUp() {
   DrawHeaderLabels(s);
 
   s.ScreenMode = "scroll";
-  s.Watch = std::make_unique<FolderWatch>(s.FolderFd,
-                                          list_every_cycle_ ? WatchMode::PollEveryCycle : WatchMode::Inotify);
+  s.Watch = std::make_unique<FolderWatch>(s.FolderFd, watch_seam_ ? &*watch_seam_ : nullptr);
 }
 
 int Program::Run() {
   StartUp();
   // Without a window the first input wait ends the program at once.
-  RunMainLoop(state_, AfterWait(InputWait(state_), Next::BrowseStep));
+  RunMainLoop(state_, Next::WaitThenBrowse);
   return window_made_ ? 0 : 1;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/clock.h"
 #include "base/unique_fd.h"
+#include "browser/folder_watch.h"
 #include "surface/painter.h"
 #include "surface/platform/platform.h"
 #include "surface/screen_font.h"
@@ -27,9 +29,8 @@ class Program {
   int Run();
   // Keeps a log of every printed text, for tests.
   void LogTexts() { log_texts_ = true; }
-  // Lists the folder on every input cycle instead of on change; for
-  // measuring what the watch saves.
-  void ListEveryCycle() { list_every_cycle_ = true; }
+  // Lets a test pretend the folder is on another kind of file system.
+  void UseFolderWatchSeam(FolderWatchSeam seam) { watch_seam_ = std::move(seam); }
 
   AppState& State() { return state_; }
   // Valid once Run has created the window.
@@ -48,7 +49,7 @@ class Program {
   std::unique_ptr<Painter> painter_;
   AppState state_;
   bool log_texts_ = false;
-  bool list_every_cycle_ = false;
+  std::optional<FolderWatchSeam> watch_seam_;
   bool window_made_ = false;
 };
 

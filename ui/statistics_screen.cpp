@@ -24,7 +24,6 @@ constexpr int LastTableTop = 256 - 10;
 // could not be read or the user pressed Esc; a notice has been shown for a
 // refusal or an error.
 bool ComputeForSelectedFile(AppState& s, bool& ended) {
-  s.link->RefreshInterval.store(0);
   if (!OpenSelectedFile(s, ended)) return false;
   const auto length = static_cast<std::uint64_t>(s.File1->Length());
   if (length > ProgressPieceLength) {
@@ -37,7 +36,6 @@ bool ComputeForSelectedFile(AppState& s, bool& ended) {
       [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.File1.reset();
   ClearPromptLine(s);
-  s.link->RefreshInterval.store(24);
   ClearStatusBand(s);
   if (!result.ok()) {
     ShowFileNotice(s, FileOutcome::ReadError);
@@ -91,11 +89,11 @@ void DrawTable(AppState& s) {
 }
 
 // Closing on the icon that was clicked; the dispatch then acts on it.
-WaitResult Close(AppState& s) {
+Next Close(AppState& s) {
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
   s.StatisticsShown = -1;
   switch (s.ClickedIcon) {
-    case icon::Statistics: return WaitResult::BrowseEntry;
+    case icon::Statistics: return Next::BrowseEntry;
     case icon::Key:
       s.PendingKey = std::string(1, key::Enter);
       s.ClickedIcon = -1;
@@ -103,7 +101,7 @@ WaitResult Close(AppState& s) {
     case icon::Help:
       ShowHelp(s);
       s.HelpShown = 1;
-      return WaitResult::BrowseEntry;
+      return Next::BrowseEntry;
     case icon::Encrypted: s.PendingKey = EncryptedIconKey; break;
     default: break;
   }
@@ -111,12 +109,13 @@ WaitResult Close(AppState& s) {
   if (s.ClickedIcon == icon::Keyboard) {
     // The dispatch showed the keyboard and this close wiped it: show it again.
     s.KeyboardShown = -1;
-    return DispatchClick(s, DispatchFrom::ShowHideTest);
+    return Resume(s, DispatchClick(s, DispatchFrom::ShowHideTest));
   }
   if (s.ClickedIcon == icon::ListFile) {
-    if (const std::optional<WaitResult> passed_on = RunViewerInDispatch(s)) return *passed_on;
+    s.ViewerReturn = DispatchFrom::Start;
+    return Next::ByteViewer;
   }
-  return DispatchClick(s, DispatchFrom::Start);
+  return Resume(s, DispatchClick(s, DispatchFrom::Start));
 }
 
 }  // namespace
@@ -145,6 +144,10 @@ WaitResult ToggleStatistics(AppState& s) {
     s.StatisticsShown = -1;
     return WaitResult::Input;
   }
+  return WaitResult::Statistics;
+}
+
+Next RunStatistics(AppState& s) {
   s.StatisticsShown = 1;
   s.ScreenMode = "statistics";
   ClearPromptLine(s);
@@ -152,7 +155,7 @@ WaitResult ToggleStatistics(AppState& s) {
   bool ended = false;
   if (!ComputeForSelectedFile(s, ended)) {
     s.StatisticsShown = -1;
-    return ended ? WaitResult::ProgramEnd : WaitResult::BrowseEntry;
+    return ended ? Next::ProgramEnd : Next::BrowseEntry;
   }
   DrawFigures(s);
   s.KeyboardShown = -1;
@@ -161,10 +164,10 @@ WaitResult ToggleStatistics(AppState& s) {
 
   for (;;) {
     const WaitResult result = InputWait(s);
-    if (result == WaitResult::ProgramEnd) return result;
+    if (result == WaitResult::ProgramEnd) return Next::ProgramEnd;
     if (result != WaitResult::Input) {
       s.StatisticsShown = -1;
-      return result;
+      return Resume(s, result);
     }
     if (s.ClickedIcon >= 0) return Close(s);
     s.TableTop = MoveTableTop(s.TableTop, s.PendingKey);

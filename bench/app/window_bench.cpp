@@ -1,161 +1,248 @@
-// Measures the real window program under the current X display (Xvfb in
-// practice): time to the first frame, idle CPU and memory, and the time from
-// a key press to the frame that shows its effect.
-//   window_bench FILES [every-cycle]
-// With "every-cycle" the folder is listed on every input cycle instead of
-// on change, for comparison.
+// Measures the window program from outside, as a person meets it, under the
+// current X display (Xvfb in practice): it starts the program in a folder of
+// FILES files and samples the window's pixels on the X server.
+//   window_bench QUORVANT FILES [IDLE_SECONDS]
+// Prints: time to the first frame; idle CPU (from /proc/PID/stat utime +
+// stime, and to the nanosecond from each thread's schedstat) and wake-ups,
+// in four windows for the spread; key to frame; how long the 1000 ms "No
+// encrypted files" notice and the 100 ms press flash are on screen; and the
+// time from the window's close to the process's exit.
 
-#include <SDL.h>
-#include <sys/resource.h>
+#include <X11/keysym.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "surface/platform/sdl_platform.h"
-#include "ui/program.h"
-
-// Last: Xlib defines macros (Status, Bool) that clash with ordinary names.
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
+#include "tests/support/x11_screen.h"
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
+using quorvant::x11::Area;
+using quorvant::x11::MsSince;
+using quorvant::x11::Steady;
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+constexpr std::uint32_t Lavender = 0xEFD8FF;
+constexpr std::uint32_t Grey = 0x808080;
+constexpr std::uint32_t Black = 0x000000;
 
-long StatusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+// Icon centres and corners, as the program lays them out.
+constexpr int IconX(int button) { return 20 + 27 * button; }
+constexpr int IconY = 95;
+
+struct CpuUse {
+  double stat_seconds = 0;    // utime + stime, in clock ticks
+  double exact_seconds = 0;   // sum of the threads' schedstat run time
+  long context_switches = 0;  // voluntary + involuntary, all threads
+};
+
+CpuUse ReadCpu(pid_t pid) {
+  CpuUse use;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // Fields after the command name, which ends with the last ')'.
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int index = 3; fields >> field; ++index) {
+    if (index == 14) utime = std::atol(field.c_str());
+    if (index == 15) stime = std::atol(field.c_str());
   }
-  return -1;
-}
+  use.stat_seconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 
-// The program's window among the root's children, by its caption.
-Window FindWindow(Display* display) {
-  Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (XQueryTree(display, root, &root, &parent, &children, &count) == 0) return 0;
-  for (unsigned i = 0; i < count && found == 0; ++i) {
-    char* name = nullptr;
-    if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
-      if (std::string(name) == "Quorvant") found = children[i];
-      XFree(name);
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+    long long run_ns = 0;
+    std::ifstream(task.path() / "schedstat") >> run_ns;
+    use.exact_seconds += static_cast<double>(run_ns) / 1e9;
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        use.context_switches += std::atol(line.c_str() + line.find(':') + 1);
+      }
     }
   }
-  if (children != nullptr) XFree(children);
-  return found;
+  return use;
 }
 
-// A key press as the X server would deliver it to the window.
-void PressKey(Display* display, Window window, KeySym symbol) {
-  XEvent event{};
-  event.xkey.type = KeyPress;
-  event.xkey.display = display;
-  event.xkey.window = window;
-  event.xkey.root = DefaultRootWindow(display);
-  event.xkey.same_screen = True;
-  event.xkey.keycode = XKeysymToKeycode(display, symbol);
-  XSendEvent(display, window, True, KeyPressMask, &event);
-  event.xkey.type = KeyRelease;
-  XSendEvent(display, window, True, KeyReleaseMask, &event);
-  XFlush(display);
+struct Spread {
+  std::vector<double> values;
+  void Add(double value) { values.push_back(value); }
+  std::string Describe(const char* unit, int decimals = 1) const {
+    if (values.empty()) return "none";
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    char text[160];
+    std::snprintf(text, sizeof text, "median %.*f %s (min %.*f, max %.*f, n = %zu)", decimals,
+                  sorted[sorted.size() / 2], unit, decimals, sorted.front(), decimals, sorted.back(),
+                  sorted.size());
+    return text;
+  }
+};
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A real click through the X server's test extension (SDL ignores clicks
+// sent as plain events), made by a child process while this one already
+// samples the screen: starting xdotool takes about as long as a press flash.
+pid_t StartClick(Window window, int x, int y) {
+  const std::string id = std::to_string(window), at_x = std::to_string(x), at_y = std::to_string(y);
+  const pid_t child = fork();
+  if (child == 0) {
+    execlp("xdotool", "xdotool", "mousemove", "--window", id.c_str(), at_x.c_str(), at_y.c_str(), "click",
+           "1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return child;
+}
+
+// Samples `area` while a click is made, for how long `rgb` shows.
+std::optional<double> ClickAndMeasure(Display* display, Window window, int x, int y, const Area& area,
+                                      std::uint32_t rgb, int stay_ms, int step_ms) {
+  const pid_t click = StartClick(window, x, y);
+  std::optional<double> lit = quorvant::x11::MeasureLit(display, window, area, rgb, 2000, stay_ms, step_ms);
+  waitpid(click, nullptr, 0);
+  return lit;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int files = argc > 1 ? std::atoi(argv[1]) : 20;
-  const bool every_cycle = argc > 2 && std::string(argv[2]) == "every-cycle";
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: window_bench QUORVANT FILES [IDLE_SECONDS]\n");
+    return 2;
+  }
+  const std::string program = std::filesystem::absolute(argv[1]);
+  const int files = std::atoi(argv[2]);
+  const int idle_seconds = argc > 3 ? std::atoi(argv[3]) : 20;
 
   char pattern[] = "/tmp/quorvant-window-bench-XXXXXX";
   const std::string folder = mkdtemp(pattern);
   for (int i = 0; i < files; ++i) {
-    std::ofstream(folder + "/file " + std::to_string(i)) << "content " << i << '\n';
+    char name[32];
+    std::snprintf(name, sizeof name, "file %04d", i);
+    std::ofstream(folder + "/" + name) << "content " << i << '\n';
+  }
+
+  Display* display = quorvant::x11::OpenDisplay();
+  if (display == nullptr) {
+    std::fprintf(stderr, "window_bench: no display\n");
+    return 1;
   }
 
   const Steady::time_point start = Steady::now();
-  std::atomic<long> frames{0};
-  std::atomic<long long> first_frame_us{-1};
-  std::atomic<long long> last_frame_us{0};
-  auto since_start = [&] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - start).count();
-  };
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(127);
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
 
-  quorvant::RealClock clock;
-  quorvant::SdlPlatform platform(clock);
-  platform.ObservePresents([&] {
-    const long long now = since_start();
-    long long unset = -1;
-    first_frame_us.compare_exchange_strong(unset, now);
-    last_frame_us.store(now);
-    frames.fetch_add(1);
-  });
-
-  std::thread watcher([&] {
-    while (first_frame_us.load() < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-
-    const long long complete_frame_us = last_frame_us.load();
-    const long frames_before = frames.load();
-    const double cpu_before = CpuSeconds();
-    std::this_thread::sleep_for(std::chrono::seconds(10));
-    const double idle_cpu = CpuSeconds() - cpu_before;
-    const long idle_frames = frames.load() - frames_before;
-
-    // Key to frame: each key moves the selection, which draws a new name.
-    std::vector<double> latencies;
-    Display* display = XOpenDisplay(nullptr);
-    const Window window = display != nullptr ? FindWindow(display) : 0;
-    for (int i = 0; i < 40 && window != 0; ++i) {
-      const long long pressed = since_start();
-      PressKey(display, window, i % 2 == 0 ? XK_Down : XK_Up);
-      while (last_frame_us.load() <= pressed) std::this_thread::sleep_for(std::chrono::microseconds(200));
-      latencies.push_back((last_frame_us.load() - pressed) / 1000.0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  // First frame: the icon row's Lavender frame is on the server.
+  Window window = 0;
+  double first_frame_ms = -1;
+  while (MsSince(start) < 10'000) {
+    if (window == 0) window = quorvant::x11::FindWindow(display, "Quorvant");
+    if (window != 0 &&
+        quorvant::x11::CountColour(display, window, Area{IconX(0), IconY, 1, 1}, Lavender) > 0) {
+      first_frame_ms = MsSince(start);
+      break;
     }
-    if (display != nullptr) XCloseDisplay(display);
-    if (latencies.empty()) latencies.push_back(-1);
-    std::sort(latencies.begin(), latencies.end());
+    SleepMs(1);
+  }
+  if (first_frame_ms < 0) {
+    std::fprintf(stderr, "window_bench: no window within 10 s\n");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return 1;
+  }
+  SleepMs(2000);
 
-    std::printf("files in folder:            %d (%s)\n", files,
-                every_cycle ? "listed every cycle" : "watched");
-    std::printf(
-        "first frame after start:    %.1f ms; start-up complete on screen at %.1f ms "
-        "(start-up sleeps 150 ms of it)\n",
-        first_frame_us.load() / 1000.0, complete_frame_us / 1000.0);
-    std::printf("idle CPU over 10 s:         %.3f s = %.2f %% of one core, %ld frames presented\n", idle_cpu,
-                idle_cpu * 10.0, idle_frames);
-    std::printf("resident memory:            %ld kB (peak %ld kB)\n", StatusKb("VmRSS:"), StatusKb("VmHWM:"));
-    std::printf("key to frame:               median %.1f ms, max %.1f ms over %zu keys\n",
-                latencies[latencies.size() / 2], latencies.back(), latencies.size());
-    platform.Link().Alive.store(0);
-  });
+  // Idle: four windows, for the spread.
+  Spread idle_percent, idle_stat_percent, wakeups_per_second;
+  const int window_seconds = std::max(1, idle_seconds / 4);
+  for (int part = 0; part < 4; ++part) {
+    const CpuUse before = ReadCpu(pid);
+    SleepMs(window_seconds * 1000);
+    const CpuUse after = ReadCpu(pid);
+    idle_percent.Add((after.exact_seconds - before.exact_seconds) * 100.0 / window_seconds);
+    idle_stat_percent.Add((after.stat_seconds - before.stat_seconds) * 100.0 / window_seconds);
+    wakeups_per_second.Add(static_cast<double>(after.context_switches - before.context_switches) /
+                           window_seconds);
+  }
 
-  const int code = platform.Run([&](quorvant::Platform& window) {
-    quorvant::Program program(window, clock, folder);
-    if (every_cycle) program.ListEveryCycle();
-    return program.Run();
-  });
-  watcher.join();
+  // Key to frame: each key moves the selection, which draws another name.
+  const Area name_row{60, 146, 300, 18};
+  Spread key_ms;
+  for (int i = 0; i < 20; ++i) {
+    const std::uint64_t before = quorvant::x11::Fingerprint(display, window, name_row);
+    const Steady::time_point pressed = Steady::now();
+    quorvant::x11::SendKey(display, window, i % 2 == 0 ? XK_Down : XK_Up);
+    while (quorvant::x11::Fingerprint(display, window, name_row) == before && MsSince(pressed) < 2000) {
+    }
+    key_ms.Add(MsSince(pressed));
+    SleepMs(150);
+  }
+
+  // The "No encrypted files" notice (1000 ms) in the status band.
+  Spread notice_ms;
+  for (int i = 0; i < 5; ++i) {
+    if (auto lit = ClickAndMeasure(display, window, IconX(1) + 10, IconY + 10, Area{20, 200, 200, 18}, Grey,
+                                   5000, 5)) {
+      notice_ms.Add(*lit);
+    }
+    SleepMs(300);
+  }
+
+  // The press flash (100 ms): the Show|Hide button's frame turns black.
+  Spread flash_ms;
+  int flashes_missed = 0;
+  for (int i = 0; i < 10; ++i) {
+    if (auto lit = ClickAndMeasure(display, window, IconX(2) + 10, IconY + 10, Area{IconX(2), IconY, 1, 1},
+                                   Black, 3000, 1)) {
+      flash_ms.Add(*lit);
+    } else {
+      ++flashes_missed;
+    }
+    SleepMs(300);
+  }
+
+  // Close to exit.
+  const Steady::time_point closed = Steady::now();
+  quorvant::x11::RequestClose(display, window);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double exit_ms = MsSince(closed);
+
+  std::printf("program:                  %s\n", program.c_str());
+  std::printf("files in folder:          %d\n", files);
+  std::printf("first frame after start:  %.1f ms\n", first_frame_ms);
+  std::printf("idle CPU (schedstat):     %s of one core, %d x %d s\n", idle_percent.Describe("%", 4).c_str(),
+              4, window_seconds);
+  std::printf("idle CPU (utime+stime):   %s of one core\n", idle_stat_percent.Describe("%", 3).c_str());
+  std::printf("wake-ups while idle:      %s\n", wakeups_per_second.Describe("/s").c_str());
+  std::printf("key to frame:             %s\n", key_ms.Describe("ms").c_str());
+  std::printf("1000 ms notice on screen: %s\n", notice_ms.Describe("ms").c_str());
+  std::printf("100 ms flash on screen:   %s, missed %d of 10\n", flash_ms.Describe("ms").c_str(),
+              flashes_missed);
+  std::printf("close to exit:            %.1f ms (exit status %d)\n", exit_ms,
+              WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+
+  XCloseDisplay(display);
   std::filesystem::remove_all(folder);
-  return code;
+  return 0;
 }

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Runs window_bench under a private Xvfb: 20 files watched, 2000 files
-# watched, and 2000 files listed on every input cycle.
-#   bench/app/window_bench.sh BUILD_DIR
+# Runs window_bench under a private Xvfb: the window program of BUILD_DIR in a
+# folder of 20 files and of 2000 files, idle for 20 s each. Name another
+# quorvant binary (an older build, say) to measure it the same way after.
+#   bench/app/window_bench.sh [BUILD_DIR] [OTHER_QUORVANT]
 set -euo pipefail
 build=${1:-build/default}
+other=${2:-}
 work=$(mktemp -d)
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xvfb=$!
 trap 'kill $xvfb; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")" SDL_AUDIODRIVER=dummy
-"$build/bench/app/window_bench" 20
-echo
-"$build/bench/app/window_bench" 2000
-echo
-"$build/bench/app/window_bench" 2000 every-cycle
+export DISPLAY=":$(cat "$work/display")"
+for program in "$build/app/quorvant" ${other:+"$other"}; do
+  for files in 20 2000; do
+    "$build/bench/app/window_bench" "$program" "$files" 20
+    echo
+  done
+done

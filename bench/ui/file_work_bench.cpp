@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "surface/platform/headless_platform.h"
+#include "ui/erase_screen.h"
 #include "ui/fixed_tables.h"
 #include "ui/panels.h"
 #include "ui/program.h"
@@ -108,8 +109,12 @@ int main(int argc, char** argv) {
   const double window_erase = TimeInWindow(folder, [](auto& p, auto start, auto end) {
     p.Key(std::string(1, '\0') + 'S').Do(start).Key(std::string(1, '\0') + 'S').Do(end);
   });
-  std::printf("window erase %.3f s, shred -n 1 -u %.3f s: ratio %.2f (target <= 1.1)\n", window_erase, shred,
-              window_erase / shred);
+  // The work, without the time "Erased" stays on screen afterwards.
+  const double erase_work = window_erase - quorvant::ErasedNoticeMs / 1000.0;
+  std::printf(
+      "window erase %.3f s (%.3f s of it the \"Erased\" notice), shred -n 1 -u %.3f s: ratio %.2f (target <= "
+      "1.1)\n",
+      window_erase, quorvant::ErasedNoticeMs / 1000.0, shred, erase_work / shred);
 
   // A Statistics click on a 10 MB file, less the 100 ms press flash.
   const std::string ten = folder + "/ten.bin";

@@ -1,5 +1,10 @@
 #include "surface/platform/headless_platform.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
 #include <utility>
 
 #include "surface/platform/refresh_cycle.h"
@@ -53,17 +58,18 @@ HeadlessPlatform& HeadlessPlatform::Close() {
   return *this;
 }
 
-bool HeadlessPlatform::CreateWindow(const char* caption, int x, int y, Surface&) {
+bool HeadlessPlatform::CreateWindow(const char* caption, int x, int y, Surface& surface) {
   caption_ = caption;
   window_x_ = x;
   window_y_ = y;
+  surface_ = &surface;
   window_made_ = true;
   Link().Alive.store(1);
   return true;
 }
 
 // Program time as a running total, immune to the clock wrapping at midnight.
-void HeadlessPlatform::RunSteps(KeySite site) {
+void HeadlessPlatform::UpdateElapsed() {
   std::int64_t now = clock_.MillisecondsSinceMidnight();
   if (last_clock_ms_ >= 0) {
     std::int64_t delta = now - last_clock_ms_;
@@ -71,57 +77,92 @@ void HeadlessPlatform::RunSteps(KeySite site) {
     clock_elapsed_ms_ += delta;
   }
   last_clock_ms_ = now;
+}
 
-  while (!steps_.empty()) {
-    if (!keys_.Empty() || Link().ClickKind.load() != 0) return;
-    Step& step = steps_.front();
-    if (site == KeySite::Progress) {
-      // A long operation only sees the steps meant for it.
-      if (step.kind != StepKind::ProgressKey && step.kind != StepKind::ProgressClose) return;
-      if (progress_polls_++ < step.milliseconds) return;
-      progress_polls_ = 0;
-      if (step.kind == StepKind::ProgressKey) keys_.Push(std::move(step.key));
-      if (step.kind == StepKind::ProgressClose) CloseWindow();
+void HeadlessPlatform::ShowDrawing() {
+  if (surface_ == nullptr) return;
+  surface_->PresentIfDirty([&](const Image& image, const Rect&) {
+    wait_log_.push_back(WaitRecord{WaitKind::Presented, 0, frames_});
+    if (present_observer_) present_observer_(frames_, image);
+    ++frames_;
+  });
+}
+
+WaitEnd HeadlessPlatform::Block(Clock& clock, const WaitRequest& request) {
+  if (closed_) ++reads_after_close_;
+  if (!request.until_input) {
+    wait_log_.push_back(WaitRecord{WaitKind::Paused, request.timeout_ms, -1});
+    clock.Sleep(request.timeout_ms);
+    return closed_ ? WaitEnd::Closed : WaitEnd::Timeout;
+  }
+  wait_log_.push_back(WaitRecord{WaitKind::WaitedForInput, request.timeout_ms, -1});
+  UpdateElapsed();
+  const std::int64_t start_ms = clock_elapsed_ms_;
+  for (;;) {
+    UpdateElapsed();
+    if (closed_) return WaitEnd::Closed;
+    HandOverClick(Link(), clicks_);
+    if (!keys_.Empty() || Link().ClickKind.load() != 0) return WaitEnd::Input;
+    if (request.wake_fd >= 0) {
+      pollfd wake{request.wake_fd, POLLIN, 0};
+      if (clock.WaitReadable(std::span(&wake, 1), 0) > 0) return WaitEnd::Woken;
+    }
+    const std::int64_t waited_ms = clock_elapsed_ms_ - start_ms;
+    if (request.timeout_ms >= 0 && waited_ms >= request.timeout_ms) return WaitEnd::Timeout;
+    TakeStep(clock, request.timeout_ms >= 0 ? request.timeout_ms - waited_ms : INT64_MAX);
+  }
+}
+
+void HeadlessPlatform::TakeStep(Clock& clock, std::int64_t left_ms) {
+  if (steps_.empty()) {
+    CloseWindow();
+    return;
+  }
+  Step& step = steps_.front();
+  switch (step.kind) {
+    case StepKind::Key:
+    case StepKind::ProgressKey:  // not in a long operation: the key comes to an idle wait instead
+      keys_.Push(std::move(step.key));
       steps_.pop_front();
       return;
-    }
-    switch (step.kind) {
-      case StepKind::Key:
-        keys_.Push(std::move(step.key));
-        steps_.pop_front();
-        return;
-      case StepKind::Click:
-        clicks_.Push(step.where ? step.where() : step.click);
-        steps_.pop_front();
-        HandOverClick(Link(), clicks_);
-        return;
-      case StepKind::Wait:
-        if (wait_until_ms_ < 0) wait_until_ms_ = clock_elapsed_ms_ + step.milliseconds;
-        if (clock_elapsed_ms_ < wait_until_ms_) return;
+    case StepKind::Click:
+      clicks_.Push(step.where ? step.where() : step.click);
+      steps_.pop_front();
+      return;
+    case StepKind::Wait:
+      if (wait_until_ms_ < 0) wait_until_ms_ = clock_elapsed_ms_ + step.milliseconds;
+      if (clock_elapsed_ms_ >= wait_until_ms_) {
         wait_until_ms_ = -1;
         steps_.pop_front();
-        break;
-      case StepKind::Do: {
-        auto action = std::move(step.action);
-        steps_.pop_front();
-        action();
-        break;
+        return;
       }
-      case StepKind::ProgressKey:
-        // Not in a long operation: the key arrives at an idle wait instead.
-        keys_.Push(std::move(step.key));
-        steps_.pop_front();
-        return;
-      case StepKind::ProgressClose:
-      case StepKind::Close:
-        steps_.pop_front();
-        CloseWindow();
-        return;
+      // The program sleeps until the step is due, or until its own limit.
+      clock.Sleep(static_cast<int>(std::min(wait_until_ms_ - clock_elapsed_ms_, left_ms)));
+      return;
+    case StepKind::Do: {
+      auto action = std::move(step.action);
+      steps_.pop_front();
+      action();
+      return;
     }
+    case StepKind::ProgressClose:
+    case StepKind::Close:
+      steps_.pop_front();
+      CloseWindow();
+      return;
   }
-  if (steps_.empty() && site == KeySite::Wait && !closed_ && keys_.Empty() && Link().ClickKind.load() == 0) {
-    CloseWindow();
-  }
+}
+
+void HeadlessPlatform::TakeProgressStep() {
+  if (steps_.empty()) return;
+  Step& step = steps_.front();
+  // A long operation only sees the steps meant for it.
+  if (step.kind != StepKind::ProgressKey && step.kind != StepKind::ProgressClose) return;
+  if (progress_polls_++ < step.milliseconds) return;
+  progress_polls_ = 0;
+  if (step.kind == StepKind::ProgressKey) keys_.Push(std::move(step.key));
+  if (step.kind == StepKind::ProgressClose) CloseWindow();
+  steps_.pop_front();
 }
 
 void HeadlessPlatform::CloseWindow() {
@@ -134,7 +175,7 @@ std::string HeadlessPlatform::ReadKey(KeySite site) {
   if (!window_made_) return {};
   if (closed_) ++reads_after_close_;
   HandOverClick(Link(), clicks_);
-  if (keys_.Empty()) RunSteps(site);
+  if (site == KeySite::Progress && keys_.Empty()) TakeProgressStep();
   std::optional<std::string> key = keys_.Pop();
   return key ? std::move(*key) : std::string();
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/clock.h"
 #include "surface/platform/input_queue.h"
@@ -14,10 +15,13 @@ namespace quorvant {
 
 // A platform without a window, for tests. The test writes a script of keys,
 // clicks, pauses and actions; the program takes the script's steps one by one
-// whenever it looks for input and finds none pending, so every step meets the
-// program in a known state. When the script runs out the window "closes",
-// which ends the program. Runs on the program's own thread: no refresh
-// thread, the surface is read directly.
+// whenever it waits for input and has none, so every step meets the program
+// in a known state. Time passes only through the clock: a scripted Wait lets
+// it pass, and an input wait with a limit lets the limit pass once the script
+// has no step to give. When the script runs out the window "closes", which
+// ends the program. Runs on the program's own thread: no refresh thread, the
+// surface is read directly, and every present and every wait is logged, so a
+// test can see what was on screen during each wait.
 class HeadlessPlatform final : public Platform {
  public:
   HeadlessPlatform(WorkArea area, Clock& clock) : area_(area), clock_(clock) {}
@@ -51,6 +55,27 @@ class HeadlessPlatform final : public Platform {
   bool CreateWindow(const char* caption, int x, int y, Surface& surface) override;
   std::string ReadKey(KeySite site) override;
   void Beep() override { ++beeps_; }
+  // Shown at once, and logged like the present before a wait.
+  void ShowSoon() override { ShowDrawing(); }
+
+  // --- What the waits did, in order ---------------------------------------
+  enum class WaitKind {
+    Presented,       // what was drawn was shown: frame number `frame`
+    Paused,          // a pause of `milliseconds`
+    WaitedForInput,  // an input wait, limited to `milliseconds` (-1: none)
+  };
+  struct WaitRecord {
+    WaitKind kind;
+    int milliseconds = 0;
+    int frame = -1;
+  };
+  const std::vector<WaitRecord>& WaitLog() const { return wait_log_; }
+  // Called with each frame as it is presented, numbered from 0. The image is
+  // the surface's own, under its lock: read it, do not draw or read the
+  // surface through the painter from here.
+  void ObservePresents(std::function<void(int frame, const Image& image)> observer) {
+    present_observer_ = std::move(observer);
+  }
 
   // --- What a test reads afterwards ---------------------------------------
   int Beeps() const { return beeps_; }
@@ -58,7 +83,7 @@ class HeadlessPlatform final : public Platform {
   int WindowX() const { return window_x_; }
   int WindowY() const { return window_y_; }
   bool ScriptDone() const { return steps_.empty(); }
-  // Idle key reads since the window closed: how long the program lingered.
+  // Key reads and waits since the window closed: how long the program lingered.
   int ReadsAfterClose() const { return reads_after_close_; }
   // Program time when the window closed.
   std::int64_t ClosedAtMs() const { return closed_at_ms_; }
@@ -74,8 +99,15 @@ class HeadlessPlatform final : public Platform {
     std::function<quorvant::Click()> where;
   };
 
-  // Runs steps until one produces input or has to wait.
-  void RunSteps(KeySite site);
+  void ShowDrawing() override;
+  WaitEnd Block(Clock& clock, const WaitRequest& request) override;
+
+  // Takes one step of the script inside an input wait that may last `left_ms`
+  // more; an empty script closes the window.
+  void TakeStep(Clock& clock, std::int64_t left_ms);
+  // The steps meant for a long operation, which only peeks for keys.
+  void TakeProgressStep();
+  void UpdateElapsed();
   void CloseWindow();
 
   WorkArea area_;
@@ -89,6 +121,10 @@ class HeadlessPlatform final : public Platform {
   bool window_made_ = false;
   bool closed_ = false;
   int reads_after_close_ = 0;
+  Surface* surface_ = nullptr;
+  std::vector<WaitRecord> wait_log_;
+  int frames_ = 0;
+  std::function<void(int, const Image&)> present_observer_;
   std::int64_t closed_at_ms_ = -1;
   std::int64_t clock_elapsed_ms_ = 0;
   std::int64_t last_clock_ms_ = -1;

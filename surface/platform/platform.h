@@ -14,17 +14,15 @@ struct WorkArea {
   int height = 0;
 };
 
-// The words the refresh cycle shares with the program's logic. Each has one
-// writer, named beside it; the click words form a hand-over: the refresh
-// cycle fills x and y, then kind; the logic reads kind, then x and y, and
-// clears kind when it has consumed the click. A new click is handed over only
-// while kind is 0, so no click is ever overwritten.
+// The words the window side shares with the program's logic. Each has one
+// writer, named beside it. Clicks queue up in the platform as they come; the
+// logic takes the next one into the click words (HandOverClick) only once it
+// has consumed the last one and cleared the kind, so no click is overwritten.
 struct WindowLink {
-  std::atomic<std::int32_t> Alive{0};             // refresh cycle; logic writes 0 before ending itself
-  std::atomic<std::int32_t> ClickKind{0};         // refresh cycle sets, logic clears
-  std::atomic<std::int32_t> ClickX{0};            // refresh cycle
-  std::atomic<std::int32_t> ClickY{0};            // refresh cycle
-  std::atomic<std::int32_t> RefreshInterval{24};  // logic
+  std::atomic<std::int32_t> Alive{0};             // window side; logic writes 0 before ending itself
+  std::atomic<std::int32_t> ClickKind{0};         // logic: set at the hand-over, cleared when consumed
+  std::atomic<std::int32_t> ClickX{0};            // logic, at the hand-over
+  std::atomic<std::int32_t> ClickY{0};            // logic, at the hand-over
 
   void ClearClick() { ClickKind.store(0, std::memory_order_release); }
 };
@@ -33,6 +31,26 @@ struct Click {
   int kind = 1;  // 1 single, 2 double
   int x = 0;
   int y = 0;
+};
+
+// What a wait of the program's logic waits for. A pause lets time pass
+// (a notice's display, a press flash) and ends early only when the window
+// goes; an input wait ends on a key or click, on `wake_fd` becoming readable
+// (the folder's watch) or when `timeout_ms` has passed (-1: no limit).
+struct WaitRequest {
+  int timeout_ms = -1;
+  bool until_input = false;
+  int wake_fd = -1;
+
+  static WaitRequest Pause(int milliseconds) { return WaitRequest{milliseconds, false, -1}; }
+  static WaitRequest Input(int timeout_ms, int wake_fd) { return WaitRequest{timeout_ms, true, wake_fd}; }
+};
+
+enum class WaitEnd {
+  Input,    // a key or click is there to be read
+  Woken,    // wake_fd is readable
+  Timeout,  // the time ran out
+  Closed,   // the window is gone
 };
 
 // Where a key is read from: the idle waits hand control to the user, a
@@ -57,11 +75,26 @@ class Platform {
   // plus the scan-code letter for navigation keys.
   virtual std::string ReadKey(KeySite site) = 0;
   virtual void Beep() = 0;
-  // The input wait's pause between polls. A real window may end it early
-  // when input arrives, so a key shows on screen without a cycle's delay.
-  virtual void IdleSleep(Clock& clock, int milliseconds) { clock.Sleep(milliseconds); }
+
+  // Every wait of the program's logic goes through here. What was drawn is
+  // made visible first, so that it is on screen for the whole wait: a notice
+  // for its seconds, a press flash for its 100 ms.
+  WaitEnd Wait(Clock& clock, const WaitRequest& request) {
+    ShowDrawing();
+    return Block(clock, request);
+  }
+
+  // Asks for what was drawn to be shown soon, without waiting for it: for a
+  // long operation's progress, which never waits.
+  virtual void ShowSoon() = 0;
 
   WindowLink& Link() { return link_; }
+
+ protected:
+  // Shows what was drawn since the last time, and returns once it is shown.
+  virtual void ShowDrawing() = 0;
+  // Sleeps as the request says; the time passes through `clock`.
+  virtual WaitEnd Block(Clock& clock, const WaitRequest& request) = 0;
 
  private:
   WindowLink link_;

@@ -11,15 +11,12 @@ void HandOverClick(WindowLink& link, InputQueue<Click>& clicks) {
   link.ClickKind.store(next->kind, std::memory_order_release);
 }
 
-bool RefreshTurn(WindowLink& link, bool window_exists, Surface& surface, const PresentFunction& present,
-                 InputQueue<Click>& clicks) {
-  if (!window_exists) link.Alive.store(0);
-  bool presented = false;
-  if (window_exists) {
-    presented = surface.PresentIfDirty([&](const Image& image, const Rect& dirty) { present(image, dirty); });
+bool RefreshTurn(WindowLink& link, bool window_exists, Surface& surface, const PresentFunction& present) {
+  if (!window_exists) {
+    link.Alive.store(0);
+    return false;
   }
-  HandOverClick(link, clicks);
-  return presented;
+  return surface.PresentIfDirty([&](const Image& image, const Rect& dirty) { present(image, dirty); });
 }
 
 }  // namespace quorvant

@@ -8,17 +8,15 @@
 
 namespace quorvant {
 
-// One turn of the presenting side, run between sleeps of RefreshInterval:
-// record whether the window exists, show the surface if anything was drawn
-// since the last turn, and hand the next queued click to the logic once it
-// has consumed the previous one. Returns whether a frame was presented.
-// `present` gets the image and the part of it that changed.
+// One turn of the presenting side: record whether the window exists, and
+// show the surface if anything was drawn since the last turn. Returns whether
+// a frame was presented. `present` gets the image and the part that changed.
 using PresentFunction = std::function<void(const Image&, const Rect& dirty)>;
 
-bool RefreshTurn(WindowLink& link, bool window_exists, Surface& surface, const PresentFunction& present,
-                 InputQueue<Click>& clicks);
+bool RefreshTurn(WindowLink& link, bool window_exists, Surface& surface, const PresentFunction& present);
 
-// Hands the next queued click to the logic if the previous one was consumed.
+// On the logic's side: takes the next queued click into the link's click
+// words once the previous one was consumed (its kind cleared).
 void HandOverClick(WindowLink& link, InputQueue<Click>& clicks);
 
 }  // namespace quorvant

@@ -2,17 +2,16 @@
 
 #include <SDL.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <pthread.h>
+#include <signal.h>
 
-#include <chrono>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
-#include <vector>
 
-#include "base/keys.h"
 #include "surface/platform/refresh_cycle.h"
+#include "surface/platform/sdl_keys.h"
 #include "surface/text_encoding.h"
 
 // Last: Xlib defines macros (Status, Bool) that clash with ordinary names.
@@ -23,61 +22,33 @@ namespace quorvant {
 
 namespace {
 
-// Two-character key texts: code 0, then the keyboard scan code.
-std::string Extended(char scan_letter) { return std::string(1, '\0') + scan_letter; }
+// The window systems a person can see a window on. SDL would otherwise fall
+// back to drivers that run without a display (off-screen, dummy, the
+// console's KMS), where the program would run on unseen.
+constexpr const char* WindowSystems[] = {"x11", "wayland"};
 
-struct KeyMapping {
-  SDL_Keycode key;
-  char scan_letter;
-};
-
-// Navigation and function keys of the separate key block.
-constexpr KeyMapping BlockKeys[] = {
-    {SDLK_HOME, scan::Home},  {SDLK_UP, scan::Up},         {SDLK_PAGEUP, scan::PgUp},
-    {SDLK_LEFT, scan::Left},  {SDLK_RIGHT, scan::Right},   {SDLK_END, scan::End},
-    {SDLK_DOWN, scan::Down},  {SDLK_PAGEDOWN, scan::PgDn}, {SDLK_INSERT, scan::Insert},
-    {SDLK_DELETE, scan::Del}, {SDLK_F11, scan::F11},       {SDLK_F12, scan::F12},
-};
-
-// The keypad's navigation keys, while NumLock is off.
-constexpr KeyMapping KeypadKeys[] = {
-    {SDLK_KP_7, scan::Home},   {SDLK_KP_8, scan::Up},       {SDLK_KP_9, scan::PgUp}, {SDLK_KP_4, scan::Left},
-    {SDLK_KP_6, scan::Right},  {SDLK_KP_1, scan::End},      {SDLK_KP_2, scan::Down}, {SDLK_KP_3, scan::PgDn},
-    {SDLK_KP_0, scan::Insert}, {SDLK_KP_PERIOD, scan::Del},
-};
-
-template <std::size_t N>
-std::string Lookup(const KeyMapping (&table)[N], SDL_Keycode key) {
-  for (const KeyMapping& mapping : table) {
-    if (mapping.key == key) return Extended(mapping.scan_letter);
+bool IsWindowSystem(const char* driver) {
+  if (driver == nullptr) return false;
+  for (const char* name : WindowSystems) {
+    if (std::strcmp(driver, name) == 0) return true;
   }
-  return {};
+  return false;
 }
 
-// The key text of a key that types no character.
-std::string KeyText(const SDL_Keysym& key) {
-  switch (key.sym) {
-    case SDLK_RETURN:
-    case SDLK_KP_ENTER: return std::string(1, key::Enter);
-    case SDLK_ESCAPE: return std::string(1, key::Escape);
-    case SDLK_BACKSPACE: return std::string(1, key::Backspace);
-    default: break;
-  }
-  if (key.sym >= SDLK_F1 && key.sym <= SDLK_F10) {
-    return Extended(static_cast<char>(scan::F1 + (key.sym - SDLK_F1)));
-  }
-  if (std::string text = Lookup(BlockKeys, key.sym); !text.empty()) return text;
-  if ((key.mod & KMOD_NUM) == 0) return Lookup(KeypadKeys, key.sym);
-  return {};
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
 }
 
 // Splits typed UTF-8 text into one key per character, as its byte in the
 // program's 8-bit texts; characters that page lacks deliver nothing.
-void PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
+bool PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
+  bool pushed = false;
   for (const char32_t c : DecodeUtf8(utf8)) {
     const std::uint8_t byte = CodePointToCp1252(c);
-    if (byte != 0) keys.Push(std::string(1, static_cast<char>(byte)));
+    if (byte != 0) pushed = keys.Push(std::string(1, static_cast<char>(byte))) || pushed;
   }
+  return pushed;
 }
 
 // Copies a rectangle of the image (0x00BBGGRR) into the window's buffer in
@@ -102,30 +73,79 @@ void CopyPixels(const Image& image, const Rect& area, SDL_Surface& target) {
 
 }  // namespace
 
-SdlPlatform::SdlPlatform(Clock& clock) : clock_(clock) {
+SdlPlatform::SdlPlatform()
+    : sync_([this] {
+        // Off X11 the main thread sleeps in SDL's own event wait, which an
+        // event pushed from here ends.
+        if (on_x11_.load()) return;
+        SDL_Event wake{};
+        wake.type = SDL_USEREVENT;
+        SDL_PushEvent(&wake);
+      }) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "0");
   // Software frames straight into the window: no GL stack in memory.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-  wake_fd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-    std::fprintf(stderr, "quorvant: no window system: %s\n", SDL_GetError());
+  if (SDL_Init(SDL_INIT_EVENTS) != 0) {
+    problem_ = std::string("cannot start SDL: ") + SDL_GetError();
+    return;
   }
+  problem_ = OpenVideo();
 }
 
 SdlPlatform::~SdlPlatform() {
-  if (audio_device_ != 0) SDL_CloseAudioDevice(audio_device_);
   if (window_ != nullptr) SDL_DestroyWindow(window_);
   SDL_Quit();
 }
 
+// Tries the window systems in turn, or only the one SDL_VIDEODRIVER names.
+// Wayland is tried only where a session announces it, so that a machine
+// without a display gives one clear message, not the library's complaints.
+std::string SdlPlatform::OpenVideo() {
+  std::string failure;
+  auto attempt = [&](const char* driver) {
+    if (driver != nullptr) SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      failure = SDL_GetError();
+      return false;
+    }
+    if (IsWindowSystem(SDL_GetCurrentVideoDriver())) return true;
+    failure = std::string("the ") + SDL_GetCurrentVideoDriver() + " driver shows no window";
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  };
+  if (EnvironmentSet("SDL_VIDEODRIVER")) {
+    if (attempt(nullptr)) return {};
+    return "cannot open a window: " + failure;
+  }
+  if (attempt("x11")) return {};
+  if (EnvironmentSet("WAYLAND_DISPLAY") && attempt("wayland")) return {};
+  if (!EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY")) {
+    return "cannot open a window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+  }
+  if (EnvironmentSet("DISPLAY"))
+    return std::string("cannot open a window on display ") + std::getenv("DISPLAY") + ": " + failure;
+  return "cannot open a window: " + failure;
+}
+
 int SdlPlatform::Run(const std::function<int(Platform&)>& logic) {
+  // Termination signals go to this thread, whose sleep they end so that SDL
+  // turns them into a close of the window; the logic thread never takes them.
+  sigset_t signals, previous;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, &previous);
   int code = 0;
   std::thread logic_thread([&] {
     code = logic(*this);
-    std::lock_guard lock(request_mutex_);
-    logic_finished_ = true;
-    request_changed_.notify_all();
+    {
+      std::lock_guard lock(request_mutex_);
+      logic_finished_ = true;
+      request_changed_.notify_all();
+    }
+    sync_.LogicFinished();
   });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   RunWindow();
   logic_thread.join();
   return code;
@@ -156,41 +176,33 @@ bool SdlPlatform::CreateWindow(const char* caption, int x, int y, Surface& surfa
 }
 
 std::string SdlPlatform::ReadKey(KeySite) {
+  HandOverClick(Link(), clicks_);
   std::optional<std::string> key = keys_.Pop();
   return key ? std::move(*key) : std::string();
 }
 
-void SdlPlatform::Beep() {
-  std::call_once(audio_once_, [&] {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return;
-    SDL_AudioSpec want{};
-    want.freq = 22050;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = 512;
-    audio_device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-  });
-  if (audio_device_ == 0) return;
-  // A short 880 Hz tone with soft edges, about 60 ms.
-  std::vector<std::int16_t> tone(22050 * 60 / 1000);
-  for (size_t i = 0; i < tone.size(); ++i) {
-    double edge = std::min(1.0, std::min(i, tone.size() - i) / 200.0);
-    tone[i] = static_cast<std::int16_t>(6000 * edge * std::sin(2 * M_PI * 880 * i / 22050.0));
-  }
-  SDL_QueueAudio(audio_device_, tone.data(), static_cast<Uint32>(tone.size() * sizeof(std::int16_t)));
-  SDL_PauseAudioDevice(audio_device_, 0);
+void SdlPlatform::Beep() { sync_.RingBell(); }
+
+void SdlPlatform::ShowSoon() {
+  if (surface_ == nullptr || !window_ok_ || !surface_->Dirty()) return;
+  sync_.AskFrame();
 }
 
-void SdlPlatform::IdleSleep(Clock&, int milliseconds) {
-  // Show what was just drawn without waiting for the next refresh turn.
-  if (surface_ != nullptr && surface_->Dirty()) WakeWindow();
-  std::unique_lock lock(input_mutex_);
-  input_arrived_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-    return !keys_.Empty() || Link().ClickKind.load() != 0 || Link().Alive.load() == 0;
+void SdlPlatform::ShowDrawing() {
+  // window_ok_ is settled once CreateWindow has returned, which set surface_.
+  if (surface_ == nullptr || !window_ok_ || !surface_->Dirty()) return;
+  sync_.ShowAndWait();
+}
+
+WaitEnd SdlPlatform::Block(Clock& clock, const WaitRequest& request) {
+  return sync_.WaitForLogic(clock, request, [&] {
+    HandOverClick(Link(), clicks_);
+    return !keys_.Empty() || Link().ClickKind.load() != 0;
   });
 }
 
 bool SdlPlatform::MakeWindow() {
+  if (!Ready()) return false;
   window_ = SDL_CreateWindow(caption_.c_str(), window_x_, window_y_, surface_->Width(), surface_->Height(),
                              SDL_WINDOW_SHOWN);
   if (window_ == nullptr) return false;
@@ -202,6 +214,7 @@ bool SdlPlatform::MakeWindow() {
   SDL_VERSION(&info.version);
   if (SDL_GetWindowWMInfo(window_, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
     x_display_ = info.info.x11.display;
+    on_x11_.store(true);
   }
   window_open_ = true;
   Link().Alive.store(1);
@@ -221,14 +234,17 @@ void SdlPlatform::HandleEvent(const SDL_Event& event) {
       }
       break;
     case SDL_KEYDOWN: {
-      std::string key = KeyText(event.key.keysym);
-      if (!key.empty()) keys_.Push(std::move(key));
+      std::string key = SdlKeyText(event.key.keysym.sym, event.key.keysym.mod);
+      if (!key.empty() && keys_.Push(std::move(key))) sync_.InputArrived();
       break;
     }
-    case SDL_TEXTINPUT: PushTypedText(event.text.text, keys_); break;
+    case SDL_TEXTINPUT:
+      if (PushTypedText(event.text.text, keys_)) sync_.InputArrived();
+      break;
     case SDL_MOUSEBUTTONDOWN:
-      if (event.button.button == SDL_BUTTON_LEFT) {
-        clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y});
+      if (event.button.button == SDL_BUTTON_LEFT &&
+          clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y})) {
+        sync_.InputArrived();
       }
       break;
     default: break;
@@ -241,34 +257,29 @@ void SdlPlatform::PumpEvents() {
   if (!window_open_ && window_ != nullptr) SDL_HideWindow(window_);
 }
 
-void SdlPlatform::WakeWindow() {
-  if (!wake_fd_.IsOpen()) return;
-  const std::uint64_t one = 1;
-  (void)!write(wake_fd_.Get(), &one, sizeof one);
-}
-
-// Sleeps until the window system has an event, the logic has drawn
-// something, or `milliseconds` are over. On X11 this waits on the
-// connection itself: SDL's own timed wait polls every millisecond, which
-// would cost an idle program far more than nothing.
-void SdlPlatform::WaitForEvents(int milliseconds) {
+// Sleeps until the window system has an event, the logic wants something, a
+// signal arrives, or `timeout_ms` are over (-1: no limit). On X11 this sleeps
+// on the connection itself: SDL's own wait may poll every millisecond.
+void SdlPlatform::WaitForEvents(int timeout_ms) {
   if (x_display_ == nullptr) {
     SDL_Event event;
-    if (SDL_WaitEventTimeout(&event, milliseconds) != 0) HandleEvent(event);
+    if (SDL_WaitEventTimeout(&event, timeout_ms) != 0) HandleEvent(event);
     return;
   }
   auto* display = static_cast<Display*>(x_display_);
+  // Presenting reads the server's replies, and with them events, into
+  // Xlib's queue, where the connection no longer signals them.
   if (XEventsQueued(display, QueuedAlready) > 0 || SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) return;
-  pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {wake_fd_.Get(), POLLIN, 0}};
-  if (poll(waits, wake_fd_.IsOpen() ? 2 : 1, milliseconds) > 0 && (waits[1].revents & POLLIN) != 0) {
-    std::uint64_t count = 0;
-    (void)!read(wake_fd_.Get(), &count, sizeof count);
-  }
+  pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {sync_.WindowWakeFd(), POLLIN, 0}};
+  // A signal ends the wait (EINTR) so that the next turn sees SDL's quit.
+  (void)poll(waits, 2, timeout_ms);
 }
 
-void SdlPlatform::NotifyInput() {
-  std::lock_guard lock(input_mutex_);
-  input_arrived_.notify_all();
+void SdlPlatform::RingBell() {
+  if (x_display_ == nullptr || !window_open_) return;
+  auto* display = static_cast<Display*>(x_display_);
+  XBell(display, 0);
+  XFlush(display);
 }
 
 void SdlPlatform::RunWindow() {
@@ -280,8 +291,8 @@ void SdlPlatform::RunWindow() {
     window_answered_ = true;
     request_changed_.notify_all();
     if (!window_ok_) {
-      std::fprintf(stderr, "quorvant: cannot open the window: %s\n", SDL_GetError());
-      request_changed_.wait(lock, [&] { return logic_finished_; });
+      // Nothing will ever be shown; no wait of the logic may hang on it.
+      sync_.WindowGone();
       return;
     }
   }
@@ -296,24 +307,17 @@ void SdlPlatform::RunWindow() {
     shown = SDL_Rect{area.x1, area.y1, area.x2 - area.x1, area.y2 - area.y1};
   };
   for (;;) {
-    {
-      std::lock_guard lock(request_mutex_);
-      if (logic_finished_) break;
-    }
     PumpEvents();
-    if (RefreshTurn(Link(), window_open_, *surface_, present, clicks_)) {
+    const WindowSync::Requests requests = sync_.TakeRequests();
+    if (requests.logic_finished) break;
+    if (RefreshTurn(Link(), window_open_, *surface_, present)) {
       SDL_UpdateWindowSurfaceRects(window_, &shown, 1);
-      if (present_observer_) present_observer_();
     }
-    if (!keys_.Empty() || Link().ClickKind.load() != 0 || !window_open_) NotifyInput();
-    // While a long operation runs the interval is 0: keep showing its
-    // progress, at a pace the eye can follow without spinning a core.
-    // Otherwise there is nothing to do until the window system or the logic
-    // (having drawn) wakes us, except handing over clicks that queued up.
-    const int interval = Link().RefreshInterval.load();
-    int wait_ms = interval > 0 ? interval : 10;
-    if (interval > 0 && clicks_.Empty()) wait_ms = 1000;
-    WaitForEvents(wait_ms);
+    // Alive is 0 by now, so a logic woken by this sees the window gone.
+    if (!window_open_) sync_.WindowGone();
+    sync_.Presented(requests.frame);
+    if (requests.bell) RingBell();
+    WaitForEvents(-1);
   }
 }
 

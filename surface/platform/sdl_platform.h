@@ -1,65 +1,71 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 
 #include "base/clock.h"
-#include "base/unique_fd.h"
 #include "surface/platform/input_queue.h"
 #include "surface/platform/platform.h"
+#include "surface/platform/window_sync.h"
 
 struct SDL_Window;
 union SDL_Event;
 
 namespace quorvant {
 
-// The real window, through SDL2. SDL wants its window and events on the
-// process's main thread, so that thread runs the window and the refresh
-// cycle, and the program's logic runs on a thread of its own:
+// The real window, through SDL2, on X11 or Wayland only. SDL wants its window
+// and events on the process's main thread, so that thread runs the window and
+// the program's logic runs on a thread of its own:
 //
-//   main thread:  Run() -> waits for CreateWindow -> pumps events into the
-//                 key and click queues, presents the surface when it was
-//                 drawn, sleeps RefreshInterval, hands over the next click
+//   main thread:  Run() -> waits for CreateWindow -> sleeps on the window
+//                 system's connection and the logic's wake-up descriptor;
+//                 queues keys and clicks, presents frames the logic asks
+//                 for, rings the bell
 //   logic thread: the program, calling CreateWindow (which blocks until the
-//                 window exists), ReadKey, Beep
+//                 window exists), ReadKey, Beep and Wait
+//
+// Neither thread wakes unless something happened (window_sync.h).
 class SdlPlatform final : public Platform {
  public:
-  explicit SdlPlatform(Clock& clock);
+  SdlPlatform();
   ~SdlPlatform() override;
+
+  // False when no window system could be reached; Problem() says why.
+  bool Ready() const { return problem_.empty(); }
+  const std::string& Problem() const { return problem_; }
 
   // Runs `logic` on its own thread and the window on this one; returns the
   // logic's exit code once it has finished.
   int Run(const std::function<int(Platform&)>& logic);
 
-  // Called on the main thread after every frame shown; for benchmarks.
-  void ObservePresents(std::function<void()> observer) { present_observer_ = std::move(observer); }
-
   WorkArea DesktopWorkArea() override;
   bool CreateWindow(const char* caption, int x, int y, Surface& surface) override;
   int SurfaceDpi() override;
   std::string ReadKey(KeySite site) override;
+  // The window system's bell; nothing where there is none.
   void Beep() override;
-  void IdleSleep(Clock& clock, int milliseconds) override;
+  void ShowSoon() override;
+
+ protected:
+  void ShowDrawing() override;
+  WaitEnd Block(Clock& clock, const WaitRequest& request) override;
 
  private:
+  std::string OpenVideo();
   void RunWindow();
   bool MakeWindow();
   void PumpEvents();
   void HandleEvent(const SDL_Event& event);
-  void NotifyInput();
-  void WakeWindow();
-  void WaitForEvents(int milliseconds);
-  void Present(const struct Image& image, const struct Rect& dirty);
+  void WaitForEvents(int timeout_ms);
+  void RingBell();
 
-  Clock& clock_;
+  std::string problem_;
   InputQueue<std::string> keys_;
   InputQueue<quorvant::Click> clicks_;
-
-  // Wakes the logic's idle sleep when input arrives.
-  std::mutex input_mutex_;
-  std::condition_variable input_arrived_;
+  WindowSync sync_;
 
   // The window request, handed from the logic thread to the main thread.
   std::mutex request_mutex_;
@@ -75,11 +81,8 @@ class SdlPlatform final : public Platform {
 
   SDL_Window* window_ = nullptr;
   bool window_open_ = false;
-  unsigned audio_device_ = 0;
-  std::function<void()> present_observer_;
   void* x_display_ = nullptr;  // the X11 connection, when SDL runs on X11
-  UniqueFd wake_fd_;           // eventfd the logic writes to after drawing
-  std::once_flag audio_once_;
+  std::atomic<bool> on_x11_{false};
 };
 
 }  // namespace quorvant

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real window under Xvfb: real key presses and clicks through the X
-# server, screenshots checked at known pixels, and closing the window ends
-# the process.
-#   xvfb_test.sh QUORVANT CLOSE_WINDOW QUORVANT_CLI
+# server, screenshots checked at known pixels, a notice sampled on screen
+# while it should be lit, and closing the window ends the process. Also the
+# program without a display: --help and --version print, anything else fails
+# plainly.
+#   xvfb_test.sh QUORVANT X11_PROBE QUORVANT_CLI
 set -uo pipefail
 quorvant=$1
-close_window=$2
+probe=$2
 cli=$3
 
 work=$(mktemp -d /tmp/quorvant-xvfb-XXXXXX)
@@ -30,12 +32,32 @@ check() {  # check NAME CONDITION-RESULT(0/1) DETAIL
   fi
 }
 
-# The X server picks a free display and tells us its number.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# --- Without a display -------------------------------------------------------
+no_display() { env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$@"; }
+version=$(no_display "$quorvant" --version 2>&1)
+check "--version prints without a display" "$([[ $? == 0 && "$version" == "quorvant "[0-9]* ]]; echo $?)" "$version"
+usage=$(no_display "$quorvant" --help 2>&1)
+check "--help prints the usage without a display" \
+  "$([[ $? == 0 && "$usage" == *"current folder"* && "$usage" == *"Del"* && "$usage" == *"closing the window"* ]]; echo $?)" \
+  "$usage"
+no_display "$quorvant" --bogus >/dev/null 2>"$work/bogus.log"
+status=$?
+check "an unknown argument is refused with status 2" "$([[ $status == 2 && -s "$work/bogus.log" ]]; echo $?)" \
+  "status $status"
+mkdir "$work/headless" && printf 'x\n' > "$work/headless/x"
+(cd "$work/headless" && no_display "$quorvant") 2>"$work/headless.log"
+status=$?
+check "no display: status 1 and a message, no hidden run" \
+  "$([[ $status == 1 ]] && grep -q '^quorvant: .*display' "$work/headless.log"; echo $?)" \
+  "status $status: $(cat "$work/headless.log")"
+
+# --- In the window --------------------------------------------------------------
+# The X server picks a free display and tells us its number. It must not reset
+# when the last client leaves: the next program would find it gone a moment.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
-export SDL_AUDIODRIVER=dummy
 
 folder="$work/folder"
 mkdir "$folder"
@@ -46,7 +68,7 @@ printf 'not really encrypted\n' > "$folder/secret.txt 1234567["
 program_pid=$!
 
 window=""
-for _ in $(seq 100); do
+for _ in $(seq 200); do
   window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
   [[ -n "$window" ]] && break
   sleep 0.1
@@ -177,7 +199,7 @@ fi
 check "the clicked key is three times one character" "$([[ -n "$clicked_key" ]]; echo $?)" "no key decrypts it"
 
 # Closing the window ends the process.
-"$close_window" "$window"
+"$probe" close "$window"
 ended=1
 for _ in $(seq 50); do
   if ! kill -0 "$program_pid" 2>/dev/null; then ended=0; break; fi
@@ -189,6 +211,52 @@ if [[ $ended == 0 ]]; then
   check "the process exits normally" $? "exit status"
   program_pid=""
 fi
+
+check "nothing on standard error" "$([[ ! -s "$work/program.log" ]]; echo $?)" "$(head -c 500 "$work/program.log")"
+
+# --- A notice stays on screen for its time ------------------------------------
+# In a folder without encrypted files the Encrypted icon shows "No encrypted
+# files" in Grey for a second. The status band is sampled every 5 ms from the
+# click on; the bound is generous, this is no measure of speed.
+plain="$work/plain"
+mkdir "$plain"
+printf 'one\n' > "$plain/one.txt"
+long_name="b$(printf 'n%.0s' $(seq 250))"
+printf 'two\n' > "$plain/$long_name"
+(cd "$plain" && exec "$quorvant") 2>"$work/plain.log" &
+program_pid=$!
+window=""
+for _ in $(seq 200); do
+  window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
+  [[ -n "$window" ]] && break
+  sleep 0.1
+done
+check "the window opens again" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$work/plain.log")"
+[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$window")"
+left=$X
+wait_for_pixel 20 95 "239,216,255"
+lit=$("$probe" lit "$window" 20 200 200 18 808080 xdotool mousemove --window "$window" 57 105 click 1)
+check "the 1000 ms notice stays lit on screen" "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 && $lit -le 5000 ]]; echo $?)" \
+  "lit for $lit ms"
+
+# A refusal rings the bell: the X server's, which prints nothing anywhere.
+# (An encrypted name would be too long for the file system.)
+xdotool key Home Return
+xdotool type --delay 20 'k'
+lit=$("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key Return)
+check "a refusal's notice shows in Brown" "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 ]]; echo $?)" "lit for $lit ms"
+check "the long-named file is untouched" "$([[ -f "$plain/$long_name" ]]; echo $?)" "$(ls "$plain")"
+
+"$probe" close "$window"
+ended=1
+for _ in $(seq 20); do
+  if ! kill -0 "$program_pid" 2>/dev/null; then ended=0; break; fi
+  sleep 0.1
+done
+check "closing ends the process at once" $ended "still running after 2 s"
+[[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
+check "still nothing on standard error" "$([[ ! -s "$work/plain.log" ]]; echo $?)" "$(head -c 500 "$work/plain.log")"
 
 echo "$passed passed, $failed failed"
 [[ $failed == 0 ]]

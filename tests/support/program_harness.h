@@ -43,12 +43,28 @@ struct ProgramHarness {
   HeadlessPlatform platform{Area, clock};
   TempFolder folder;
   std::unique_ptr<Program> program;
+  // Set to pretend the folder is on another kind of file system.
+  std::optional<FolderWatchSeam> watch_seam;
 
   int Run() { return RunIn(folder.Path()); }
   int RunIn(const std::string& path) {
     program = std::make_unique<Program>(platform, clock, path);
     program->LogTexts();
+    if (watch_seam) program->UseFolderWatchSeam(*watch_seam);
     return program->Run();
+  }
+
+  // The frame that was on screen during the last pause of `milliseconds`:
+  // the one presented right before it. -1 when there was no such pause, or
+  // what was drawn before it was not shown first.
+  int FrameDuringLastPause(int milliseconds) const {
+    const auto& log = platform.WaitLog();
+    for (std::size_t i = log.size(); i-- > 0;) {
+      if (log[i].kind != HeadlessPlatform::WaitKind::Paused || log[i].milliseconds != milliseconds) continue;
+      if (i == 0 || log[i - 1].kind != HeadlessPlatform::WaitKind::Presented) return -1;
+      return log[i - 1].frame;
+    }
+    return -1;
   }
 
   AppState& State() { return program->State(); }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "tests/support/program_harness.h"
 
 namespace quorvant::testing {
@@ -121,22 +125,59 @@ TEST(Browse, EmptiedFolderEndsAfterNotice) {
   ProgramHarness h;
   h.folder.Write("only", 4);
   std::int64_t before = 0;
-  h.platform
+  // The keyboard leaves a black foreground behind: the notice must not use it.
+  h.platform.Click(IconRowCentre(icon::Keyboard))
+      .Wait(1)
       .Do([&] {
         before = h.clock.SleptMilliseconds();
         h.folder.Remove("only");
       })
       .Wait(10'000)
       .Key("never read");
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(h.Run(), 0);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("quorvant: " + h.State().CurrentFolder + ": Empty folder\n"), std::string::npos)
+      << errors;
   const auto notice = h.LastPrint("Empty folder");
   ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->foreground, Brown);
   EXPECT_EQ(notice->x, 20);
   EXPECT_EQ(notice->y, 200 - 3 * h.State().LineHeight);
   EXPECT_EQ(h.platform.Beeps(), 1);
   EXPECT_GE(h.clock.SleptMilliseconds() - before, 2500);
   EXPECT_LT(h.clock.SleptMilliseconds() - before, 2500 + 2 * 24);
   EXPECT_FALSE(h.platform.ScriptDone()) << "the program ended by itself";
+}
+
+// Screens hand control back to the one main loop: going round Statistics ->
+// List file -> Statistics many times leaves the stack as deep as it was.
+TEST(MainLoop, MovingBetweenScreensDoesNotGrowTheStack) {
+  ProgramHarness h;
+  h.folder.Write("f", 300);
+  std::vector<std::uintptr_t> in_statistics, in_viewer;
+  std::vector<std::string> modes;
+  auto depth = [] { return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)); };
+  for (int round = 0; round < 40; ++round) {
+    h.platform.Click(IconRowCentre(icon::Statistics)).Do([&] {
+      in_statistics.push_back(depth());
+      modes.push_back(h.State().ScreenMode);
+    });
+    h.platform.Click(IconRowCentre(icon::ListFile)).Do([&] {
+      in_viewer.push_back(depth());
+      modes.push_back(h.State().ViewerShown == 1 ? "viewer" : "no viewer");
+    });
+  }
+  h.Run();
+  ASSERT_EQ(in_statistics.size(), 40u);
+  ASSERT_EQ(in_viewer.size(), 40u);
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    EXPECT_EQ(modes[i], i % 2 == 0 ? "statistics" : "viewer") << "step " << i;
+  }
+  for (std::size_t round = 1; round < 40; ++round) {
+    EXPECT_EQ(in_statistics[round], in_statistics[0]) << "round " << round;
+    EXPECT_EQ(in_viewer[round], in_viewer[0]) << "round " << round;
+  }
 }
 
 TEST(Browse, StartInEmptyFolderEnds) {

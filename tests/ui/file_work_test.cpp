@@ -255,6 +255,41 @@ TEST(FileWork, TakenNameIsRefusedWithNotice) {
   EXPECT_EQ(ReadFile(h.folder.PathOf("x 1234567[")), "encrypted");
 }
 
+// A refusal found once the key was confirmed used to leave the confirming
+// Enter pending, and key entry opened again by itself. After the notice the
+// program waits: the next key (Up) is a browser key.
+TEST(FileWork, RefusalAfterTheKeyWaitsForTheNextKey) {
+  struct Case {
+    const char* name;
+    std::string file;     // the one selected (the last in the listing)
+    std::string blocker;  // what makes the run refuse
+    const char* notice;
+  } cases[] = {
+      {"decrypting onto a taken name", "x 1234567[", "x", "Name in use"},
+      {"a name too long for its suffix", "b" + std::string(250, 'n'), "a", "Name too long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramHarness h;
+    WriteFile(h.folder.PathOf(c.blocker), "another file");
+    WriteFile(h.folder.PathOf(c.file), "the file");
+    std::string mode_after_notice;
+    h.platform.Key(End).Key(Enter).Type("k").Key(Enter).Wait(1).Do(
+        [&] { mode_after_notice = h.State().ScreenMode; });
+    h.platform.Key(Up).Wait(1);
+    h.Run();
+    EXPECT_TRUE(h.LastPrint(c.notice));
+    EXPECT_EQ(mode_after_notice, "scroll");
+    const std::vector<TextLogEntry> printed = h.Printed();
+    EXPECT_EQ(
+        std::count_if(printed.begin(), printed.end(), [](const TextLogEntry& e) { return e.text == "Key"; }),
+        1)
+        << "key entry opened once";
+    EXPECT_EQ(h.State().SelectedIndex, 1) << "Up reached the browser";
+    EXPECT_EQ(ReadFile(h.folder.PathOf(c.file)), "the file");
+  }
+}
+
 TEST(FileWork, ClosingTheWindowDuringTheRunFinishesTheFileThenEnds) {
   ProgramHarness h;
   const std::string original = Content(2 * 1024 * 1024);

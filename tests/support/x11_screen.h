@@ -1,0 +1,140 @@
+#pragma once
+
+// Looking at the real window from outside, through the X server: finding it,
+// sampling its pixels as the server has them (what a person sees), and
+// sending it clicks, keys and the window manager's close request. For the
+// real-window test and the window benchmark; header only, Xlib only.
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace quorvant::x11 {
+
+using Steady = std::chrono::steady_clock;
+
+inline double MsSince(Steady::time_point start) {
+  return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+}
+
+// Opens the display with Xlib's fatal default for protocol errors replaced:
+// reading a window that is not mapped yet (or already gone) only fails the
+// read, which the callers retry or report.
+inline Display* OpenDisplay() {
+  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  return XOpenDisplay(nullptr);
+}
+
+// The top-level window captioned `caption`, or 0.
+inline Window FindWindow(Display* display, const std::string& caption) {
+  Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (XQueryTree(display, root, &root, &parent, &children, &count) == 0) return 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    char* name = nullptr;
+    if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
+      if (caption == name) found = children[i];
+      XFree(name);
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+struct Area {
+  int x = 0, y = 0, width = 1, height = 1;
+};
+
+// Calls visit(0xRRGGBB) for each pixel of `area` (window coordinates) as the
+// server has it now; false when the area cannot be read.
+template <typename Visit>
+bool VisitPixels(Display* display, Window window, const Area& area, Visit&& visit) {
+  XImage* image = XGetImage(display, window, area.x, area.y, static_cast<unsigned>(area.width),
+                            static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+  if (image == nullptr) return false;
+  auto channel = [](unsigned long pixel, unsigned long mask) {
+    int shift = 0;
+    while (mask != 0 && (mask & 1) == 0) {
+      mask >>= 1;
+      ++shift;
+    }
+    return static_cast<std::uint32_t>((pixel >> shift) & mask);
+  };
+  for (int y = 0; y < area.height; ++y) {
+    for (int x = 0; x < area.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      visit(channel(pixel, image->red_mask) << 16 | channel(pixel, image->green_mask) << 8 |
+            channel(pixel, image->blue_mask));
+    }
+  }
+  XDestroyImage(image);
+  return true;
+}
+
+// How many pixels of `area` show `rgb`; -1 when the area cannot be read.
+inline int CountColour(Display* display, Window window, const Area& area, std::uint32_t rgb) {
+  int count = 0;
+  if (!VisitPixels(display, window, area, [&](std::uint32_t seen) { count += seen == rgb ? 1 : 0; }))
+    return -1;
+  return count;
+}
+
+// A hash of what `area` shows, to notice any change.
+inline std::uint64_t Fingerprint(Display* display, Window window, const Area& area) {
+  std::uint64_t hash = 14695981039346656037ull;
+  VisitPixels(display, window, area, [&](std::uint32_t seen) { hash = (hash ^ seen) * 1099511628211ull; });
+  return hash;
+}
+
+// Samples `area` every `step_ms` until `rgb` shows (for at most `appear_ms`),
+// then until it is gone (for at most `stay_ms`). Returns how long it was
+// seen, in ms, or nothing if it never showed.
+inline std::optional<double> MeasureLit(Display* display, Window window, const Area& area, std::uint32_t rgb,
+                                        int appear_ms, int stay_ms, int step_ms = 5) {
+  const Steady::time_point start = Steady::now();
+  while (CountColour(display, window, area, rgb) <= 0) {
+    if (MsSince(start) > appear_ms) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
+  }
+  const Steady::time_point lit = Steady::now();
+  while (CountColour(display, window, area, rgb) > 0 && MsSince(lit) < stay_ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
+  }
+  return MsSince(lit);
+}
+
+// A key press and release.
+inline void SendKey(Display* display, Window window, KeySym symbol) {
+  XEvent event{};
+  event.xkey.type = KeyPress;
+  event.xkey.display = display;
+  event.xkey.window = window;
+  event.xkey.root = DefaultRootWindow(display);
+  event.xkey.same_screen = True;
+  event.xkey.keycode = XKeysymToKeycode(display, symbol);
+  XSendEvent(display, window, True, KeyPressMask, &event);
+  event.xkey.type = KeyRelease;
+  XSendEvent(display, window, True, KeyReleaseMask, &event);
+  XFlush(display);
+}
+
+// What a window manager's close button sends (Xvfb runs no window manager).
+inline void RequestClose(Display* display, Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, window, False, NoEventMask, &event);
+  XFlush(display);
+}
+
+}  // namespace quorvant::x11
