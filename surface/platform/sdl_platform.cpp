@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -71,6 +72,35 @@ void CopyPixels(const Image& image, const Rect& area, SDL_Surface& target) {
   if (locked) SDL_UnlockSurface(&target);
 }
 
+// Xlib's I/O error handler and the hang-up handler take no argument of ours;
+// there is one window, and so one platform, per process.
+std::atomic<SdlPlatform*> WindowPlatform{nullptr};
+
+// The X connection is gone (the server died, the session ended). Xlib ends
+// the process as soon as this returns, so a file run in progress is first let
+// finish, exactly as after a close of the window.
+int OnConnectionLost(Display*) {
+  if (SdlPlatform* platform = WindowPlatform.load()) platform->WaitForLogicAfterLoss();
+  return 0;
+}
+
+// A closed terminal (SIGHUP) or Ctrl-\ (SIGQUIT) would end the process in the
+// middle of a file run. They are taken as SIGTERM, which SDL turns into a
+// close of the window; kill() is safe in a signal handler.
+void OnHangUp(int) { kill(getpid(), SIGTERM); }
+
+void HandleHangUps() {
+  struct sigaction action {};
+  action.sa_handler = OnHangUp;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGHUP, &action, nullptr);
+  sigaction(SIGQUIT, &action, nullptr);
+  // A write to a lost X connection must fail with EPIPE, which reaches
+  // OnConnectionLost, instead of killing the process on the spot.
+  signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace
 
 SdlPlatform::SdlPlatform()
@@ -130,13 +160,14 @@ std::string SdlPlatform::OpenVideo() {
 int SdlPlatform::Run(const std::function<int(Platform&)>& logic) {
   // Termination signals go to this thread, whose sleep they end so that SDL
   // turns them into a close of the window; the logic thread never takes them.
+  HandleHangUps();
   sigset_t signals, previous;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&signals, signal_number);
   pthread_sigmask(SIG_BLOCK, &signals, &previous);
   int code = 0;
   std::thread logic_thread([&] {
+    logic_thread_id_.store(std::this_thread::get_id());
     code = logic(*this);
     {
       std::lock_guard lock(request_mutex_);
@@ -215,6 +246,8 @@ bool SdlPlatform::MakeWindow() {
   if (SDL_GetWindowWMInfo(window_, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
     x_display_ = info.info.x11.display;
     on_x11_.store(true);
+    WindowPlatform.store(this);
+    XSetIOErrorHandler(OnConnectionLost);
   }
   window_open_ = true;
   Link().Alive.store(1);
@@ -273,6 +306,17 @@ void SdlPlatform::WaitForEvents(int timeout_ms) {
   pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {sync_.WindowWakeFd(), POLLIN, 0}};
   // A signal ends the wait (EINTR) so that the next turn sees SDL's quit.
   (void)poll(waits, 2, timeout_ms);
+}
+
+void SdlPlatform::WaitForLogicAfterLoss() {
+  // The logic thread touches the connection only while it starts, before any
+  // file run: it must not wait for itself.
+  if (std::this_thread::get_id() == logic_thread_id_.load()) return;
+  Link().Alive.store(0);
+  window_open_ = false;
+  sync_.WindowGone();
+  std::unique_lock lock(request_mutex_);
+  request_changed_.wait(lock, [&] { return logic_finished_; });
 }
 
 void SdlPlatform::RingBell() {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "base/clock.h"
 #include "surface/platform/input_queue.h"
@@ -49,6 +50,11 @@ class SdlPlatform final : public Platform {
   void Beep() override;
   void ShowSoon() override;
 
+  // For Xlib's I/O error handler, on the window thread: the connection is
+  // lost and the process ends on return; this returns once the logic has
+  // finished any file run and ended.
+  void WaitForLogicAfterLoss();
+
  protected:
   void ShowDrawing() override;
   WaitEnd Block(Clock& clock, const WaitRequest& request) override;
@@ -83,6 +89,7 @@ class SdlPlatform final : public Platform {
   bool window_open_ = false;
   void* x_display_ = nullptr;  // the X11 connection, when SDL runs on X11
   std::atomic<bool> on_x11_{false};
+  std::atomic<std::thread::id> logic_thread_id_{};
 };
 
 }  // namespace quorvant

@@ -258,5 +258,68 @@ check "closing ends the process at once" $ended "still running after 2 s"
 [[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
 check "still nothing on standard error" "$([[ ! -s "$work/plain.log" ]]; echo $?)" "$(head -c 500 "$work/plain.log")"
 
+# --- A run cut short by a hang-up or a lost X connection ----------------------
+# Either way the file run in progress is finished before the process ends,
+# as after a close of the window: the file ends fully encrypted, never half.
+start_encryption() {  # start_encryption FOLDER DISPLAY LOG: Enter, a key, Enter on big.bin
+  (cd "$1" && DISPLAY=$2 exec "$quorvant") 2>"$3" &
+  program_pid=$!
+  local shown=""
+  for _ in $(seq 200); do
+    shown=$(DISPLAY=$2 xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
+    [[ -n "$shown" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$shown" ]] || return 1
+  DISPLAY=$2 xdotool windowfocus --sync "$shown" 2>/dev/null || true
+  DISPLAY=$2 xdotool key Return
+  DISPLAY=$2 xdotool type --delay 20 'k'
+  DISPLAY=$2 xdotool key Return
+  # Encryption renames the file first; the data follows.
+  for _ in $(seq 400); do
+    compgen -G "$1/big.bin ???????[" >/dev/null && return 0
+    sleep 0.025
+  done
+  return 1
+}
+ended_within() {  # ended_within SECONDS: the program has exited
+  for _ in $(seq $(($1 * 10))); do
+    kill -0 "$program_pid" 2>/dev/null || { wait "$program_pid"; program_pid=""; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+decrypts_to_original() {  # decrypts_to_original FOLDER MD5
+  local encrypted
+  encrypted=$(compgen -G "$1/big.bin ???????[" | head -n 1)
+  [[ -n "$encrypted" ]] && printf 'k\n' | "$cli" decrypt "$encrypted" >/dev/null 2>&1 &&
+    [[ "$(md5sum < "$1/big.bin")" == "$2" ]]
+}
+for cut in hangup connection; do
+  folder="$work/$cut"
+  mkdir "$folder"
+  head -c $((200 * 1024 * 1024)) /dev/urandom > "$folder/big.bin"
+  big_original=$(md5sum < "$folder/big.bin")
+  if [[ $cut == hangup ]]; then
+    start_encryption "$folder" "$DISPLAY" "$work/$cut.log"
+    check "a hang-up test run has started" $? "$(ls "$folder")"
+    kill -HUP "$program_pid" 2>/dev/null
+  else
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display2" 2>/dev/null &
+    second_xvfb=$!
+    for _ in $(seq 100); do [[ -s "$work/display2" ]] && break; sleep 0.1; done
+    start_encryption "$folder" ":$(cat "$work/display2")" "$work/$cut.log"
+    check "a lost-connection test run has started" $? "$(ls "$folder")"
+    kill -9 "$second_xvfb"
+  fi
+  ended_within 60
+  check "after a $cut the program ends" $? "still running"
+  decrypts_to_original "$folder" "$big_original"
+  check "after a $cut the file was encrypted whole" $? "$(ls "$folder")"
+  [[ -n "$program_pid" ]] && kill -9 "$program_pid" 2>/dev/null
+  program_pid=""
+  rm -rf "$folder"
+done
+
 echo "$passed passed, $failed failed"
 [[ $failed == 0 ]]
