@@ -14,14 +14,51 @@ std::string_view Explanation(FileOutcome outcome) {
   }
 }
 
-std::string_view ConditionText(FileCondition condition) {
-  switch (condition) {
-    case FileCondition::AsBefore: return "; the file is unchanged";
+std::string ResumeCommand(std::string_view path, bool undo) {
+  return std::string("'quorvant-cli resume ") + (undo ? "--undo " : "") + Printable(path) + "'";
+}
+
+std::string ConditionText(const FileReport& report, std::string_view path, Direction direction) {
+  const std::string journal = Printable(report.journal);
+  switch (report.condition) {
+    case FileCondition::AsBefore:
+      if (!report.journal.empty()) {
+        return "; the file is unchanged, but its journal " + journal +
+               " could not be removed: " + ResumeCommand(path, true) + " removes it";
+      }
+      return "; the file is unchanged";
     case FileCondition::PartlyOverwritten: return "; the file is kept, partly overwritten";
-    case FileCondition::PartlyTransformed:
-      return "; THE FILE COULD NOT BE RESTORED and is partly transformed. Its name keeps the encrypted-name "
-             "suffix, which is needed with the key to recover it";
+    case FileCondition::Interrupted:
+      switch (report.outcome) {
+        case FileOutcome::JournalDamaged:
+          return "; nothing was changed. The journal " + journal +
+                 " cannot be used; a person has to look at the file (see the README on journals)";
+        case FileOutcome::Interrupted:
+        case FileOutcome::WrongKey:
+        case FileOutcome::NoMemory:
+          // Refused before anything changed.
+          return "; nothing was changed. The interrupted run's journal is " + journal + ": " +
+                 ResumeCommand(path, false) + " finishes the run, " + ResumeCommand(path, true) +
+                 " undoes it";
+        default: break;
+      }
+      return "; THE RUN IS INTERRUPTED: the first " + std::to_string(report.done) + " of " +
+             std::to_string(report.length) + " bytes are " +
+             (direction == Direction::Encrypt ? "encrypted" : "decrypted") +
+             ", the rest are as before, and its journal " + journal + " is kept. " +
+             ResumeCommand(path, false) + " finishes it and " + ResumeCommand(path, true) +
+             " undoes it (or select the file in the window, press Enter and type the key)";
+    case FileCondition::RestoredNameTaken:
+      return "; every byte is as before, but the file still has its encrypted name because its old name is "
+             "taken. Its journal " +
+             journal + " is kept, so that nothing decrypts it: once the old name is free, " +
+             ResumeCommand(path, true) + " gives the file its name back";
     case FileCondition::Transformed:
+      if (!report.journal.empty()) {
+        return "; done, but its journal " + journal + " could not be removed: " + ResumeCommand(path, false) +
+               " removes it";
+      }
+      break;
     case FileCondition::Erased: break;
   }
   return "";
@@ -36,9 +73,9 @@ std::string DescribeRefusal(FileOutcome outcome, const Error& error) {
   return text;
 }
 
-std::string DescribeReport(const FileReport& report) {
+std::string DescribeReport(const FileReport& report, std::string_view path, Direction direction) {
   std::string text = DescribeRefusal(report.outcome, report.error);
-  text += ConditionText(report.condition);
+  text += ConditionText(report, path.empty() ? std::string_view(report.name) : path, direction);
   return text;
 }
 

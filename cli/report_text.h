@@ -5,12 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/cipher.h"
 #include "files/file_outcome.h"
 
 namespace quorvant::cli {
 
 // "Name in use: rename a.txt to ... : File exists; the file is unchanged".
-std::string DescribeReport(const FileReport& report);
+// `path` is the file's path as the user would give it now (for the command
+// that finishes an interrupted run), `direction` the run's.
+std::string DescribeReport(const FileReport& report, std::string_view path = {},
+                           Direction direction = Direction::Encrypt);
 
 // For an open that was refused.
 std::string DescribeRefusal(FileOutcome outcome, const Error& error);

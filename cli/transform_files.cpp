@@ -11,6 +11,7 @@
 #include "cli/report_text.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/file_transform.h"
+#include "crypto/journal_file.h"
 #include "files/opened_file.h"
 
 namespace quorvant::cli {
@@ -34,29 +35,42 @@ bool NameFitsDirection(Direction direction, const FileArgument& file) {
   return true;
 }
 
+// A file whose earlier run was cut short is resumed, never started afresh:
+// refused before the key is asked, naming the command to use.
+bool HasNoInterruptedRun(const FileArgument& file) {
+  Result<UniqueFd> folder = OpenFolderOf(file);
+  FileCalls calls;
+  if (!folder || !HasJournal(folder->Get(), file.name, calls)) return true;
+  Complain(Printable(file.path) + ": Interrupted: an earlier run on it was cut short; 'quorvant-cli resume " +
+           Printable(file.path) + "' finishes it, 'quorvant-cli resume --undo " + Printable(file.path) +
+           "' undoes it");
+  return false;
+}
+
 bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key,
                   CommandContext& context) {
   std::optional<OpenedFile> opened = OpenForChange(file);
   if (!opened) return false;
   const EncryptedSuffix suffix =
       direction == Direction::Encrypt ? MakeEncryptedSuffix(context.clock) : *SuffixOfName(file.name);
-  KeyWords words = BuildKeyWords(key.View(), suffix);
   ProgressBar bar(std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") +
                   Printable(file.name));
-  const FileReport report =
-      TransformFile(*opened, direction, suffix, words, [&](std::int64_t offset, std::int64_t last_offset) {
-        if (context.signals.Requested()) return ProgressAnswer::Cancel;
-        bar.Show(offset, last_offset);
-        return ProgressAnswer::Continue;
-      });
+  const FileReport report = TransformFile(*opened, direction, suffix, key.View(),
+                                          [&](std::int64_t offset, std::int64_t last_offset) {
+                                            if (context.signals.Requested()) return ProgressAnswer::Cancel;
+                                            bar.Show(offset, last_offset);
+                                            return ProgressAnswer::Continue;
+                                          });
   bar.Clear();
+  const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {
-    std::printf("%s -> %s\n", Printable(file.path).c_str(),
-                Printable(PathInFolder(file, report.name)).c_str());
+    std::printf("%s -> %s\n", Printable(file.path).c_str(), Printable(path_now).c_str());
     std::fflush(stdout);
+    if (!report.journal.empty())
+      Complain(Printable(path_now) + ": " + DescribeReport(report, path_now, direction));
     return true;
   }
-  Complain(Printable(file.path) + ": " + DescribeReport(report));
+  Complain(Printable(file.path) + ": " + DescribeReport(report, path_now, direction));
   return false;
 }
 
@@ -75,7 +89,7 @@ int TransformFiles(Direction direction, std::span<const std::string_view> argume
     if (!file) {
       Complain(Printable(path) + ": " + file.error().Describe());
       any_failed = true;
-    } else if (!NameFitsDirection(direction, *file)) {
+    } else if (!HasNoInterruptedRun(*file) || !NameFitsDirection(direction, *file)) {
       any_failed = true;
     } else {
       files.push_back(std::move(*file));
