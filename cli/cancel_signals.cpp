@@ -4,14 +4,15 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 namespace quorvant::cli {
 
 namespace {
 sigset_t CancelSet() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&set, signal);
   return set;
 }
 }  // namespace

@@ -35,6 +35,7 @@ struct Command {
 int EncryptCommand(std::span<const std::string_view> arguments, CommandContext& context);
 int DecryptCommand(std::span<const std::string_view> arguments, CommandContext& context);
 int EraseCommand(std::span<const std::string_view> arguments, CommandContext& context);
+int ResumeCommand(std::span<const std::string_view> arguments, CommandContext& context);
 int StatsCommand(std::span<const std::string_view> arguments, CommandContext& context);
 
 // "quorvant-cli: " + message, on standard error.

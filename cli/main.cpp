@@ -24,6 +24,8 @@ constexpr Command Commands[] = {
      DecryptCommand},
     {"erase", "erase [--yes] FILE...", "overwrite each FILE once with random bytes, sync it, then delete it",
      EraseCommand},
+    {"resume", "resume [--undo] FILE...",
+     "finish (--undo: take back) a run on each FILE that a kill or a power loss cut short", ResumeCommand},
     {"stats", "stats [--counts] FILE...",
      "print the eleven byte statistics of each FILE, as the window shows them", StatsCommand},
 };
