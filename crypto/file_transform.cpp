@@ -35,6 +35,11 @@ Direction Opposite(Direction direction) {
 
 std::int64_t RoundUp(std::int64_t value, std::int64_t unit) { return (value + unit - 1) / unit * unit; }
 
+// While a window is written, the system is asked every this many bytes to
+// start writing them to the disk, so that the disk works while the cipher
+// does and the sync at the window's end has less left to wait for.
+constexpr std::int64_t WritebackStep = std::int64_t{8} << 20;
+
 FileOutcome OutcomeOfRenameError(int error_code) {
   switch (error_code) {
     case EEXIST:
@@ -190,6 +195,7 @@ Run::Step Run::Window(JournalPhase phase, std::int64_t start, std::int64_t end) 
   // The window's new bytes, into the slot.
   ImageHash hash;
   plain_image_ = plain_image_ || direction == Direction::Decrypt;
+  std::int64_t hinted = start;  // where the last writeback hint ended
   for (std::int64_t at = start; at < end; at += ChunkLength()) {
     const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), end - at));
     if (Status read = ReadExactly(calls_, file_.Descriptor(), chunk, at, file_.Name()); !read) {
@@ -209,6 +215,11 @@ Run::Step Run::Window(JournalPhase phase, std::int64_t start, std::int64_t end) 
     if (Status written = journal_->WriteImage(chunk, at - start); !written) {
       Fail(OutcomeOfWriteError(written.error()), written.error());
       return Step::Failed;
+    }
+    const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+    if (written_end - hinted >= WritebackStep) {
+      journal_->StartImageWriteback(hinted - start, written_end - hinted);
+      hinted = written_end;
     }
   }
   if (Status synced = journal_->Sync(); !synced) {
@@ -249,6 +260,7 @@ Run::Step Run::Window(JournalPhase phase, std::int64_t start, std::int64_t end) 
 }
 
 bool Run::Apply(const JournalRecord& record) {
+  std::int64_t hinted = 0;
   for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
     const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));
     if (Status read = journal_->ReadImage(chunk, at); !read)
@@ -256,6 +268,11 @@ bool Run::Apply(const JournalRecord& record) {
     if (Status written = WriteExactly(calls_, file_.Descriptor(), chunk, record.offset + at, file_.Name());
         !written) {
       return Fail(OutcomeOfWriteError(written.error()), written.error());
+    }
+    const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+    if (written_end - hinted >= WritebackStep) {
+      calls_.StartWriteback(file_.Descriptor(), record.offset + hinted, written_end - hinted);
+      hinted = written_end;
     }
   }
   if (calls_.SyncData(file_.Descriptor()) != 0) {

@@ -63,6 +63,10 @@ Status JournalFile::ReadImage(std::span<std::uint8_t> data, std::int64_t at) {
   return ReadExactly(*calls_, file_.Get(), data, JournalImageOffset + at, name_);
 }
 
+void JournalFile::StartImageWriteback(std::int64_t at, std::int64_t length) {
+  calls_->StartWriteback(file_.Get(), JournalImageOffset + at, length);
+}
+
 Status JournalFile::Sync() {
   if (calls_->SyncData(file_.Get()) != 0) return Error::FromErrno("sync " + name_);
   return {};

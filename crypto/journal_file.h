@@ -34,6 +34,8 @@ class JournalFile {
   // `at` counts from the start of the image slot.
   Status WriteImage(std::span<const std::uint8_t> data, std::int64_t at);
   Status ReadImage(std::span<std::uint8_t> data, std::int64_t at);
+  // Starts writing [at, at + length) of the slot to the disk (a hint for speed).
+  void StartImageWriteback(std::int64_t at, std::int64_t length);
   // fdatasync.
   Status Sync();
   // Writes the record's page (not synced).

@@ -75,6 +75,10 @@ int FileCalls::Allocate(int descriptor, int mode, off_t offset, off_t length) {
 
 int FileCalls::FolderSpace(int descriptor, struct statvfs* space) { return ::fstatvfs(descriptor, space); }
 
+int FileCalls::StartWriteback(int descriptor, off_t offset, off_t length) {
+  return ::sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,
                    std::string_view name) {
   std::size_t done = 0;

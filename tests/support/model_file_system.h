@@ -129,6 +129,8 @@ class ModelFileSystem : public FileCalls {
   int RemoveAttribute(int descriptor, const char* name) override;
   int Allocate(int descriptor, int mode, off_t offset, off_t length) override;
   int FolderSpace(int descriptor, struct statvfs* space) override;
+  // A hint that makes nothing durable: a no-op here.
+  int StartWriteback(int, off_t, off_t) override { return 0; }
 
  private:
   struct Handle {
