@@ -14,8 +14,21 @@ std::string_view Explanation(FileOutcome outcome) {
   }
 }
 
+// `text` in single quotes for a shell (names often hold spaces and "[").
+std::string ShellQuoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char character : Printable(text)) {
+    if (character == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += character;
+    }
+  }
+  return quoted + "'";
+}
+
 std::string ResumeCommand(std::string_view path, bool undo) {
-  return std::string("'quorvant-cli resume ") + (undo ? "--undo " : "") + Printable(path) + "'";
+  return "\"" + ResumeCommandFor(path, undo) + "\"";
 }
 
 std::string ConditionText(const FileReport& report, std::string_view path, Direction direction) {
@@ -65,6 +78,12 @@ std::string ConditionText(const FileReport& report, std::string_view path, Direc
 }
 
 }  // namespace
+
+std::string ResumeCommandFor(std::string_view path, bool undo) {
+  // A name beginning with "-" would read as an option.
+  return std::string("quorvant-cli resume ") + (undo ? "--undo " : "") +
+         (path.starts_with('-') ? "-- " : "") + ShellQuoted(path);
+}
 
 std::string DescribeRefusal(FileOutcome outcome, const Error& error) {
   std::string text(OutcomeText(outcome));

@@ -16,6 +16,10 @@ namespace quorvant::cli {
 std::string DescribeReport(const FileReport& report, std::string_view path = {},
                            Direction direction = Direction::Encrypt);
 
+// The command that finishes (or, with `undo`, takes back) the interrupted run
+// of the file at `path`, ready to paste into a shell.
+std::string ResumeCommandFor(std::string_view path, bool undo);
+
 // For an open that was refused.
 std::string DescribeRefusal(FileOutcome outcome, const Error& error);
 

@@ -41,9 +41,9 @@ bool HasNoInterruptedRun(const FileArgument& file) {
   Result<UniqueFd> folder = OpenFolderOf(file);
   FileCalls calls;
   if (!folder || !HasJournal(folder->Get(), file.name, calls)) return true;
-  Complain(Printable(file.path) + ": Interrupted: an earlier run on it was cut short; 'quorvant-cli resume " +
-           Printable(file.path) + "' finishes it, 'quorvant-cli resume --undo " + Printable(file.path) +
-           "' undoes it");
+  Complain(Printable(file.path) + ": Interrupted: an earlier run on it was cut short; \"" +
+           ResumeCommandFor(file.path, false) + "\" finishes it, \"" + ResumeCommandFor(file.path, true) +
+           "\" undoes it");
   return false;
 }
 

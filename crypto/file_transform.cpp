@@ -400,6 +400,14 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
   Error error;
   const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
   if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
+  // A file with an interrupted run is resumed, never started afresh.
+  const std::string journal_name = JournalName(file_.Inode());
+  struct stat existing {};
+  if (calls_.StatAt(file_.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    report_.journal = journal_name;
+    return Finish(FileOutcome::Interrupted, FileCondition::Interrupted,
+                  Error{0, "an earlier run on " + file_.Name() + " was cut short"});
+  }
 
   JournalRunHeader header;
   header.direction = direction;
@@ -424,7 +432,6 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
     return Finish(FileOutcome::NameTooLong, FileCondition::AsBefore,
                   Error{ENAMETOOLONG, "rename to " + header.new_name});
   }
-  struct stat existing {};
   if (calls_.StatAt(file_.Folder(), header.new_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     return Finish(FileOutcome::NameInUse, FileCondition::AsBefore,
                   Error{EEXIST, "rename to " + header.new_name});
@@ -433,13 +440,6 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
     return Finish(OutcomeOfRenameError(code), FileCondition::AsBefore,
                   Error{code, "look at " + header.new_name});
   }
-  const std::string journal_name = JournalName(file_.Inode());
-  if (calls_.StatAt(file_.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    report_.journal = journal_name;
-    return Finish(FileOutcome::Interrupted, FileCondition::Interrupted,
-                  Error{0, "an earlier run on " + file_.Name() + " was cut short"});
-  }
-
   // The key check: made for an encryption; for a decryption, the file's own
   // when the key matches it (a wrong key stops here), else a new one, so
   // that a resume can always tell the run's key.

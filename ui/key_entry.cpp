@@ -93,6 +93,8 @@ Next TransformOnScreen(AppState& s) {
   s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
   s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
 
+  // A resumed run starts part-way: whatever the last run showed is stale.
+  s.ProgressShown = -1;
   const auto progress = [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); };
   const FileReport report = s.Interrupted ? ResumeFile(*s.File1, s.KeyText, ResumeMode::Finish, progress)
                                           : TransformFile(*s.File1, direction, s.Suffix, s.KeyText, progress);

@@ -196,7 +196,7 @@ TEST(ResumeCommand, FinishesOrUndoesAnInterruptedRunAndRefusesEverythingElse) {
     const CliRun refused = RunCli(folder, {command, a_now}, "");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("Interrupted"), std::string::npos) << refused.err;
-    EXPECT_NE(refused.err.find("'quorvant-cli resume " + a_now + "'"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("\"quorvant-cli resume '" + a_now + "'\""), std::string::npos) << refused.err;
     EXPECT_EQ(refused.err.find("no key given"), std::string::npos)
         << "refused before the key: " << refused.err;
   }
