@@ -33,6 +33,7 @@ class PageWriter {
   explicit PageWriter(JournalPage& page) : page_(page) {}
   void Bytes(std::span<const std::uint8_t> bytes) {
     Verify(at_ + bytes.size() + HashLength <= page_.size());
+    if (bytes.empty()) return;  // an empty text's data may be null
     std::memcpy(page_.data() + at_, bytes.data(), bytes.size());
     at_ += bytes.size();
   }
@@ -60,7 +61,7 @@ class PageReader {
  public:
   explicit PageReader(std::span<const std::uint8_t> page) : page_(page) {}
   void Bytes(std::span<std::uint8_t> out) {
-    if (!Fits(out.size())) return;
+    if (!Fits(out.size()) || out.empty()) return;
     std::memcpy(out.data(), page_.data() + at_, out.size());
     at_ += out.size();
   }

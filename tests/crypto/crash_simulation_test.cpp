@@ -121,6 +121,7 @@ struct Scenario {
   std::int64_t chunk_blocks;
   std::int64_t cancel_at_block = -1;
   bool rename_noreplace = true;
+  bool stored_check = true;  // for a decryption: the file carries its key check
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* output) { *output << scenario.name; }
@@ -157,8 +158,13 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
       original_ = plain_picture;
       target_ = cipher_picture;
     } else {
-      fs.MakeFile(EncryptedFileName, cipher, {{KeyCheckAttributeName, check_bytes}});
+      if (scenario.stored_check) {
+        fs.MakeFile(EncryptedFileName, cipher, {{KeyCheckAttributeName, check_bytes}});
+      } else {
+        fs.MakeFile(EncryptedFileName, cipher);
+      }
       original_ = cipher_picture;
+      original_.has_check[EncryptedFileName] = scenario.stored_check;
       target_ = plain_picture;
     }
     initial_ = fs.State();
@@ -367,7 +373,12 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"encrypt an empty file", Direction::Encrypt, 0, 2, 1},
         Scenario{"encrypt 16385 bytes, window 1", Direction::Encrypt, Block + 1, 1, 1},
         Scenario{"encrypt, rename by link and unlink", Direction::Encrypt, 3 * Block + 7, 2, 1, -1, false},
-        Scenario{"decrypt, rename by link and unlink", Direction::Decrypt, 3 * Block + 7, 2, 1, -1, false}),
+        Scenario{"decrypt, rename by link and unlink", Direction::Decrypt, 3 * Block + 7, 2, 1, -1, false},
+        Scenario{"decrypt without a stored key check", Direction::Decrypt, 5 * Block + 3, 2, 1, -1, true,
+                 false},
+        Scenario{"decrypt without a stored key check, cancelled", Direction::Decrypt, 5 * Block + 3, 2, 1, 3,
+                 true, false},
+        Scenario{"encrypt 9 blocks, window 4, chunk 4", Direction::Encrypt, 9 * Block, 4, 4}),
     [](const ::testing::TestParamInfo<Scenario>& info) {
       std::string name = info.param.name;
       for (char& character : name) {
