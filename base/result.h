@@ -38,7 +38,9 @@ class [[nodiscard]] Result {
     return std::get<0>(state_);
   }
   T& operator*() { return value(); }
+  const T& operator*() const { return value(); }
   T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
 
   const Error& error() const {
     Verify(!ok());

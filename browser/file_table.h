@@ -13,6 +13,8 @@ struct FileEntry {
   std::string name;  // bytes as the file system gives them (usually UTF-8)
   std::uint64_t size = 0;
   int encrypted_flag = 0;  // 1 when the name ends with an encrypted-name suffix
+  std::uint64_t inode = 0;
+  bool interrupted = false;  // a run on it was cut short: its journal is in the folder
 };
 
 // The listed files in folder order. Entries are numbered from 1 for the user;

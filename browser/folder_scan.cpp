@@ -9,11 +9,14 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "base/retry.h"
 #include "base/unique_fd.h"
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
+#include "crypto/journal_format.h"
 
 namespace quorvant {
 
@@ -55,15 +58,18 @@ bool MayList(const FolderRecord& record) {
 }
 
 // Writes entry number count + 1, reusing the string of an earlier scan.
-void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std::uint64_t size) {
+void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std::uint64_t size,
+                std::uint64_t inode) {
   const int flag = HasEncryptedSuffixShape(name) ? 1 : 0;
   if (count < table.entries.size()) {
     FileEntry& entry = table.entries[count];
     entry.name.assign(name);
     entry.size = size;
     entry.encrypted_flag = flag;
+    entry.inode = inode;
+    entry.interrupted = false;
   } else {
-    table.entries.push_back(FileEntry{std::string(name), size, flag});
+    table.entries.push_back(FileEntry{std::string(name), size, flag, inode, false});
   }
 }
 
@@ -84,6 +90,8 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   std::size_t count = 0;
   int encrypted_count = 0;
   Status status;
+  // The inodes the folder's journals are named for (usually none).
+  std::vector<std::uint64_t> journal_inodes;
 
   // A handle of our own starts at the folder's first entry whatever folder_fd
   // has been used for, and works when folder_fd is an O_PATH descriptor.
@@ -103,6 +111,9 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
       for (std::size_t offset = 0; offset < static_cast<std::size_t>(got);) {
         const FolderRecord record = ReadRecord(buffer + offset);
         offset += record.length;
+        if (const std::optional<ino_t> inode = InodeOfJournalName(record.name_view)) {
+          journal_inodes.push_back(*inode);
+        }
         if (!MayList(record)) continue;
         if (seam != nullptr && seam->BeforeStat) seam->BeforeStat(record.name_view);
 
@@ -112,7 +123,7 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
         if (fstatat(folder.Get(), record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(facts.st_mode) || facts.st_size <= 0) continue;
 
-        StoreEntry(table, count, record.name_view, static_cast<std::uint64_t>(facts.st_size));
+        StoreEntry(table, count, record.name_view, static_cast<std::uint64_t>(facts.st_size), facts.st_ino);
         if (table.entries[count].encrypted_flag == 1) ++encrypted_count;
         ++count;
         if (count == static_cast<std::size_t>(FileTable::Capacity)) {
@@ -124,6 +135,12 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   }
 
   table.entries.resize(count);
+  if (!journal_inodes.empty()) {
+    std::sort(journal_inodes.begin(), journal_inodes.end());
+    for (FileEntry& entry : table.entries) {
+      entry.interrupted = std::binary_search(journal_inodes.begin(), journal_inodes.end(), entry.inode);
+    }
+  }
   // The folder's own order on Linux follows name hashes: a file renamed by
   // encryption would jump to another place and the selection would land on
   // another file. Names ordered as people read them stay put instead.

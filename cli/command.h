@@ -81,6 +81,7 @@ ParsedCommandLine ParseCommandLine(const Command& command, std::span<const std::
 int EncryptCommand(const CommandLine& line, CommandContext& context);
 int DecryptCommand(const CommandLine& line, CommandContext& context);
 int EraseCommand(const CommandLine& line, CommandContext& context);
+int ResumeCommand(const CommandLine& line, CommandContext& context);
 int StatsCommand(const CommandLine& line, CommandContext& context);
 
 }  // namespace quorvant::cli

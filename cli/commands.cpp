@@ -15,6 +15,10 @@ constexpr Option EraseOptions[] = {
     {"--yes", "-y", "do not ask \"erase FILE? [y/N]\" before each file"},
 };
 
+constexpr Option ResumeOptions[] = {
+    {"--undo", "", "bring the file back to how it was before the run"},
+};
+
 constexpr Option StatsOptions[] = {
     {"--counts", "", "add the count of each of the 256 byte values"},
     {"--json", "", "one JSON object per FILE, one a line, for scripts"},
@@ -25,6 +29,7 @@ constexpr Command CommandTable[] = {
     {"encrypt", {}, "encrypt in place; NAME becomes NAME + \" \" + 7 salt characters + \"[\"", EncryptCommand},
     {"decrypt", {}, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
     {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
+    {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand},
     {"stats", StatsOptions, "print the eleven byte statistics, as the window shows them", StatsCommand},
 };
 // clang-format on
@@ -97,6 +102,7 @@ std::string HelpText() {
       "The key: 1 to 77 printable ASCII characters, typed on the terminal without\n"
       "echo (twice for encrypt) or the first line of standard input; never an argument.\n"
       "Ctrl-C stops; encrypt and decrypt first undo the work on the current file.\n"
+      "After a kill or a power loss, resume finishes the run (--undo takes it back).\n"
       "The cipher is a format kept for compatibility, not a vetted cipher.\n"
       "\n"
       "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 130 after\n"

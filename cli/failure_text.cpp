@@ -26,6 +26,12 @@ std::string_view OutcomeWords(FileOutcome outcome) {
     case FileOutcome::RenameError: return "cannot rename";
     case FileOutcome::DeleteError: return "cannot delete";
     case FileOutcome::RandomError: return "no random bytes";
+    case FileOutcome::WrongKey: return "wrong key";
+    case FileOutcome::NoSpace: return "no space for the run's journal";
+    case FileOutcome::NoMemory: return "not enough memory for the key check";
+    case FileOutcome::Interrupted: return "an earlier run on it was cut short";
+    case FileOutcome::NothingToResume: return "no interrupted run";
+    case FileOutcome::JournalDamaged: return "its journal cannot be used";
   }
   return "failed";
 }
@@ -56,19 +62,61 @@ std::string DescribeFailure(FileOutcome outcome, const Error& error) {
   return text;
 }
 
-std::string DescribeTransformReport(const FileReport& report, std::string_view new_path) {
+std::string ResumeCommandFor(std::string_view path, bool undo) {
+  // A name beginning with "-" would read as an option.
+  return std::string("quorvant-cli resume ") + (undo ? "--undo " : "") +
+         (path.starts_with('-') ? "-- " : "") + QuoteName(path);
+}
+
+std::string DescribeTransformReport(const FileReport& report, std::string_view new_path,
+                                    std::string_view path_now, Direction direction) {
   std::string text = report.outcome == FileOutcome::NameInUse && !new_path.empty()
                          ? QuoteName(new_path) + " exists already"
                          : DescribeFailure(report.outcome, report.error);
+  const std::string finish = ResumeCommandFor(path_now, false);
+  const std::string undo = ResumeCommandFor(path_now, true);
+  const std::string journal = QuoteName(report.journal);
   switch (report.condition) {
-    case FileCondition::AsBefore: text += "; the file is unchanged"; break;
-    case FileCondition::Transformed:
-      text += "; the file is done, but its new name may not survive a power loss";
+    case FileCondition::AsBefore:
+      text += "; the file is unchanged";
+      if (!report.journal.empty())
+        text += ", but its journal " + journal + " is left: " + undo + " removes it";
       break;
-    case FileCondition::PartlyTransformed:
+    case FileCondition::Transformed:
+      if (!report.journal.empty()) {
+        text += "; the file is done, but its journal " + journal + " is left: " + finish + " removes it";
+      } else {
+        text += "; the file is done, but its new name may not survive a power loss";
+      }
+      break;
+    case FileCondition::Interrupted:
+      switch (report.outcome) {
+        case FileOutcome::JournalDamaged:
+          text += "; nothing was changed. The journal " + journal +
+                  " cannot be trusted; look at the file before doing anything else with it";
+          return text;
+        case FileOutcome::Interrupted:
+        case FileOutcome::WrongKey:
+        case FileOutcome::NoMemory:
+          // Refused before anything changed.
+          text +=
+              "; nothing was changed. " + finish + " finishes the interrupted run, " + undo + " undoes it";
+          return text;
+        default: break;
+      }
+      text += "; THE RUN IS INTERRUPTED: the first " + std::to_string(report.done) + " of " +
+              std::to_string(report.length) + " bytes are " +
+              (direction == Direction::Encrypt ? "encrypted" : "decrypted") +
+              ", the rest are as before, and its journal " + journal + " is kept. " + finish +
+              " finishes the run, " + undo +
+              " undoes it (or select the file in the window, press Enter and type the key)";
+      break;
+    case FileCondition::RestoredNameTaken:
       text +=
-          "; THE FILE COULD NOT BE RESTORED and is partly transformed. Its name keeps the encrypted-name "
-          "suffix, which is needed with the key to recover it";
+          "; every byte is as before, but the file keeps its encrypted name because its old name is "
+          "taken. Its journal " +
+          journal + " is kept so that nothing decrypts it: once the old name is free, " + undo +
+          " gives the file its name back";
       break;
     case FileCondition::PartlyOverwritten:
     case FileCondition::Erased: break;

@@ -1,5 +1,7 @@
 #include "cli/transform_files.h"
 
+#include <fcntl.h>
+
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "cli/progress_bar.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/file_transform.h"
+#include "crypto/journal_file.h"
 #include "files/opened_file.h"
 
 namespace quorvant::cli {
@@ -33,6 +36,18 @@ bool NameFitsDirection(Direction direction, const FileArgument& file, Messages& 
   return true;
 }
 
+// A file whose earlier run was cut short is resumed, never started afresh:
+// refused before the key is asked, naming the commands to use.
+bool HasNoInterruptedRun(const FileArgument& file, Messages& messages) {
+  UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileCalls calls;
+  if (!folder.IsOpen() || !HasJournal(folder.Get(), file.name, calls)) return true;
+  messages.FileFailure(file.path, "an earlier run on it was cut short; " +
+                                      ResumeCommandFor(file.path, false) + " finishes it, " +
+                                      ResumeCommandFor(file.path, true) + " undoes it");
+  return false;
+}
+
 bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key,
                   CommandContext& context) {
   std::optional<OpenedFile> opened = OpenForChange(file, context.messages);
@@ -41,25 +56,33 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
       direction == Direction::Encrypt ? MakeEncryptedSuffix(context.clock) : *SuffixOfName(file.name);
   const std::string new_name =
       direction == Direction::Encrypt ? EncryptedName(file.name, suffix) : *PlainName(file.name);
-  KeyWords words = BuildKeyWords(key.View(), suffix);
   ProgressBar bar(
       std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") + QuoteName(file.name),
       context.clock, context.messages);
   const std::int64_t length = opened->Length();
+  TransformSettings settings;
+  settings.sync_start = [&] { bar.ShowSyncing(length); };
   const FileReport report = TransformFile(
-      *opened, direction, suffix, words,
+      *opened, direction, suffix, key.View(),
       [&](std::int64_t offset, std::int64_t) {
         if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
         bar.Show(offset, length);
         return ProgressAnswer::Continue;
       },
-      [&] { bar.ShowSyncing(length); });
+      settings);
   bar.Clear();
+  const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {
-    context.messages.Result(QuoteName(file.path) + " -> " + QuoteName(PathInFolder(file, report.name)));
+    context.messages.Result(QuoteName(file.path) + " -> " + QuoteName(path_now));
+    // Done, but the journal could not be removed: say how to remove it.
+    if (!report.journal.empty()) {
+      context.messages.FileFailure(
+          path_now, DescribeTransformReport(report, PathInFolder(file, new_name), path_now, direction));
+    }
     return true;
   }
-  context.messages.FileFailure(file.path, DescribeTransformReport(report, PathInFolder(file, new_name)));
+  context.messages.FileFailure(
+      file.path, DescribeTransformReport(report, PathInFolder(file, new_name), path_now, direction));
   return false;
 }
 
@@ -69,7 +92,9 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   Messages& messages = context.messages;
   std::vector<FileArgument> files;
   for (FileArgument& file : CheckFileArguments(line.files, messages)) {
-    if (NameFitsDirection(direction, file, messages)) files.push_back(std::move(file));
+    if (HasNoInterruptedRun(file, messages) && NameFitsDirection(direction, file, messages)) {
+      files.push_back(std::move(file));
+    }
   }
   bool any_failed = files.size() != line.files.size();
   if (files.empty()) return ExitFailure;

@@ -227,4 +227,23 @@ void TransformBlock(std::span<std::uint8_t> block, std::int32_t block_length, Di
   if (direction == Direction::Encrypt) RotateLeft(block, rotation);
 }
 
+void SkipBlocks(KeyWords& key_words, std::int32_t block_length, std::int64_t block_count) {
+  Verify(block_length >= 1 && block_length <= MaxBlockLength && block_count >= 0);
+  const std::int64_t window_count =
+      block_length <= 8 ? 1 : (block_length - 8 + WindowStep - 1) / WindowStep + 1;
+  std::array<std::uint64_t, KeyWords::Count> words = key_words.words_;
+  for (std::int64_t block = 0; block < block_count; ++block) {
+    // Every block starts its cycle of words at index 0, as ApplyKeystream does.
+    std::int64_t window = 0;
+    for (; window + KeyWords::Count <= window_count; window += KeyWords::Count) {
+      for (int k = 0; k < KeyWords::Count; ++k) words[k] = AddWords(words[k], words[KeyWords::Count - 1 - k]);
+    }
+    for (int k = 0; window < window_count; ++window, ++k) {
+      words[k] = AddWords(words[k], words[KeyWords::Count - 1 - k]);
+    }
+  }
+  key_words.words_ = words;
+  Wipe(std::span(words));
+}
+
 }  // namespace quorvant

@@ -84,6 +84,7 @@ class KeyWords {
   friend KeyWords BuildKeyWords(std::string_view key_text, std::span<const std::uint8_t, 9> suffix);
   friend void TransformBlock(std::span<std::uint8_t> block, std::int32_t block_length, Direction direction,
                              KeyWords& key_words);
+  friend void SkipBlocks(KeyWords& key_words, std::int32_t block_length, std::int64_t block_count);
 
   std::array<std::uint64_t, Count> words_{};
 };
@@ -100,5 +101,11 @@ KeyWords BuildKeyWords(std::string_view key_text, std::span<const std::uint8_t, 
 // restores the block exactly.
 void TransformBlock(std::span<std::uint8_t> block, std::int32_t block_length, Direction direction,
                     KeyWords& key_words);
+
+// Advances the key words exactly as TransformBlock would over `block_count`
+// blocks of a file whose block length is `block_length`, without any data.
+// The words never depend on the data, so this gives the words at any block
+// of a file: a resumed run starts in the middle, and an undo goes backwards.
+void SkipBlocks(KeyWords& key_words, std::int32_t block_length, std::int64_t block_count);
 
 }  // namespace quorvant

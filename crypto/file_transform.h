@@ -1,54 +1,111 @@
 #pragma once
 
 // Encrypting or decrypting an opened file in place, renaming it, and undoing
-// everything when the run does not finish.
+// everything when the run does not finish; with a journal, so that a run cut
+// short by a kill or a power loss can be finished or undone later.
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "crypto/cipher.h"
+#include "crypto/key_check.h"
 #include "files/file_calls.h"
 #include "files/file_outcome.h"
 #include "files/opened_file.h"
 
 namespace quorvant {
 
+// The largest window of a run: the journal takes this much disk (plus 12 KiB)
+// while the run goes on.
+inline constexpr std::int64_t DefaultWindowLength = std::int64_t{64} << 20;
+
+struct TransformSettings {
+  std::int64_t largest_window = DefaultWindowLength;
+  // Blocks per read and write (tests make it small, to have more moments to
+  // crash at).
+  std::int64_t blocks_per_chunk = BlocksPerChunk;
+  // Makes and judges the key check; nullptr: Argon2id at the default cost.
+  KeyChecker* key_checker = nullptr;
+  // Called once when the last block has been transformed and only syncing
+  // is left (for a display that says so); never when the run stops earlier.
+  SyncStartFunction sync_start;
+};
+
 // Encrypts (`file`'s name + `suffix` becomes its name) or decrypts (the name
-// must end with `suffix`, which is removed) `file` in place, block by block,
-// calling `progress` once per block before the block is changed, and
-// `sync_start` (when given) once after the last block is written, just before
-// the data is synced.
+// must end with `suffix`, which is removed) `file` in place, window by
+// window, calling `progress` once per block before the block is changed.
+// `key_text` (1..MaxKeyLength characters) stays the caller's, who wipes it;
+// the key words made from it here are wiped before this returns. The file
+// stays open and locked throughout.
 //
-// `key_words` must be BuildKeyWords(key, suffix) for this file; the caller
-// owns them and they are wiped (all zero) when this returns, whatever the
-// outcome. The file stays open and locked throughout, so no other program can
-// take it between the key entry and the end of the run.
+// Before anything changes: the refusals of CheckReadyToChange; NameInvalid,
+// NameTooLong, NameInUse for the new name; Interrupted when the file has an
+// interrupted run (resume it first); WrongKey when a decryption's key fails
+// the file's key check attribute; NoSpace when not even a one-block journal
+// fits. All of them leave the file AsBefore.
 //
-// Order of work, chosen so that the name carries the salt whenever the data
-// is partly encrypted: an encryption renames first (and syncs the folder),
-// then transforms; a decryption transforms first, then renames. A new name
-// that is taken or too long is refused before anything changes. The data is
-// synced with fdatasync before the run counts as Done.
+// The run keeps a journal (crypto/journal_format.h) in the file's folder,
+// durable before the first change and removed after the last. Each window's
+// new bytes go into the journal and are made durable there before the window
+// is overwritten in place, so that whatever a crash leaves of the window, a
+// resume can write it whole again: the cipher turns whole blocks, and a block
+// of which some pages reached the disk cannot be rebuilt from the disk alone.
+// The name carries the salt whenever any byte is encrypted: an encryption
+// renames first, then stores the key check attribute, then transforms; a
+// decryption transforms, removes the attribute, then renames. Done only once
+// the data, the attribute and the name are durable.
 //
-// A cancel, or a read, write or sync error, undoes the run: the blocks
-// already written are transformed back and the name restored, so the file is
-// byte for byte as it was (condition AsBefore). The undo replays the
-// keystream from a copy of the key words as they were at the start: the
-// words advance the same way whatever the data is, and the rotation of each
-// block is taken from the words before the block, so running the opposite
-// direction over the same blocks in the same order, from the same starting
-// words, yields each block's original bytes. A chunk whose write failed
-// midway is first restored from memory (transformed back from the words at
-// its start) and written whole. Should the undo itself fail, it stops and
-// the file is left PartlyTransformed, keeping the encrypted name so that the
-// salt is not lost.
-//
-// Refused, untouched: ReadOnly, AlreadyOpen, Vanished (see
-// CheckReadyToChange), NameInvalid, NameInUse, NameTooLong.
+// A cancel, or a failure, undoes the run window by window, backwards; the
+// file is then AsBefore. When the undo itself cannot go on, it stops with the
+// journal kept (condition Interrupted: `done` bytes transformed, the rest as
+// before, and ResumeFile finishes or undoes it), or, when an encryption's old
+// name was taken meanwhile, RestoredNameTaken. "AsBefore" is reported only
+// when the name and every byte are as before.
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
-                         KeyWords& key_words, const ProgressFunction& progress, FileCalls& calls,
-                         const SyncStartFunction& sync_start = {});
+                         std::string_view key_text, const ProgressFunction& progress, FileCalls& calls,
+                         const TransformSettings& settings = {});
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
-                         KeyWords& key_words, const ProgressFunction& progress,
-                         const SyncStartFunction& sync_start = {});
+                         std::string_view key_text, const ProgressFunction& progress,
+                         const TransformSettings& settings = {});
+
+// What a file's journal says about its interrupted run, read without the key.
+struct InterruptedRun {
+  Direction direction = Direction::Encrypt;
+  EncryptedSuffix suffix{};
+  std::string old_name;  // before the run
+  std::string new_name;  // after it
+  std::string journal;   // the journal's name in the folder
+};
+
+// The interrupted run of `file`, if it has one. The outcome is Done with
+// `run` set, NothingToResume, or a refusal (JournalDamaged, OpenError,
+// ReadError) with the error in `error`.
+struct InterruptedRunAnswer {
+  FileOutcome outcome = FileOutcome::NothingToResume;
+  std::optional<InterruptedRun> run;
+  Error error;
+};
+InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls);
+
+enum class ResumeMode {
+  Finish,  // carry the interrupted run through (an interrupted undo is finished as an undo)
+  Undo,    // bring the file back to how it was before the run
+};
+
+// Finishes or undoes `file`'s interrupted run, whatever name it has now.
+// NothingToResume when it has none; JournalDamaged when its journal cannot be
+// trusted; WrongKey when `key_text` is not the run's key: nothing is written
+// in any of these cases. Otherwise the window a crash may have torn is made
+// whole first, then the run goes on with `progress` called per block as in
+// TransformFile. A cancel, or a failure, stops it with the journal kept
+// (Interrupted) rather than undo what the user asked to finish. Ends Done,
+// with the condition Transformed (finished) or AsBefore (undone).
+FileReport ResumeFile(OpenedFile& file, std::string_view key_text, ResumeMode mode,
+                      const ProgressFunction& progress, FileCalls& calls,
+                      const TransformSettings& settings = {});
+FileReport ResumeFile(OpenedFile& file, std::string_view key_text, ResumeMode mode,
+                      const ProgressFunction& progress, const TransformSettings& settings = {});
 
 }  // namespace quorvant

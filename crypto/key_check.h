@@ -109,4 +109,25 @@ Result<KeyCheckStore> WriteKeyCheck(int descriptor, const KeyCheckValue& value, 
 // file system keeps no user attributes.
 Status RemoveKeyCheck(int descriptor, FileCalls& calls);
 
+// How a file run makes and judges its key check: Argon2id at `cost`. The
+// journal's crash tests run the same file thousands of times and give the
+// runs one that remembers its answers.
+class KeyChecker {
+ public:
+  explicit KeyChecker(KeyCheckCost cost = DefaultKeyCheckCost) : cost_(cost) {}
+  virtual ~KeyChecker() = default;
+
+  virtual Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                                     std::int64_t file_length) {
+    return MakeKeyCheck(key_text, suffix, file_length, cost_);
+  }
+  virtual Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                                         std::int64_t file_length, std::span<const std::uint8_t> stored_value) {
+    return VerifyKeyCheck(key_text, suffix, file_length, stored_value);
+  }
+
+ private:
+  KeyCheckCost cost_;
+};
+
 }  // namespace quorvant

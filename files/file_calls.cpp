@@ -17,6 +17,10 @@ namespace quorvant {
 
 int FileCalls::OpenAt(int folder, const char* name, int flags) { return ::openat(folder, name, flags); }
 
+int FileCalls::CreateAt(int folder, const char* name, int flags, mode_t mode) {
+  return ::openat(folder, name, flags | O_CREAT, mode);
+}
+
 int FileCalls::StatAt(int folder, const char* name, struct stat* status, int flags) {
   return ::fstatat(folder, name, status, flags);
 }
@@ -65,6 +69,16 @@ int FileCalls::SetAttribute(int descriptor, const char* name, const void* value,
 
 int FileCalls::RemoveAttribute(int descriptor, const char* name) { return ::fremovexattr(descriptor, name); }
 
+int FileCalls::Allocate(int descriptor, int mode, off_t offset, off_t length) {
+  return ::fallocate(descriptor, mode, offset, length);
+}
+
+int FileCalls::FolderSpace(int descriptor, struct statvfs* space) { return ::fstatvfs(descriptor, space); }
+
+int FileCalls::StartWriteback(int descriptor, off_t offset, off_t length) {
+  return ::sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,
                    std::string_view name) {
   std::size_t done = 0;
@@ -101,7 +115,7 @@ int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
   // No RENAME_NOREPLACE here: a hard link fails on a taken name just the same.
   if (calls.LinkAt(folder, from, to) != 0) return -1;
-  if (calls.UnlinkAt(folder, from) != 0) {
+  if (calls.Sync(folder) != 0 || calls.UnlinkAt(folder, from) != 0) {
     const int code = errno;
     calls.UnlinkAt(folder, to);
     errno = code;

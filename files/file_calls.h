@@ -6,6 +6,7 @@
 // the system call it names: -1 with errno set on failure.
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -23,6 +24,8 @@ class FileCalls {
   virtual ~FileCalls() = default;
 
   virtual int OpenAt(int folder, const char* name, int flags);
+  virtual int CreateAt(int folder, const char* name, int flags,
+                       mode_t mode);  // openat(flags | O_CREAT, mode)
   virtual int StatAt(int folder, const char* name, struct stat* status, int flags);           // fstatat
   virtual int Stat(int descriptor, struct stat* status);                                      // fstat
   virtual int ChangeMode(int descriptor, mode_t mode);                                        // fchmod
@@ -38,8 +41,14 @@ class FileCalls {
   virtual ssize_t Random(void* data, std::size_t size);                                // getrandom
   virtual ssize_t GetAttribute(int descriptor, const char* name, void* value, std::size_t size);  // fgetxattr
   virtual int SetAttribute(int descriptor, const char* name, const void* value,
-                           std::size_t size);                     // fsetxattr
-  virtual int RemoveAttribute(int descriptor, const char* name);  // fremovexattr
+                           std::size_t size);                                  // fsetxattr
+  virtual int RemoveAttribute(int descriptor, const char* name);               // fremovexattr
+  virtual int Allocate(int descriptor, int mode, off_t offset, off_t length);  // fallocate
+  virtual int FolderSpace(int descriptor, struct statvfs* space);              // fstatvfs
+  // sync_file_range(SYNC_FILE_RANGE_WRITE): starts writing those pages to the
+  // disk without waiting, so that a later fdatasync has less left to do. A
+  // hint for speed only: it makes nothing durable.
+  virtual int StartWriteback(int descriptor, off_t offset, off_t length);
 };
 
 // pread/pwrite until all of `data` is done, retrying after EINTR and short
@@ -52,8 +61,10 @@ Status WriteExactly(FileCalls& calls, int descriptor, std::span<const std::uint8
                     std::string_view name);
 
 // renameat2(RENAME_NOREPLACE) inside one folder; where the file system does
-// not support it, link + unlink, which refuses a taken name just the same.
-// Never replaces an existing file. -1 with errno on failure.
+// not support it, link + unlink, which refuses a taken name just the same,
+// with the folder synced in between: otherwise a power loss could keep the
+// unlink and lose the link, leaving the file with no name at all. Never
+// replaces an existing file. -1 with errno on failure.
 int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const char* to);
 
 }  // namespace quorvant

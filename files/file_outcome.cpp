@@ -20,6 +20,12 @@ std::string_view OutcomeText(FileOutcome outcome) {
     case FileOutcome::RenameError: return "Rename error";
     case FileOutcome::DeleteError: return "Not erased";
     case FileOutcome::RandomError: return "Random error";
+    case FileOutcome::WrongKey: return "Wrong key";
+    case FileOutcome::NoSpace: return "No space";
+    case FileOutcome::NoMemory: return "No memory";
+    case FileOutcome::Interrupted: return "Interrupted";
+    case FileOutcome::NothingToResume: return "Nothing to resume";
+    case FileOutcome::JournalDamaged: return "Journal damaged";
   }
   return "Error";
 }

@@ -29,7 +29,13 @@ enum class FileOutcome {
   SyncError,
   RenameError,
   DeleteError,
-  RandomError,  // the random source failed
+  RandomError,      // the random source failed
+  WrongKey,         // the key is not the one the file's key check, or its run's journal, was made with
+  NoSpace,          // not even a one-block journal fits on the disk (or a sparse file cannot be filled)
+  NoMemory,         // the memory for the key check could not be had
+  Interrupted,      // the file has an interrupted run: it must be resumed first
+  NothingToResume,  // a resume found no interrupted run for the file
+  JournalDamaged,   // the file's journal cannot be read, or belongs to another file: nothing done
 };
 
 // The state the file is left in.
@@ -38,7 +44,14 @@ enum class FileCondition {
   Transformed,        // encrypted or decrypted, synced, under its new name
   Erased,             // overwritten, synced and deleted
   PartlyOverwritten,  // an erase that stopped: some blocks overwritten, the file still there
-  PartlyTransformed,  // a failure whose undo failed too: some blocks are transformed
+  // A run stopped part-way with its journal kept: the first `done` bytes are
+  // in the run's target form, the rest as before, and the name carries the
+  // salt whenever any byte is encrypted. A resume finishes or undoes it.
+  Interrupted,
+  // An undone encryption whose old name was taken meanwhile: every byte is as
+  // before, but the file still has its encrypted name. The journal is kept so
+  // that nothing decrypts it; a resume --undo renames it once the name is free.
+  RestoredNameTaken,
 };
 
 struct FileReport {
@@ -46,6 +59,14 @@ struct FileReport {
   FileCondition condition = FileCondition::AsBefore;
   std::string name;  // the file's name in its folder afterwards
   Error error;       // the system call that failed, for the error outcomes
+  // The run's journal when one is left in the file's folder (always for
+  // Interrupted and RestoredNameTaken; rarely after Done or AsBefore, when
+  // only its removal failed, and a resume removes it).
+  std::string journal;
+  // For Interrupted: how many bytes from the start are in the run's target
+  // form, and the file's length.
+  std::int64_t done = 0;
+  std::int64_t length = 0;
 };
 
 // A short text for an outcome, in the program's notice style ("Already open").

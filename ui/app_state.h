@@ -12,6 +12,7 @@
 #include "browser/file_table.h"
 #include "browser/folder_watch.h"
 #include "crypto/cipher.h"
+#include "crypto/file_transform.h"
 #include "files/opened_file.h"
 #include "surface/painter.h"
 #include "surface/platform/platform.h"
@@ -83,14 +84,15 @@ struct AppState {
   std::array<char, 95> KeyboardChars{};
 
   // --- Key entry and the file work ------------------------------------------
-  std::string KeyText;  // wiped as soon as the key words exist, and on Esc
+  std::string KeyText;  // wiped as soon as the run it is for has ended, and on Esc
   int KeyCursor = 0;
   int CaretX = 0;
   // The selected file while it is worked on ("file 1"): open and locked from
   // Enter until the work ends.
   std::optional<OpenedFile> File1;
   EncryptedSuffix Suffix{};
-  KeyWords Words;  // built from the key and the suffix; zero after each run
+  // File1's interrupted run, when it has one: Enter and the key finish it.
+  std::optional<InterruptedRun> Interrupted;
   // The window was closed while a file was worked on: finish, then end.
   bool EndAfterWork = false;
   // What a long operation last printed (percentage and whether the row was

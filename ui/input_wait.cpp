@@ -5,6 +5,7 @@
 #include "browser/folder_scan.h"
 #include "browser/folder_watch.h"
 #include "ui/byte_viewer.h"
+#include "ui/file_work.h"
 #include "ui/fixed_tables.h"
 #include "ui/help_screen.h"
 #include "ui/keyboard_screen.h"
@@ -64,6 +65,7 @@ WaitResult ShowSelectedFile(AppState& s) {
   ShowCurrentFile(s, entry);
   s.LastShownName = entry.name;
   s.LastShownSize = entry.size;
+  if (entry.interrupted) ShowFileNotice(s, FileOutcome::Interrupted);
   return WaitResult::Input;
 }
 

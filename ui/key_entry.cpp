@@ -13,8 +13,10 @@ namespace quorvant {
 namespace {
 
 // Starting: the file is held open while the key is typed, and its suffix is
-// fresh for a plain file or taken from an encrypted file's name.
+// fresh for a plain file or taken from an encrypted file's name; a file with
+// an interrupted run takes its run's suffix, and the key finishes that run.
 bool StartKeyEntry(AppState& s, bool& ended) {
+  s.Interrupted.reset();
   if (!OpenSelectedFile(s, ended)) return false;
   const FileEntry& entry = s.Files.Entry(s.SelectedIndex);
   if (s.File1->IsReadOnly()) {
@@ -22,7 +24,16 @@ bool StartKeyEntry(AppState& s, bool& ended) {
     ShowFileNotice(s, FileOutcome::ReadOnly);
     return false;
   }
-  if (entry.encrypted_flag == 1) {
+  FileCalls calls;
+  InterruptedRunAnswer interrupted = FindInterruptedRun(*s.File1, calls);
+  if (interrupted.outcome == FileOutcome::Done) {
+    s.Interrupted = std::move(interrupted.run);
+    s.Suffix = s.Interrupted->suffix;
+  } else if (interrupted.outcome != FileOutcome::NothingToResume) {
+    s.File1.reset();
+    ShowFileNotice(s, interrupted.outcome);
+    return false;
+  } else if (entry.encrypted_flag == 1) {
     const std::optional<EncryptedSuffix> suffix = SuffixOfName(entry.name);
     if (!suffix) {
       s.File1.reset();
@@ -64,22 +75,30 @@ void LeaveKeyEntry(AppState& s) {
   Wipe(s.KeyText);
   s.KeyCursor = 0;
   s.File1.reset();
+  s.Interrupted.reset();
   s.PromptKeepWidth = 0;
 }
 
 // The file run: rename, transform every block with the percentage shown,
-// sync; Esc or an error undoes it all.
+// sync; Esc or an error undoes it all. For a file with an interrupted run,
+// the run is finished instead (Esc then stops it, to be finished later).
 Next TransformOnScreen(AppState& s) {
-  const int flag = s.Files.Entry(s.SelectedIndex).encrypted_flag;
+  const Direction direction = s.Interrupted                                        ? s.Interrupted->direction
+                              : s.Files.Entry(s.SelectedIndex).encrypted_flag == 1 ? Direction::Decrypt
+                                                                                   : Direction::Encrypt;
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
-  s.ScreenMode = std::string(ModeNames[static_cast<size_t>(flag)]);
+  s.ScreenMode = std::string(ModeNames[direction == Direction::Decrypt ? 1 : 0]);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
   s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
 
-  const FileReport report =
-      TransformFile(*s.File1, flag == 1 ? Direction::Decrypt : Direction::Encrypt, s.Suffix, s.Words,
-                    [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
+  // A resumed run starts part-way: whatever the last run showed is stale.
+  s.ProgressShown = -1;
+  const auto progress = [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); };
+  const FileReport report = s.Interrupted ? ResumeFile(*s.File1, s.KeyText, ResumeMode::Finish, progress)
+                                          : TransformFile(*s.File1, direction, s.Suffix, s.KeyText, progress);
+  Wipe(s.KeyText);
+  s.Interrupted.reset();
   s.File1.reset();
   ClearStatusBand(s);
   if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
@@ -144,8 +163,6 @@ Next RunKeyEntry(AppState& s) {
       s.KeyboardShown = -1;
       ClearWorkArea(s);
       ClearPromptLine(s);
-      s.Words = BuildKeyWords(s.KeyText, s.Suffix);
-      Wipe(s.KeyText);
       s.KeyCursor = 0;
       s.PromptKeepWidth = 0;
       return TransformOnScreen(s);

@@ -194,6 +194,25 @@ TEST(CipherTest, WordsStayBelowTheModulusAndCarryAcrossBlocks) {
             std::vector(full_block_words.Words().begin(), full_block_words.Words().end()));
 }
 
+// Skipping blocks leaves the words exactly where transforming them would,
+// for every block length (the window count follows it) and any data.
+TEST(CipherTest, SkippingBlocksLeavesTheWordsWhereTransformingThemWould) {
+  for (const std::int32_t block_length : {1, 7, 8, 9, 15, 84, 85, 1000, 16383, MaxBlockLength}) {
+    SCOPED_TRACE(block_length);
+    KeyWords transformed = BuildKeyWords("skip key", SuffixFromSalt("Ab3~ x!"));
+    KeyWords skipped = transformed;
+    std::vector<std::uint8_t> block = Content(static_cast<std::size_t>(block_length));
+    for (int count = 0; count < 5; ++count) {
+      TransformBlock(block, block_length, count % 2 == 0 ? Direction::Encrypt : Direction::Decrypt, transformed);
+    }
+    SkipBlocks(skipped, block_length, 2);
+    SkipBlocks(skipped, block_length, 0);
+    SkipBlocks(skipped, block_length, 3);
+    EXPECT_EQ(std::vector(skipped.Words().begin(), skipped.Words().end()),
+              std::vector(transformed.Words().begin(), transformed.Words().end()));
+  }
+}
+
 TEST(CipherTest, KeyWordsWipe) {
   KeyWords words = BuildKeyWords("secret", SuffixFromSalt("Ab3~ x!"));
   EXPECT_FALSE(words.IsWiped());

@@ -1,15 +1,23 @@
+// The journaled file run on real files in temporary folders: what it gives,
+// what it refuses, and what it leaves when a call fails, with the faults put
+// in through the system-call seam. Crashes are simulated in
+// crash_simulation_test.cpp.
+
 #include "crypto/file_transform.h"
 
 #include <gtest/gtest.h>
+#include <sys/xattr.h>
 
-#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "crypto/encrypted_name.h"
+#include "crypto/journal_format.h"
 #include "tests/support/faulty_calls.h"
 #include "tests/support/read_only_files.h"
+#include "tests/support/remembering_key_checker.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -24,6 +32,19 @@ const EncryptedSuffix Suffix = {' ', 'A', 'b', '3', '~', ' ', 'x', '!', '['};
 const std::string SuffixText(Suffix.begin(), Suffix.end());
 constexpr std::size_t FullChunk = BlocksPerChunk * MaxBlockLength;
 
+testing::RememberingKeyChecker& Checker() {
+  static testing::RememberingKeyChecker checker;
+  return checker;
+}
+
+// Windows of one chunk, so that files of a few chunks have several.
+TransformSettings SmallWindows() {
+  TransformSettings settings;
+  settings.largest_window = static_cast<std::int64_t>(FullChunk);
+  settings.key_checker = &Checker();
+  return settings;
+}
+
 // The file in memory, block by block, straight through the cipher.
 std::vector<std::uint8_t> TransformInMemory(std::vector<std::uint8_t> data, Direction direction) {
   KeyWords words = BuildKeyWords(Key, Suffix);
@@ -35,17 +56,21 @@ std::vector<std::uint8_t> TransformInMemory(std::vector<std::uint8_t> data, Dire
   return data;
 }
 
+bool HasKeyCheck(const TempFolder& folder, const std::string& name) {
+  return getxattr(folder.PathOf(name).c_str(), KeyCheckAttributeName, nullptr, 0) > 0;
+}
+
 struct TransformRunResult {
   FileReport report;
   std::vector<std::int64_t> progress_offsets;
   std::int64_t last_offset_seen = -2;
-  bool words_wiped = false;
 };
 
 // Opens `name`, transforms it (the suffix comes from the name when
 // decrypting) and closes it again, so that the test can then look at the file.
 TransformRunResult Transform(const TempFolder& folder, const std::string& name, Direction direction,
-                             FileCalls& calls, std::optional<std::int64_t> cancel_at_block = std::nullopt) {
+                             FileCalls& calls, std::optional<std::int64_t> cancel_at_block = std::nullopt,
+                             const TransformSettings& settings = SmallWindows(), const char* key = Key) {
   TransformRunResult run;
   OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
   if (opened.outcome != FileOutcome::Done) {
@@ -55,15 +80,13 @@ TransformRunResult Transform(const TempFolder& folder, const std::string& name, 
   }
   const EncryptedSuffix suffix =
       direction == Direction::Encrypt ? Suffix : SuffixOfName(name).value_or(Suffix);
-  KeyWords words = BuildKeyWords(Key, suffix);
   const auto progress = [&](std::int64_t offset, std::int64_t last_offset) {
     run.last_offset_seen = last_offset;
     run.progress_offsets.push_back(offset);
     const auto block = static_cast<std::int64_t>(run.progress_offsets.size()) - 1;
     return cancel_at_block && block == *cancel_at_block ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
   };
-  run.report = TransformFile(*opened.file, direction, suffix, words, progress, calls);
-  run.words_wiped = words.IsWiped();
+  run.report = TransformFile(*opened.file, direction, suffix, key, progress, calls, settings);
   return run;
 }
 
@@ -72,10 +95,22 @@ TransformRunResult Transform(const TempFolder& folder, const std::string& name, 
   return Transform(folder, name, direction, calls);
 }
 
+FileReport Resume(const TempFolder& folder, const std::string& name, ResumeMode mode, const char* key = Key) {
+  FileCalls calls;
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
+  if (opened.outcome != FileOutcome::Done) {
+    FileReport refused;
+    refused.outcome = opened.outcome;
+    return refused;
+  }
+  return ResumeFile(*opened.file, key, mode, {}, calls, SmallWindows());
+}
+
 class FileTransformRoundTrip : public ::testing::TestWithParam<std::size_t> {};
 
-// Encrypting renames to NAME + suffix and gives the cipher's bytes, whatever
-// the chunking; decrypting restores name and content.
+// Encrypting renames to NAME + suffix, gives the cipher's bytes whatever the
+// windows and chunks, and stores the key check; decrypting restores name and
+// content and drops the check. No journal stays behind.
 TEST_P(FileTransformRoundTrip, EncryptsLikeTheBlockCipherAndDecryptsBack) {
   const std::size_t length = GetParam();
   TempFolder folder;
@@ -86,9 +121,10 @@ TEST_P(FileTransformRoundTrip, EncryptsLikeTheBlockCipherAndDecryptsBack) {
   ASSERT_EQ(encrypted.report.outcome, FileOutcome::Done) << encrypted.report.error.Describe();
   EXPECT_EQ(encrypted.report.condition, FileCondition::Transformed);
   EXPECT_EQ(encrypted.report.name, "report.txt" + SuffixText);
+  EXPECT_TRUE(encrypted.report.journal.empty());
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"report.txt" + SuffixText});
   EXPECT_EQ(folder.Read("report.txt" + SuffixText), TransformInMemory(plain, Direction::Encrypt));
-  EXPECT_TRUE(encrypted.words_wiped);
+  EXPECT_TRUE(HasKeyCheck(folder, "report.txt" + SuffixText));
 
   // One progress call per block, at the block's offset, with the file's last offset.
   const auto block_length = static_cast<std::int64_t>(std::min<std::size_t>(length, MaxBlockLength));
@@ -106,6 +142,7 @@ TEST_P(FileTransformRoundTrip, EncryptsLikeTheBlockCipherAndDecryptsBack) {
   EXPECT_EQ(decrypted.report.name, "report.txt");
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"report.txt"});
   EXPECT_EQ(folder.Read("report.txt"), plain);
+  EXPECT_FALSE(HasKeyCheck(folder, "report.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, FileTransformRoundTrip,
@@ -125,46 +162,66 @@ TEST(FileTransformTest, ShortTransfersGiveTheSameBytes) {
   EXPECT_EQ(folder.Read("data.bin" + SuffixText), TransformInMemory(plain, Direction::Encrypt));
 }
 
-// A rename that cannot be done is refused before anything changes.
-TEST(FileTransformTest, RefusesANewNameThatIsTakenTooLongOrMissing) {
+// What is refused before anything changes.
+TEST(FileTransformTest, RefusesBeforeAnythingChanges) {
   struct Case {
     const char* what;
     std::string name;
-    std::string other_file;  // made beside it, or empty
     Direction direction;
+    std::function<void(TempFolder&, const std::string&)> arrange;  // beside the file
     FileOutcome expected;
   };
+  const auto other_file = [](std::string other) {
+    return [other](TempFolder& folder, const std::string&) { folder.Write(other, {1, 2, 3}); };
+  };
   const Case cases[] = {
-      {"encrypted name taken", "a.txt", "a.txt" + SuffixText, Direction::Encrypt, FileOutcome::NameInUse},
-      {"plain name taken", "b.txt" + SuffixText, "b.txt", Direction::Decrypt, FileOutcome::NameInUse},
-      {"name over 255 bytes", std::string(250, 'n'), "", Direction::Encrypt, FileOutcome::NameTooLong},
-      {"no suffix to remove", "plain.txt", "", Direction::Decrypt, FileOutcome::NameInvalid},
-      {"nothing would remain", SuffixText, "", Direction::Decrypt, FileOutcome::NameInvalid},
+      {"encrypted name taken", "a.txt", Direction::Encrypt, other_file("a.txt" + SuffixText),
+       FileOutcome::NameInUse},
+      {"plain name taken", "b.txt" + SuffixText, Direction::Decrypt, other_file("b.txt"),
+       FileOutcome::NameInUse},
+      {"name over 255 bytes", std::string(250, 'n'), Direction::Encrypt, {}, FileOutcome::NameTooLong},
+      {"no suffix to remove", "plain.txt", Direction::Decrypt, {}, FileOutcome::NameInvalid},
+      {"nothing would remain", SuffixText, Direction::Decrypt, {}, FileOutcome::NameInvalid},
+      {"an interrupted run", "c.txt", Direction::Encrypt,
+       [](TempFolder& folder, const std::string& name) {
+         struct stat status {};
+         ASSERT_EQ(stat(folder.PathOf(name).c_str(), &status), 0);
+         folder.Write(JournalName(status.st_ino), {7});
+       },
+       FileOutcome::Interrupted},
+      {"a key the check refuses", "d.txt" + SuffixText, Direction::Decrypt,
+       [](TempFolder& folder, const std::string& name) {
+         const Result<KeyCheckValue> check = Checker().Make("another key", Suffix, 20000);
+         ASSERT_TRUE(check.ok());
+         ASSERT_EQ(
+             setxattr(folder.PathOf(name).c_str(), KeyCheckAttributeName, check->data(), check->size(), 0),
+             0);
+       },
+       FileOutcome::WrongKey},
   };
   for (const Case& refused : cases) {
     SCOPED_TRACE(refused.what);
     TempFolder folder;
     const std::vector<std::uint8_t> content = PatternBytes(20000, 3);
     folder.Write(refused.name, content);
-    if (!refused.other_file.empty()) folder.Write(refused.other_file, {1, 2, 3});
+    if (refused.arrange) refused.arrange(folder, refused.name);
     const std::vector<std::string> names_before = folder.Names();
 
-    const TransformRunResult run = Transform(folder, refused.name, refused.direction);
-    EXPECT_EQ(run.report.outcome, refused.expected);
-    EXPECT_EQ(run.report.condition, FileCondition::AsBefore);
+    FileCalls calls;
+    const TransformRunResult run = Transform(folder, refused.name, refused.direction, calls);
+    EXPECT_EQ(run.report.outcome, refused.expected) << run.report.error.Describe();
+    EXPECT_EQ(run.report.condition, refused.expected == FileOutcome::Interrupted ? FileCondition::Interrupted
+                                                                                 : FileCondition::AsBefore);
     EXPECT_EQ(run.report.name, refused.name);
     EXPECT_TRUE(run.progress_offsets.empty());
-    EXPECT_TRUE(run.words_wiped);
     EXPECT_EQ(folder.Names(), names_before);
     EXPECT_EQ(folder.Read(refused.name), content);
-    if (!refused.other_file.empty()) {
-      EXPECT_EQ(folder.Read(refused.other_file), (std::vector<std::uint8_t>{1, 2, 3}));
-    }
   }
 }
 
-// A file of three chunks, cancelled or failing at various points, in both
-// directions: afterwards it is byte for byte and by name what it was.
+// A file of two chunks and a bit (three windows), cancelled or failing at
+// various points, in both directions: afterwards it is byte for byte and by
+// name what it was, and no journal is left.
 struct UndoCase {
   const char* what;
   Direction direction;
@@ -199,26 +256,33 @@ TEST_P(FileTransformUndo, LeavesTheFileAsItWas) {
   EXPECT_EQ(run.report.outcome, undo.expected) << run.report.error.Describe();
   EXPECT_EQ(run.report.condition, FileCondition::AsBefore);
   EXPECT_EQ(run.report.name, name);
-  EXPECT_TRUE(run.words_wiped);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
   EXPECT_TRUE(folder.Read(name) == before) << "content differs after the undo";
+  EXPECT_EQ(HasKeyCheck(folder, name), undo.direction == Direction::Decrypt);
 }
 
+// Each window reads the file (1 read), writes the image (1 write per chunk),
+// syncs the journal, writes and syncs the record, then reads the image back
+// (1 read), writes it in place and syncs the file. The run header is write 1
+// and sync 1.
 INSTANTIATE_TEST_SUITE_P(
     Cases, FileTransformUndo,
     ::testing::Values(
         UndoCase{"cancel at the first block", Direction::Encrypt, 0, 0, 0, 0, FileOutcome::Cancelled},
-        UndoCase{"cancel in the second chunk", Direction::Encrypt, 100, 0, 0, 0, FileOutcome::Cancelled},
+        UndoCase{"cancel in the second window", Direction::Encrypt, 100, 0, 0, 0, FileOutcome::Cancelled},
         UndoCase{"cancel at the last block", Direction::Encrypt, 128, 0, 0, 0, FileOutcome::Cancelled},
         UndoCase{"cancel while decrypting", Direction::Decrypt, 70, 0, 0, 0, FileOutcome::Cancelled},
-        UndoCase{"read error in the third chunk", Direction::Encrypt, std::nullopt, 3, 0, 0,
+        UndoCase{"read error in the second window", Direction::Encrypt, std::nullopt, 3, 0, 0,
                  FileOutcome::ReadError},
-        UndoCase{"half-done write of the second chunk", Direction::Encrypt, std::nullopt, 0, 2, 0,
+        UndoCase{"half-done image write", Direction::Encrypt, std::nullopt, 0, 5, 0, FileOutcome::WriteError},
+        UndoCase{"half-done write in place", Direction::Encrypt, std::nullopt, 0, 7, 0,
                  FileOutcome::WriteError},
-        UndoCase{"half-done write of the first chunk", Direction::Decrypt, std::nullopt, 0, 1, 0,
+        UndoCase{"half-done write in place while decrypting", Direction::Decrypt, std::nullopt, 0, 4, 0,
                  FileOutcome::WriteError},
-        UndoCase{"failed sync at the end", Direction::Encrypt, std::nullopt, 0, 0, 1, FileOutcome::SyncError},
-        UndoCase{"failed sync at the end of a decryption", Direction::Decrypt, std::nullopt, 0, 0, 1,
+        UndoCase{"failed record sync", Direction::Encrypt, std::nullopt, 0, 0, 6, FileOutcome::SyncError},
+        UndoCase{"failed file sync in the second window", Direction::Encrypt, std::nullopt, 0, 0, 7,
+                 FileOutcome::SyncError},
+        UndoCase{"failed journal sync at the start", Direction::Decrypt, std::nullopt, 0, 0, 1,
                  FileOutcome::SyncError}),
     [](const ::testing::TestParamInfo<UndoCase>& info) {
       std::string name = info.param.what;
@@ -228,19 +292,22 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-// The sync step comes once, after the last block's progress step and before
-// the data is synced; a run that stops earlier never gives it.
-TEST(FileTransformTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
+// When even the undo cannot write, it stops with the journal kept and says
+// how far the file is encrypted; a resume then finishes the run, or undoes
+
+// The sync step comes once, after the last block's progress step, when only
+// syncing is left; a run that stops earlier never gives it.
+TEST(FileTransformTest, SyncStartComesAfterTheLastBlock) {
   struct Case {
     const char* what;
     int cancel_at_block;  // -1: never
     int fail_write;
-    std::string expected;  // p: progress step, s: sync start, d: data sync
+    bool expect_sync_start;
   };
   const Case cases[] = {
-      {"a whole run", -1, 0, "pppsd"},
-      {"a cancel at the last block", 2, 0, "ppp"},
-      {"a failed write", -1, 1, "ppp"},
+      {"a whole run", -1, 0, true},
+      {"a cancel at the last block", 2, 0, false},
+      {"a failed write", -1, 1, false},
   };
   for (const Case& run : cases) {
     SCOPED_TRACE(run.what);
@@ -248,52 +315,126 @@ TEST(FileTransformTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
     folder.Write("f", PatternBytes(2 * MaxBlockLength + 10, 4));
     FaultyCalls calls;
     calls.fail_write = run.fail_write;
-    std::string events;
+    std::string events;  // p: progress step, s: sync start, d: a data sync
     calls.before_sync_data = [&](int) { events += 'd'; };
     OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f", calls);
     ASSERT_EQ(opened.outcome, FileOutcome::Done);
-    KeyWords words = BuildKeyWords(Key, Suffix);
     const auto progress = [&](std::int64_t, std::int64_t) {
       events += 'p';
       const auto block = static_cast<int>(std::count(events.begin(), events.end(), 'p')) - 1;
       return block == run.cancel_at_block ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
     };
-    TransformFile(*opened.file, Direction::Encrypt, Suffix, words, progress, calls, [&] { events += 's'; });
-    EXPECT_EQ(events, run.expected);
+    TransformSettings settings = SmallWindows();
+    settings.sync_start = [&] { events += 's'; };
+    TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, progress, calls, settings);
+    const std::size_t sync_start = events.find('s');
+    if (!run.expect_sync_start) {
+      EXPECT_EQ(sync_start, std::string::npos) << events;
+      continue;
+    }
+    ASSERT_NE(sync_start, std::string::npos) << events;
+    EXPECT_EQ(events.find('s', sync_start + 1), std::string::npos) << "once: " << events;
+    EXPECT_EQ(std::count(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(sync_start), 'p'), 3)
+        << "after every block: " << events;
+    EXPECT_EQ(events.find('p', sync_start), std::string::npos) << "only syncing after it: " << events;
+    EXPECT_NE(events.find('d', sync_start), std::string::npos) << "the syncs follow: " << events;
   }
 }
 
-// When even the undo cannot write, the file keeps its encrypted name, so the
-// salt needed to recover the encrypted part is not lost.
-TEST(FileTransformTest, FailedUndoKeepsTheEncryptedName) {
-  TempFolder folder;
-  folder.Write("notes.txt", PatternBytes(2 * FullChunk, 5));
-  FaultyCalls calls;
-  calls.fail_writes_from = 2;
-  const TransformRunResult run = Transform(folder, "notes.txt", Direction::Encrypt, calls);
-  EXPECT_EQ(run.report.outcome, FileOutcome::WriteError);
-  EXPECT_EQ(run.report.condition, FileCondition::PartlyTransformed);
-  EXPECT_EQ(run.report.name, "notes.txt" + SuffixText);
-  EXPECT_EQ(folder.Names(), std::vector<std::string>{"notes.txt" + SuffixText});
-  EXPECT_TRUE(run.words_wiped);
+// it, exactly.
+TEST(FileTransformTest, AnUndoThatCannotWriteKeepsTheJournalForAResume) {
+  for (const ResumeMode mode : {ResumeMode::Finish, ResumeMode::Undo}) {
+    SCOPED_TRACE(mode == ResumeMode::Finish ? "resume" : "resume --undo");
+    TempFolder folder;
+    const std::vector<std::uint8_t> plain = PatternBytes(2 * FullChunk + 999, 5);
+    folder.Write("notes.txt", plain);
+    FaultyCalls calls;
+    calls.fail_writes_from = 5;  // the second window's image, and every write after it
+    const TransformRunResult run = Transform(folder, "notes.txt", Direction::Encrypt, calls);
+    EXPECT_EQ(run.report.outcome, FileOutcome::WriteError);
+    ASSERT_EQ(run.report.condition, FileCondition::Interrupted);
+    EXPECT_EQ(run.report.name, "notes.txt" + SuffixText);
+    EXPECT_EQ(run.report.done, static_cast<std::int64_t>(FullChunk));
+    EXPECT_EQ(run.report.length, static_cast<std::int64_t>(plain.size()));
+    ASSERT_TRUE(folder.Exists(run.report.journal));
+    std::vector<std::uint8_t> expected = plain;
+    const std::vector<std::uint8_t> encrypted = TransformInMemory(plain, Direction::Encrypt);
+    std::copy(encrypted.begin(), encrypted.begin() + FullChunk, expected.begin());
+    EXPECT_EQ(folder.Read("notes.txt" + SuffixText), expected) << "one window encrypted, the rest plain";
+
+    const FileReport resumed = Resume(folder, "notes.txt" + SuffixText, mode);
+    EXPECT_EQ(resumed.outcome, FileOutcome::Done) << resumed.error.Describe();
+    if (mode == ResumeMode::Finish) {
+      EXPECT_EQ(resumed.condition, FileCondition::Transformed);
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{"notes.txt" + SuffixText});
+      EXPECT_EQ(folder.Read("notes.txt" + SuffixText), encrypted);
+    } else {
+      EXPECT_EQ(resumed.condition, FileCondition::AsBefore);
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{"notes.txt"});
+      EXPECT_EQ(folder.Read("notes.txt"), plain);
+    }
+  }
 }
 
+// Renames that another program makes fail half-way through a run.
+class RenameMeddler : public FileCalls {
+ public:
+  std::function<void(const char* to)> before_rename;
+  int RenameAt(int folder, const char* from, const char* to, unsigned flags) override {
+    if (before_rename) before_rename(to);
+    return FileCalls::RenameAt(folder, from, to, flags);
+  }
+};
+
 // The plain name is checked before a decryption starts, but another program
-// can take it while the data is being decrypted: the rename then fails and
-// the decryption is undone.
+// can take it while the data is being decrypted: the decryption is undone.
 TEST(FileTransformTest, NameTakenDuringADecryptionUndoesIt) {
   TempFolder folder;
   folder.Write("photo.jpg", PatternBytes(50000, 9));
   ASSERT_EQ(Transform(folder, "photo.jpg", Direction::Encrypt).report.outcome, FileOutcome::Done);
   const std::vector<std::uint8_t> encrypted = folder.Read("photo.jpg" + SuffixText);
 
-  FaultyCalls calls;
-  calls.before_rename = [&] { folder.Write("photo.jpg", {42}); };
+  RenameMeddler calls;
+  calls.before_rename = [&](const char* to) {
+    if (std::string(to) == "photo.jpg") folder.Write("photo.jpg", {42});
+  };
   const TransformRunResult run = Transform(folder, "photo.jpg" + SuffixText, Direction::Decrypt, calls);
   EXPECT_EQ(run.report.outcome, FileOutcome::NameInUse);
   EXPECT_EQ(run.report.condition, FileCondition::AsBefore);
   EXPECT_EQ(folder.Read("photo.jpg" + SuffixText), encrypted);
+  EXPECT_TRUE(HasKeyCheck(folder, "photo.jpg" + SuffixText));
   EXPECT_EQ(folder.Read("photo.jpg"), std::vector<std::uint8_t>{42});
+  EXPECT_EQ(folder.Names().size(), 2u) << "no journal left";
+}
+
+// A cancelled encryption whose old name was taken meanwhile is never called
+// unchanged: its bytes are plain again under the encrypted name, and the
+// journal stays until a resume --undo can give it its name back.
+TEST(FileTransformTest, AnUndoneEncryptionWhoseNameIsTakenSaysSoAndKeepsTheJournal) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(3 * FullChunk, 2);
+  folder.Write("plan.txt", plain);
+  RenameMeddler calls;
+  calls.before_rename = [&](const char* to) {
+    if (std::string(to) == "plan.txt") folder.Write("plan.txt", {1});
+  };
+  const TransformRunResult run = Transform(folder, "plan.txt", Direction::Encrypt, calls, 150);
+  EXPECT_EQ(run.report.outcome, FileOutcome::Cancelled);
+  EXPECT_EQ(run.report.condition, FileCondition::RestoredNameTaken);
+  EXPECT_EQ(run.report.name, "plan.txt" + SuffixText);
+  EXPECT_EQ(folder.Read("plan.txt" + SuffixText), plain);
+  ASSERT_TRUE(folder.Exists(run.report.journal));
+
+  // While the name is taken, a resume --undo can only say so again.
+  EXPECT_EQ(Resume(folder, "plan.txt" + SuffixText, ResumeMode::Undo).condition,
+            FileCondition::RestoredNameTaken);
+  folder.Remove("plan.txt");
+  const FileReport undone = Resume(folder, "plan.txt" + SuffixText, ResumeMode::Undo);
+  EXPECT_EQ(undone.outcome, FileOutcome::Done);
+  EXPECT_EQ(undone.condition, FileCondition::AsBefore);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"plan.txt"});
+  EXPECT_EQ(folder.Read("plan.txt"), plain);
+  EXPECT_FALSE(HasKeyCheck(folder, "plan.txt"));
 }
 
 // Where renameat2 cannot refuse a taken name, link + unlink does it.
@@ -323,9 +464,7 @@ TEST(FileTransformTest, RenameFallsBackToLinkAndUnlink) {
   EXPECT_EQ(folder.Read("doc"), plain);
 }
 
-// The checks made just before the run: gone, replaced, or wanted by another program.
-// A file that can be read but not written is never transformed, and its key
-// words are wiped all the same.
+// A file that can be read but not written is never transformed.
 TEST(FileTransformTest, RefusesAReadOnlyFile) {
   TempFolder folder;
   folder.Write("frozen", PatternBytes(3000));
@@ -335,17 +474,16 @@ TEST(FileTransformTest, RefusesAReadOnlyFile) {
       OpenAttempt opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
       ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
       ASSERT_TRUE(opened.file->IsReadOnly());
-      KeyWords words = BuildKeyWords("key", Suffix);
       const FileReport transformed =
-          TransformFile(*opened.file, Direction::Encrypt, Suffix, words, {}, calls);
+          TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {}, calls, SmallWindows());
       EXPECT_EQ(transformed.outcome, FileOutcome::ReadOnly);
-      EXPECT_TRUE(words.IsWiped());
     }
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"frozen"});
     EXPECT_EQ(folder.Read("frozen"), before);
   });
 }
 
+// The checks made just before the run: gone, replaced, or wanted by another program.
 TEST(FileTransformTest, RefusesAFileThatChangedHandsAfterItWasOpened) {
   TempFolder folder;
   const std::vector<std::uint8_t> content = PatternBytes(1000, 2);
@@ -377,20 +515,208 @@ TEST(FileTransformTest, RefusesAFileThatChangedHandsAfterItWasOpened) {
     ASSERT_EQ(opened->outcome, FileOutcome::Done);
     ASSERT_EQ(opened->file->Lock(), FileLock::Lease);
     meddled.meddle();
-    KeyWords words = BuildKeyWords(Key, Suffix);
     int progress_calls = 0;
-    const FileReport report =
-        TransformFile(*opened->file, Direction::Encrypt, Suffix, words, [&](std::int64_t, std::int64_t) {
+    FileCalls calls;
+    const FileReport report = TransformFile(
+        *opened->file, Direction::Encrypt, Suffix, Key,
+        [&](std::int64_t, std::int64_t) {
           ++progress_calls;
           return ProgressAnswer::Continue;
-        });
+        },
+        calls, SmallWindows());
     EXPECT_EQ(report.outcome, meddled.expected) << report.error.Describe();
     EXPECT_EQ(progress_calls, 0);
-    EXPECT_TRUE(words.IsWiped());
     opened.reset();
     EXPECT_FALSE(folder.Exists("f" + SuffixText));
   }
   EXPECT_EQ(folder.Read("moved"), content);
+}
+
+// Real calls, except that the n-th call that changes anything fails with
+// EIO; the calls that change nothing always work.
+class NthChangeFails : public FileCalls {
+ public:
+  int fail_at = 0;  // 0: none
+  int changes = 0;
+
+  int CreateAt(int folder, const char* name, int flags, mode_t mode) override {
+    return Failing() ? -1 : FileCalls::CreateAt(folder, name, flags, mode);
+  }
+  ssize_t WriteAt(int descriptor, const void* data, std::size_t size, off_t offset) override {
+    return Failing() ? -1 : FileCalls::WriteAt(descriptor, data, size, offset);
+  }
+  int SyncData(int descriptor) override { return Failing() ? -1 : FileCalls::SyncData(descriptor); }
+  int Sync(int descriptor) override { return Failing() ? -1 : FileCalls::Sync(descriptor); }
+  int RenameAt(int folder, const char* from, const char* to, unsigned flags) override {
+    return Failing() ? -1 : FileCalls::RenameAt(folder, from, to, flags);
+  }
+  int UnlinkAt(int folder, const char* name) override {
+    return Failing() ? -1 : FileCalls::UnlinkAt(folder, name);
+  }
+  int SetAttribute(int descriptor, const char* name, const void* value, std::size_t size) override {
+    return Failing() ? -1 : FileCalls::SetAttribute(descriptor, name, value, size);
+  }
+  int RemoveAttribute(int descriptor, const char* name) override {
+    return Failing() ? -1 : FileCalls::RemoveAttribute(descriptor, name);
+  }
+  int Allocate(int descriptor, int mode, off_t offset, off_t length) override {
+    return Failing() ? -1 : FileCalls::Allocate(descriptor, mode, offset, length);
+  }
+
+ private:
+  bool Failing() {
+    if (++changes != fail_at) return false;
+    errno = EIO;
+    return true;
+  }
+};
+
+class EachCallFailing : public ::testing::TestWithParam<Direction> {};
+
+// Whichever call fails, the run ends as before, done, or with a journal that
+// a resume turns into one of the two, byte for byte; nothing else is left in
+// the folder.
+TEST_P(EachCallFailing, EndsAsBeforeOrDoneOrResumable) {
+  const Direction direction = GetParam();
+  const std::vector<std::uint8_t> plain = PatternBytes(2 * FullChunk + 12345, 8);
+  const std::vector<std::uint8_t> cipher = TransformInMemory(plain, Direction::Encrypt);
+  const std::string from = direction == Direction::Encrypt ? "file" : "file" + SuffixText;
+  const std::string to = direction == Direction::Encrypt ? "file" + SuffixText : "file";
+  const std::vector<std::uint8_t>& before = direction == Direction::Encrypt ? plain : cipher;
+  const std::vector<std::uint8_t>& after = direction == Direction::Encrypt ? cipher : plain;
+
+  // The folder as the run finds it: the file, with its key check when it is encrypted.
+  const auto arrange = [&](TempFolder& folder) {
+    folder.Write(from, before);
+    if (direction == Direction::Decrypt) {
+      const Result<KeyCheckValue> check =
+          Checker().Make(Key, Suffix, static_cast<std::int64_t>(before.size()));
+      ASSERT_EQ(setxattr(folder.PathOf(from).c_str(), KeyCheckAttributeName, check->data(), check->size(), 0),
+                0);
+    }
+  };
+  // The changes of a run that nothing stops.
+  int changes = 0;
+  {
+    TempFolder clean;
+    arrange(clean);
+    NthChangeFails counting;
+    ASSERT_EQ(Transform(clean, from, direction, counting).report.outcome, FileOutcome::Done);
+    changes = counting.changes;
+  }
+  for (int fail_at = 1; fail_at <= changes; ++fail_at) {
+    SCOPED_TRACE("change " + std::to_string(fail_at) + " fails");
+    TempFolder folder;
+    arrange(folder);
+    NthChangeFails calls;
+    calls.fail_at = fail_at;
+    const TransformRunResult run = Transform(folder, from, direction, calls);
+    FileReport last = run.report;
+    if (last.condition == FileCondition::Interrupted || last.condition == FileCondition::RestoredNameTaken ||
+        !last.journal.empty()) {
+      last = Resume(folder, last.name, ResumeMode::Finish);
+      EXPECT_EQ(last.outcome, FileOutcome::Done) << last.error.Describe();
+    }
+    if (last.condition == FileCondition::Transformed) {
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{to});
+      EXPECT_EQ(folder.Read(to), after);
+    } else {
+      EXPECT_EQ(last.condition, FileCondition::AsBefore);
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{from});
+      EXPECT_EQ(folder.Read(from), before);
+    }
+  }
+  EXPECT_GT(changes, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directions, EachCallFailing,
+                         ::testing::Values(Direction::Encrypt, Direction::Decrypt),
+                         [](const ::testing::TestParamInfo<Direction>& info) {
+                           return info.param == Direction::Encrypt ? "Encrypt" : "Decrypt";
+                         });
+
+// A decryption leaves no plain window in the journal's space once it is
+// removed: the slot is zeroed first. An encryption's slot holds ciphertext
+// only and is left as it is.
+TEST(FileTransformTest, ADecryptionZerosTheJournalBeforeRemovingIt) {
+  class LookAtJournal : public FileCalls {
+   public:
+    std::vector<std::uint8_t> slot;
+    int UnlinkAt(int folder, const char* name) override {
+      if (std::string_view(name).starts_with(JournalNamePrefix)) {
+        const int journal = ::openat(folder, name, O_RDONLY | O_CLOEXEC);
+        struct stat status {};
+        if (journal >= 0 && fstat(journal, &status) == 0) {
+          slot.resize(static_cast<std::size_t>(status.st_size - JournalImageOffset));
+          if (pread(journal, slot.data(), slot.size(), JournalImageOffset) !=
+              static_cast<ssize_t>(slot.size())) {
+            slot.clear();
+          }
+        }
+        if (journal >= 0) ::close(journal);
+      }
+      return FileCalls::UnlinkAt(folder, name);
+    }
+  };
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(FullChunk + 3000, 12);
+  folder.Write("diary", plain);
+  LookAtJournal encrypting;
+  ASSERT_EQ(Transform(folder, "diary", Direction::Encrypt, encrypting).report.outcome, FileOutcome::Done);
+  ASSERT_FALSE(encrypting.slot.empty());
+  EXPECT_NE(std::count(encrypting.slot.begin(), encrypting.slot.end(), 0),
+            static_cast<long>(encrypting.slot.size()));
+
+  LookAtJournal decrypting;
+  ASSERT_EQ(Transform(folder, "diary" + SuffixText, Direction::Decrypt, decrypting).report.outcome,
+            FileOutcome::Done);
+  ASSERT_GE(decrypting.slot.size(), 3000u);
+  EXPECT_EQ(std::count(decrypting.slot.begin(), decrypting.slot.end(), 0),
+            static_cast<long>(decrypting.slot.size()));
+  EXPECT_EQ(folder.Read("diary"), plain);
+}
+
+// A resume changes nothing unless it has a sound journal of this file and the run's key.
+TEST(FileTransformTest, ResumeRefusesWithoutASoundJournalOrTheRightKey) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(3 * FullChunk, 6);
+  folder.Write("todo", plain);
+  EXPECT_EQ(Resume(folder, "todo", ResumeMode::Finish).outcome, FileOutcome::NothingToResume);
+
+  // An interrupted encryption: the undo could not write.
+  FaultyCalls calls;
+  calls.fail_writes_from = 5;
+  const TransformRunResult run = Transform(folder, "todo", Direction::Encrypt, calls);
+  ASSERT_EQ(run.report.condition, FileCondition::Interrupted);
+  const std::string name = run.report.name;
+  const std::string journal = run.report.journal;
+  const std::vector<std::uint8_t> content = folder.Read(name);
+  const std::vector<std::uint8_t> journal_bytes = folder.Read(journal);
+
+  const FileReport wrong = Resume(folder, name, ResumeMode::Finish, "correct horsE");
+  EXPECT_EQ(wrong.outcome, FileOutcome::WrongKey);
+  EXPECT_EQ(wrong.condition, FileCondition::Interrupted);
+  EXPECT_EQ(folder.Read(name), content);
+  EXPECT_EQ(folder.Read(journal), journal_bytes);
+
+  // Any byte of the run header changed: the journal is not trusted.
+  for (const std::size_t at : {0u, 40u, 100u}) {
+    std::vector<std::uint8_t> damaged = journal_bytes;
+    damaged[at] ^= 1;
+    folder.Write(journal, damaged);
+    EXPECT_EQ(Resume(folder, name, ResumeMode::Finish).outcome, FileOutcome::JournalDamaged) << at;
+    EXPECT_EQ(folder.Read(name), content);
+  }
+  folder.Write(journal, journal_bytes);
+  // The file renamed by hand: the journal is not its own.
+  folder.Rename(name, "renamed");
+  EXPECT_EQ(Resume(folder, "renamed", ResumeMode::Finish).outcome, FileOutcome::JournalDamaged);
+  folder.Rename("renamed", name);
+
+  const FileReport resumed = Resume(folder, name, ResumeMode::Finish);
+  EXPECT_EQ(resumed.outcome, FileOutcome::Done);
+  EXPECT_EQ(folder.Read(name), TransformInMemory(plain, Direction::Encrypt));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
 }
 
 }  // namespace

@@ -1,0 +1,250 @@
+#include "crypto/journal_format.h"
+
+#include <xxhash.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "base/verify.h"
+
+namespace quorvant {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 16> RunMagic = {'Q', 'U', 'O', 'R', 'V', 'A', 'N', 'T',
+                                                   '-', 'J', 'O', 'U', 'R', 'N', 'A', 'L'};
+constexpr std::array<std::uint8_t, 8> RecordMagic = {'Q', 'V', 'R', 'E', 'C', 'O', 'R', 'D'};
+constexpr std::uint32_t FormatVersion = 1;
+constexpr std::size_t HashLength = 16;
+constexpr std::size_t LongestName = 255;
+
+JournalHash HashOf(std::span<const std::uint8_t> bytes) {
+  XXH128_canonical_t canonical;
+  XXH128_canonicalFromHash(&canonical, XXH3_128bits(bytes.data(), bytes.size()));
+  JournalHash hash;
+  std::memcpy(hash.data(), canonical.digest, hash.size());
+  return hash;
+}
+
+// Fills a page field by field; Seal() closes it with the hash of what it holds.
+class PageWriter {
+ public:
+  explicit PageWriter(JournalPage& page) : page_(page) {}
+  void Bytes(std::span<const std::uint8_t> bytes) {
+    Verify(at_ + bytes.size() + HashLength <= page_.size());
+    if (bytes.empty()) return;  // an empty text's data may be null
+    std::memcpy(page_.data() + at_, bytes.data(), bytes.size());
+    at_ += bytes.size();
+  }
+  void Number(std::uint64_t value, int size) {
+    Verify(at_ + static_cast<std::size_t>(size) + HashLength <= page_.size());
+    for (int byte = 0; byte < size; ++byte) page_[at_++] = static_cast<std::uint8_t>(value >> (8 * byte));
+  }
+  // A length of two bytes, then the bytes.
+  void Text(std::span<const std::uint8_t> bytes) {
+    Number(bytes.size(), 2);
+    Bytes(bytes);
+  }
+  void Seal() {
+    const JournalHash hash = HashOf(std::span(page_).first(at_));
+    Bytes(hash);
+  }
+
+ private:
+  JournalPage& page_;
+  std::size_t at_ = 0;
+};
+
+// Reads a page field by field; any field past the end makes the page unsound.
+class PageReader {
+ public:
+  explicit PageReader(std::span<const std::uint8_t> page) : page_(page) {}
+  void Bytes(std::span<std::uint8_t> out) {
+    if (!Fits(out.size()) || out.empty()) return;
+    std::memcpy(out.data(), page_.data() + at_, out.size());
+    at_ += out.size();
+  }
+  std::uint64_t Number(int size) {
+    if (!Fits(static_cast<std::size_t>(size))) return 0;
+    std::uint64_t value = 0;
+    for (int byte = size - 1; byte >= 0; --byte)
+      value = (value << 8) | page_[at_ + static_cast<std::size_t>(byte)];
+    at_ += static_cast<std::size_t>(size);
+    return value;
+  }
+  std::vector<std::uint8_t> Text(std::size_t limit) {
+    const std::size_t size = Number(2);
+    if (size > limit) sound_ = false;
+    std::vector<std::uint8_t> bytes(sound_ ? size : 0);
+    Bytes(bytes);
+    return bytes;
+  }
+  // Whether every field fitted and the closing hash matches them.
+  bool Sealed() {
+    if (!sound_) return false;
+    const JournalHash expected = HashOf(page_.first(at_));
+    JournalHash stored{};
+    Bytes(stored);
+    return sound_ && stored == expected;
+  }
+
+ private:
+  bool Fits(std::size_t size) {
+    if (!sound_ || page_.size() < HashLength || at_ + size > page_.size() - HashLength) sound_ = false;
+    return sound_;
+  }
+
+  std::span<const std::uint8_t> page_;
+  std::size_t at_ = 0;
+  bool sound_ = true;
+};
+
+std::span<const std::uint8_t> BytesOf(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name.size() <= LongestName && name != "." && name != ".." &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::string JournalName(ino_t inode) { return std::string(JournalNamePrefix) + std::to_string(inode); }
+
+std::optional<ino_t> InodeOfJournalName(std::string_view name) {
+  if (!name.starts_with(JournalNamePrefix)) return std::nullopt;
+  const std::string_view digits = name.substr(JournalNamePrefix.size());
+  if (digits.empty() || digits.size() > 20 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
+  ino_t inode = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), inode);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return inode;
+}
+
+std::int64_t JournalWindowLength(const JournalRunHeader& header) {
+  if (header.block_length <= 0) return 0;
+  return header.slot_length / header.block_length * header.block_length;
+}
+
+JournalPage EncodeRunHeader(const JournalRunHeader& header) {
+  Verify(header.key_check.size() <= MaxJournalKeyCheckLength);
+  JournalPage page{};
+  PageWriter out(page);
+  out.Bytes(RunMagic);
+  out.Number(FormatVersion, 4);
+  out.Bytes(header.run_id);
+  out.Number(header.direction == Direction::Encrypt ? 0 : 1, 1);
+  out.Bytes(header.suffix);
+  out.Number(static_cast<std::uint64_t>(header.length), 8);
+  out.Number(static_cast<std::uint64_t>(header.block_length), 4);
+  out.Number(header.inode, 8);
+  out.Number(static_cast<std::uint64_t>(header.slot_length), 8);
+  out.Text(BytesOf(header.old_name));
+  out.Text(BytesOf(header.new_name));
+  out.Text(header.key_check);
+  out.Number(header.had_key_check ? 1 : 0, 1);
+  out.Seal();
+  return page;
+}
+
+std::optional<JournalRunHeader> DecodeRunHeader(std::span<const std::uint8_t> page) {
+  PageReader in(page);
+  std::array<std::uint8_t, 16> magic{};
+  in.Bytes(magic);
+  const std::uint64_t version = in.Number(4);
+  JournalRunHeader header;
+  in.Bytes(header.run_id);
+  const std::uint64_t direction = in.Number(1);
+  header.direction = direction == 0 ? Direction::Encrypt : Direction::Decrypt;
+  in.Bytes(header.suffix);
+  header.length = static_cast<std::int64_t>(in.Number(8));
+  header.block_length = static_cast<std::int32_t>(in.Number(4));
+  header.inode = in.Number(8);
+  header.slot_length = static_cast<std::int64_t>(in.Number(8));
+  const std::vector<std::uint8_t> old_name = in.Text(LongestName);
+  const std::vector<std::uint8_t> new_name = in.Text(LongestName);
+  header.old_name.assign(old_name.begin(), old_name.end());
+  header.new_name.assign(new_name.begin(), new_name.end());
+  header.key_check = in.Text(MaxJournalKeyCheckLength);
+  const std::uint64_t had_key_check = in.Number(1);
+  header.had_key_check = had_key_check == 1;
+  if (!in.Sealed() || magic != RunMagic || version != FormatVersion || direction > 1 || had_key_check > 1) {
+    return std::nullopt;
+  }
+  // Sound figures only: everything below trusts them.
+  const bool sound =
+      header.length >= 0 && header.block_length == std::min<std::int64_t>(header.length, MaxBlockLength) &&
+      header.slot_length > 0 && header.slot_length % JournalPageSize == 0 &&
+      header.slot_length >= header.block_length && header.slot_length <= (std::int64_t{1} << 40) &&
+      IsPlainName(header.old_name) && IsPlainName(header.new_name) && header.old_name != header.new_name;
+  if (!sound) return std::nullopt;
+  return header;
+}
+
+JournalPage EncodeRecord(const JournalRecord& record, const RunId& run_id) {
+  JournalPage page{};
+  PageWriter out(page);
+  out.Bytes(RecordMagic);
+  out.Bytes(run_id);
+  out.Number(record.sequence, 8);
+  out.Number(static_cast<std::uint8_t>(record.phase), 1);
+  out.Number(static_cast<std::uint64_t>(record.offset), 8);
+  out.Number(static_cast<std::uint64_t>(record.length), 8);
+  out.Number(static_cast<std::uint64_t>(record.done_after), 8);
+  out.Bytes(record.image_hash);
+  out.Seal();
+  return page;
+}
+
+std::optional<JournalRecord> DecodeRecord(std::span<const std::uint8_t> page,
+                                          const JournalRunHeader& header) {
+  PageReader in(page);
+  std::array<std::uint8_t, 8> magic{};
+  RunId run_id{};
+  in.Bytes(magic);
+  in.Bytes(run_id);
+  JournalRecord record;
+  record.sequence = in.Number(8);
+  const std::uint64_t phase = in.Number(1);
+  record.phase = static_cast<JournalPhase>(phase);
+  record.offset = static_cast<std::int64_t>(in.Number(8));
+  record.length = static_cast<std::int64_t>(in.Number(8));
+  record.done_after = static_cast<std::int64_t>(in.Number(8));
+  in.Bytes(record.image_hash);
+  if (!in.Sealed() || magic != RecordMagic || run_id != header.run_id || (phase != 1 && phase != 2)) {
+    return std::nullopt;
+  }
+  // A window of this file, starting on a block, that fits the slot; the
+  // boundary at its end going forward, at its start going back.
+  const bool forward = record.phase == JournalPhase::Forward;
+  const bool sound = record.sequence > 0 && record.offset >= 0 && record.length > 0 &&
+                     record.length <= JournalWindowLength(header) &&
+                     record.offset <= header.length - record.length &&
+                     record.offset % header.block_length == 0 &&
+                     record.done_after == (forward ? record.offset + record.length : record.offset);
+  if (!sound) return std::nullopt;
+  return record;
+}
+
+ImageHash::ImageHash() : state_(XXH3_createState()) {
+  Verify(state_ != nullptr);
+  XXH3_128bits_reset(static_cast<XXH3_state_t*>(state_));
+}
+
+ImageHash::~ImageHash() { XXH3_freeState(static_cast<XXH3_state_t*>(state_)); }
+
+void ImageHash::Add(std::span<const std::uint8_t> data) {
+  XXH3_128bits_update(static_cast<XXH3_state_t*>(state_), data.data(), data.size());
+}
+
+JournalHash ImageHash::Finish() const {
+  XXH128_canonical_t canonical;
+  XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(static_cast<const XXH3_state_t*>(state_)));
+  JournalHash hash;
+  std::memcpy(hash.data(), canonical.digest, hash.size());
+  return hash;
+}
+
+}  // namespace quorvant

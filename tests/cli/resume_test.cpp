@@ -1,0 +1,343 @@
+// Runs cut short, and `quorvant-cli resume`: the built tool on real files,
+// killed with SIGKILL at chosen moments of a large file, sent the signals
+// that would end a process, and resumed.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crypto/cipher.h"
+#include "crypto/encrypted_name.h"
+#include "crypto/file_transform.h"
+#include "crypto/journal_format.h"
+#include "tests/support/interrupted_run.h"
+#include "tests/support/temp_folder.h"
+
+namespace quorvant {
+namespace {
+
+using testing::PatternBytes;
+using testing::TempFolder;
+
+constexpr char Key[] = "resume key";
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream input(path);
+  std::stringstream text;
+  text << input.rdbuf();
+  return text.str();
+}
+
+// The tool running in a folder, its input written and closed at the start.
+class CliProcess {
+ public:
+  CliProcess(const TempFolder& folder, const std::vector<std::string>& arguments, const std::string& input) {
+    int input_pipe[2];
+    if (pipe2(input_pipe, O_CLOEXEC) != 0) std::abort();
+    const std::string out_path = outputs_.PathOf("out");
+    const std::string err_path = outputs_.PathOf("err");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input_pipe[0], 0);
+      if (!freopen(out_path.c_str(), "w", stdout) || !freopen(err_path.c_str(), "w", stderr)) _exit(99);
+      if (chdir(folder.Path().c_str()) != 0) _exit(99);
+      std::vector<char*> argv{const_cast<char*>(QUORVANT_CLI_PATH)};
+      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      execv(QUORVANT_CLI_PATH, argv.data());
+      _exit(98);
+    }
+    close(input_pipe[0]);
+    signal(SIGPIPE, SIG_IGN);
+    if (!input.empty() && write(input_pipe[1], input.data(), input.size()) < 0 && errno != EPIPE)
+      std::abort();
+    close(input_pipe[1]);
+  }
+
+  pid_t Pid() const { return pid_; }
+
+  // Exit status, or 128 + the signal that ended it.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    out = ReadWhole(outputs_.PathOf("out"));
+    err = ReadWhole(outputs_.PathOf("err"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string out, err;
+
+ private:
+  TempFolder outputs_;
+  pid_t pid_ = -1;
+};
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun RunCli(const TempFolder& folder, const std::vector<std::string>& arguments, const std::string& input) {
+  CliProcess process(folder, arguments, input);
+  const int status = process.Wait();
+  return CliRun{status, process.out, process.err};
+}
+
+std::vector<std::uint8_t> TransformInMemory(std::vector<std::uint8_t> data, const EncryptedSuffix& suffix,
+                                            Direction direction) {
+  KeyWords words = BuildKeyWords(Key, suffix);
+  const auto block = static_cast<std::int32_t>(std::min<std::size_t>(data.size(), MaxBlockLength));
+  for (std::size_t at = 0; at < data.size(); at += static_cast<std::size_t>(block)) {
+    TransformBlock(std::span(data).subspan(at, std::min(data.size() - at, static_cast<std::size_t>(block))),
+                   block, direction, words);
+  }
+  return data;
+}
+
+// The one file of the folder that is not a journal.
+std::string FileIn(const TempFolder& folder) {
+  std::string found;
+  for (const std::string& name : folder.Names()) {
+    if (!name.starts_with(JournalNamePrefix)) found = name;
+  }
+  return found;
+}
+
+std::optional<std::string> JournalIn(const TempFolder& folder) {
+  for (const std::string& name : folder.Names()) {
+    if (InodeOfJournalName(name)) return name;
+  }
+  return std::nullopt;
+}
+
+// What a journal shows from outside: its header and its newest record.
+struct JournalView {
+  JournalRunHeader header;
+  std::uint64_t newest_record = 0;
+};
+
+std::optional<JournalView> ReadJournal(const TempFolder& folder, const std::string& name) {
+  const int file = openat(folder.Fd(), name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return std::nullopt;
+  std::vector<std::uint8_t> pages(static_cast<std::size_t>(3 * JournalPageSize));
+  const ssize_t got = pread(file, pages.data(), pages.size(), 0);
+  close(file);
+  if (got != static_cast<ssize_t>(pages.size())) return std::nullopt;
+  std::optional<JournalRunHeader> header = DecodeRunHeader(std::span(pages).first(JournalPageSize));
+  if (!header) return std::nullopt;
+  JournalView view{*header, 0};
+  for (int page = 1; page <= 2; ++page) {
+    const auto record =
+        DecodeRecord(std::span(pages).subspan(page * JournalPageSize, JournalPageSize), *header);
+    if (record) view.newest_record = std::max(view.newest_record, record->sequence);
+  }
+  return view;
+}
+
+// Blocks until `ready` holds for the folder (looked at after each change in
+// it) or the process has ended. No sleeps: inotify and a pidfd say when to
+// look again.
+void WaitUntil(const TempFolder& folder, pid_t pid, const std::function<bool()>& ready) {
+  const int changes = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  ASSERT_GE(changes, 0);
+  ASSERT_GE(inotify_add_watch(changes, folder.Path().c_str(), IN_CREATE | IN_MOVED_TO | IN_MODIFY), 0);
+  const int process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  ASSERT_GE(process, 0);
+  while (!ready()) {
+    pollfd waits[2] = {{changes, POLLIN, 0}, {process, POLLIN, 0}};
+    if (poll(waits, 2, -1) < 0 && errno != EINTR) break;
+    if (waits[1].revents != 0) break;  // it ended by itself
+    alignas(inotify_event) char events[4096];
+    while (read(changes, events, sizeof events) > 0) {
+    }
+  }
+  close(process);
+  close(changes);
+}
+
+const EncryptedSuffix Suffix = {' ', 'q', 'R', '4', '_', 'z', '%', '1', '['};
+const std::string SuffixText(Suffix.begin(), Suffix.end());
+
+// encrypt and decrypt refuse a file with an interrupted run before the key is
+// asked, and name the command that finishes it; resume with a wrong key
+// changes nothing; with the right key it finishes, or with --undo takes the
+// run back; a file without one needs no key at all.
+TEST(ResumeCommand, FinishesOrUndoesAnInterruptedRunAndRefusesEverythingElse) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(7 * MaxBlockLength + 100, 21);
+  folder.Write("a.txt", plain);
+  folder.Write("b.txt", plain);
+  folder.Write("calm.txt", {1, 2});
+  testing::InterruptRun(folder, "a.txt", Direction::Encrypt, Suffix, Key, 6);  // in the second window
+  testing::InterruptRun(folder, "b.txt", Direction::Encrypt, Suffix, Key, 6);
+  const std::string a_now = "a.txt" + SuffixText;
+  ASSERT_TRUE(folder.Exists(a_now));
+  ASSERT_TRUE(folder.Exists("b.txt" + SuffixText));
+  const std::vector<std::string> names = folder.Names();
+  ASSERT_EQ(names.size(), 5u) << "two journals";
+  const std::vector<std::uint8_t> torn = folder.Read(a_now);
+
+  for (const char* command : {"encrypt", "decrypt"}) {
+    const CliRun refused = RunCli(folder, {command, a_now}, "");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("cut short"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("quorvant-cli resume '" + a_now + "' finishes it"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.err.find("no key given"), std::string::npos)
+        << "refused before the key: " << refused.err;
+  }
+  const CliRun wrong = RunCli(folder, {"resume", a_now}, "not the key\n");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("wrong key"), std::string::npos) << wrong.err;
+  EXPECT_NE(wrong.err.find("nothing was changed"), std::string::npos) << wrong.err;
+  EXPECT_EQ(folder.Names(), names);
+  EXPECT_EQ(folder.Read(a_now), torn);
+
+  const CliRun calm = RunCli(folder, {"resume", "calm.txt"}, "");
+  EXPECT_EQ(calm.status, 0) << calm.err;
+  EXPECT_EQ(calm.out, "calm.txt: no interrupted run; nothing to do\n");
+
+  const CliRun finished = RunCli(folder, {"resume", a_now}, std::string(Key) + "\n");
+  EXPECT_EQ(finished.status, 0) << finished.err;
+  EXPECT_EQ(finished.out, "finished '" + a_now + "' -> '" + a_now + "'\n");
+  EXPECT_EQ(folder.Read(a_now), TransformInMemory(plain, Suffix, Direction::Encrypt));
+
+  const CliRun undone = RunCli(folder, {"resume", "--undo", "b.txt" + SuffixText}, std::string(Key) + "\n");
+  EXPECT_EQ(undone.status, 0) << undone.err;
+  EXPECT_EQ(undone.out, "undone 'b.txt" + SuffixText + "' -> b.txt\n");
+  EXPECT_EQ(folder.Read("b.txt"), plain);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{a_now, "b.txt", "calm.txt"}));
+}
+
+// The encrypted name the tool gave `name`, if it has one now.
+std::optional<std::string> EncryptedNameOf(const TempFolder& folder, const std::string& name) {
+  for (const std::string& other : folder.Names()) {
+    if (other.size() == name.size() + EncryptedSuffixLength && other.starts_with(name) &&
+        HasEncryptedSuffixShape(other)) {
+      return other;
+    }
+  }
+  return std::nullopt;
+}
+
+// The folder holds `name` exactly as `plain` was, or exactly its encryption
+// under the encrypted name, and nothing else.
+void ExpectAsBeforeOrDone(const TempFolder& folder, const std::string& name,
+                          const std::vector<std::uint8_t>& plain) {
+  ASSERT_EQ(folder.Names().size(), 1u) << "no journal and nothing else is left";
+  if (folder.Exists(name)) {
+    EXPECT_TRUE(folder.Read(name) == plain) << "as before, byte for byte";
+    return;
+  }
+  const std::optional<std::string> encrypted = EncryptedNameOf(folder, name);
+  ASSERT_TRUE(encrypted);
+  EXPECT_TRUE(folder.Read(*encrypted) ==
+              TransformInMemory(plain, *SuffixOfName(*encrypted), Direction::Encrypt))
+      << "the reference encryption";
+}
+
+// The signals that would end the tool while it works are a cancel: the file
+// is undone (or, should the run win the race with the signal, finished),
+// never left half-done, and the tool ends with 128 + the signal's number.
+TEST(ResumeCommand, HangupQuitAndBrokenPipeCancelLikeCtrlC) {
+  const std::vector<std::uint8_t> plain = PatternBytes(24 << 20, 5);
+  for (const int signal_number : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    TempFolder folder;
+    folder.Write("big.bin", plain);
+    CliProcess process(folder, {"encrypt", "big.bin"}, std::string(Key) + "\n");
+    // Once the journal is there, the run has begun.
+    WaitUntil(folder, process.Pid(), [&] { return JournalIn(folder).has_value(); });
+    kill(process.Pid(), signal_number);
+    const int status = process.Wait();
+    if (status == 128 + signal_number) {
+      EXPECT_NE(process.err.find("cancelled"), std::string::npos) << process.err;
+      EXPECT_NE(process.err.find("the file is unchanged"), std::string::npos) << process.err;
+      EXPECT_TRUE(folder.Exists("big.bin"));
+    } else {
+      EXPECT_EQ(status, 0) << process.err;
+    }
+    ExpectAsBeforeOrDone(folder, "big.bin", plain);
+  }
+}
+
+// SIGKILL at a few moments of a file of two windows, found by watching its
+// journal: as the journal appears, while the first or the second window is
+// written in place, and in the middle of a decryption. Whatever the moment,
+// resume gives exactly the reference encryption (or decryption), and
+// resume --undo exactly the original.
+TEST(ResumeAfterKill, EndsExactlyAsTheReferenceOrTheOriginal) {
+  const std::vector<std::uint8_t> plain = PatternBytes((72 << 20) + 12345, 9);
+  struct Moment {
+    const char* what;
+    Direction direction;
+    std::uint64_t newest_record;  // kill once the journal holds this record (0: once it is there)
+    bool undo;
+  };
+  const Moment moments[] = {
+      {"as the journal appears", Direction::Encrypt, 0, false},
+      {"writing the first window", Direction::Encrypt, 1, false},
+      {"writing the second window, then undone", Direction::Encrypt, 2, true},
+      {"in the middle of a decryption", Direction::Decrypt, 1, false},
+  };
+  for (const Moment& moment : moments) {
+    SCOPED_TRACE(moment.what);
+    TempFolder folder;
+    std::string name = "movie.mkv";
+    std::vector<std::uint8_t> encrypted;
+    if (moment.direction == Direction::Decrypt) {
+      encrypted = TransformInMemory(plain, Suffix, Direction::Encrypt);
+      name += SuffixText;
+      folder.Write(name, encrypted);
+    } else {
+      folder.Write(name, plain);
+    }
+    CliProcess process(folder, {moment.direction == Direction::Encrypt ? "encrypt" : "decrypt", name},
+                       std::string(Key) + "\n");
+    std::optional<JournalRunHeader> header;
+    WaitUntil(folder, process.Pid(), [&] {
+      const std::optional<std::string> journal = JournalIn(folder);
+      if (!journal) return false;
+      const std::optional<JournalView> view = ReadJournal(folder, *journal);
+      if (view) header = view->header;
+      return view && view->newest_record >= moment.newest_record;
+    });
+    kill(process.Pid(), SIGKILL);
+    // Should the run have ended before the moment came, it is simply done.
+    const bool killed = process.Wait() == 128 + SIGKILL;
+    if (!killed) std::printf("[ note ] %s: the run was done before the moment came\n", moment.what);
+    ASSERT_TRUE(header) << "no journal was seen";
+
+    const std::string now = FileIn(folder);
+    std::vector<std::string> arguments{"resume"};
+    if (moment.undo) arguments.push_back("--undo");
+    arguments.push_back(now);
+    const CliRun resumed = RunCli(folder, arguments, std::string(Key) + "\n");
+    EXPECT_EQ(resumed.status, 0) << resumed.err;
+    const bool back = moment.undo && killed;
+    const std::string expected_name = back ? header->old_name : header->new_name;
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{expected_name});
+    const bool plain_expected = (moment.direction == Direction::Encrypt) == back;
+    EXPECT_TRUE(folder.Read(expected_name) ==
+                (plain_expected ? plain : TransformInMemory(plain, header->suffix, Direction::Encrypt)))
+        << "byte for byte";
+  }
+}
+
+}  // namespace
+}  // namespace quorvant

@@ -1,0 +1,61 @@
+#pragma once
+
+// The real key check (Argon2id, at the cheapest accepted cost) for tests that
+// run the same file thousands of times: each answer is worked out once and
+// remembered. A remembered check is made with the same salt every time,
+// which only tests can afford.
+
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "crypto/key_check.h"
+
+namespace quorvant::testing {
+
+inline constexpr KeyCheckCost CheapKeyCheckCost{MinKeyCheckPasses, MinKeyCheckMemoryMib};
+
+class RememberingKeyChecker : public KeyChecker {
+ public:
+  RememberingKeyChecker() : KeyChecker(CheapKeyCheckCost) {}
+
+  Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                             std::int64_t file_length) override {
+    const auto question = std::make_tuple(std::string(key_text), ToVector(suffix), file_length);
+    auto found = made_.find(question);
+    if (found == made_.end()) {
+      Result<KeyCheckValue> value = KeyChecker::Make(key_text, suffix, file_length);
+      if (!value) return value;
+      found = made_.emplace(question, *value).first;
+    }
+    return found->second;
+  }
+
+  Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                                std::int64_t file_length,
+                                std::span<const std::uint8_t> stored_value) override {
+    const auto question =
+        std::make_tuple(std::string(key_text), ToVector(suffix), file_length, ToVector(stored_value));
+    auto found = judged_.find(question);
+    if (found == judged_.end()) {
+      Result<KeyCheckVerdict> verdict = KeyChecker::Judge(key_text, suffix, file_length, stored_value);
+      if (!verdict) return verdict;
+      found = judged_.emplace(question, *verdict).first;
+    }
+    return found->second;
+  }
+
+ private:
+  template <typename Bytes>
+  static std::vector<std::uint8_t> ToVector(const Bytes& bytes) {
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  }
+
+  std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::int64_t>, KeyCheckValue> made_;
+  std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::int64_t, std::vector<std::uint8_t>>,
+           KeyCheckVerdict>
+      judged_;
+};
+
+}  // namespace quorvant::testing
