@@ -13,6 +13,7 @@
 #include "cli/key_prompt.h"
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
+#include "cli/transform_files.h"
 #include "crypto/file_transform.h"
 #include "crypto/journal_file.h"
 
@@ -90,21 +91,9 @@ int ResumeCommand(const CommandLine& line, CommandContext& context) {
   }
   if (files.empty()) return any_failed ? ExitFailure : ExitSuccess;
 
-  KeyText key;
-  const KeyAnswer answer = ReadKey(key, KeyConfirmation::Once, context.signals, messages);
-  if (answer.outcome != KeyOutcome::Read) {
-    messages.CommandFailure(line.command, answer.message + "; no file was changed");
-    return ExitFailure;
-  }
-  for (const FileArgument& file : files) {
-    if (context.signals.Requested()) {
-      messages.FileFailure(file.path, "cancelled; its run stays interrupted");
-      any_failed = true;
-    } else if (!ResumeOne(file, key, mode, context)) {
-      any_failed = true;
-    }
-  }
-  return any_failed ? ExitFailure : ExitSuccess;
+  return RunWithKey(
+      line, context, files, KeyConfirmation::Once, any_failed, "its run stays interrupted",
+      [&](const FileArgument& file, const KeyText& key) { return ResumeOne(file, key, mode, context); });
 }
 
 }  // namespace quorvant::cli

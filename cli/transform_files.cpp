@@ -99,19 +99,28 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   bool any_failed = files.size() != line.files.size();
   if (files.empty()) return ExitFailure;
 
+  return RunWithKey(line, context, files,
+                    direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
+                    any_failed, "the file is unchanged", [&](const FileArgument& file, const KeyText& key) {
+                      return TransformOne(direction, file, key, context);
+                    });
+}
+
+int RunWithKey(const CommandLine& line, CommandContext& context, const std::vector<FileArgument>& files,
+               KeyConfirmation confirmation, bool any_failed, std::string_view left_as,
+               const std::function<bool(const FileArgument& file, const KeyText& key)>& one) {
+  Messages& messages = context.messages;
   KeyText key;
-  const KeyAnswer answer =
-      ReadKey(key, direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
-              context.signals, messages);
+  const KeyAnswer answer = ReadKey(key, confirmation, context.signals, messages);
   if (answer.outcome != KeyOutcome::Read) {
     messages.CommandFailure(line.command, answer.message + "; no file was changed");
     return ExitFailure;
   }
   for (const FileArgument& file : files) {
     if (context.signals.Requested()) {
-      messages.FileFailure(file.path, "cancelled; the file is unchanged");
+      messages.FileFailure(file.path, "cancelled; " + std::string(left_as));
       any_failed = true;
-    } else if (!TransformOne(direction, file, key, context)) {
+    } else if (!one(file, key)) {
       any_failed = true;
     }
   }

@@ -1,14 +1,28 @@
 #pragma once
 
-// What encrypt and decrypt share: check the files and their names, read the
-// key once, then transform each file in place exactly as the window program
-// does.
+// What encrypt, decrypt and resume share: check the files and their names,
+// read the key once, then work on each file in place exactly as the window
+// program does.
+
+#include <functional>
+#include <string_view>
+#include <vector>
 
 #include "cli/command.h"
+#include "cli/file_argument.h"
+#include "cli/key_prompt.h"
 #include "crypto/cipher.h"
 
 namespace quorvant::cli {
 
 int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context);
+
+// Reads the key (twice or once), then runs `one` on each of `files` in turn
+// while no cancel has come; a file left because of a cancel is named with
+// `left_as` ("the file is unchanged"). `any_failed` says whether a file was
+// already refused. Returns the command's exit status.
+int RunWithKey(const CommandLine& line, CommandContext& context, const std::vector<FileArgument>& files,
+               KeyConfirmation confirmation, bool any_failed, std::string_view left_as,
+               const std::function<bool(const FileArgument& file, const KeyText& key)>& one);
 
 }  // namespace quorvant::cli

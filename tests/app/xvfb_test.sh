@@ -64,15 +64,21 @@ mkdir "$folder"
 printf 'plain text\n' > "$folder/plain.txt"
 printf 'not really encrypted\n' > "$folder/secret.txt 1234567["
 
-(cd "$folder" && exec "$quorvant") 2>"$work/program.log" &
-program_pid=$!
+# Starts Quorvant in FOLDER on the display DISPLAY (standard error to LOG) and
+# waits up to 20 s for its window: program_pid and window are set.
+start_in() {  # start_in FOLDER DISPLAY LOG
+  (cd "$1" && DISPLAY=$2 exec "$quorvant") 2>"$3" &
+  program_pid=$!
+  window=""
+  for _ in $(seq 200); do
+    window=$(DISPLAY=$2 xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
+    [[ -n "$window" ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
-window=""
-for _ in $(seq 200); do
-  window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
-  [[ -n "$window" ]] && break
-  sleep 0.1
-done
+start_in "$folder" "$DISPLAY" "$work/program.log"
 check "the window opens" "$([[ -n "$window" ]]; echo $?)" "no window named Quorvant"
 [[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
 
@@ -223,14 +229,7 @@ mkdir "$plain"
 printf 'one\n' > "$plain/one.txt"
 long_name="b$(printf 'n%.0s' $(seq 250))"
 printf 'two\n' > "$plain/$long_name"
-(cd "$plain" && exec "$quorvant") 2>"$work/plain.log" &
-program_pid=$!
-window=""
-for _ in $(seq 200); do
-  window=$(xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
-  [[ -n "$window" ]] && break
-  sleep 0.1
-done
+start_in "$plain" "$DISPLAY" "$work/plain.log"
 check "the window opens again" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$work/plain.log")"
 [[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -262,16 +261,8 @@ check "still nothing on standard error" "$([[ ! -s "$work/plain.log" ]]; echo $?
 # Either way the file run in progress is finished before the process ends,
 # as after a close of the window: the file ends fully encrypted, never half.
 start_encryption() {  # start_encryption FOLDER DISPLAY LOG: Enter, a key, Enter on big.bin
-  (cd "$1" && DISPLAY=$2 exec "$quorvant") 2>"$3" &
-  program_pid=$!
-  local shown=""
-  for _ in $(seq 200); do
-    shown=$(DISPLAY=$2 xdotool search --name '^Quorvant$' 2>/dev/null | head -n 1)
-    [[ -n "$shown" ]] && break
-    sleep 0.1
-  done
-  [[ -n "$shown" ]] || return 1
-  DISPLAY=$2 xdotool windowfocus --sync "$shown" 2>/dev/null || true
+  start_in "$1" "$2" "$3" || return 1
+  DISPLAY=$2 xdotool windowfocus --sync "$window" 2>/dev/null || true
   DISPLAY=$2 xdotool key Return
   DISPLAY=$2 xdotool type --delay 20 'k'
   DISPLAY=$2 xdotool key Return

@@ -163,23 +163,13 @@ TEST(OpenedFileTest, GivesTheOwnerWritePermission) {
 // analysis views; everything that changes files refuses it (their own tests),
 // and the open itself changes nothing.
 TEST(OpenedFileTest, AFileThatCannotBeWrittenOpensReadOnly) {
-  TempFolder folder;
-  folder.Write("frozen", PatternBytes(3000));
-  const std::vector<std::uint8_t> before = folder.Read("frozen");
-  testing::ForEachReadOnlyKind(folder, "frozen", [&](FileCalls& calls) {
-    {
-      OpenAttempt opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
-      ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
-      ASSERT_TRUE(opened.file->IsReadOnly());
-      std::vector<std::uint8_t> first(before.size());
-      ASSERT_EQ(::pread(opened.file->Descriptor(), first.data(), first.size(), 0),
-                static_cast<ssize_t>(first.size()));
-      EXPECT_EQ(first, before);
-      Error error;
-      EXPECT_EQ(CheckReadyToChange(*opened.file, calls, error), FileOutcome::ReadOnly);
-    }
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"frozen"});
-    EXPECT_EQ(folder.Read("frozen"), before);
+  testing::ForEachReadOnlyFile([](OpenedFile& file, FileCalls& calls,
+                                  const std::vector<std::uint8_t>& content) {
+    std::vector<std::uint8_t> first(content.size());
+    ASSERT_EQ(::pread(file.Descriptor(), first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
+    EXPECT_EQ(first, content);
+    Error error;
+    EXPECT_EQ(CheckReadyToChange(file, calls, error), FileOutcome::ReadOnly);
   });
 }
 

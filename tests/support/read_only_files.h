@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "files/file_calls.h"
+#include "files/opened_file.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant::testing {
@@ -43,23 +45,38 @@ inline bool SetImmutable(const TempFolder& folder, const std::string& name, bool
   return done;
 }
 
-// Runs `check` on `name` made read-only both ways: first through the seam,
-// then, where the attribute can be set, as an immutable file with the real
-// calls. `check` gets the calls to use.
-inline void ForEachReadOnlyKind(TempFolder& folder, const std::string& name,
-                                const std::function<void(FileCalls& calls)>& check) {
+// For each way of making a file read-only (through the seam, then with the
+// immutable attribute where it can be set): writes "frozen", opens it,
+// checks it opened for reading only, runs `attempt` on it, and checks that
+// the folder then holds that file alone, byte for byte as before.
+inline void ForEachReadOnlyFile(
+    const std::function<void(OpenedFile& file, FileCalls& calls, const std::vector<std::uint8_t>& content)>&
+        attempt) {
+  TempFolder folder;
+  folder.Write("frozen", PatternBytes(3000));
+  const std::vector<std::uint8_t> before = folder.Read("frozen");
+  const auto check = [&](FileCalls& calls) {
+    {
+      OpenAttempt opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
+      ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
+      ASSERT_TRUE(opened.file->IsReadOnly());
+      attempt(*opened.file, calls, before);
+    }
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"frozen"});
+    EXPECT_EQ(folder.Read("frozen"), before);
+  };
   {
     SCOPED_TRACE("a file system refusing writes");
     ReadOnlyFileSystem calls;
     check(calls);
   }
-  if (!SetImmutable(folder, name, true)) return;  // the seam case above covers it
+  if (!SetImmutable(folder, "frozen", true)) return;  // the seam case above covers it
   {
     SCOPED_TRACE("an immutable file");
     FileCalls calls;
     check(calls);
   }
-  SetImmutable(folder, name, false);
+  SetImmutable(folder, "frozen", false);
 }
 
 }  // namespace quorvant::testing
