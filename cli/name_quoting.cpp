@@ -57,6 +57,17 @@ void AppendHexEscape(std::string& out, std::uint8_t byte) {
   out += Digits[byte & 0x0F];
 }
 
+// The name between two quote characters. Built by appending: GCC 12 at -O3
+// warns falsely about "quote" + std::string(name).
+std::string Enclosed(char quote, std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 2);
+  out += quote;
+  out += name;
+  out += quote;
+  return out;
+}
+
 // The whole name inside $'...', where backslash escapes stand for the bytes
 // a terminal must not receive raw.
 std::string DollarQuoted(std::string_view name) {
@@ -158,7 +169,7 @@ std::string QuoteName(std::string_view name) {
     position += length;
   }
   if (has_quote) {
-    if (double_quotes_do) return "\"" + std::string(name) + "\"";
+    if (double_quotes_do) return Enclosed('"', name);
     std::string out = "'";
     for (const char character : name) {
       if (character == '\'') {
@@ -169,7 +180,7 @@ std::string QuoteName(std::string_view name) {
     }
     return out + "'";
   }
-  if (needs_quotes) return "'" + std::string(name) + "'";
+  if (needs_quotes) return Enclosed('\'', name);
   return std::string(name);
 }
 

@@ -47,7 +47,9 @@ void ProgressBar::ShowSyncing(std::int64_t total) {
 
 void ProgressBar::Clear() {
   if (drawn_columns_ == 0) return;
-  const std::string blank = "\r" + std::string(drawn_columns_, ' ') + "\r";
+  std::string blank(drawn_columns_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
   drawn_columns_ = 0;
   if (messages_.EndCancelledLine()) return;
   std::fwrite(blank.data(), 1, blank.size(), stderr);

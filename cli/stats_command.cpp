@@ -80,7 +80,7 @@ int StatsCommand(const CommandLine& line, CommandContext& context) {
       continue;
     }
     // Text reports of several files are set apart by an empty line.
-    if (form == StatsForm::Text && !first) report->insert(0, "\n");
+    if (form == StatsForm::Text && !first) report->insert(report->begin(), '\n');
     first = false;
     // The report's lines end in "\n"; Result adds the last one.
     report->pop_back();

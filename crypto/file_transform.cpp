@@ -478,7 +478,7 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
         attempt.outcome == FileOutcome::Interrupted ? FileCondition::Interrupted : FileCondition::AsBefore,
         std::move(attempt.error));
   }
-  journal_ = std::move(attempt.journal);
+  journal_.emplace(std::move(*attempt.journal));
   SetUpWindows(key_text, suffix);
 
   if (direction == Direction::Encrypt) {
@@ -612,7 +612,7 @@ FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
     return Finish(attempt.outcome, has_journal ? FileCondition::Interrupted : FileCondition::AsBefore,
                   std::move(attempt.error));
   }
-  journal_ = std::move(attempt.journal);
+  journal_.emplace(std::move(*attempt.journal));
 
   // The key first: a wrong one changes nothing at all.
   const Result<KeyCheckVerdict> verdict =
