@@ -1,7 +1,5 @@
 #include "analysis/statistics_engine.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -254,16 +252,6 @@ Result<std::optional<FileStatistics>> CountOnThreads(int file, std::uint64_t len
 }
 
 }  // namespace
-
-unsigned UsableCores() {
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
-    return static_cast<unsigned>(CPU_COUNT(&allowed));
-  }
-  // More CPUs than a cpu_set_t holds, or no affinity to read.
-  return std::max(std::thread::hardware_concurrency(), 1u);
-}
 
 StatisticsPlan PlanStatistics(std::uint64_t length) {
   StatisticsPlan plan;

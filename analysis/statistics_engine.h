@@ -16,6 +16,7 @@
 #include "analysis/stat_figures.h"
 #include "base/progress.h"
 #include "base/result.h"
+#include "base/usable_cores.h"
 #include "files/file_calls.h"
 
 namespace quorvant {
@@ -54,10 +55,6 @@ struct StatisticsPlan {
   std::size_t ranges = 1;
   std::size_t chunk_length = StatisticsChunkLength;  // at least 1
 };
-
-// The cores this process may run on: its CPU affinity (so `taskset -c 0`
-// gives 1), or the machine's count where that cannot be read; at least 1.
-unsigned UsableCores();
 
 // One thread per usable core, but at least two and at most
 // MaxStatisticsThreads; StatisticsRangesPerThread ranges per thread, but none

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "base/verify.h"
-#include "base/wipe.h"
+#include "crypto/chunk_pipeline.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/journal_file.h"
 
@@ -96,13 +96,10 @@ class Run {
         checker_(settings.key_checker != nullptr ? *settings.key_checker : default_checker_),
         largest_window_(settings.largest_window),
         blocks_per_chunk_(settings.blocks_per_chunk),
+        cipher_thread_(settings.cipher_thread),
         sync_start_(settings.sync_start) {
     report_.name = file.Name();
     report_.length = file.Length();
-  }
-  ~Run() {
-    // The buffer holds the file's data, plain or encrypted; leave none behind.
-    if (!buffer_.empty()) Wipe(buffer_.data(), buffer_.size());
   }
 
   FileReport Start(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
@@ -116,7 +113,7 @@ class Run {
   std::int32_t BlockLength() const { return file_.BlockLength(); }
   std::int64_t ChunkLength() const { return blocks_per_chunk_ * BlockLength(); }
   std::span<std::uint8_t> Chunk(std::int64_t size) {
-    return std::span(buffer_).first(static_cast<std::size_t>(size));
+    return pipeline_->Buffer(static_cast<std::size_t>(size));
   }
 
   // Section 3.
@@ -152,6 +149,7 @@ class Run {
   KeyChecker& checker_;
   const std::int64_t largest_window_;
   const std::int64_t blocks_per_chunk_;
+  const CipherThread cipher_thread_;
   const SyncStartFunction& sync_start_;
 
   std::optional<JournalFile> journal_;
@@ -165,7 +163,8 @@ class Run {
   std::optional<JournalRecord> newest_;
   bool torn_ = false;         // the newest record's window may be only partly written in place
   bool plain_image_ = false;  // the slot may hold plain text
-  std::vector<std::uint8_t> buffer_;
+  // The chunk buffers (which hold the file's data, and are wiped) and the cipher's thread.
+  std::optional<ChunkPipeline> pipeline_;
   Failure failure_;  // the last failure
   FileReport report_;
 };
@@ -176,7 +175,7 @@ void Run::SetUpWindows(std::string_view key_text, const EncryptedSuffix& suffix)
   window_ = JournalWindowLength(Header());
   checkpoints_[0] = BuildKeyWords(key_text, suffix);
   if (Length() > 0) {
-    buffer_.resize(static_cast<std::size_t>(std::min({ChunkLength(), window_, Length()})));
+    pipeline_.emplace(static_cast<std::size_t>(std::min({ChunkLength(), window_, Length()})), cipher_thread_);
   }
 }
 
@@ -194,35 +193,50 @@ Run::Step Run::Window(JournalPhase phase, std::int64_t start, std::int64_t end) 
   if (forward) checkpoints_.try_emplace(start, words_);
   KeyWords words = forward ? words_ : WordsAt(start);
 
-  // The window's new bytes, into the slot.
+  // The window's new bytes, into the slot, chunk by chunk
+  // (crypto/chunk_pipeline.h): with two cores, the cipher turns one chunk on
+  // a thread of its own while this thread reads the next. The journal's
+  // rules see no difference. Every call that reaches the disk is made on
+  // this thread, in the order one thread gives; each block is asked for
+  // (forward only) before it is transformed; and a cancel or a failure in
+  // this loop comes before the window's record, with the window untouched
+  // in place, so the undo starts from the last durable record as before.
+  class SlotSteps final : public ChunkSteps {
+   public:
+    SlotSteps(Run& run, bool forward, std::int64_t start) : run_(run), forward_(forward), start_(start) {}
+    Status Read(std::int64_t at, std::span<std::uint8_t> chunk) override {
+      return ReadExactly(run_.calls_, run_.file_.Descriptor(), chunk, at, run_.file_.Name());
+    }
+    ProgressAnswer Ask(std::int64_t at) override {
+      if (!forward_ || !run_.progress_) return ProgressAnswer::Continue;
+      return run_.progress_(at, run_.Length() - 1);
+    }
+    Status Write(std::int64_t at, std::span<const std::uint8_t> chunk) override {
+      if (Status written = run_.journal_->WriteImage(chunk, at - start_); !written) return written;
+      const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+      if (written_end - hinted_ >= WritebackStep) {
+        run_.journal_->StartImageWriteback(hinted_ - start_, written_end - hinted_);
+        hinted_ = written_end;
+      }
+      return {};
+    }
+
+   private:
+    Run& run_;
+    const bool forward_;
+    const std::int64_t start_;
+    std::int64_t hinted_ = start_;  // where the last writeback hint ended
+  } steps(*this, forward, start);
   ImageHash hash;
   plain_image_ = plain_image_ || direction == Direction::Decrypt;
-  std::int64_t hinted = start;  // where the last writeback hint ended
-  for (std::int64_t at = start; at < end; at += ChunkLength()) {
-    const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), end - at));
-    if (Status read = ReadExactly(calls_, file_.Descriptor(), chunk, at, file_.Name()); !read) {
-      Fail(FileOutcome::ReadError, read.error());
-      return Step::Failed;
-    }
-    for (std::size_t offset = 0; offset < chunk.size(); offset += static_cast<std::size_t>(block_length)) {
-      if (forward && progress_ &&
-          progress_(at + static_cast<std::int64_t>(offset), Length() - 1) == ProgressAnswer::Cancel) {
-        // The blocks changed so far are only in memory and in the slot.
-        return Step::Cancelled;
-      }
-      const std::size_t size = std::min(chunk.size() - offset, static_cast<std::size_t>(block_length));
-      TransformBlock(chunk.subspan(offset, size), block_length, direction, words);
-    }
-    hash.Add(chunk);
-    if (Status written = journal_->WriteImage(chunk, at - start); !written) {
-      Fail(OutcomeOfWriteError(written.error()), written.error());
-      return Step::Failed;
-    }
-    const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
-    if (written_end - hinted >= WritebackStep) {
-      journal_->StartImageWriteback(hinted - start, written_end - hinted);
-      hinted = written_end;
-    }
+  const ChunkLoopResult loop =
+      pipeline_->Run(start, end, ChunkLength(), block_length, direction, words, hash, steps);
+  switch (loop.end) {
+    case ChunkLoopEnd::Done: break;
+    // The blocks changed so far are only in memory and in the slot.
+    case ChunkLoopEnd::Cancelled: return Step::Cancelled;
+    case ChunkLoopEnd::ReadFailed: Fail(FileOutcome::ReadError, loop.error); return Step::Failed;
+    case ChunkLoopEnd::WriteFailed: Fail(OutcomeOfWriteError(loop.error), loop.error); return Step::Failed;
   }
   if (forward && end == Length() && sync_start_) sync_start_();
   if (Status synced = journal_->Sync(); !synced) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/chunk_pipeline.h"
 #include "crypto/cipher.h"
 #include "crypto/key_check.h"
 #include "files/file_calls.h"
@@ -26,6 +27,9 @@ struct TransformSettings {
   // Blocks per read and write (tests make it small, to have more moments to
   // crash at).
   std::int64_t blocks_per_chunk = BlocksPerChunk;
+  // Where the cipher works: beside the reads on a second core by default;
+  // what reaches the disk, and in what order, is the same either way.
+  CipherThread cipher_thread = CipherThread::Auto;
   // Makes and judges the key check; nullptr: Argon2id at the default cost.
   KeyChecker* key_checker = nullptr;
   // Called once when the last block has been transformed and only syncing

@@ -8,9 +8,14 @@
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "crypto/encrypted_name.h"
@@ -706,6 +711,176 @@ TEST(FileTransformTest, ResumeRefusesWithoutASoundJournalOrTheRightKey) {
   EXPECT_EQ(resumed.outcome, FileOutcome::Done);
   EXPECT_EQ(folder.Read(name), TransformInMemory(plain, Direction::Encrypt));
   EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
+}
+
+// Every call through the seam, as a line: which call, where, how much, and
+// for a write a digest of its bytes. Random bytes are fixed, so that two runs
+// write the same journal.
+class RecordingCalls : public FaultyCalls {
+ public:
+  std::vector<std::string> calls;
+  bool off_the_callers_thread = false;
+
+  ssize_t ReadAt(int descriptor, void* data, std::size_t size, off_t offset) override {
+    Log("pread " + std::to_string(offset) + " " + std::to_string(size));
+    return FaultyCalls::ReadAt(descriptor, data, size, offset);
+  }
+  ssize_t WriteAt(int descriptor, const void* data, std::size_t size, off_t offset) override {
+    ImageHash digest;
+    digest.Add(std::span(static_cast<const std::uint8_t*>(data), size));
+    const JournalHash bytes = digest.Finish();
+    Log("pwrite " + std::to_string(offset) + " " + std::to_string(size) + " " +
+        std::to_string(bytes[0] | bytes[1] << 8 | bytes[2] << 16));
+    return FaultyCalls::WriteAt(descriptor, data, size, offset);
+  }
+  int SyncData(int descriptor) override {
+    Log("fdatasync");
+    return FaultyCalls::SyncData(descriptor);
+  }
+  int Sync(int descriptor) override {
+    Log("fsync");
+    return FaultyCalls::Sync(descriptor);
+  }
+  int StartWriteback(int descriptor, off_t offset, off_t length) override {
+    Log("writeback " + std::to_string(offset) + " " + std::to_string(length));
+    return FaultyCalls::StartWriteback(descriptor, offset, length);
+  }
+  int RenameAt(int folder, const char* from, const char* to, unsigned flags) override {
+    Log(std::string("rename ") + from + " " + to);
+    return FaultyCalls::RenameAt(folder, from, to, flags);
+  }
+  int UnlinkAt(int folder, const char* name) override {
+    Log(std::string("unlink ") + name);
+    return FaultyCalls::UnlinkAt(folder, name);
+  }
+  ssize_t Random(void* data, std::size_t size) override {
+    Log("random");
+    std::memset(data, 0x5a, size);
+    return static_cast<ssize_t>(size);
+  }
+
+ private:
+  void Log(std::string call) {
+    if (std::this_thread::get_id() != caller_) off_the_callers_thread = true;
+    calls.push_back(std::move(call));
+  }
+  const std::thread::id caller_ = std::this_thread::get_id();
+};
+
+struct PlacementCase {
+  const char* what;
+  Direction direction;
+  FileOutcome expected;
+  std::optional<std::int64_t> cancel_at_block;
+  int fail_read = 0;
+  int fail_write = 0;
+  int fail_sync_data = 0;
+  // Reads made ahead, beside the cipher, that a failed write made needless.
+  std::size_t reads_in_vain = 0;
+};
+
+// Brings the folder back to one file, "ledger", holding `plain` with no key
+// check (encrypted, for a decryption), under the inode it had: the journal's
+// name and header carry the inode, and two runs are to write the same
+// journal. Returns the file's name.
+std::string ReadyLedger(const TempFolder& folder, const std::vector<std::uint8_t>& plain,
+                        Direction direction) {
+  const std::vector<std::string> names = folder.Names();
+  if (names.size() == 1 && names[0] != "ledger") {
+    EXPECT_EQ(renameat(folder.Fd(), names[0].c_str(), folder.Fd(), "ledger"), 0) << std::strerror(errno);
+  }
+  EXPECT_LE(names.size(), 1u);
+  removexattr(folder.PathOf("ledger").c_str(), KeyCheckAttributeName);
+  folder.Write("ledger", plain);
+  if (direction == Direction::Encrypt) return "ledger";
+  EXPECT_EQ(Transform(folder, "ledger", Direction::Encrypt).report.outcome, FileOutcome::Done);
+  return "ledger" + SuffixText;
+}
+
+// The calls of a log that read, and those that do not, each in their order.
+std::pair<std::vector<std::string>, std::vector<std::string>> ReadsAndTheRest(
+    const std::vector<std::string>& calls) {
+  std::pair<std::vector<std::string>, std::vector<std::string>> split;
+  for (const std::string& call : calls)
+    (call.starts_with("pread") ? split.first : split.second).push_back(call);
+  return split;
+}
+
+// Whether `more` is `fewer` with `extra` calls put in between.
+bool WithExtraCalls(const std::vector<std::string>& fewer, const std::vector<std::string>& more,
+                    std::size_t extra) {
+  if (more.size() != fewer.size() + extra) return false;
+  std::size_t matched = 0;
+  for (const std::string& call : more) {
+    if (matched < fewer.size() && fewer[matched] == call) ++matched;
+  }
+  return matched == fewer.size();
+}
+
+// The cipher on a thread of its own changes nothing but the speed: the same
+// writes, syncs and renames through the seam in the same order with the same
+// bytes, the same reads in the same order (made earlier, while the cipher
+// works, and so one more when a write fails), the same progress steps and
+// the same report as with the cipher on the caller's thread, whether the run
+// is done, cancelled or fails; and every call comes from the caller's thread. Windows of three
+// chunks of four blocks, so that each window has chunks to read ahead.
+TEST(FileTransformTest, TheCiphersOwnThreadChangesNothingButTheSpeed) {
+  const PlacementCase cases[] = {
+      {"encrypt", Direction::Encrypt, FileOutcome::Done, std::nullopt},
+      {"decrypt", Direction::Decrypt, FileOutcome::Done, std::nullopt},
+      {"cancel in the second window", Direction::Encrypt, FileOutcome::Cancelled, 17},
+      {"cancel at the last block", Direction::Decrypt, FileOutcome::Cancelled, 40},
+      {"read error in a window's second chunk", Direction::Encrypt, FileOutcome::ReadError, std::nullopt, 2},
+      {"write error in a window's second chunk", Direction::Encrypt, FileOutcome::WriteError, std::nullopt, 0,
+       3, 0, 1},
+      {"write error in a window's last chunk", Direction::Encrypt, FileOutcome::WriteError, std::nullopt, 0,
+       4},
+      {"write error in place", Direction::Decrypt, FileOutcome::WriteError, std::nullopt, 0, 7},
+      {"failed sync of the first window in place", Direction::Encrypt, FileOutcome::SyncError, std::nullopt,
+       0, 0, 4},
+  };
+  TransformSettings settings = SmallWindows();
+  settings.blocks_per_chunk = 4;
+  settings.largest_window = 12 * MaxBlockLength;
+  const std::vector<std::uint8_t> plain = PatternBytes(40 * MaxBlockLength + 777, 21);
+  for (const PlacementCase& run : cases) {
+    SCOPED_TRACE(run.what);
+    struct Seen {
+      std::vector<std::string> calls;
+      std::vector<std::int64_t> progress;
+      FileReport report;
+      std::vector<std::string> names;
+      std::vector<std::uint8_t> content;
+    };
+    std::vector<Seen> seen;
+    TempFolder folder;
+    for (const CipherThread placement : {CipherThread::Caller, CipherThread::Own}) {
+      const std::string name = ReadyLedger(folder, plain, run.direction);
+      RecordingCalls calls;
+      calls.fail_read = run.fail_read;
+      calls.fail_write = run.fail_write;
+      calls.fail_sync_data = run.fail_sync_data;
+      settings.cipher_thread = placement;
+      const TransformRunResult result =
+          Transform(folder, name, run.direction, calls, run.cancel_at_block, settings);
+      EXPECT_FALSE(calls.off_the_callers_thread);
+      seen.push_back({calls.calls, result.progress_offsets, result.report, folder.Names(),
+                      folder.Read(result.report.name)});
+    }
+    EXPECT_EQ(seen[0].report.outcome, run.expected) << seen[0].report.error.Describe();
+    const auto [reads, the_rest] = ReadsAndTheRest(seen[0].calls);
+    const auto [threads_reads, threads_rest] = ReadsAndTheRest(seen[1].calls);
+    EXPECT_EQ(the_rest, threads_rest);
+    EXPECT_TRUE(WithExtraCalls(reads, threads_reads, run.reads_in_vain))
+        << ::testing::PrintToString(reads) << "\n"
+        << ::testing::PrintToString(threads_reads);
+    EXPECT_EQ(seen[0].progress, seen[1].progress);
+    EXPECT_EQ(seen[0].report.outcome, seen[1].report.outcome);
+    EXPECT_EQ(seen[0].report.condition, seen[1].report.condition);
+    EXPECT_EQ(seen[0].report.done, seen[1].report.done);
+    EXPECT_EQ(seen[0].names, seen[1].names);
+    EXPECT_TRUE(seen[0].content == seen[1].content) << "the files differ";
+  }
 }
 
 }  // namespace

@@ -1,0 +1,103 @@
+// transform_file_bench FILE [ROUNDS]: the journaled file run alone, without
+// the command-line tool around it: encrypts FILE in place and decrypts it
+// back, ROUNDS times (default 5), once with the cipher on the caller's thread
+// (the one-thread loop, which one usable core also gets) and once on a
+// thread of its own, taking turns so that both meet the same disk and the
+// same neighbours. The key check is made at its cheapest cost,
+// so the times are those of the data path. Prints each round and the median,
+// minimum and maximum of each kind.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "crypto/encrypted_name.h"
+#include "crypto/file_transform.h"
+
+namespace {
+
+using namespace quorvant;
+
+constexpr char Key[] = "bench key";
+const EncryptedSuffix Suffix = {' ', 'b', 'e', 'n', 'c', 'h', '0', '1', '['};
+
+// Runs one encryption or decryption of `name` in `folder`; its time in seconds, or -1.
+double TimedRun(int folder, const std::string& name, Direction direction, CipherThread placement,
+                KeyChecker& checker) {
+  const auto started = std::chrono::steady_clock::now();
+  OpenAttempt opened = OpenFileInFolder(folder, name);
+  if (opened.outcome != FileOutcome::Done) {
+    std::fprintf(stderr, "cannot open %s: %s\n", name.c_str(), opened.error.Describe().c_str());
+    return -1;
+  }
+  TransformSettings settings;
+  settings.key_checker = &checker;
+  settings.cipher_thread = placement;
+  const FileReport report = TransformFile(*opened.file, direction, Suffix, Key, {}, settings);
+  opened.file.reset();
+  if (report.outcome != FileOutcome::Done) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), report.error.Describe().c_str());
+    return -1;
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+void PrintSpread(const char* what, std::vector<double> seconds) {
+  std::sort(seconds.begin(), seconds.end());
+  std::printf("%-34s median %.3f s  min %.3f  max %.3f\n", what, seconds[seconds.size() / 2], seconds.front(),
+              seconds.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: transform_file_bench FILE [ROUNDS]\n");
+    return 2;
+  }
+  const std::string path = argv[1];
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const auto slash = path.rfind('/');
+  const std::string folder_path = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int folder = open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    std::perror(folder_path.c_str());
+    return 1;
+  }
+  KeyChecker checker(KeyCheckCost{MinKeyCheckPasses, MinKeyCheckMemoryMib});
+  const std::string encrypted = EncryptedName(name, Suffix);
+
+  struct Kind {
+    const char* what;
+    CipherThread placement;
+    std::vector<double> encrypt, decrypt;
+  };
+  Kind kinds[] = {{"cipher on the caller's thread", CipherThread::Caller, {}, {}},
+                  {"cipher on its own thread", CipherThread::Own, {}, {}}};
+  for (int round = 0; round < rounds; ++round) {
+    // Turns alternate which kind goes first, so neither always follows the other.
+    for (int turn = 0; turn < 2; ++turn) {
+      Kind& kind = kinds[(turn + round) % 2];
+      const double encrypt = TimedRun(folder, name, Direction::Encrypt, kind.placement, checker);
+      const double decrypt =
+          encrypt < 0 ? -1 : TimedRun(folder, encrypted, Direction::Decrypt, kind.placement, checker);
+      if (encrypt < 0 || decrypt < 0) return 1;
+      kind.encrypt.push_back(encrypt);
+      kind.decrypt.push_back(decrypt);
+      std::printf("round %d  %-30s encrypt %.3f s  decrypt %.3f s\n", round + 1, kind.what, encrypt, decrypt);
+      std::fflush(stdout);
+    }
+  }
+  for (const Kind& kind : kinds) {
+    PrintSpread((std::string("encrypt, ") + kind.what).c_str(), kind.encrypt);
+    PrintSpread((std::string("decrypt, ") + kind.what).c_str(), kind.decrypt);
+  }
+  close(folder);
+  return 0;
+}
