@@ -180,7 +180,9 @@ row "journaled in-place loop, s" journal_loop_s ""
 row "quorvant-cli encrypt, s" encrypt_s ""
 row "quorvant-cli erase, s" erase_s ""
 row "cipher, GB/s" cipher_gbs ""
-row "quorvant-cli encrypt peak memory, MiB" encrypt_peak_mib "< 20"
+# The key check's Argon2id derivation maps 32 MiB of its own for ~0.1 s; the
+# file run itself stays within a few MiB of chunk buffers.
+row "quorvant-cli encrypt peak memory, MiB" encrypt_peak_mib "< 40"
 row "quorvant-cli stats peak memory, MiB" cli_stats_peak_mib ""
 
 if [[ $has_ent == yes ]]; then
