@@ -507,7 +507,7 @@ TEST(CliTest, HelpFitsATerminal) {
     }
     EXPECT_LE(count, 40);
     for (const char* text :
-         {"quorvant-cli encrypt FILE...", "quorvant-cli decrypt FILE...",
+         {"quorvant-cli encrypt FILE...", "quorvant-cli decrypt [--force] FILE...",
           "quorvant-cli erase [--yes] FILE...", "quorvant-cli stats [--counts] [--json] FILE...",
           "never an argument", "Exit status", "See quorvant-cli(1) for details."}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;
