@@ -647,6 +647,13 @@ FileReport Run::UndoAll(FileOutcome outcome, Error error) {
                     FileCondition::RestoredNameTaken, failure_.error);
     }
   }
+  // A lease break outlasting the undo (the system's lease-break-time) lets
+  // the other program in: once it holds the file it may have written to it.
+  struct stat status {};
+  if (file_.Lock() == FileLock::Lease && calls_.Stat(file_.Descriptor(), &status) == 0 &&
+      calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+    changed_elsewhere_ = true;
+  }
   return RemoveJournal(outcome, FileCondition::AsBefore, std::move(error),
                        direction == Direction::Encrypt && plain_image_);
 }

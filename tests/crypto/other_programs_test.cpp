@@ -172,6 +172,23 @@ TEST_P(LeaseBroken, TheRunIsUndoneWhileTheOtherProgramWaits) {
   EXPECT_EQ(run.folder.Read(run.name), run.Before());
 }
 
+// A lease break that outlasts the undo lets the other program in (after the
+// system's lease-break-time): it may have written, so the undone file is not
+// called "as before".
+TEST(LeaseBrokenForGood, TheOtherProgramGotInDuringTheUndo) {
+  Fixture run(Direction::Encrypt);
+  FaultyCalls calls;
+  bool let_in = false;
+  calls.other_process_has_open = [&] { return let_in; };
+  const FileReport report = run.Go(calls, 5, [&] {
+    AnotherProcessAsksToOpen(run.PathNow());
+    let_in = true;
+  });
+  EXPECT_EQ(report.outcome, FileOutcome::OpenedElsewhere) << report.error.Describe();
+  EXPECT_EQ(report.condition, FileCondition::UndoneChangedElsewhere);
+  EXPECT_EQ(run.folder.Read(run.name), run.Before());
+}
+
 INSTANTIATE_TEST_SUITE_P(Moments, LeaseBroken,
                          ::testing::Values(Moment{Direction::Encrypt, 0}, Moment{Direction::Encrypt, 5},
                                            Moment{Direction::Encrypt, 10}, Moment{Direction::Decrypt, 3},
