@@ -11,6 +11,10 @@ namespace quorvant::cli {
 
 namespace {
 
+constexpr Option DecryptOptions[] = {
+    {"--force", "", "go on when the key looks wrong (no key check stored)"},
+};
+
 constexpr Option EraseOptions[] = {
     {"--yes", "-y", "do not ask \"erase FILE? [y/N]\" before each file"},
 };
@@ -27,7 +31,7 @@ constexpr Option StatsOptions[] = {
 // clang-format off
 constexpr Command CommandTable[] = {
     {"encrypt", {}, "encrypt in place; NAME becomes NAME + \" \" + 7 salt characters + \"[\"", EncryptCommand},
-    {"decrypt", {}, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
+    {"decrypt", DecryptOptions, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
     {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
     {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand},
     {"stats", StatsOptions, "print the eleven byte statistics, as the window shows them", StatsCommand},

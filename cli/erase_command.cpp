@@ -30,7 +30,11 @@ Confirmation Ask(const FileArgument& file, CommandContext& context) {
 }
 
 std::string_view EraseConsequence(FileCondition condition) {
-  return condition == FileCondition::PartlyOverwritten ? "; not erased, partly overwritten" : "; not erased";
+  switch (condition) {
+    case FileCondition::PartlyOverwritten: return "; not erased, partly overwritten";
+    case FileCondition::Overwritten: return "; overwritten, not deleted";
+    default: return "; not erased";
+  }
 }
 
 bool EraseOne(const FileArgument& file, CommandContext& context) {
@@ -66,7 +70,10 @@ int EraseCommand(const CommandLine& line, CommandContext& context) {
     return context.messages.UsageError(line.command,
                                        "standard input is not a terminal to confirm on; give --yes");
   }
-  const std::vector<FileArgument> files = CheckFileArguments(line.files, context.messages);
+  std::vector<FileArgument> files;
+  for (FileArgument& file : CheckFileArguments(line.files, context.messages)) {
+    if (HasOneName(file, context.messages, "; not erased")) files.push_back(std::move(file));
+  }
   bool any_failed = files.size() != line.files.size();
   for (const FileArgument& file : files) {
     if (!context.signals.Requested() && ask) {

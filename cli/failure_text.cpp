@@ -32,6 +32,14 @@ std::string_view OutcomeWords(FileOutcome outcome) {
     case FileOutcome::Interrupted: return "an earlier run on it was cut short";
     case FileOutcome::NothingToResume: return "no interrupted run";
     case FileOutcome::JournalDamaged: return "its journal cannot be used";
+    case FileOutcome::KeyLooksWrong:
+      return "the key looks wrong: no key check is stored with the file, and decrypted with this key its "
+             "start looks like noise, not like a file";
+    case FileOutcome::LinkedElsewhere:
+      return "it has another name (a hard link), which would be left with a file that no longer fits it";
+    case FileOutcome::OpenedElsewhere: return "another program opened it during the run";
+    case FileOutcome::ChangedElsewhere: return "another program changed its length";
+    case FileOutcome::NotDeletable: return "it could not be deleted from its folder afterwards";
   }
   return "failed";
 }
@@ -45,7 +53,8 @@ bool ShowsSystemError(FileOutcome outcome) {
     case FileOutcome::SyncError:
     case FileOutcome::RenameError:
     case FileOutcome::DeleteError:
-    case FileOutcome::RandomError: return true;
+    case FileOutcome::RandomError:
+    case FileOutcome::NotDeletable: return true;
     default: return false;
   }
 }
@@ -79,6 +88,7 @@ std::string DescribeTransformReport(const FileReport& report, std::string_view n
   switch (report.condition) {
     case FileCondition::AsBefore:
       text += "; the file is unchanged";
+      if (report.outcome == FileOutcome::KeyLooksWrong) text += " (decrypt --force decrypts it all the same)";
       if (!report.journal.empty())
         text += ", but its journal " + journal + " is left: " + undo + " removes it";
       break;
@@ -102,6 +112,14 @@ std::string DescribeTransformReport(const FileReport& report, std::string_view n
           text +=
               "; nothing was changed. " + finish + " finishes the interrupted run, " + undo + " undoes it";
           return text;
+        case FileOutcome::ChangedElsewhere:
+          // The journal no longer fits the file: a resume would refuse it.
+          text += "; the run stopped: the first " + std::to_string(report.done) + " of " +
+                  std::to_string(report.length) + " bytes are " +
+                  (direction == Direction::Encrypt ? "encrypted" : "decrypted") +
+                  ", and the other program's change cannot be undone. Its journal " + journal +
+                  " is kept; look at the file before doing anything else with it";
+          return text;
         default: break;
       }
       text += "; THE RUN IS INTERRUPTED: the first " + std::to_string(report.done) + " of " +
@@ -118,7 +136,13 @@ std::string DescribeTransformReport(const FileReport& report, std::string_view n
           journal + " is kept so that nothing decrypts it: once the old name is free, " + undo +
           " gives the file its name back";
       break;
+    case FileCondition::UndoneChangedElsewhere:
+      text +=
+          "; what the run did is undone and the name is as before, but the other program may have "
+          "changed the file meanwhile: look at it before doing anything else with it";
+      break;
     case FileCondition::PartlyOverwritten:
+    case FileCondition::Overwritten:
     case FileCondition::Erased: break;
   }
   return text;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <string>
 
 #include "cli/failure_text.h"
 
@@ -51,10 +52,20 @@ std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> p
     } else if (!S_ISREG(facts.st_mode)) {
       messages.FileFailure(path, "not a regular file (" + std::string(KindOfFile(facts.st_mode)) + ")");
     } else {
+      file->names = facts.st_nlink;
       files.push_back(std::move(*file));
     }
   }
   return files;
+}
+
+bool HasOneName(const FileArgument& file, Messages& messages, std::string_view consequence) {
+  if (file.names <= 1) return true;
+  messages.FileFailure(file.path, "it has " + std::to_string(file.names) +
+                                      " names (hard links), and the other names would be left with a file "
+                                      "that no longer fits them" +
+                                      std::string(consequence));
+  return false;
 }
 
 std::string PathInFolder(const FileArgument& file, std::string_view name) {

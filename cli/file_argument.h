@@ -3,6 +3,8 @@
 // A FILE argument split into its folder and its name; the file is then
 // worked on relative to a descriptor of that folder.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +20,7 @@ struct FileArgument {
   std::string path;    // as given
   std::string folder;  // "." when the path has no folder part
   std::string name;    // the last part; never empty, "." or ".."
+  nlink_t names = 1;   // how many names (hard links) the file had when it was looked at
 };
 
 // Nothing for a path that cannot name a file ("", "dir/", "..").
@@ -34,6 +37,12 @@ std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> p
 // and gives nothing.
 std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& messages,
                                         std::string_view consequence = {});
+
+// Whether the file has one name only; a file with hard links is reported
+// ("; not encrypted", say, as `consequence`) and gives false. Encrypting,
+// decrypting or erasing it under one name would leave the others with a
+// file that no longer fits them.
+bool HasOneName(const FileArgument& file, Messages& messages, std::string_view consequence);
 
 // The path of `name` in the argument's folder, as the user would write it.
 std::string PathInFolder(const FileArgument& file, std::string_view name);

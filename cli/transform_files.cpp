@@ -48,7 +48,7 @@ bool HasNoInterruptedRun(const FileArgument& file, Messages& messages) {
   return false;
 }
 
-bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key,
+bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key, bool force,
                   CommandContext& context) {
   std::optional<OpenedFile> opened = OpenForChange(file, context.messages);
   if (!opened) return false;
@@ -62,6 +62,15 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
   const std::int64_t length = opened->Length();
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
+  if (force) {
+    // Said, so that a script's log shows which files were forced through.
+    settings.key_looks_wrong = [&] {
+      context.messages.FileFailure(file.path,
+                                   "the key looks wrong (the file's start decrypts to noise), but --force "
+                                   "was given: decrypting it all the same");
+      return ProgressAnswer::Continue;
+    };
+  }
   const FileReport report = TransformFile(
       *opened, direction, suffix, key.View(),
       [&](std::int64_t offset, std::int64_t) {
@@ -92,7 +101,8 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   Messages& messages = context.messages;
   std::vector<FileArgument> files;
   for (FileArgument& file : CheckFileArguments(line.files, messages)) {
-    if (HasNoInterruptedRun(file, messages) && NameFitsDirection(direction, file, messages)) {
+    if (HasNoInterruptedRun(file, messages) && NameFitsDirection(direction, file, messages) &&
+        HasOneName(file, messages, "; the file is unchanged")) {
       files.push_back(std::move(file));
     }
   }
@@ -102,7 +112,7 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   return RunWithKey(line, context, files,
                     direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
                     any_failed, "the file is unchanged", [&](const FileArgument& file, const KeyText& key) {
-                      return TransformOne(direction, file, key, context);
+                      return TransformOne(direction, file, key, line.Has("--force"), context);
                     });
 }
 

@@ -3,6 +3,7 @@
 //   2. The run: its state and invariants
 //   3. Windows: the one way a byte of the file changes
 //   4. The run's steps: key check, names, journal removal
+//   4b. Wrong keys without a check, and other programs
 //   5. A new run, its undo, and the end of a run
 //   6. Resume
 //   7. The public functions
@@ -16,12 +17,15 @@
 #include <cerrno>
 #include <climits>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "base/verify.h"
+#include "base/wipe.h"
 #include "crypto/chunk_pipeline.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/journal_file.h"
+#include "crypto/key_judge.h"
 
 namespace quorvant {
 
@@ -97,7 +101,9 @@ class Run {
         largest_window_(settings.largest_window),
         blocks_per_chunk_(settings.blocks_per_chunk),
         cipher_thread_(settings.cipher_thread),
-        sync_start_(settings.sync_start) {
+        sync_start_(settings.sync_start),
+        key_looks_wrong_(settings.key_looks_wrong),
+        key_text_done_(settings.key_text_done) {
     report_.name = file.Name();
     report_.length = file.Length();
   }
@@ -134,6 +140,11 @@ class Run {
   FileReport KeepJournal();
   FileReport RemoveJournal(FileOutcome outcome, FileCondition condition, Error error, bool zero_images);
 
+  // Section 4b.
+  bool StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
+  bool FileStillOurs(JournalPhase phase, std::int64_t end);
+  bool OnlyTheRunsNames();
+
   // Section 5.
   FileReport UndoAll(FileOutcome outcome, Error error);
   FileReport End(bool resumed);
@@ -151,6 +162,8 @@ class Run {
   const std::int64_t blocks_per_chunk_;
   const CipherThread cipher_thread_;
   const SyncStartFunction& sync_start_;
+  const std::function<ProgressAnswer()>& key_looks_wrong_;
+  const std::function<void()>& key_text_done_;
 
   std::optional<JournalFile> journal_;
   std::int64_t window_ = 0;
@@ -166,6 +179,9 @@ class Run {
   // The chunk buffers (which hold the file's data, and are wiped) and the cipher's thread.
   std::optional<ChunkPipeline> pipeline_;
   Failure failure_;  // the last failure
+  // Another program may have changed the file during the run: an undone run
+  // is then not "as before".
+  bool changed_elsewhere_ = false;
   FileReport report_;
 };
 
@@ -244,6 +260,8 @@ Run::Step Run::Window(JournalPhase phase, std::int64_t start, std::int64_t end) 
     return Step::Failed;
   }
 
+  if (!FileStillOurs(phase, end)) return Step::Failed;  // nothing of the window is in place yet
+
   // Its record, which vouches for the image.
   JournalRecord record;
   record.sequence = last_sequence_ + 1;
@@ -301,6 +319,7 @@ bool Run::Apply(const JournalRecord& record) {
 Run::Step Run::ForwardWindows() {
   words_ = WordsAt(done_);
   while (done_ < Length()) {
+    if (!FileStillOurs(JournalPhase::Forward, done_)) return Step::Failed;
     const Step step = Window(JournalPhase::Forward, done_, std::min(Length(), done_ + window_));
     if (step != Step::Done) return step;
   }
@@ -314,6 +333,7 @@ Run::Step Run::UndoWindows() {
     checkpoints_.try_emplace(at, WordsAt(at));
   }
   while (done_ > 0) {
+    if (!FileStillOurs(JournalPhase::Undo, done_)) return Step::Failed;
     const std::int64_t start = std::max<std::int64_t>(0, RoundUp(done_, BlockLength()) - window_);
     const Step step = Window(JournalPhase::Undo, start, done_);
     if (step != Step::Done) return step;
@@ -377,6 +397,7 @@ bool Run::Rename(const std::string& to) {
 }
 
 FileReport Run::Finish(FileOutcome outcome, FileCondition condition, Error error) {
+  if (condition == FileCondition::AsBefore && changed_elsewhere_) condition = FileCondition::UndoneChangedElsewhere;
   report_.outcome = outcome;
   report_.condition = condition;
   report_.name = file_.Name();
@@ -409,6 +430,94 @@ FileReport Run::RemoveJournal(FileOutcome outcome, FileCondition condition, Erro
     if (error.action.empty()) error = removed.error();
   }
   return Finish(outcome, condition, std::move(error));
+}
+
+// --- 4b. Wrong keys without a check, and other programs ----------------------------
+
+// For a decryption without a usable key check: the first block as the key
+// decrypts it, in memory, judged. A start that looks like noise is asked
+// about, or refused. The copy of the key words and the decrypted bytes are
+// wiped.
+bool Run::StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix) {
+  if (Length() == 0) return true;
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(BlockLength()));
+  if (Status read = ReadExactly(calls_, file_.Descriptor(), start, 0, file_.Name()); !read) {
+    return Fail(FileOutcome::ReadError, read.error());
+  }
+  KeyWords words = BuildKeyWords(key_text, suffix);
+  TransformBlock(start, BlockLength(), Direction::Decrypt, words);
+  StartJudge judge;
+  const StartVerdict verdict = judge.Judge(start).verdict;
+  Wipe(start.data(), start.size());
+  if (verdict == StartVerdict::LooksRight) return true;
+  if (!key_looks_wrong_) {
+    return Fail(FileOutcome::KeyLooksWrong,
+                Error{0, "decrypted with this key, the start of " + file_.Name() + " looks like noise"});
+  }
+  if (key_looks_wrong_() == ProgressAnswer::Cancel) return Fail(FileOutcome::Cancelled, Error{});
+  // Whoever answered may have taken a while: look at the file again.
+  Error error;
+  const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
+  if (ready != FileOutcome::Done) return Fail(ready, std::move(error));
+  return true;
+}
+
+// Called before each window, before a window's record (the last moment at
+// which nothing of it is in place), and before the run's last step. Going
+// forward, the file must still be the run's alone. An undo only needs the
+// file to reach `end`, the end of what it writes next: it must never write
+// past the file's end. (A file that grew keeps what another program added;
+// one cut short above `end` loses only what that program cut.)
+bool Run::FileStillOurs(JournalPhase phase, std::int64_t end) {
+  struct stat status {};
+  if (calls_.Stat(file_.Descriptor(), &status) != 0) {
+    return Fail(FileOutcome::ReadError, Error::FromErrno("stat " + file_.Name()));
+  }
+  if (status.st_size != Length()) {
+    changed_elsewhere_ = true;
+    if (phase == JournalPhase::Undo && status.st_size >= end) return true;
+    return Fail(FileOutcome::ChangedElsewhere,
+                Error{0, "another program changed the length of " + file_.Name() + " from " +
+                             std::to_string(Length()) + " to " + std::to_string(status.st_size) + " bytes"});
+  }
+  if (phase == JournalPhase::Undo) return true;
+  // A broken lease: another program is waiting to open the file (it cannot
+  // have changed it yet), so an undo leaves the file as it was.
+  if (file_.Lock() == FileLock::Lease && calls_.Control(file_.Descriptor(), F_GETLEASE, 0) != F_WRLCK) {
+    return Fail(FileOutcome::OpenedElsewhere,
+                Error{EWOULDBLOCK, "another program asked to open " + file_.Name()});
+  }
+  if (status.st_nlink > 1) {
+    return Fail(FileOutcome::LinkedElsewhere, Error{EMLINK, file_.Name() + " was given another name"});
+  }
+  // Without a lease nothing kept the other process out: it may have written.
+  if (file_.Lock() == FileLock::Flock && calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+    changed_elsewhere_ = true;
+    return Fail(FileOutcome::OpenedElsewhere, Error{EBUSY, "another process opened " + file_.Name()});
+  }
+  return true;
+}
+
+// A resume may find the file under both of its run's names (a crash inside
+// the link + unlink of a rename); any other name is a second name.
+bool Run::OnlyTheRunsNames() {
+  struct stat status {};
+  if (calls_.Stat(file_.Descriptor(), &status) != 0) {
+    return Fail(FileOutcome::ReadError, Error::FromErrno("stat " + file_.Name()));
+  }
+  nlink_t run_names = 0;
+  for (const std::string* name : {&Header().old_name, &Header().new_name}) {
+    struct stat named {};
+    if (calls_.StatAt(file_.Folder(), name->c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == status.st_dev && named.st_ino == status.st_ino) {
+      ++run_names;
+    }
+  }
+  if (status.st_nlink > std::max<nlink_t>(run_names, 1)) {
+    return Fail(FileOutcome::LinkedElsewhere,
+                Error{EMLINK, file_.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"});
+  }
+  return true;
 }
 
 // --- 5. A new run, its undo and its end --------------------------------------------
@@ -473,6 +582,11 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
       }
       if (*verdict == KeyCheckVerdict::Match) header.key_check = **stored;
     }
+    // No check to trust (none, one for another suffix or length, one this
+    // program cannot read): the decrypted start is the only sign of the key.
+    if (header.key_check.empty() && !StartLooksRight(key_text, suffix)) {
+      return Finish(failure_.outcome, FileCondition::AsBefore, failure_.error);
+    }
   }
   if (header.key_check.empty()) {
     const Result<KeyCheckValue> made = checker_.Make(key_text, suffix, Length());
@@ -494,6 +608,7 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
   }
   journal_.emplace(std::move(*attempt.journal));
   SetUpWindows(key_text, suffix);
+  if (key_text_done_) key_text_done_();
 
   if (direction == Direction::Encrypt) {
     // The salt is in the name, durably, before any byte is encrypted.
@@ -523,7 +638,9 @@ FileReport Run::UndoAll(FileOutcome outcome, Error error) {
   const Direction direction = Header().direction;
   // A window whose write failed part-way is made whole first.
   if (torn_) {
-    if (!Apply(*newest_)) return KeepJournal();
+    if (!FileStillOurs(JournalPhase::Undo, newest_->offset + newest_->length) || !Apply(*newest_)) {
+      return KeepJournal();
+    }
     torn_ = false;
     done_ = newest_->done_after;
   }
@@ -545,6 +662,13 @@ FileReport Run::UndoAll(FileOutcome outcome, Error error) {
                     FileCondition::RestoredNameTaken, failure_.error);
     }
   }
+  // A lease break outlasting the undo (the system's lease-break-time) lets
+  // the other program in: once it holds the file it may have written to it.
+  struct stat status {};
+  if (file_.Lock() == FileLock::Lease && calls_.Stat(file_.Descriptor(), &status) == 0 &&
+      calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+    changed_elsewhere_ = true;
+  }
   return RemoveJournal(outcome, FileCondition::AsBefore, std::move(error),
                        direction == Direction::Encrypt && plain_image_);
 }
@@ -553,6 +677,9 @@ FileReport Run::UndoAll(FileOutcome outcome, Error error) {
 // plain name, durably, before the journal goes (the journal's removal must
 // never reach the disk without the rename); then the journal goes.
 FileReport Run::End(bool resumed) {
+  if (!FileStillOurs(JournalPhase::Forward, Length())) {
+    return resumed ? KeepJournal() : UndoAll(failure_.outcome, failure_.error);
+  }
   const bool decrypting = Header().direction == Direction::Decrypt;
   if (decrypting) {
     if (!RemoveKeyCheckNow()) return resumed ? KeepJournal() : UndoAll(failure_.outcome, failure_.error);
@@ -616,7 +743,8 @@ bool Run::SettleDoubleName() {
 
 FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
   Error error;
-  const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
+  // Two names may be the run's own (see OnlyTheRunsNames).
+  const FileOutcome ready = CheckReadyToChange(file_, calls_, error, 2);
   if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
   JournalAttempt attempt = OpenJournal(file_, calls_);
   if (attempt.outcome != FileOutcome::Done) {
@@ -627,6 +755,7 @@ FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
                   std::move(attempt.error));
   }
   journal_.emplace(std::move(*attempt.journal));
+  if (!OnlyTheRunsNames()) return KeepJournal();
 
   // The key first: a wrong one changes nothing at all.
   const Result<KeyCheckVerdict> verdict =
@@ -642,6 +771,7 @@ FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
     return KeepJournal();
   }
   SetUpWindows(key_text, Header().suffix);
+  if (key_text_done_) key_text_done_();
   // The slot may hold plain text from before the crash.
   plain_image_ = true;
 

@@ -5,6 +5,7 @@
 // short by a kill or a power loss can be finished or undone later.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,16 @@ struct TransformSettings {
   // Called once when the last block has been transformed and only syncing
   // is left (for a display that says so); never when the run stops earlier.
   SyncStartFunction sync_start;
+  // For a decryption without a usable key check, when the key decrypts the
+  // file's first block to something that looks like noise (see
+  // crypto/key_judge.h): asked before anything changes. Continue goes on;
+  // Cancel stops the run as Cancelled. Not set: the run is refused as
+  // KeyLooksWrong.
+  std::function<ProgressAnswer()> key_looks_wrong;
+  // Called once the run has made all it needs from the key text (its key
+  // check and its key words), before its first change: the caller may wipe
+  // the text from then on. Not called when the run stops before that.
+  std::function<void()> key_text_done;
 };
 
 // Encrypts (`file`'s name + `suffix` becomes its name) or decrypts (the name
@@ -44,11 +55,26 @@ struct TransformSettings {
 // the key words made from it here are wiped before this returns. The file
 // stays open and locked throughout.
 //
-// Before anything changes: the refusals of CheckReadyToChange; NameInvalid,
-// NameTooLong, NameInUse for the new name; Interrupted when the file has an
-// interrupted run (resume it first); WrongKey when a decryption's key fails
-// the file's key check attribute; NoSpace when not even a one-block journal
-// fits. All of them leave the file AsBefore.
+// Before anything changes: the refusals of CheckReadyToChange (a file with a
+// second name is LinkedElsewhere); NameInvalid, NameTooLong, NameInUse for
+// the new name; Interrupted when the file has an interrupted run (resume it
+// first); WrongKey when a decryption's key fails the file's key check
+// attribute; for a decryption without a usable check, KeyLooksWrong (or
+// Cancelled) when the key decrypts the first block to noise and
+// settings.key_looks_wrong does not say to go on; NoSpace when not even a
+// one-block journal fits. All of them leave the file AsBefore.
+//
+// Other programs: before each window, and before the run's last step, the
+// file must still be the run's alone: its lease unbroken (OpenedElsewhere
+// when another program asked to open it; that program waits meanwhile), or,
+// where it has no lease, no other process with it open as far as /proc
+// shows (OpenedElsewhere); still one name (LinkedElsewhere); its length
+// unchanged (ChangedElsewhere). The run then stops and is undone. The undo
+// never writes past the file's current end: when the file has become
+// shorter it stops with the journal kept (Interrupted). When another
+// program may have changed the file (its length changed, or, without a
+// lease, it had the file open), an undone run is UndoneChangedElsewhere,
+// never AsBefore.
 //
 // The run keeps a journal (crypto/journal_format.h) in the file's folder,
 // durable before the first change and removed after the last. Each window's

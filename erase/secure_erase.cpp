@@ -1,5 +1,8 @@
 #include "erase/secure_erase.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -36,10 +39,35 @@ Status DrawFillers(FileCalls& calls, std::span<std::uint8_t> fillers) {
 
 }  // namespace
 
+bool StickyFolderAllowsDelete(const struct stat& folder, const struct stat& file, uid_t user, bool privileged) {
+  if ((folder.st_mode & S_ISVTX) == 0 || privileged) return true;
+  return user == file.st_uid || user == folder.st_uid;
+}
+
+FileOutcome FileMayBeDeleted(const OpenedFile& file, FileCalls& calls, Error& error) {
+  // AT_EACCESS: the effective user, the one unlinkat acts as.
+  if (calls.Access(file.Folder(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    error = Error::FromErrno("delete files from the folder of " + file.Name());
+    return FileOutcome::NotDeletable;
+  }
+  struct stat folder {}, status{};
+  if (calls.Stat(file.Folder(), &folder) != 0 || calls.Stat(file.Descriptor(), &status) != 0) {
+    error = Error::FromErrno("stat " + file.Name() + " and its folder");
+    return FileOutcome::NotDeletable;
+  }
+  // Close enough to CAP_FOWNER for the programs' use: root may.
+  if (!StickyFolderAllowsDelete(folder, status, geteuid(), geteuid() == 0)) {
+    error = Error{EPERM, "delete " + file.Name() + ": its folder is sticky and the file is another user's"};
+    return FileOutcome::NotDeletable;
+  }
+  return FileOutcome::Done;
+}
+
 FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
                            const SyncStartFunction& sync_start) {
   Error error;
-  const FileOutcome ready = CheckReadyToChange(file, calls, error);
+  FileOutcome ready = CheckReadyToChange(file, calls, error);
+  if (ready == FileOutcome::Done) ready = FileMayBeDeleted(file, calls, error);
   if (ready != FileOutcome::Done) return Report(file, ready, FileCondition::AsBefore, std::move(error));
 
   const std::int64_t length = file.Length();
@@ -47,7 +75,8 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
   std::vector<std::uint8_t> buffer;
   if (length > 0) buffer.resize(static_cast<std::size_t>(std::min(BlocksPerChunk * block_length, length)));
   FileCondition written_condition = FileCondition::AsBefore;
-  for (std::int64_t offset = 0; offset < length;) {
+  bool cancelled = false;
+  for (std::int64_t offset = 0; offset < length && !cancelled;) {
     const auto chunk_length = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), length - offset));
     std::array<std::uint8_t, BlocksPerChunk> fillers{};
@@ -56,23 +85,36 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
     if (Status drawn = DrawFillers(calls, std::span(fillers).first(block_count)); !drawn) {
       return Report(file, FileOutcome::RandomError, written_condition, drawn.error());
     }
+    // The blocks of the chunk to write: all of them, or those before a cancel.
+    std::size_t prepared = 0;
     for (std::size_t block = 0; block < block_count; ++block) {
       const std::size_t start = block * static_cast<std::size_t>(block_length);
       if (progress &&
           progress(offset + static_cast<std::int64_t>(start), length - 1) == ProgressAnswer::Cancel) {
-        return Report(file, FileOutcome::Cancelled, written_condition, Error{});
+        cancelled = true;
+        break;
       }
       // The last block is cut at the end of the file rather than written whole.
       const std::size_t size = std::min(static_cast<std::size_t>(block_length), chunk_length - start);
       std::memset(buffer.data() + start, fillers[block], size);
+      prepared = start + size;
     }
+    if (prepared == 0) break;
     written_condition = FileCondition::PartlyOverwritten;
-    const std::span<const std::uint8_t> chunk(buffer.data(), chunk_length);
+    const std::span<const std::uint8_t> chunk(buffer.data(), prepared);
     if (Status written = WriteExactly(calls, file.Descriptor(), chunk, offset, file.Name()); !written) {
       return Report(file, FileOutcome::WriteError, written_condition, written.error());
     }
-    offset += static_cast<std::int64_t>(chunk_length);
+    offset += static_cast<std::int64_t>(prepared);
   }
+  if (cancelled) {
+    // What the progress counted as overwritten is on the disk before the report.
+    if (written_condition != FileCondition::AsBefore && calls.SyncData(file.Descriptor()) != 0) {
+      return Report(file, FileOutcome::SyncError, written_condition, Error::FromErrno("sync " + file.Name()));
+    }
+    return Report(file, FileOutcome::Cancelled, written_condition, Error{});
+  }
+  if (length > 0) written_condition = FileCondition::Overwritten;
   // The filler must be on the disk before the name goes.
   if (sync_start) sync_start();
   if (calls.SyncData(file.Descriptor()) != 0) {

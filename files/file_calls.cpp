@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/retry.h"
+#include "files/other_processes.h"
 
 namespace quorvant {
 
@@ -23,6 +24,10 @@ int FileCalls::CreateAt(int folder, const char* name, int flags, mode_t mode) {
 
 int FileCalls::StatAt(int folder, const char* name, struct stat* status, int flags) {
   return ::fstatat(folder, name, status, flags);
+}
+
+int FileCalls::Access(int folder, const char* name, int mode, int flags) {
+  return ::faccessat(folder, name, mode, flags);
 }
 
 int FileCalls::Stat(int descriptor, struct stat* status) { return ::fstat(descriptor, status); }
@@ -77,6 +82,10 @@ int FileCalls::FolderSpace(int descriptor, struct statvfs* space) { return ::fst
 
 int FileCalls::StartWriteback(int descriptor, off_t offset, off_t length) {
   return ::sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
+bool FileCalls::OtherProcessHasOpen(dev_t device, ino_t inode) {
+  return quorvant::OtherProcessHasOpen(device, inode);
 }
 
 Status ReadExactly(FileCalls& calls, int descriptor, std::span<std::uint8_t> data, std::int64_t offset,

@@ -27,6 +27,7 @@ class FileCalls {
   virtual int CreateAt(int folder, const char* name, int flags,
                        mode_t mode);  // openat(flags | O_CREAT, mode)
   virtual int StatAt(int folder, const char* name, struct stat* status, int flags);           // fstatat
+  virtual int Access(int folder, const char* name, int mode, int flags);                      // faccessat
   virtual int Stat(int descriptor, struct stat* status);                                      // fstat
   virtual int ChangeMode(int descriptor, mode_t mode);                                        // fchmod
   virtual int Control(int descriptor, int command, int argument);                             // fcntl
@@ -49,6 +50,10 @@ class FileCalls {
   // disk without waiting, so that a later fdatasync has less left to do. A
   // hint for speed only: it makes nothing durable.
   virtual int StartWriteback(int descriptor, off_t offset, off_t length);
+  // Whether a process other than this one has the file open, as far as
+  // /proc shows (files/other_processes.h): for files on which no lease
+  // could be taken.
+  virtual bool OtherProcessHasOpen(dev_t device, ino_t inode);
 };
 
 // pread/pwrite until all of `data` is done, retrying after EINTR and short

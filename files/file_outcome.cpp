@@ -26,6 +26,11 @@ std::string_view OutcomeText(FileOutcome outcome) {
     case FileOutcome::Interrupted: return "Interrupted";
     case FileOutcome::NothingToResume: return "Nothing to resume";
     case FileOutcome::JournalDamaged: return "Journal damaged";
+    case FileOutcome::KeyLooksWrong: return "Key looks wrong";
+    case FileOutcome::LinkedElsewhere: return "Linked elsewhere";
+    case FileOutcome::OpenedElsewhere: return "Opened elsewhere";
+    case FileOutcome::ChangedElsewhere: return "Changed elsewhere";
+    case FileOutcome::NotDeletable: return "Not deletable";
   }
   return "Error";
 }

@@ -16,7 +16,7 @@ namespace quorvant {
 enum class FileOutcome {
   Done,         // opened; or transformed, synced and renamed; or overwritten, synced and deleted
   Cancelled,    // the progress step asked to stop
-  AlreadyOpen,  // another program has the file open or locked (or changed it meanwhile)
+  AlreadyOpen,  // another program has the file open or locked, or asked to open it since it was opened
   ReadOnly,     // the file could be opened for reading only: it may be analysed, never changed
   Vanished,     // the name is gone, or names another file, since the file was listed or opened
   NotRegular,   // a symlink, FIFO, socket, device or folder: never opened
@@ -36,6 +36,11 @@ enum class FileOutcome {
   Interrupted,      // the file has an interrupted run: it must be resumed first
   NothingToResume,  // a resume found no interrupted run for the file
   JournalDamaged,   // the file's journal cannot be read, or belongs to another file: nothing done
+  KeyLooksWrong,    // no usable key check, and the key decrypts the file's start to noise: not decrypted
+  LinkedElsewhere,  // the file has another name (a hard link): never encrypted, decrypted or erased
+  OpenedElsewhere,  // another program opened the file during the run (see CheckReadyToChange)
+  ChangedElsewhere,  // another program changed the file's length since it was opened
+  NotDeletable,      // an erase could not delete the file afterwards: nothing is overwritten
 };
 
 // The state the file is left in.
@@ -44,6 +49,9 @@ enum class FileCondition {
   Transformed,        // encrypted or decrypted, synced, under its new name
   Erased,             // overwritten, synced and deleted
   PartlyOverwritten,  // an erase that stopped: some blocks overwritten, the file still there
+  // An erase that wrote every block but could not delete the file, or could
+  // not sync the overwrite (it may then not all be on the disk).
+  Overwritten,
   // A run stopped part-way with its journal kept: the first `done` bytes are
   // in the run's target form, the rest as before, and the name carries the
   // salt whenever any byte is encrypted. A resume finishes or undoes it.
@@ -52,6 +60,11 @@ enum class FileCondition {
   // before, but the file still has its encrypted name. The journal is kept so
   // that nothing decrypts it; a resume --undo renames it once the name is free.
   RestoredNameTaken,
+  // A run stopped because another program changed the file during it (its
+  // length, or, where no lease could be taken, it had the file open): the
+  // run's own changes are undone and the name is as before, but what the
+  // other program did to the file is not known, so it is not "as before".
+  UndoneChangedElsewhere,
 };
 
 struct FileReport {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #include "base/verify.h"
 #include "files/blocks.h"
@@ -148,6 +149,11 @@ OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls
   if (calls.Stat(descriptor, &status) != 0)
     return Refusal(FileOutcome::OpenError, Error::FromErrno("stat " + file_name));
   if (status.st_nlink == 0) return Refusal(FileOutcome::Vanished, Error{ENOENT, file_name + " was deleted"});
+  // A flock keeps out only the programs that flock too: without a lease,
+  // look for other processes that have the file open.
+  if (opened.lock_ == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+    return Refusal(FileOutcome::AlreadyOpen, Error{EBUSY, "another process has " + file_name + " open"});
+  }
   opened.length_ = status.st_size;
   opened.device_ = status.st_dev;
   opened.inode_ = status.st_ino;
@@ -162,7 +168,7 @@ OpenAttempt OpenFileInFolder(int folder, std::string_view name) {
   return OpenFileInFolder(folder, name, calls);
 }
 
-FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& error) {
+FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& error, nlink_t names) {
   if (file.IsReadOnly()) {
     error = Error{EACCES, file.Name() + " can be opened for reading only"};
     return FileOutcome::ReadOnly;
@@ -183,8 +189,9 @@ FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& 
     return FileOutcome::Vanished;
   }
   if (status.st_size != file.Length()) {
-    error = Error{0, file.Name() + " was changed by another program"};
-    return FileOutcome::AlreadyOpen;
+    error = Error{0, file.Name() + " was " + std::to_string(file.Length()) + " bytes long and is now " +
+                         std::to_string(status.st_size)};
+    return FileOutcome::ChangedElsewhere;
   }
   // Renames and deletes work by name: make sure the name still means this file.
   struct stat named {};
@@ -196,6 +203,14 @@ FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& 
   if (named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
     error = Error{0, file.Name() + " now names another file"};
     return FileOutcome::Vanished;
+  }
+  if (status.st_nlink > names) {
+    error = Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"};
+    return FileOutcome::LinkedElsewhere;
+  }
+  if (file.Lock() == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+    error = Error{EBUSY, "another process has " + file.Name() + " open"};
+    return FileOutcome::AlreadyOpen;
   }
   return FileOutcome::Done;
 }

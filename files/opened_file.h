@@ -83,14 +83,22 @@ struct OpenAttempt {
 //    added (chmod u+w); a file that still cannot be opened for writing is
 //    opened for reading only (Access() is ReadOnly);
 //  - then locked (lease, else flock): refused while another program has the
-//    file open, which gives AlreadyOpen and closes it again.
+//    file open, which gives AlreadyOpen and closes it again. With a flock,
+//    "another program" is any process /proc shows with the file open.
 OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls);
 OpenAttempt OpenFileInFolder(int folder, std::string_view name);
 
 // Whether an opened file may now be changed (transformed, erased): Done, or
-// ReadOnly; AlreadyOpen when the lease has been broken or the length changed
-// since the open; Vanished when the file was deleted or its name now refers
-// to another file. `error` gets the failed call, if one failed.
-FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& error);
+//  - ReadOnly;
+//  - AlreadyOpen when another program asked to open it since (its lease is
+//    broken), or, where it has no lease, another process has it open as far
+//    as /proc shows (FileCalls::OtherProcessHasOpen);
+//  - ChangedElsewhere when its length is not what it was at the open;
+//  - Vanished when it was deleted or its name now refers to another file;
+//  - LinkedElsewhere when it has more than `names` names (hard links):
+//    changing it under one name would leave the others with a file that no
+//    longer fits them.
+// `error` gets the failed call, if one failed, or what was found.
+FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& error, nlink_t names = 1);
 
 }  // namespace quorvant

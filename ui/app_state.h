@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -19,6 +21,18 @@
 #include "ui/flow.h"
 
 namespace quorvant {
+
+// The file Enter was pressed on, as key entry found it. The run opens this
+// name again once the key is confirmed and goes on only while it is still
+// the same file (device, inode, length); its direction comes from the file,
+// never from whatever entry the list shows by then.
+struct KeyTarget {
+  std::string name;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::int64_t length = 0;
+  Direction direction = Direction::Encrypt;
+};
 
 // The one application context, owned by the program and passed by reference
 // to every screen. Fields are read and written directly by the screen that
@@ -84,12 +98,20 @@ struct AppState {
   std::array<char, 95> KeyboardChars{};
 
   // --- Key entry and the file work ------------------------------------------
-  std::string KeyText;  // wiped as soon as the run it is for has ended, and on Esc
+  // Wiped as soon as the run it is for has made its key check and key words
+  // (TransformSettings::key_text_done), and on Esc, refusals and errors.
+  std::string KeyText;
+  // A hidden key is typed twice for an encryption: the first typing, while
+  // the second is asked for. Wiped as KeyText is.
+  std::string FirstKey;
+  bool AskingAgain = false;
   int KeyCursor = 0;
   int CaretX = 0;
-  // The selected file while it is worked on ("file 1"): open and locked from
-  // Enter until the work ends.
+  // The selected file while it is worked on ("file 1"): open and locked only
+  // while it is looked at (Enter), and worked on (from the confirmed key to
+  // the end of the run), never while the key is typed.
   std::optional<OpenedFile> File1;
+  std::optional<KeyTarget> Target;
   EncryptedSuffix Suffix{};
   // File1's interrupted run, when it has one: Enter and the key finish it.
   std::optional<InterruptedRun> Interrupted;

@@ -9,6 +9,24 @@
 
 namespace quorvant {
 
+namespace {
+
+// The refusals whose own words say more than "Not erased": nothing was
+// overwritten.
+bool SaysWhyNotErased(FileOutcome outcome) {
+  switch (outcome) {
+    case FileOutcome::ReadOnly:
+    case FileOutcome::AlreadyOpen:
+    case FileOutcome::Vanished:
+    case FileOutcome::LinkedElsewhere:
+    case FileOutcome::ChangedElsewhere:
+    case FileOutcome::NotDeletable: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
 Next EraseSelectedFile(AppState& s) {
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
@@ -33,11 +51,11 @@ Next EraseSelectedFile(AppState& s) {
     if (s.SelectedIndex > 1) --s.SelectedIndex;
   } else if (report.outcome == FileOutcome::Cancelled) {
     ClearStatusBand(s);
+  } else if (report.condition == FileCondition::Overwritten) {
+    // Every block is overwritten: "Not erased" would undersell it.
+    ShowAlert(s, "Overwritten, not deleted");
   } else {
-    ShowAlert(s, report.outcome == FileOutcome::ReadOnly || report.outcome == FileOutcome::AlreadyOpen ||
-                         report.outcome == FileOutcome::Vanished
-                     ? OutcomeText(report.outcome)
-                     : "Not erased");
+    ShowAlert(s, SaysWhyNotErased(report.outcome) ? OutcomeText(report.outcome) : "Not erased");
   }
 
   ClearStatusBand(s);

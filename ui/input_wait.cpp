@@ -74,6 +74,14 @@ WaitResult ScanFolderStep(AppState& s, Rescan when) {
     // An unreadable folder lists as empty, which ends the program below.
     (void)FolderScan(s.FolderFd, s.Files);
     s.PageStep = s.Files.PageStep();
+    // While a key is typed, the list keeps showing the file it is for,
+    // wherever a change in the folder moved it.
+    if (s.Target) {
+      const auto& entries = s.Files.entries;
+      const auto found = std::find_if(entries.begin(), entries.end(),
+                                      [&](const FileEntry& entry) { return entry.name == s.Target->name; });
+      if (found != entries.end()) s.SelectedIndex = static_cast<int>(found - entries.begin()) + 1;
+    }
     const ScanDecision decision = DecideAfterScan(s.Files, s.SelectedIndex, s.LastShownName, s.LastShownSize);
     if (decision.FolderEmpty) {
       ShowFatalMessage(s, "Empty folder");

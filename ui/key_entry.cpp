@@ -1,4 +1,14 @@
+// Key entry and the file run it leads to. Index of this file:
+//   1. Starting: look at the file, then let it go while the key is typed
+//   2. The key field
+//   3. Confirming: the hidden key typed twice
+//   4. The run: the file opened again, the "Key looks wrong" question
+
 #include "ui/key_entry.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "base/wipe.h"
 #include "crypto/encrypted_name.h"
@@ -12,55 +22,101 @@ namespace quorvant {
 
 namespace {
 
-// Starting: the file is held open while the key is typed, and its suffix is
-// fresh for a plain file or taken from an encrypted file's name; a file with
-// an interrupted run takes its run's suffix, and the key finishes that run.
-bool StartKeyEntry(AppState& s, bool& ended) {
-  s.Interrupted.reset();
-  if (!OpenSelectedFile(s, ended)) return false;
-  const FileEntry& entry = s.Files.Entry(s.SelectedIndex);
-  if (s.File1->IsReadOnly()) {
-    s.File1.reset();
-    ShowFileNotice(s, FileOutcome::ReadOnly);
-    return false;
-  }
+// --- 1. Starting ------------------------------------------------------------
+
+// What the run will be, from the file as it is now: a file with an
+// interrupted run takes its run's direction and suffix, and the key finishes
+// that run; otherwise the name says: a fresh suffix for a plain file, or the
+// one in an encrypted file's name. A file that cannot be worked on gets its
+// notice now, before any key is typed.
+bool FindKeyTarget(AppState& s) {
+  const OpenedFile& file = *s.File1;
   FileCalls calls;
-  InterruptedRunAnswer interrupted = FindInterruptedRun(*s.File1, calls);
+  Direction direction = Direction::Encrypt;
+  InterruptedRunAnswer interrupted = FindInterruptedRun(file, calls);
   if (interrupted.outcome == FileOutcome::Done) {
     s.Interrupted = std::move(interrupted.run);
     s.Suffix = s.Interrupted->suffix;
+    direction = s.Interrupted->direction;
   } else if (interrupted.outcome != FileOutcome::NothingToResume) {
-    s.File1.reset();
     ShowFileNotice(s, interrupted.outcome);
     return false;
-  } else if (entry.encrypted_flag == 1) {
-    const std::optional<EncryptedSuffix> suffix = SuffixOfName(entry.name);
+  } else if (HasEncryptedSuffixShape(file.Name())) {
+    const std::optional<EncryptedSuffix> suffix = SuffixOfName(file.Name());
     if (!suffix) {
-      s.File1.reset();
       ShowFileNotice(s, FileOutcome::NameInvalid);
       return false;
     }
     s.Suffix = *suffix;
+    direction = Direction::Decrypt;
   } else {
     s.Suffix = MakeEncryptedSuffix(*s.clock);
   }
+  // Read only, a second name, ... An interrupted run may have left the file
+  // under both of its names; the resume sorts that out.
+  Error error;
+  const FileOutcome ready = CheckReadyToChange(file, calls, error, s.Interrupted ? 2 : 1);
+  if (ready != FileOutcome::Done) {
+    s.Interrupted.reset();
+    ShowFileNotice(s, ready);
+    return false;
+  }
+  s.Target = KeyTarget{file.Name(), file.Device(), file.Inode(), file.Length(), direction};
+  return true;
+}
 
+// The label at the start of the status band, the key field after it.
+void DrawKeyPrompt(AppState& s, std::string_view label) {
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
-  std::string prompt = "Key ";
+  std::string prompt(label);
   prompt += Spaces(300);
   s.painter->PrintAt(LeftMargin, StatusY, Grey, prompt);
-  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText("Key ").width % 256);
+  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(label).width % 256);
   s.PromptKeepWidth = s.StatusOffset;
+  s.KeyCursor = 0;
+  s.CaretX = LeftMargin + s.StatusOffset;
+}
+
+// The file is opened to be looked at, and closed again before the key is
+// typed: holding it would make another program's open wait (its lease
+// break) for as long as the user types.
+bool StartKeyEntry(AppState& s, bool& ended) {
+  s.Interrupted.reset();
+  s.Target.reset();
+  if (!OpenSelectedFile(s, ended)) return false;
+  const bool ready = FindKeyTarget(s);
+  s.File1.reset();
+  if (!ready) return false;
+
+  DrawKeyPrompt(s, "Key ");
   Wipe(s.KeyText);
+  Wipe(s.FirstKey);
   // Room for the longest key up front, so typing never moves the key to a
   // new buffer and leaves a copy behind.
   s.KeyText.reserve(MaxKeyLength + 1);
-  s.KeyCursor = 0;
+  s.FirstKey.reserve(MaxKeyLength + 1);
+  s.AskingAgain = false;
   s.ScreenMode = "the key";
-  s.CaretX = LeftMargin + s.StatusOffset;
   return true;
 }
+
+void ForgetKey(AppState& s) {
+  Wipe(s.KeyText);
+  Wipe(s.FirstKey);
+  s.AskingAgain = false;
+  s.KeyCursor = 0;
+}
+
+void LeaveKeyEntry(AppState& s) {
+  ForgetKey(s);
+  s.File1.reset();
+  s.Target.reset();
+  s.Interrupted.reset();
+  s.PromptKeepWidth = 0;
+}
+
+// --- 2. The key field ---------------------------------------------------------
 
 void RedrawKey(AppState& s) {
   Painter& p = *s.painter;
@@ -71,44 +127,130 @@ void RedrawKey(AppState& s) {
   p.PrintText(Spaces(8));
 }
 
-void LeaveKeyEntry(AppState& s) {
-  Wipe(s.KeyText);
-  s.KeyCursor = 0;
-  s.File1.reset();
-  s.Interrupted.reset();
-  s.PromptKeepWidth = 0;
+// --- 4. The run -----------------------------------------------------------------
+
+// Asked when the key decrypts the start of a file without a key check to
+// noise: in the alert form, but waiting for the answer. Enter (or the Key
+// icon) goes on; Esc stops with nothing changed, and so does a closed window.
+ProgressAnswer AskKeyLooksWrong(AppState& s) {
+  s.platform->Beep();
+  ClearStatusBand(s);
+  s.painter->SetBackground(Black);
+  s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], "Key looks wrong");
+  ProgressAnswer answer = ProgressAnswer::Cancel;
+  while (s.link->Alive.load() != 0) {
+    const std::string key = s.platform->ReadKey(KeySite::Wait);
+    if (key::Is(key, key::Enter)) {
+      answer = ProgressAnswer::Continue;
+      break;
+    }
+    if (key::Is(key, key::Escape)) break;
+    if (s.link->ClickKind.load() != 0) {
+      const int hit = HitTestIconRow(s, s.link->ClickX.load(), s.link->ClickY.load());
+      s.link->ClearClick();
+      if (hit == icon::Key) {
+        PressFeedback(s, hit);
+        answer = ProgressAnswer::Continue;
+        break;
+      }
+      continue;
+    }
+    s.platform->Wait(*s.clock, WaitRequest::Input(-1, -1));
+  }
+  ClearStatusBand(s);
+  s.painter->SetBackground(Black);
+  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
+  return answer;
+}
+
+// The file the key was typed for, opened again now that it is to be worked
+// on: refused (with its notice) when it cannot be had, or when its name now
+// means another file ("File gone") or its length changed.
+bool OpenKeyTarget(AppState& s) {
+  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Target->name);
+  FileOutcome outcome = attempt.outcome;
+  if (outcome == FileOutcome::Done) {
+    const OpenedFile& file = *attempt.file;
+    if (file.Device() != s.Target->device || file.Inode() != s.Target->inode) {
+      outcome = FileOutcome::Vanished;
+    } else if (file.Length() != s.Target->length) {
+      outcome = FileOutcome::ChangedElsewhere;
+    }
+  }
+  if (outcome != FileOutcome::Done) {
+    ShowFileNotice(s, outcome);
+    return false;
+  }
+  s.File1 = std::move(attempt.file);
+  return true;
 }
 
 // The file run: rename, transform every block with the percentage shown,
 // sync; Esc or an error undoes it all. For a file with an interrupted run,
 // the run is finished instead (Esc then stops it, to be finished later).
 Next TransformOnScreen(AppState& s) {
-  const Direction direction = s.Interrupted                                        ? s.Interrupted->direction
-                              : s.Files.Entry(s.SelectedIndex).encrypted_flag == 1 ? Direction::Decrypt
-                                                                                   : Direction::Encrypt;
+  const Direction direction = s.Target->direction;
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
   s.ScreenMode = std::string(ModeNames[direction == Direction::Decrypt ? 1 : 0]);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
   s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
 
-  // A resumed run starts part-way: whatever the last run showed is stale.
-  s.ProgressShown = -1;
-  const auto progress = [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); };
-  const FileReport report = s.Interrupted ? ResumeFile(*s.File1, s.KeyText, ResumeMode::Finish, progress)
-                                          : TransformFile(*s.File1, direction, s.Suffix, s.KeyText, progress);
-  Wipe(s.KeyText);
-  s.Interrupted.reset();
-  s.File1.reset();
-  ClearStatusBand(s);
-  if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
-    ShowFileNotice(s, report.outcome);
+  if (OpenKeyTarget(s)) {
+    // A resumed run starts part-way: whatever the last run showed is stale.
+    s.ProgressShown = -1;
+    const auto progress = [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); };
+    TransformSettings settings;
+    settings.key_looks_wrong = [&] { return AskKeyLooksWrong(s); };
+    settings.key_text_done = [&] { Wipe(s.KeyText); };
+    const FileReport report =
+        s.Interrupted ? ResumeFile(*s.File1, s.KeyText, ResumeMode::Finish, progress, settings)
+                      : TransformFile(*s.File1, direction, s.Suffix, s.KeyText, progress, settings);
+    s.File1.reset();
+    ClearStatusBand(s);
+    if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
+      ShowFileNotice(s, report.outcome);
+    }
   }
+  ForgetKey(s);
+  s.Interrupted.reset();
+  s.Target.reset();
   // The Enter that confirmed the key is used up: after a refusal found
   // before the first block ("Name in use"), it would open key entry again.
   s.PendingKey.clear();
   if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
+}
+
+// --- 3. Confirming ------------------------------------------------------------
+
+// Enter on a non-empty key. A hidden key for an encryption is asked for
+// again first, since a typo nobody could see would make the file
+// unrecoverable; two typings that differ change nothing ("Keys differ").
+// Nothing while the second typing is asked for.
+std::optional<Next> ConfirmKey(AppState& s) {
+  const bool typed_blind = s.KeyHidden == 1 && s.Target->direction == Direction::Encrypt && !s.Interrupted;
+  if (typed_blind && !s.AskingAgain) {
+    s.FirstKey.assign(s.KeyText);
+    Wipe(s.KeyText);
+    s.AskingAgain = true;
+    DrawKeyPrompt(s, "Key again ");
+    return std::nullopt;
+  }
+  s.KeyboardShown = -1;
+  ClearWorkArea(s);
+  ClearPromptLine(s);
+  s.KeyCursor = 0;
+  s.PromptKeepWidth = 0;
+  if (s.AskingAgain && s.KeyText != s.FirstKey) {
+    LeaveKeyEntry(s);
+    s.ScreenMode = "scroll";
+    ShowAlert(s, "Keys differ");
+    s.PendingKey.clear();
+    return Next::BrowseEntry;
+  }
+  Wipe(s.FirstKey);
+  return TransformOnScreen(s);
 }
 
 }  // namespace
@@ -160,12 +302,8 @@ Next RunKeyEntry(AppState& s) {
       return Next::BrowseStep;
     }
     if (key::Is(s.PendingKey, key::Enter) && !s.KeyText.empty()) {
-      s.KeyboardShown = -1;
-      ClearWorkArea(s);
-      ClearPromptLine(s);
-      s.KeyCursor = 0;
-      s.PromptKeepWidth = 0;
-      return TransformOnScreen(s);
+      if (const std::optional<Next> next = ConfirmKey(s)) return *next;
+      continue;
     }
     EditKey(s, s.PendingKey);
     RedrawKey(s);

@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -381,6 +382,89 @@ TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
   }
 }
 
+std::vector<std::uint8_t> Prose(std::size_t length) {
+  std::string text;
+  for (int line = 0; text.size() < length; ++line) text += "line " + std::to_string(line) + " of the minutes\n";
+  text.resize(length);
+  return {text.begin(), text.end()};
+}
+
+// A wrong key changes nothing and exits 1: refused by the stored key check,
+// or, for a copy without one, because the start decrypts to noise; --force
+// overrules only the latter, and says so.
+TEST(CliTest, WrongKeysAreRefusedAndForceOverrulesOnlyTheJudge) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = Prose(30000);
+  folder.Write("notes", plain);
+  ASSERT_EQ(RunCli(folder, {"encrypt", "notes"}, {"right\n"}).status, 0);
+  const std::string name = EncryptedNameIn(folder);
+  const std::vector<std::uint8_t> encrypted = folder.Read(name);
+  const std::string quoted = QuoteName(name);
+
+  const CliRun checked = RunCli(folder, {"decrypt", "--force", name}, {"wrong\n"});
+  EXPECT_EQ(checked.status, 1);
+  EXPECT_EQ(checked.err, "quorvant-cli: " + quoted + ": wrong key; the file is unchanged\n");
+  EXPECT_EQ(folder.Read(name), encrypted);
+
+  // A copy made without its attributes.
+  ASSERT_EQ(removexattr(folder.PathOf(name).c_str(), "user.quorvant.keycheck"), 0);
+  const CliRun judged = RunCli(folder, {"decrypt", name}, {"wrong\n"});
+  EXPECT_EQ(judged.status, 1);
+  EXPECT_EQ(judged.err, "quorvant-cli: " + quoted +
+                            ": the key looks wrong: no key check is stored with the file, and decrypted with "
+                            "this key its start looks like noise, not like a file; the file is unchanged "
+                            "(decrypt --force decrypts it all the same)\n");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
+  EXPECT_EQ(folder.Read(name), encrypted);
+
+  const CliRun forced = RunCli(folder, {"decrypt", "--force", name}, {"wrong\n"});
+  EXPECT_EQ(forced.status, 0);
+  EXPECT_NE(forced.err.find("--force was given: decrypting it all the same"), std::string::npos) << forced.err;
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"notes"});
+  EXPECT_NE(folder.Read("notes"), plain);
+
+  // The right key on a copy without a check is never questioned.
+  folder.Write("notes", plain);
+  ASSERT_EQ(RunCli(folder, {"encrypt", "notes"}, {"right\n"}).status, 0);
+  const std::string again = EncryptedNameIn(folder);
+  ASSERT_EQ(removexattr(folder.PathOf(again).c_str(), "user.quorvant.keycheck"), 0);
+  const CliRun right = RunCli(folder, {"decrypt", again}, {"right\n"});
+  EXPECT_EQ(right.status, 0) << right.err;
+  EXPECT_EQ(right.err, "");
+  EXPECT_EQ(folder.Read("notes"), plain);
+}
+
+// A file with a second name (a hard link) is refused by every command that
+// changes files, before the key is asked for.
+TEST(CliTest, FilesWithHardLinksAreRefusedBeforeTheKey) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string file;
+    const char* consequence;
+  };
+  const Case cases[] = {
+      {{"encrypt"}, "a", "the file is unchanged"},
+      {{"decrypt"}, "x abcdefg[", "the file is unchanged"},
+      {{"erase", "--yes"}, "a", "not erased"},
+  };
+  for (const Case& refused : cases) {
+    SCOPED_TRACE(refused.arguments[0]);
+    TempFolder folder;
+    folder.Write(refused.file, Prose(20000));
+    folder.Link(refused.file, "other name");
+    std::vector<std::string> arguments = refused.arguments;
+    arguments.push_back(refused.file);
+    const CliRun run = RunCli(folder, arguments, {});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quorvant-cli: " + QuoteName(refused.file) +
+                           ": it has 2 names (hard links), and the other names would be left with a file "
+                           "that no longer fits them; " +
+                           refused.consequence + "\n");
+    EXPECT_EQ(folder.Read(refused.file), Prose(20000));
+    EXPECT_EQ(folder.Read("other name"), Prose(20000));
+  }
+}
+
 TEST(CliTest, EraseWithYes) {
   TempFolder folder;
   folder.Write("one", PatternBytes(20000));
@@ -507,7 +591,7 @@ TEST(CliTest, HelpFitsATerminal) {
     }
     EXPECT_LE(count, 40);
     for (const char* text :
-         {"quorvant-cli encrypt FILE...", "quorvant-cli decrypt FILE...",
+         {"quorvant-cli encrypt FILE...", "quorvant-cli decrypt [--force] FILE...",
           "quorvant-cli erase [--yes] FILE...", "quorvant-cli stats [--counts] [--json] FILE...",
           "never an argument", "Exit status", "See quorvant-cli(1) for details."}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;

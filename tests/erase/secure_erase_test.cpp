@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -97,64 +98,95 @@ TEST(SecureEraseTest, DrawsAFreshValueForEveryBlock) {
   EXPECT_GT(values.size(), 20u);
 }
 
-// Any failure keeps the file in place and says so.
-TEST(SecureEraseTest, FailuresKeepTheFile) {
+// Any failure keeps the file in place and says exactly how far the
+// overwrite got: a file whose every block was written is "overwritten",
+// never "partly overwritten".
+TEST(SecureEraseTest, FailuresKeepTheFileAndSayHowFarItGot) {
   struct Case {
     const char* what;
     int fail_write;
     int fail_sync_data;
     bool fail_random;
+    bool fail_unlink;
     FileOutcome expected;
     FileCondition condition;
   };
   const Case cases[] = {
-      {"write error", 1, 0, false, FileOutcome::WriteError, FileCondition::PartlyOverwritten},
-      {"sync error", 0, 1, false, FileOutcome::SyncError, FileCondition::PartlyOverwritten},
-      {"no random numbers", 0, 0, true, FileOutcome::RandomError, FileCondition::AsBefore},
+      {"write error", 1, 0, false, false, FileOutcome::WriteError, FileCondition::PartlyOverwritten},
+      {"no random numbers", 0, 0, true, false, FileOutcome::RandomError, FileCondition::AsBefore},
+      {"sync error after the last block", 0, 1, false, false, FileOutcome::SyncError,
+       FileCondition::Overwritten},
+      {"delete error after the sync", 0, 0, false, true, FileOutcome::DeleteError, FileCondition::Overwritten},
   };
   for (const Case& failure : cases) {
     SCOPED_TRACE(failure.what);
     TempFolder folder;
-    folder.Write("keep", PatternBytes(20000));
+    const std::vector<std::uint8_t> content = PatternBytes(20000);
+    folder.Write("keep", content);
     FaultyCalls calls;
     calls.fail_write = failure.fail_write;
     calls.fail_sync_data = failure.fail_sync_data;
     calls.fail_random = failure.fail_random;
+    calls.fail_unlink = failure.fail_unlink;
     const FileReport report = Erase(folder, "keep", calls);
     EXPECT_EQ(report.outcome, failure.expected);
     EXPECT_EQ(report.condition, failure.condition);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"keep"});
-    EXPECT_EQ(folder.Read("keep").size(), 20000u);
+    const std::vector<std::uint8_t> after = folder.Read("keep");
+    ASSERT_EQ(after.size(), content.size());
+    if (failure.condition == FileCondition::Overwritten) {
+      // Both blocks, each one value throughout.
+      EXPECT_TRUE(std::all_of(after.begin(), after.begin() + 16384, [&](std::uint8_t b) { return b == after[0]; }));
+      EXPECT_TRUE(std::all_of(after.begin() + 16384, after.end(), [&](std::uint8_t b) { return b == after[16384]; }));
+    } else if (failure.condition == FileCondition::AsBefore) {
+      EXPECT_EQ(after, content);
+    }
   }
 }
 
-// Cancel keeps the file; chunks already written stay overwritten.
-TEST(SecureEraseTest, CancelKeepsTheFile) {
-  TempFolder folder;
-  const std::vector<std::uint8_t> content = PatternBytes(2 * BlocksPerChunk * 16384, 5);
-  folder.Write("half", content);
-  FaultyCalls calls;
-  int blocks = 0;
-  const FileReport first_block =
-      Erase(folder, "half", calls, [&](std::int64_t, std::int64_t) { return ProgressAnswer::Cancel; });
-  EXPECT_EQ(first_block.outcome, FileOutcome::Cancelled);
-  EXPECT_EQ(first_block.condition, FileCondition::AsBefore);
-  EXPECT_EQ(folder.Read("half"), content);
-
-  const FileReport second_chunk = Erase(folder, "half", calls, [&](std::int64_t, std::int64_t) {
-    return ++blocks > BlocksPerChunk + 3 ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
-  });
-  EXPECT_EQ(second_chunk.outcome, FileOutcome::Cancelled);
-  EXPECT_EQ(second_chunk.condition, FileCondition::PartlyOverwritten);
-  const std::vector<std::uint8_t> after = folder.Read("half");
-  ASSERT_EQ(after.size(), content.size());
-  const std::size_t chunk = BlocksPerChunk * 16384;
-  EXPECT_FALSE(std::equal(after.begin(), after.begin() + chunk, content.begin()));
-  EXPECT_TRUE(std::equal(after.begin() + chunk, after.end(), content.begin() + chunk));
+// Esc at a block: every block before it, which the progress showed as
+// done, is overwritten and synced before the erase reports; the block it
+// came at and all after it are untouched.
+TEST(SecureEraseTest, CancelWritesAndSyncsTheBlocksCountedAsDone) {
+  const std::size_t block = 16384;
+  const std::vector<std::uint8_t> content = PatternBytes(2 * BlocksPerChunk * block + 100, 5);
+  for (const std::size_t cancel_at : {std::size_t{0}, std::size_t{3}, std::size_t{BlocksPerChunk},
+                                      std::size_t{BlocksPerChunk + 3}, std::size_t{2 * BlocksPerChunk}}) {
+    SCOPED_TRACE("cancel at block " + std::to_string(cancel_at));
+    TempFolder folder;
+    folder.Write("half", content);
+    FaultyCalls calls;
+    std::vector<std::uint8_t> synced;
+    calls.before_sync_data = [&](int descriptor) {
+      synced.resize(content.size());
+      EXPECT_EQ(::pread(descriptor, synced.data(), synced.size(), 0), static_cast<ssize_t>(synced.size()));
+    };
+    std::size_t blocks = 0;
+    const FileReport report = Erase(folder, "half", calls, [&](std::int64_t, std::int64_t) {
+      return blocks++ == cancel_at ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
+    });
+    EXPECT_EQ(report.outcome, FileOutcome::Cancelled);
+    EXPECT_EQ(report.condition, cancel_at == 0 ? FileCondition::AsBefore : FileCondition::PartlyOverwritten);
+    const std::vector<std::uint8_t> after = folder.Read("half");
+    ASSERT_EQ(after.size(), content.size());
+    const std::size_t done = cancel_at * block;
+    for (std::size_t at = 0; at < done; at += block) {
+      EXPECT_TRUE(std::all_of(after.begin() + at, after.begin() + at + block,
+                              [&](std::uint8_t b) { return b == after[at]; }))
+          << "block " << at / block << " overwritten";
+    }
+    EXPECT_TRUE(std::equal(after.begin() + done, after.end(), content.begin() + done));
+    if (cancel_at == 0) {
+      EXPECT_TRUE(synced.empty()) << "nothing written, nothing to sync";
+    } else {
+      EXPECT_EQ(synced, after) << "synced before the report";
+    }
+  }
 }
 
 // The sync step comes once, after the last block's progress step and before
-// the data is synced; an erase that stops earlier never gives it.
+// the data is synced; an erase that stops earlier never gives it, but syncs
+// the blocks it wrote.
 TEST(SecureEraseTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
   for (const bool cancel_last : {false, true}) {
     SCOPED_TRACE(cancel_last ? "cancel at the last block" : "a whole erase");
@@ -170,7 +202,77 @@ TEST(SecureEraseTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
       return cancel_last && events == "ppp" ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
     };
     SecureEraseFile(*opened.file, progress, calls, [&] { events += 's'; });
-    EXPECT_EQ(events, cancel_last ? "ppp" : "pppsd");
+    EXPECT_EQ(events, cancel_last ? "pppd" : "pppsd");
+  }
+}
+
+// What would leave an overwritten file behind, or another name with filler
+// in it, is refused before a byte is written.
+TEST(SecureEraseTest, RefusesBeforeOverwritingWhatItCouldNotDelete) {
+  struct Case {
+    const char* what;
+    int access_error;
+    bool second_name;
+    FileOutcome expected;
+  };
+  const Case cases[] = {
+      {"a folder this user may not write", EACCES, false, FileOutcome::NotDeletable},
+      {"a folder on a read-only file system", EROFS, false, FileOutcome::NotDeletable},
+      {"an immutable folder", EPERM, false, FileOutcome::NotDeletable},
+      {"a file with a second name", 0, true, FileOutcome::LinkedElsewhere},
+  };
+  for (const Case& refused : cases) {
+    SCOPED_TRACE(refused.what);
+    TempFolder folder;
+    const std::vector<std::uint8_t> content = PatternBytes(40000, 9);
+    folder.Write("f", content);
+    if (refused.second_name) folder.Link("f", "g");
+    FaultyCalls calls;
+    calls.access_error = refused.access_error;
+    int progress_calls = 0;
+    const FileReport report = Erase(folder, "f", calls, [&](std::int64_t, std::int64_t) {
+      ++progress_calls;
+      return ProgressAnswer::Continue;
+    });
+    EXPECT_EQ(report.outcome, refused.expected);
+    EXPECT_EQ(report.condition, FileCondition::AsBefore);
+    EXPECT_EQ(progress_calls, 0);
+    EXPECT_EQ(calls.writes, 0);
+    EXPECT_EQ(folder.Read("f"), content);
+    if (refused.second_name) {
+      EXPECT_EQ(folder.Read("g"), content);
+    }
+  }
+}
+
+// In a sticky folder (as /tmp) only the file's owner, the folder's owner or
+// a privileged process may delete a file, whatever the folder's mode says.
+TEST(SecureEraseTest, StickyFolderRule) {
+  const auto folder = [](mode_t mode, uid_t owner) {
+    struct stat status {};
+    status.st_mode = S_IFDIR | mode;
+    status.st_uid = owner;
+    return status;
+  };
+  struct stat file {};
+  file.st_mode = S_IFREG | 0666;
+  file.st_uid = 1001;
+  struct Case {
+    const char* what;
+    struct stat folder;
+    uid_t user;
+    bool privileged;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"not sticky: anyone who may write the folder", folder(0777, 0), 1002, false, true},
+      {"sticky, the file's owner", folder(01777, 0), 1001, false, true},
+      {"sticky, the folder's owner", folder(01777, 1003), 1003, false, true},
+      {"sticky, another user", folder(01777, 0), 1002, false, false},
+      {"sticky, a privileged process", folder(01777, 0), 1002, true, true},
+  };
+  for (const Case& rule : cases) {
+    EXPECT_EQ(StickyFolderAllowsDelete(rule.folder, file, rule.user, rule.privileged), rule.allowed) << rule.what;
   }
 }
 

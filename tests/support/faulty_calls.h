@@ -3,6 +3,8 @@
 // The file-call seam for tests: real system calls, except the ones a test
 // chooses to fail or to cut short.
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -21,12 +23,20 @@ class FaultyCalls : public FileCalls {
   int fail_writes_from = 0;  // every pwrite from this one on fails (nothing written)
   int fail_sync_data = 0;    // this fdatasync fails with EIO
   bool fail_random = false;
+  bool fail_unlink = false;  // every unlinkat fails with EIO
+  int access_error = 0;      // faccessat fails with this errno (0: never)
+  // fcntl(F_SETLEASE) fails with this errno (0: never), as on a file system
+  // without leases (EINVAL) or for a file of another user (EACCES).
+  int lease_error = 0;
   // pread and pwrite move at most this many bytes per call.
   std::size_t max_transfer = std::numeric_limits<std::size_t>::max();
   // Runs before each fdatasync (for instance, to look at the file then).
   std::function<void(int descriptor)> before_sync_data;
   // Runs before each renameat2.
   std::function<void()> before_rename;
+  // Asked instead of /proc whether another process has the file open; not
+  // set: /proc is looked at.
+  std::function<bool()> other_process_has_open;
 
   int reads = 0;
   int writes = 0;
@@ -53,6 +63,24 @@ class FaultyCalls : public FileCalls {
   int RenameAt(int folder, const char* from, const char* to, unsigned flags) override {
     if (before_rename) before_rename();
     return FileCalls::RenameAt(folder, from, to, flags);
+  }
+  int UnlinkAt(int folder, const char* name) override {
+    if (fail_unlink) return static_cast<int>(Fail(EIO));
+    return FileCalls::UnlinkAt(folder, name);
+  }
+  int Access(int folder, const char* name, int mode, int flags) override {
+    if (access_error != 0) return static_cast<int>(Fail(access_error));
+    return FileCalls::Access(folder, name, mode, flags);
+  }
+  int Control(int descriptor, int command, int argument) override {
+    if (command == F_SETLEASE && argument != F_UNLCK && lease_error != 0) {
+      return static_cast<int>(Fail(lease_error));
+    }
+    return FileCalls::Control(descriptor, command, argument);
+  }
+  bool OtherProcessHasOpen(dev_t device, ino_t inode) override {
+    if (other_process_has_open) return other_process_has_open();
+    return FileCalls::OtherProcessHasOpen(device, inode);
   }
   ssize_t Random(void* data, std::size_t size) override {
     if (fail_random) return Fail(EIO);

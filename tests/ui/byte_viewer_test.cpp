@@ -297,10 +297,11 @@ TEST(ByteViewer, WaysOutAndWhatFollows) {
     const char* printed;  // a text the follow-up prints, or ""
   } cases[] = {
       {"Esc closes", Press(Escape), false, false, "scroll", -1, -1, -1, true, ""},
-      {"Enter closes, then starts key entry", Press(Enter), false, true, "the key", -1, -1, -1, true, "Key"},
+      // Key entry looks at the file, then lets it go while the key is typed.
+      {"Enter closes, then starts key entry", Press(Enter), false, false, "the key", -1, -1, -1, true, "Key"},
       {"List file closes", ClickIcon(icon::ListFile), false, false, "scroll", -1, -1, -1, true, ""},
       {"a click on nothing closes", ClickAt(400, 60), false, false, "scroll", -1, -1, -1, true, ""},
-      {"Key closes, then acts as Enter", ClickIcon(icon::Key), false, true, "the key", -1, -1, -1, true,
+      {"Key closes, then acts as Enter", ClickIcon(icon::Key), false, false, "the key", -1, -1, -1, true,
        "Key"},
       {"Encrypted closes, then looks for an encrypted file", ClickIcon(icon::Encrypted), false, false,
        "scroll", -1, -1, -1, true, "No encrypted files"},

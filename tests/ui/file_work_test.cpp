@@ -303,6 +303,182 @@ TEST(FileWork, ClosingTheWindowDuringTheRunFinishesTheFileThenEnds) {
   EXPECT_EQ(ReadFile(h.folder.PathOf("f")), original);
 }
 
+// While the key is hidden, an encryption asks for it again: a typo nobody
+// could see would make the file unrecoverable. Two typings that differ
+// change nothing. A decryption (the key is checked there) asks once.
+TEST(FileWork, AHiddenKeyIsTypedTwiceToEncrypt) {
+  struct Case {
+    const char* name;
+    std::string second;  // the second typing ("": a decryption, asked once)
+    bool encrypted;
+  } cases[] = {
+      {"the same key twice encrypts", "pass word", true},
+      {"two different keys change nothing", "pass wore", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramHarness h;
+    const std::string original = Content(30'000, 3);
+    WriteFile(h.folder.PathOf("secret"), original);
+    h.platform.Key(Enter).Click(IconRowCentre(icon::ShowHide)).Type("pass word").Key(Enter);
+    h.platform.Type(c.second).Key(Enter).Wait(1);
+    h.Run();
+    EXPECT_TRUE(h.LastPrint("Key again"));
+    const std::vector<std::string> names = h.folder.Names();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(h.State().ScreenMode, "scroll");
+    EXPECT_TRUE(h.State().KeyText.empty());
+    EXPECT_TRUE(h.State().FirstKey.empty());
+    if (c.encrypted) {
+      ASSERT_TRUE(HasEncryptedSuffixShape(names[0]));
+      const std::string command = std::string("printf 'pass word\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
+                                  h.folder.PathOf(names[0]) + "' 2>&1";
+      ASSERT_EQ(std::system(command.c_str()), 0) << "encrypted with the key typed twice";
+      EXPECT_EQ(ReadFile(h.folder.PathOf("secret")), original);
+    } else {
+      EXPECT_TRUE(h.LastPrint("Keys differ"));
+      EXPECT_EQ(names[0], "secret");
+      EXPECT_EQ(ReadFile(h.folder.PathOf("secret")), original);
+    }
+  }
+  // Decrypting with a hidden key: asked once.
+  ProgramHarness h;
+  const std::string original = Content(30'000, 4);
+  WriteFile(h.folder.PathOf("secret"), original);
+  FileRun::Transform(h.platform, "k");
+  h.platform.Key(Enter).Click(IconRowCentre(icon::ShowHide)).Type("k").Key(Enter).Wait(1);
+  h.Run();
+  EXPECT_FALSE(h.LastPrint("Key again"));
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"secret"});
+  EXPECT_EQ(ReadFile(h.folder.PathOf("secret")), original);
+}
+
+// The file is not held while the key is typed (another program's open
+// would wait on the lease), and the run's direction comes from the file
+// the key was typed for, not from whatever entry the list shows by then.
+TEST(FileWork, TheFileIsLetGoDuringKeyEntryAndItsDirectionKept) {
+  ProgramHarness h;
+  const std::string original = Content(40'000, 5);
+  WriteFile(h.folder.PathOf("m"), original);
+  FileRun::Transform(h.platform, "k");
+  bool opened_meanwhile = false;
+  h.platform.Key(Enter).Type("k").Do([&] {
+    const std::vector<std::string> names = h.folder.Names();
+    ASSERT_EQ(names.size(), 1u);
+    const int other = open(h.folder.PathOf(names[0]).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    opened_meanwhile = other >= 0;
+    if (other >= 0) close(other);
+    // A plain file that sorts before the selected one.
+    WriteFile(h.folder.PathOf("a"), "added while the key was typed");
+  });
+  h.platform.Wait(1).Key(Enter).Wait(1);
+  h.Run();
+  EXPECT_TRUE(opened_meanwhile) << "another program's open did not have to wait";
+  EXPECT_EQ(h.folder.Names(), (std::vector<std::string>{"a", "m"}));
+  EXPECT_EQ(ReadFile(h.folder.PathOf("m")), original) << "decrypted, not encrypted a second time";
+  EXPECT_EQ(ReadFile(h.folder.PathOf("a")), "added while the key was typed");
+}
+
+// The file is opened again once the key is confirmed: a file changed or
+// replaced while the key was typed is not worked on.
+TEST(FileWork, AFileChangedDuringKeyEntryIsLeftAlone) {
+  struct Case {
+    const char* name;
+    bool replace;  // another file under the name; otherwise grown
+    const char* notice;
+  } cases[] = {
+      {"grown", false, "Changed elsewhere"},
+      {"replaced", true, "File gone"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramHarness h;
+    WriteFile(h.folder.PathOf("f"), Content(20'000, 6));
+    std::string expected;
+    h.platform.Key(Enter).Type("k").Do([&] {
+      if (c.replace) {
+        WriteFile(h.folder.PathOf("g"), Content(20'000, 7));
+        fs::rename(h.folder.PathOf("g"), h.folder.PathOf("f"));
+      } else {
+        h.folder.Append("f", 100);
+      }
+      expected = ReadFile(h.folder.PathOf("f"));
+    });
+    h.platform.Key(Enter).Wait(1);
+    h.Run();
+    EXPECT_TRUE(h.LastPrint(c.notice));
+    EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"f"});
+    EXPECT_EQ(ReadFile(h.folder.PathOf("f")), expected);
+  }
+}
+
+// A wrong key: refused by the stored key check ("Wrong key"), or, without
+// one, asked about when the start decrypts to noise ("Key looks wrong":
+// Esc stops with nothing changed, Enter goes on).
+TEST(FileWork, WrongKeysAreRefusedOrAskedAbout) {
+  {
+    ProgramHarness h;
+    const std::string original = Content(30'000, 8);
+    WriteFile(h.folder.PathOf("m"), original);
+    std::string encrypted;
+    FileRun::Transform(h.platform, "right");
+    h.platform.Do([&] { encrypted = ReadFile(h.folder.PathOf(h.folder.Names()[0])); });
+    FileRun::Transform(h.platform, "wrong");
+    h.Run();
+    const auto notice = h.LastPrint("Wrong key");
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->foreground, Brown);
+    const std::vector<std::string> names = h.folder.Names();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(HasEncryptedSuffixShape(names[0]));
+    EXPECT_EQ(ReadFile(h.folder.PathOf(names[0])), encrypted);
+  }
+  // A plain text file whose name merely looks encrypted: no check, and
+  // "decrypting" it gives noise.
+  std::string prose;
+  for (int i = 0; prose.size() < 5000; ++i) prose += "line " + std::to_string(i) + " of the minutes\n";
+  for (const bool go_on : {false, true}) {
+    SCOPED_TRACE(go_on ? "Enter goes on" : "Esc stops");
+    ProgramHarness h;
+    WriteFile(h.folder.PathOf("notes 1234567["), prose);
+    FileRun::Transform(h.platform, "k");
+    h.platform.Key(go_on ? Enter : Escape).Wait(1);
+    h.Run();
+    EXPECT_TRUE(h.LastPrint("Key looks wrong"));
+    EXPECT_EQ(h.State().ScreenMode, "scroll");
+    if (go_on) {
+      EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes"});
+      EXPECT_NE(ReadFile(h.folder.PathOf("notes")), prose);
+    } else {
+      EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes 1234567["});
+      EXPECT_EQ(ReadFile(h.folder.PathOf("notes 1234567[")), prose);
+    }
+  }
+}
+
+// A file with a second name is neither encrypted nor erased: the other
+// name would be left with ciphertext, or with filler.
+TEST(FileWork, AFileWithASecondNameIsLeftAlone) {
+  for (const bool erase : {false, true}) {
+    SCOPED_TRACE(erase ? "erase" : "encrypt");
+    ProgramHarness h;
+    const std::string original = Content(20'000, 9);
+    WriteFile(h.folder.PathOf("a"), original);
+    h.folder.Link("a", "b");
+    if (erase) {
+      h.platform.Key(Del).Key(Del).Wait(1);
+    } else {
+      FileRun::Transform(h.platform, "k");
+    }
+    h.Run();
+    const auto notice = h.LastPrint("Linked elsewhere");
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->foreground, Brown);
+    EXPECT_EQ(h.folder.Names(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ReadFile(h.folder.PathOf("a")), original);
+  }
+}
+
 // Secure erase: the second Del overwrites and deletes; the selection moves
 // back by one unless it was the first entry.
 TEST(Erase, SecondDelErasesAndSelectionMovesBack) {

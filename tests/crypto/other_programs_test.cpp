@@ -1,0 +1,334 @@
+// Other programs and second names during a run, on real files: a lease that
+// another process breaks, a process that has the file open where no lease
+// can be taken, a file that grows or is cut short, a hard link made before
+// or during the run. A run never reports "done" or "as before" for a file
+// another program changed, and never writes past the file's end.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "crypto/encrypted_name.h"
+#include "crypto/file_transform.h"
+#include "crypto/journal_format.h"
+#include "tests/support/faulty_calls.h"
+#include "tests/support/interrupted_run.h"
+#include "tests/support/remembering_key_checker.h"
+#include "tests/support/temp_folder.h"
+
+namespace quorvant {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing::FaultyCalls;
+using testing::PatternBytes;
+using testing::TempFolder;
+
+constexpr char Key[] = "correct horse";
+const EncryptedSuffix Suffix = {' ', 'A', 'b', '3', '~', ' ', 'x', '!', '['};
+const std::string SuffixText(Suffix.begin(), Suffix.end());
+constexpr std::int64_t Block = MaxBlockLength;
+// Ten blocks and a bit, in windows of two blocks.
+constexpr std::int64_t Length = 10 * Block + 123;
+
+testing::RememberingKeyChecker& Checker() {
+  static testing::RememberingKeyChecker checker;
+  return checker;
+}
+
+Bytes Encrypted(Bytes data) {
+  KeyWords words = BuildKeyWords(Key, Suffix);
+  for (std::size_t at = 0; at < data.size(); at += Block) {
+    TransformBlock(std::span(data).subspan(at, std::min<std::size_t>(data.size() - at, Block)),
+                   static_cast<std::int32_t>(Block), Direction::Encrypt, words);
+  }
+  return data;
+}
+
+// A process of its own that has a file open until it is let go.
+class Holder {
+ public:
+  explicit Holder(const std::string& path) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Only the parent's end of `release` may stay open, or the read below
+      // never sees it closed.
+      close(release[1]);
+      close(ready[0]);
+      const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      char byte = file >= 0 ? 'y' : 'n';
+      (void)!write(ready[1], &byte, 1);
+      (void)!read(release[0], &byte, 1);  // until the parent closes its end
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char byte = 0;
+    EXPECT_EQ(read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(byte, 'y') << "the holder could not open " << path;
+    close(ready[0]);
+    release_ = release[1];
+  }
+  ~Holder() {
+    close(release_);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+};
+
+// Another process asks to open the file and is told to wait (a non-blocking
+// open), which starts breaking our lease.
+void AnotherProcessAsksToOpen(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    _exit(file < 0 && errno == EWOULDBLOCK ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the open was not held back by the lease";
+}
+
+// The folder as a run finds it: `name` holds the plain bytes (encrypt) or
+// their encryption with its key check (decrypt).
+struct Fixture {
+  Direction direction;
+  TempFolder folder;
+  Bytes plain = PatternBytes(Length, 21);
+  std::string name;
+  std::string other_name;  // the name after the run
+
+  explicit Fixture(Direction run_direction) : direction(run_direction) {
+    name = direction == Direction::Encrypt ? "f" : "f" + SuffixText;
+    other_name = direction == Direction::Encrypt ? "f" + SuffixText : "f";
+    folder.Write(name, Before());
+    if (direction == Direction::Decrypt) {
+      const Result<KeyCheckValue> check = Checker().Make(Key, Suffix, Length);
+      EXPECT_EQ(setxattr(folder.PathOf(name).c_str(), KeyCheckAttributeName, check->data(), check->size(), 0),
+                0);
+    }
+  }
+  Bytes Before() const { return direction == Direction::Encrypt ? plain : Encrypted(plain); }
+  std::string Path() const { return folder.PathOf(name); }
+  // Where the file is during the run: an encryption renames it first.
+  std::string PathNow() const { return folder.PathOf(folder.Exists(name) ? name : other_name); }
+
+  // Runs with `meddle` called at the progress step of block `at`.
+  FileReport Go(FileCalls& calls, std::int64_t at, const std::function<void()>& meddle) {
+    OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
+    EXPECT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
+    if (opened.outcome != FileOutcome::Done) return {};
+    TransformSettings settings;
+    settings.largest_window = 2 * Block;
+    settings.blocks_per_chunk = 1;
+    settings.key_checker = &Checker();
+    std::int64_t block = 0;
+    const auto progress = [&](std::int64_t, std::int64_t) {
+      if (block++ == at && meddle) meddle();
+      return ProgressAnswer::Continue;
+    };
+    return TransformFile(*opened.file, direction, Suffix, Key, progress, calls, settings);
+  }
+  bool HasJournal() const {
+    for (const std::string& entry : folder.Names()) {
+      if (entry.starts_with(JournalNamePrefix)) return true;
+    }
+    return false;
+  }
+};
+
+struct Moment {
+  Direction direction;
+  std::int64_t block;
+};
+std::string NameOf(const ::testing::TestParamInfo<Moment>& info) {
+  return std::string(info.param.direction == Direction::Encrypt ? "Encrypt" : "Decrypt") + "AtBlock" +
+         std::to_string(info.param.block);
+}
+
+class LeaseBroken : public ::testing::TestWithParam<Moment> {};
+
+// Another program opens the file during the run: the run stops and is
+// undone while that program waits, so the file is exactly as before. Also
+// when the open comes at the last block, where the run was all but done.
+TEST_P(LeaseBroken, TheRunIsUndoneWhileTheOtherProgramWaits) {
+  Fixture run(GetParam().direction);
+  FileCalls calls;
+  const FileReport report = run.Go(calls, GetParam().block, [&] { AnotherProcessAsksToOpen(run.PathNow()); });
+  EXPECT_EQ(report.outcome, FileOutcome::OpenedElsewhere) << report.error.Describe();
+  EXPECT_EQ(report.condition, FileCondition::AsBefore);
+  EXPECT_EQ(run.folder.Names(), std::vector<std::string>{run.name});
+  EXPECT_EQ(run.folder.Read(run.name), run.Before());
+}
+
+// A lease break that outlasts the undo lets the other program in (after the
+// system's lease-break-time): it may have written, so the undone file is not
+// called "as before".
+TEST(LeaseBrokenForGood, TheOtherProgramGotInDuringTheUndo) {
+  Fixture run(Direction::Encrypt);
+  FaultyCalls calls;
+  bool let_in = false;
+  calls.other_process_has_open = [&] { return let_in; };
+  const FileReport report = run.Go(calls, 5, [&] {
+    AnotherProcessAsksToOpen(run.PathNow());
+    let_in = true;
+  });
+  EXPECT_EQ(report.outcome, FileOutcome::OpenedElsewhere) << report.error.Describe();
+  EXPECT_EQ(report.condition, FileCondition::UndoneChangedElsewhere);
+  EXPECT_EQ(run.folder.Read(run.name), run.Before());
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, LeaseBroken,
+                         ::testing::Values(Moment{Direction::Encrypt, 0}, Moment{Direction::Encrypt, 5},
+                                           Moment{Direction::Encrypt, 10}, Moment{Direction::Decrypt, 3},
+                                           Moment{Direction::Decrypt, 10}),
+                         NameOf);
+
+// Where no lease can be taken (a file system without leases, a file of
+// another user), /proc is looked at instead: a process that has the file
+// open refuses the open, and one that opens it during the run stops it.
+// That process could have written, so the undone file is not called "as
+// before".
+TEST(WithoutALease, AnotherProcessWithTheFileOpenIsSeenInProc) {
+  {
+    Fixture run(Direction::Encrypt);
+    FaultyCalls calls;
+    calls.lease_error = EINVAL;
+    const Holder holder(run.Path());
+    const OpenAttempt opened = OpenFileInFolder(run.folder.Fd(), run.name, calls);
+    EXPECT_EQ(opened.outcome, FileOutcome::AlreadyOpen) << opened.error.Describe();
+  }
+  for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
+    SCOPED_TRACE(direction == Direction::Encrypt ? "encrypt" : "decrypt");
+    Fixture run(direction);
+    FaultyCalls calls;
+    calls.lease_error = EACCES;
+    std::optional<Holder> holder;
+    const FileReport report = run.Go(calls, 4, [&] { holder.emplace(run.PathNow()); });
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(report.outcome, FileOutcome::OpenedElsewhere) << report.error.Describe();
+    EXPECT_EQ(report.condition, FileCondition::UndoneChangedElsewhere);
+    EXPECT_EQ(run.folder.Names(), std::vector<std::string>{run.name});
+    EXPECT_EQ(run.folder.Read(run.name), run.Before());
+  }
+}
+
+// Another program grows or cuts the file during the run (possible only
+// without a lease). What the run did is undone as far as the file reaches,
+// never past its end; what the other program did is left as it is.
+TEST(WithoutALease, ALengthChangedDuringTheRunIsNeverWrittenPast) {
+  struct Case {
+    const char* what;
+    std::int64_t new_length;  // -1: grown by 1000 bytes
+    FileCondition condition;
+  };
+  // At block 7 the run has done blocks 0-5 and is on the window of 6 and 7.
+  const Case cases[] = {
+      {"grown", -1, FileCondition::UndoneChangedElsewhere},
+      {"cut after what the run had done", 9 * Block, FileCondition::UndoneChangedElsewhere},
+      {"cut into what the run had done", 3 * Block + 10, FileCondition::Interrupted},
+  };
+  for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
+    for (const Case& changed : cases) {
+      SCOPED_TRACE(std::string(direction == Direction::Encrypt ? "encrypt, " : "decrypt, ") + changed.what);
+      Fixture run(direction);
+      FaultyCalls calls;
+      calls.lease_error = EINVAL;
+      const FileReport report = run.Go(calls, 7, [&] {
+        if (changed.new_length < 0) {
+          run.folder.Append(direction == Direction::Encrypt ? run.other_name : run.name, 1000);
+        } else {
+          const std::string now = run.folder.Exists(run.name) ? run.name : run.other_name;
+          ASSERT_EQ(truncate(run.folder.PathOf(now).c_str(), changed.new_length), 0);
+        }
+      });
+      EXPECT_EQ(report.outcome, FileOutcome::ChangedElsewhere) << report.error.Describe();
+      EXPECT_EQ(report.condition, changed.condition);
+      const std::string now = report.name;
+      const Bytes after = run.folder.Read(now);
+      const Bytes before = run.Before();
+      if (changed.condition == FileCondition::Interrupted) {
+        // Stopped with the journal kept, the file exactly as long as the other program left it.
+        EXPECT_EQ(static_cast<std::int64_t>(after.size()), changed.new_length);
+        EXPECT_TRUE(run.HasJournal());
+        EXPECT_EQ(report.done, 6 * Block);
+      } else {
+        EXPECT_EQ(now, run.name) << "the name is as before";
+        EXPECT_FALSE(run.HasJournal());
+        const std::size_t kept = changed.new_length < 0 ? before.size() : static_cast<std::size_t>(changed.new_length);
+        ASSERT_GE(after.size(), kept);
+        EXPECT_TRUE(std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(kept), after.begin()));
+        EXPECT_EQ(after.size(), changed.new_length < 0 ? before.size() + 1000 : kept);
+      }
+    }
+  }
+}
+
+// A file with a second name is never worked on: refused before anything
+// changes, and a name made during the run stops it and undoes it.
+TEST(SecondName, AHardLinkIsRefusedOrStopsTheRun) {
+  for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
+    SCOPED_TRACE(direction == Direction::Encrypt ? "encrypt" : "decrypt");
+    {
+      Fixture run(direction);
+      run.folder.Link(run.name, "second");
+      FileCalls calls;
+      int progress_calls = 0;
+      const FileReport report = run.Go(calls, 0, [&] { ++progress_calls; });
+      EXPECT_EQ(report.outcome, FileOutcome::LinkedElsewhere);
+      EXPECT_EQ(report.condition, FileCondition::AsBefore);
+      EXPECT_EQ(progress_calls, 0);
+      EXPECT_EQ(run.folder.Read(run.name), run.Before());
+      EXPECT_EQ(run.folder.Read("second"), run.Before());
+    }
+    Fixture run(direction);
+    FileCalls calls;
+    const FileReport report = run.Go(calls, 5, [&] {
+      run.folder.Link(direction == Direction::Encrypt ? run.other_name : run.name, "second");
+    });
+    EXPECT_EQ(report.outcome, FileOutcome::LinkedElsewhere);
+    EXPECT_EQ(report.condition, FileCondition::AsBefore);
+    EXPECT_EQ(run.folder.Read(run.name), run.Before());
+    EXPECT_EQ(run.folder.Read("second"), run.Before());
+  }
+}
+
+// A resume accepts the two names an interrupted rename may leave (the
+// crash tests go through that), but not a name of another's making: it is
+// refused before anything is written.
+TEST(SecondName, AResumeRefusesAFileWithAnotherName) {
+  TempFolder folder;
+  const Bytes plain = PatternBytes(5 * Block + 7, 2);
+  folder.Write("g", plain);
+  testing::InterruptRun(folder, "g", Direction::Encrypt, Suffix, Key, 6);
+  const std::vector<std::string> names = folder.Names();
+  const std::string encrypted = "g" + SuffixText;
+  const Bytes torn = folder.Read(encrypted);
+  folder.Link(encrypted, "second");
+  FileCalls calls;
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), encrypted, calls);
+  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  TransformSettings settings;
+  settings.key_checker = &Checker();
+  const FileReport report = ResumeFile(*opened.file, Key, ResumeMode::Finish, {}, calls, settings);
+  opened.file.reset();
+  EXPECT_EQ(report.outcome, FileOutcome::LinkedElsewhere) << report.error.Describe();
+  EXPECT_EQ(report.condition, FileCondition::Interrupted);
+  EXPECT_EQ(folder.Read(encrypted), torn);
+  folder.Remove("second");
+  EXPECT_EQ(folder.Names(), names);
+}
+
+}  // namespace
+}  // namespace quorvant

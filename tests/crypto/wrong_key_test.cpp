@@ -1,0 +1,275 @@
+// Wrong keys caught outside the file format, through the whole run on real
+// files: the stored key check where the file system keeps one, and, where
+// none is stored or it cannot be used, the judge of the decrypted start,
+// which asks before going on. Nothing changes before the answer.
+
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/encrypted_name.h"
+#include "crypto/file_transform.h"
+#include "tests/support/faulty_calls.h"
+#include "tests/support/remembering_key_checker.h"
+#include "tests/support/temp_folder.h"
+
+namespace quorvant {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing::FaultyCalls;
+using testing::TempFolder;
+
+constexpr char Key[] = "hunter2";
+const EncryptedSuffix Suffix = {' ', 'a', 'B', '3', 'x', '(', 'Q', '~', '['};
+const std::string SuffixText(Suffix.begin(), Suffix.end());
+
+testing::RememberingKeyChecker& Checker() {
+  static testing::RememberingKeyChecker checker;
+  return checker;
+}
+
+// A file system without user extended attributes: no check can be kept.
+class NoAttributes : public FaultyCalls {
+ public:
+  ssize_t GetAttribute(int, const char*, void*, std::size_t) override { return NotSupported(); }
+  int SetAttribute(int, const char*, const void*, std::size_t) override { return NotSupported(); }
+  int RemoveAttribute(int, const char*) override { return NotSupported(); }
+
+ private:
+  static int NotSupported() {
+    errno = ENOTSUP;
+    return -1;
+  }
+};
+
+// Fixtures made here from fixed seeds: ordinary kinds of file.
+Bytes Noise(std::size_t length, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  Bytes bytes(length);
+  for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random() >> 56);
+  return bytes;
+}
+Bytes Prose(std::size_t length) {
+  static constexpr std::string_view Words[] = {"minutes", "of",  "the", "meeting", "budget", "and",
+                                               "plans",   "for", "May", "draft",   "report", "notes"};
+  std::mt19937_64 random(3);
+  std::string text;
+  while (text.size() < length) {
+    text += Words[random() % std::size(Words)];
+    text += random() % 11 == 0 ? ".\n" : " ";
+  }
+  text.resize(length);
+  return Bytes(text.begin(), text.end());
+}
+Bytes HeadThenNoise(std::string_view head, std::size_t length) {
+  Bytes bytes = Noise(length, 11);
+  std::copy(head.begin(), head.end(), bytes.begin());
+  return bytes;
+}
+Bytes Table(std::size_t length) {
+  Bytes bytes;
+  for (std::uint32_t value = 0; bytes.size() < length; value += 977) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+  bytes.resize(length);
+  return bytes;
+}
+
+Bytes Encrypted(Bytes data, std::string_view key) {
+  KeyWords words = BuildKeyWords(key, Suffix);
+  const auto block = static_cast<std::int32_t>(std::min<std::size_t>(data.size(), MaxBlockLength));
+  for (std::size_t at = 0; at < data.size(); at += static_cast<std::size_t>(block)) {
+    TransformBlock(std::span(data).subspan(at, std::min(data.size() - at, static_cast<std::size_t>(block))),
+                   block, Direction::Encrypt, words);
+  }
+  return data;
+}
+
+struct Decryption {
+  FileReport report;
+  int questions = 0;
+};
+
+// Decrypts `name` with `key`; the question, when it comes, is answered
+// `answer` (nothing: there is no one to ask).
+Decryption Decrypt(const TempFolder& folder, const std::string& name, const char* key, FileCalls& calls,
+                   std::optional<ProgressAnswer> answer = std::nullopt) {
+  Decryption run;
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
+  EXPECT_EQ(opened.outcome, FileOutcome::Done);
+  if (opened.outcome != FileOutcome::Done) return run;
+  TransformSettings settings;
+  settings.key_checker = &Checker();
+  if (answer) {
+    settings.key_looks_wrong = [&] {
+      ++run.questions;
+      return *answer;
+    };
+  }
+  run.report = TransformFile(*opened.file, Direction::Decrypt, *SuffixOfName(name), key, {}, calls, settings);
+  return run;  // the file closes here, before the test reads it
+}
+
+struct KindCase {
+  const char* name;
+  std::function<Bytes()> make;
+};
+void PrintTo(const KindCase& kind, std::ostream* out) { *out << kind.name; }
+
+class WithoutAKeyCheck : public ::testing::TestWithParam<KindCase> {};
+
+// A copy without its attributes, on a file system that keeps none: the
+// right key decrypts without a question; a slip of one character, or
+// another key, is refused (or asked about) before anything changes.
+TEST_P(WithoutAKeyCheck, TheRightKeyIsNeverQuestionedAndWrongOnesChangeNothing) {
+  const Bytes plain = GetParam().make();
+  const std::string name = "file" + SuffixText;
+  for (const char* wrong : {"hunter3", "Hunter2", "correct horse battery staple"}) {
+    SCOPED_TRACE(wrong);
+    TempFolder folder;
+    folder.Write(name, Encrypted(plain, Key));
+    NoAttributes calls;
+    const Decryption refused = Decrypt(folder, name, wrong, calls);
+    EXPECT_EQ(refused.report.outcome, FileOutcome::KeyLooksWrong) << refused.report.error.Describe();
+    EXPECT_EQ(refused.report.condition, FileCondition::AsBefore);
+    const Decryption stopped = Decrypt(folder, name, wrong, calls, ProgressAnswer::Cancel);
+    EXPECT_EQ(stopped.questions, 1);
+    EXPECT_EQ(stopped.report.outcome, FileOutcome::Cancelled);
+    EXPECT_EQ(stopped.report.condition, FileCondition::AsBefore);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
+    EXPECT_EQ(folder.Read(name), Encrypted(plain, Key));
+  }
+  TempFolder folder;
+  folder.Write(name, Encrypted(plain, Key));
+  NoAttributes calls;
+  const Decryption right = Decrypt(folder, name, Key, calls, ProgressAnswer::Cancel);
+  EXPECT_EQ(right.questions, 0);
+  EXPECT_EQ(right.report.outcome, FileOutcome::Done) << right.report.error.Describe();
+  EXPECT_EQ(folder.Read("file"), plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, WithoutAKeyCheck,
+    ::testing::Values(KindCase{"Prose", [] { return Prose(40000); }},
+                      KindCase{"ShortText", [] { return Prose(300); }},
+                      KindCase{"GzipStart", [] { return HeadThenNoise("\x1f\x8b\x08\x00", 30000); }},
+                      KindCase{"PngStart", [] { return HeadThenNoise("\x89PNG\r\n\x1a\n", 20000); }},
+                      KindCase{"ZipStart", [] { return HeadThenNoise("PK\x03\x04\x14\x00", 5000); }},
+                      KindCase{"BinaryTable", [] { return Table(50000); }},
+                      KindCase{"MostlyZeros", [] { return Bytes(17000, 0); }}),
+    [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
+
+// The cases the judge cannot see through, as a user meets them.
+TEST(WrongKey, WhatTheJudgeAsksAboutAndWhatItLetsThrough) {
+  struct Case {
+    const char* what;
+    Bytes content;  // as it is on the disk, under an encrypted-looking name
+    const char* key;
+    bool asked;
+  };
+  const Case cases[] = {
+      // A plain file whose name merely looks encrypted: "decrypting" it gives noise.
+      {"a plain text file with a suffix-like name", Prose(20000), Key, true},
+      {"a plain PNG with a suffix-like name", HeadThenNoise("\x89PNG\r\n\x1a\n", 20000), Key, true},
+      // A file that really is noise: even the right key is asked about.
+      {"random bytes under the right key", Encrypted(Noise(8000, 5), Key), Key, true},
+      // Too short to tell anything: never asked, whatever the key.
+      {"31 bytes, another key", Encrypted(Prose(31), Key), "another", false},
+  };
+  for (const Case& judged : cases) {
+    SCOPED_TRACE(judged.what);
+    TempFolder folder;
+    const std::string name = "f" + SuffixText;
+    folder.Write(name, judged.content);
+    NoAttributes calls;
+    const Decryption run = Decrypt(folder, name, judged.key, calls, ProgressAnswer::Continue);
+    EXPECT_EQ(run.questions, judged.asked ? 1 : 0);
+    EXPECT_EQ(run.report.outcome, FileOutcome::Done) << "going on decrypts it all the same";
+  }
+}
+
+// A stored check settles the key without the judge: a wrong key is refused
+// before anything changes, and the right key is never asked about, even on
+// noise. A check made for another length is set aside, and the judge asks.
+TEST(WrongKey, AStoredCheckDecidesAndAStaleOneFallsBackToTheJudge) {
+  const Bytes noise = Noise(30000, 8);
+  struct Case {
+    const char* what;
+    const char* check_key;      // the key the stored check was made with
+    std::int64_t check_length;  // the length it was made for
+    const char* key;
+    FileOutcome expected;
+  };
+  const Case cases[] = {
+      {"the right key on noise", Key, 30000, Key, FileOutcome::Done},
+      {"a wrong key", Key, 30000, "Hunter2", FileOutcome::WrongKey},
+      {"a check for another length", "old key", 29999, Key, FileOutcome::KeyLooksWrong},
+  };
+  for (const Case& checked : cases) {
+    SCOPED_TRACE(checked.what);
+    TempFolder folder;
+    const std::string name = "f" + SuffixText;
+    folder.Write(name, Encrypted(noise, Key));
+    const Result<KeyCheckValue> check = Checker().Make(checked.check_key, Suffix, checked.check_length);
+    ASSERT_TRUE(check.ok());
+    ASSERT_EQ(setxattr(folder.PathOf(name).c_str(), KeyCheckAttributeName, check->data(), check->size(), 0),
+              0);
+    FileCalls calls;
+    const Decryption run = Decrypt(folder, name, checked.key, calls);
+    EXPECT_EQ(run.report.outcome, checked.expected) << run.report.error.Describe();
+    if (checked.expected != FileOutcome::Done) {
+      EXPECT_EQ(folder.Read(name), Encrypted(noise, Key));
+    }
+  }
+}
+
+// On a file system without attributes the encryption simply stores no
+// check, and the run is the same byte for byte.
+TEST(WrongKey, NoAttributesMeansNoCheckAndTheSameBytes) {
+  TempFolder folder;
+  const Bytes plain = Prose(25000);
+  folder.Write("notes.txt", plain);
+  NoAttributes calls;
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), "notes.txt", calls);
+  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  TransformSettings settings;
+  settings.key_checker = &Checker();
+  const FileReport report = TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {}, calls, settings);
+  ASSERT_EQ(report.outcome, FileOutcome::Done) << report.error.Describe();
+  opened.file.reset();  // its lease would make the read below wait
+  EXPECT_EQ(folder.Read("notes.txt" + SuffixText), Encrypted(plain, Key));
+  EXPECT_LT(getxattr(folder.PathOf("notes.txt" + SuffixText).c_str(), KeyCheckAttributeName, nullptr, 0), 0);
+}
+
+// The caller may wipe the key text once the run says it has what it needs;
+// a run that used the text after that would give other bytes.
+TEST(WrongKey, TheKeyTextIsNotUsedAfterTheRunLetsItGo) {
+  TempFolder folder;
+  const Bytes plain = Prose(3 * MaxBlockLength + 5);
+  folder.Write("a", plain);
+  std::string key = Key;
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), "a");
+  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  TransformSettings settings;
+  settings.key_checker = &Checker();
+  int told = 0;
+  settings.key_text_done = [&] {
+    ++told;
+    std::fill(key.begin(), key.end(), 'X');
+  };
+  const FileReport report = TransformFile(*opened.file, Direction::Encrypt, Suffix, key, {}, settings);
+  ASSERT_EQ(report.outcome, FileOutcome::Done);
+  opened.file.reset();
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(folder.Read("a" + SuffixText), Encrypted(plain, Key));
+}
+
+}  // namespace
+}  // namespace quorvant
