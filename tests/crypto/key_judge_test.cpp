@@ -9,32 +9,15 @@
 #include <vector>
 
 #include "crypto/cipher.h"
+#include "tests/support/sample_bytes.h"
 
 namespace quorvant {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Every fixture is made here from a fixed seed, so no binary files are kept.
-Bytes Noise(std::size_t length, std::uint64_t seed) {
-  std::mt19937_64 random(seed);
-  Bytes bytes(length);
-  for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random() >> 56);
-  return bytes;
-}
-
-Bytes Prose(std::size_t length) {
-  static constexpr std::string_view Words[] = {"the",     "report", "of",  "quarterly", "budget", "and",
-                                               "meeting", "notes",  "for", "review",    "draft",  "final"};
-  std::mt19937_64 random(7);
-  std::string text;
-  while (text.size() < length) {
-    text += Words[random() % std::size(Words)];
-    text += random() % 9 == 0 ? ".\n" : " ";
-  }
-  text.resize(length);
-  return Bytes(text.begin(), text.end());
-}
+using testing::HeadThenNoise;
+using testing::Noise;
+using testing::Prose;
 
 Bytes Utf16Prose(std::size_t length) {
   const Bytes ascii = Prose(length / 2);
@@ -42,13 +25,6 @@ Bytes Utf16Prose(std::size_t length) {
   for (std::uint8_t byte : ascii) wide.insert(wide.end(), {byte, 0});
   wide.resize(length);
   return wide;
-}
-
-// A head the judge must know, then a body as random as compressed data is.
-Bytes HeadThenNoise(std::string_view head, std::size_t head_offset, std::size_t length) {
-  Bytes bytes = Noise(length, 99);
-  std::copy(head.begin(), head.end(), bytes.begin() + static_cast<std::ptrdiff_t>(head_offset));
-  return bytes;
 }
 
 Bytes LittleEndianTable(std::size_t length) {
@@ -92,7 +68,7 @@ struct StartCase {
 
 void PrintTo(const StartCase& start_case, std::ostream* out) { *out << start_case.name; }
 
-class StartJudgeTable : public testing::TestWithParam<StartCase> {
+class StartJudgeTable : public ::testing::TestWithParam<StartCase> {
  protected:
   static void SetUpTestSuite() { judge_ = new StartJudge(); }
   static void TearDownTestSuite() { delete judge_; }
@@ -114,7 +90,7 @@ constexpr auto Noisy = StartVerdict::LooksLikeNoise;
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, StartJudgeTable,
-    testing::Values(
+    ::testing::Values(
         // Right keys on ordinary files: never questioned.
         StartCase{"Prose", [] { return Prose(16384); }, Right},
         StartCase{"ShortProse", [] { return Prose(40); }, Right},
@@ -171,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [] { return DecryptedWith(Prose(16384), "hunter2", "letmein10027"); }, Noisy},
         StartCase{"PlainFileTakenForEncrypted",
                   [] { return Transformed(Prose(16384), "hunter2", Direction::Decrypt); }, Noisy}),
-    [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 
 TEST(StartJudge, WithoutTheMagicDatabaseFallsBackAndStillPassesKnownFormats) {
   StartJudge judge("/nonexistent/magic.mgc");

@@ -17,6 +17,7 @@
 #include "crypto/file_transform.h"
 #include "tests/support/faulty_calls.h"
 #include "tests/support/remembering_key_checker.h"
+#include "tests/support/sample_bytes.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -24,6 +25,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing::FaultyCalls;
+using testing::HeadThenNoise;
+using testing::Noise;
+using testing::Prose;
 using testing::TempFolder;
 
 constexpr char Key[] = "hunter2";
@@ -49,30 +53,7 @@ class NoAttributes : public FaultyCalls {
   }
 };
 
-// Fixtures made here from fixed seeds: ordinary kinds of file.
-Bytes Noise(std::size_t length, std::uint64_t seed) {
-  std::mt19937_64 random(seed);
-  Bytes bytes(length);
-  for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random() >> 56);
-  return bytes;
-}
-Bytes Prose(std::size_t length) {
-  static constexpr std::string_view Words[] = {"minutes", "of",  "the", "meeting", "budget", "and",
-                                               "plans",   "for", "May", "draft",   "report", "notes"};
-  std::mt19937_64 random(3);
-  std::string text;
-  while (text.size() < length) {
-    text += Words[random() % std::size(Words)];
-    text += random() % 11 == 0 ? ".\n" : " ";
-  }
-  text.resize(length);
-  return Bytes(text.begin(), text.end());
-}
-Bytes HeadThenNoise(std::string_view head, std::size_t length) {
-  Bytes bytes = Noise(length, 11);
-  std::copy(head.begin(), head.end(), bytes.begin());
-  return bytes;
-}
+// More ordinary kinds of file, from fixed seeds.
 Bytes Table(std::size_t length) {
   Bytes bytes;
   for (std::uint32_t value = 0; bytes.size() < length; value += 977) {
@@ -159,9 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, WithoutAKeyCheck,
     ::testing::Values(KindCase{"Prose", [] { return Prose(40000); }},
                       KindCase{"ShortText", [] { return Prose(300); }},
-                      KindCase{"GzipStart", [] { return HeadThenNoise("\x1f\x8b\x08\x00", 30000); }},
-                      KindCase{"PngStart", [] { return HeadThenNoise("\x89PNG\r\n\x1a\n", 20000); }},
-                      KindCase{"ZipStart", [] { return HeadThenNoise("PK\x03\x04\x14\x00", 5000); }},
+                      KindCase{"GzipStart", [] { return HeadThenNoise("\x1f\x8b\x08\x00", 0, 30000); }},
+                      KindCase{"PngStart", [] { return HeadThenNoise("\x89PNG\r\n\x1a\n", 0, 20000); }},
+                      KindCase{"ZipStart", [] { return HeadThenNoise("PK\x03\x04\x14\x00", 0, 5000); }},
                       KindCase{"BinaryTable", [] { return Table(50000); }},
                       KindCase{"MostlyZeros", [] { return Bytes(17000, 0); }}),
     [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
@@ -177,7 +158,7 @@ TEST(WrongKey, WhatTheJudgeAsksAboutAndWhatItLetsThrough) {
   const Case cases[] = {
       // A plain file whose name merely looks encrypted: "decrypting" it gives noise.
       {"a plain text file with a suffix-like name", Prose(20000), Key, true},
-      {"a plain PNG with a suffix-like name", HeadThenNoise("\x89PNG\r\n\x1a\n", 20000), Key, true},
+      {"a plain PNG with a suffix-like name", HeadThenNoise("\x89PNG\r\n\x1a\n", 0, 20000), Key, true},
       // A file that really is noise: even the right key is asked about.
       {"random bytes under the right key", Encrypted(Noise(8000, 5), Key), Key, true},
       // Too short to tell anything: never asked, whatever the key.
