@@ -29,18 +29,19 @@
 #include "crypto/journal_format.h"
 #include "tests/support/model_file_system.h"
 #include "tests/support/remembering_key_checker.h"
+#include "tests/support/sample_key.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {
 
+using testing::Key;
 using testing::ModelFileSystem;
 using testing::ModelOp;
 using testing::ModelState;
+using testing::Suffix;
 
-constexpr char Key[] = "correct horse";
 constexpr char WrongKey[] = "correct horsf";
-const EncryptedSuffix Suffix = {' ', 'A', 'b', '3', '~', ' ', 'x', '!', '['};
 const std::string PlainName = "report.txt";
 const std::string EncryptedFileName = PlainName + std::string(Suffix.begin(), Suffix.end());
 constexpr std::int64_t Block = MaxBlockLength;

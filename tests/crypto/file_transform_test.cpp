@@ -23,18 +23,19 @@
 #include "tests/support/faulty_calls.h"
 #include "tests/support/read_only_files.h"
 #include "tests/support/remembering_key_checker.h"
+#include "tests/support/sample_key.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {
 
 using testing::FaultyCalls;
+using testing::Key;
 using testing::PatternBytes;
+using testing::Suffix;
+using testing::SuffixText;
 using testing::TempFolder;
 
-constexpr char Key[] = "correct horse";
-const EncryptedSuffix Suffix = {' ', 'A', 'b', '3', '~', ' ', 'x', '!', '['};
-const std::string SuffixText(Suffix.begin(), Suffix.end());
 constexpr std::size_t FullChunk = BlocksPerChunk * MaxBlockLength;
 
 testing::RememberingKeyChecker& Checker() {

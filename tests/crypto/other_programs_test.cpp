@@ -20,6 +20,7 @@
 #include "tests/support/faulty_calls.h"
 #include "tests/support/interrupted_run.h"
 #include "tests/support/remembering_key_checker.h"
+#include "tests/support/sample_key.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -27,12 +28,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing::FaultyCalls;
+using testing::Key;
 using testing::PatternBytes;
+using testing::Suffix;
+using testing::SuffixText;
 using testing::TempFolder;
 
-constexpr char Key[] = "correct horse";
-const EncryptedSuffix Suffix = {' ', 'A', 'b', '3', '~', ' ', 'x', '!', '['};
-const std::string SuffixText(Suffix.begin(), Suffix.end());
 constexpr std::int64_t Block = MaxBlockLength;
 // Ten blocks and a bit, in windows of two blocks.
 constexpr std::int64_t Length = 10 * Block + 123;
@@ -266,9 +267,11 @@ TEST(WithoutALease, ALengthChangedDuringTheRunIsNeverWrittenPast) {
       } else {
         EXPECT_EQ(now, run.name) << "the name is as before";
         EXPECT_FALSE(run.HasJournal());
-        const std::size_t kept = changed.new_length < 0 ? before.size() : static_cast<std::size_t>(changed.new_length);
+        const std::size_t kept =
+            changed.new_length < 0 ? before.size() : static_cast<std::size_t>(changed.new_length);
         ASSERT_GE(after.size(), kept);
-        EXPECT_TRUE(std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(kept), after.begin()));
+        EXPECT_TRUE(
+            std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(kept), after.begin()));
         EXPECT_EQ(after.size(), changed.new_length < 0 ? before.size() + 1000 : kept);
       }
     }
