@@ -155,8 +155,11 @@ echo
 echo "Speed ratios (higher is faster)                      min    median       max  target"
 row "cipher / memcpy" cipher_memcpy ">= 0.5"
 row "cipher / plain copy loop" cipher_copy_loop ""
-row "encrypt / plain in-place loop, synced" encrypt_plain ">= 0.7"
-row "decrypt / plain in-place loop, synced" decrypt_plain ">= 0.7"
+# Every run keeps a journal now, whose durable copy of each window's old
+# bytes costs about 0.55 of the plain loop by itself: the journaled loop
+# below is what a run is measured against; these two rows show the price.
+row "encrypt / plain in-place loop, synced" encrypt_plain ""
+row "decrypt / plain in-place loop, synced" decrypt_plain ""
 # ------------------------------------------------------------------------
 # Encrypt, which keeps a journal, against the journaled in-place loop.
 row "encrypt / journaled in-place loop" encrypt_journal ">= 0.92" ""
