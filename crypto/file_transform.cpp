@@ -397,7 +397,8 @@ bool Run::Rename(const std::string& to) {
 }
 
 FileReport Run::Finish(FileOutcome outcome, FileCondition condition, Error error) {
-  if (condition == FileCondition::AsBefore && changed_elsewhere_) condition = FileCondition::UndoneChangedElsewhere;
+  if (condition == FileCondition::AsBefore && changed_elsewhere_)
+    condition = FileCondition::UndoneChangedElsewhere;
   report_.outcome = outcome;
   report_.condition = condition;
   report_.name = file_.Name();
@@ -514,8 +515,9 @@ bool Run::OnlyTheRunsNames() {
     }
   }
   if (status.st_nlink > std::max<nlink_t>(run_names, 1)) {
-    return Fail(FileOutcome::LinkedElsewhere,
-                Error{EMLINK, file_.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"});
+    return Fail(
+        FileOutcome::LinkedElsewhere,
+        Error{EMLINK, file_.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"});
   }
   return true;
 }

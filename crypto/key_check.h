@@ -122,7 +122,8 @@ class KeyChecker {
     return MakeKeyCheck(key_text, suffix, file_length, cost_);
   }
   virtual Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
-                                         std::int64_t file_length, std::span<const std::uint8_t> stored_value) {
+                                        std::int64_t file_length,
+                                        std::span<const std::uint8_t> stored_value) {
     return VerifyKeyCheck(key_text, suffix, file_length, stored_value);
   }
 

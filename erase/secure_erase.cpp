@@ -39,7 +39,8 @@ Status DrawFillers(FileCalls& calls, std::span<std::uint8_t> fillers) {
 
 }  // namespace
 
-bool StickyFolderAllowsDelete(const struct stat& folder, const struct stat& file, uid_t user, bool privileged) {
+bool StickyFolderAllowsDelete(const struct stat& folder, const struct stat& file, uid_t user,
+                              bool privileged) {
   if ((folder.st_mode & S_ISVTX) == 0 || privileged) return true;
   return user == file.st_uid || user == folder.st_uid;
 }
@@ -50,7 +51,8 @@ FileOutcome FileMayBeDeleted(const OpenedFile& file, FileCalls& calls, Error& er
     error = Error::FromErrno("delete files from the folder of " + file.Name());
     return FileOutcome::NotDeletable;
   }
-  struct stat folder {}, status{};
+  struct stat folder {
+  }, status{};
   if (calls.Stat(file.Folder(), &folder) != 0 || calls.Stat(file.Descriptor(), &status) != 0) {
     error = Error::FromErrno("stat " + file.Name() + " and its folder");
     return FileOutcome::NotDeletable;

@@ -52,6 +52,7 @@ FileOutcome FileMayBeDeleted(const OpenedFile& file, FileCalls& calls, Error& er
 // The sticky-folder rule on its own: in a folder with the sticky bit only
 // the file's owner, the folder's owner or a privileged process may delete
 // (or rename) a file.
-bool StickyFolderAllowsDelete(const struct stat& folder, const struct stat& file, uid_t user, bool privileged);
+bool StickyFolderAllowsDelete(const struct stat& folder, const struct stat& file, uid_t user,
+                              bool privileged);
 
 }  // namespace quorvant

@@ -29,16 +29,16 @@ enum class FileOutcome {
   SyncError,
   RenameError,
   DeleteError,
-  RandomError,      // the random source failed
-  WrongKey,         // the key is not the one the file's key check, or its run's journal, was made with
-  NoSpace,          // not even a one-block journal fits on the disk (or a sparse file cannot be filled)
-  NoMemory,         // the memory for the key check could not be had
-  Interrupted,      // the file has an interrupted run: it must be resumed first
-  NothingToResume,  // a resume found no interrupted run for the file
-  JournalDamaged,   // the file's journal cannot be read, or belongs to another file: nothing done
-  KeyLooksWrong,    // no usable key check, and the key decrypts the file's start to noise: not decrypted
-  LinkedElsewhere,  // the file has another name (a hard link): never encrypted, decrypted or erased
-  OpenedElsewhere,  // another program opened the file during the run (see CheckReadyToChange)
+  RandomError,       // the random source failed
+  WrongKey,          // the key is not the one the file's key check, or its run's journal, was made with
+  NoSpace,           // not even a one-block journal fits on the disk (or a sparse file cannot be filled)
+  NoMemory,          // the memory for the key check could not be had
+  Interrupted,       // the file has an interrupted run: it must be resumed first
+  NothingToResume,   // a resume found no interrupted run for the file
+  JournalDamaged,    // the file's journal cannot be read, or belongs to another file: nothing done
+  KeyLooksWrong,     // no usable key check, and the key decrypts the file's start to noise: not decrypted
+  LinkedElsewhere,   // the file has another name (a hard link): never encrypted, decrypted or erased
+  OpenedElsewhere,   // another program opened the file during the run (see CheckReadyToChange)
   ChangedElsewhere,  // another program changed the file's length since it was opened
   NotDeletable,      // an erase could not delete the file afterwards: nothing is overwritten
 };

@@ -39,7 +39,8 @@ bool HasOpen(int proc, const char* process, dev_t device, ino_t inode) {
     if (entry->d_name[0] == '.') continue;
     // Following the link gives the open file itself, whatever its path now.
     struct stat status {};
-    if (fstatat(folder, entry->d_name, &status, 0) == 0 && status.st_dev == device && status.st_ino == inode) {
+    if (fstatat(folder, entry->d_name, &status, 0) == 0 && status.st_dev == device &&
+        status.st_ino == inode) {
       return true;
     }
   }

@@ -199,7 +199,9 @@ Next TransformOnScreen(AppState& s) {
   if (OpenKeyTarget(s)) {
     // A resumed run starts part-way: whatever the last run showed is stale.
     s.ProgressShown = -1;
-    const auto progress = [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); };
+    const auto progress = [&](std::int64_t offset, std::int64_t last) {
+      return ShowProgress(s, offset, last);
+    };
     TransformSettings settings;
     settings.key_looks_wrong = [&] { return AskKeyLooksWrong(s); };
     settings.key_text_done = [&] { Wipe(s.KeyText); };

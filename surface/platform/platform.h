@@ -19,10 +19,10 @@ struct WorkArea {
 // logic takes the next one into the click words (HandOverClick) only once it
 // has consumed the last one and cleared the kind, so no click is overwritten.
 struct WindowLink {
-  std::atomic<std::int32_t> Alive{0};             // window side; logic writes 0 before ending itself
-  std::atomic<std::int32_t> ClickKind{0};         // logic: set at the hand-over, cleared when consumed
-  std::atomic<std::int32_t> ClickX{0};            // logic, at the hand-over
-  std::atomic<std::int32_t> ClickY{0};            // logic, at the hand-over
+  std::atomic<std::int32_t> Alive{0};      // window side; logic writes 0 before ending itself
+  std::atomic<std::int32_t> ClickKind{0};  // logic: set at the hand-over, cleared when consumed
+  std::atomic<std::int32_t> ClickX{0};     // logic, at the hand-over
+  std::atomic<std::int32_t> ClickY{0};     // logic, at the hand-over
 
   void ClearClick() { ClickKind.store(0, std::memory_order_release); }
 };

@@ -384,7 +384,8 @@ TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
 
 std::vector<std::uint8_t> Prose(std::size_t length) {
   std::string text;
-  for (int line = 0; text.size() < length; ++line) text += "line " + std::to_string(line) + " of the minutes\n";
+  for (int line = 0; text.size() < length; ++line)
+    text += "line " + std::to_string(line) + " of the minutes\n";
   text.resize(length);
   return {text.begin(), text.end()};
 }
@@ -419,7 +420,8 @@ TEST(CliTest, WrongKeysAreRefusedAndForceOverrulesOnlyTheJudge) {
 
   const CliRun forced = RunCli(folder, {"decrypt", "--force", name}, {"wrong\n"});
   EXPECT_EQ(forced.status, 0);
-  EXPECT_NE(forced.err.find("--force was given: decrypting it all the same"), std::string::npos) << forced.err;
+  EXPECT_NE(forced.err.find("--force was given: decrypting it all the same"), std::string::npos)
+      << forced.err;
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"notes"});
   EXPECT_NE(folder.Read("notes"), plain);
 

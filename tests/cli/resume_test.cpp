@@ -309,9 +309,9 @@ TEST(ResumeAfterKill, EndsExactlyAsTheReferenceOrTheOriginal) {
     }
     // The content is noise, which decrypt questions without a key check:
     // --force goes on all the same.
-    const std::vector<std::string> command =
-        moment.direction == Direction::Encrypt ? std::vector<std::string>{"encrypt", name}
-                                               : std::vector<std::string>{"decrypt", "--force", name};
+    const std::vector<std::string> command = moment.direction == Direction::Encrypt
+                                                 ? std::vector<std::string>{"encrypt", name}
+                                                 : std::vector<std::string>{"decrypt", "--force", name};
     CliProcess process(folder, command, std::string(Key) + "\n");
     std::optional<JournalRunHeader> header;
     WaitUntil(folder, process.Pid(), [&] {

@@ -203,7 +203,8 @@ TEST(CipherTest, SkippingBlocksLeavesTheWordsWhereTransformingThemWould) {
     KeyWords skipped = transformed;
     std::vector<std::uint8_t> block = Content(static_cast<std::size_t>(block_length));
     for (int count = 0; count < 5; ++count) {
-      TransformBlock(block, block_length, count % 2 == 0 ? Direction::Encrypt : Direction::Decrypt, transformed);
+      TransformBlock(block, block_length, count % 2 == 0 ? Direction::Encrypt : Direction::Decrypt,
+                     transformed);
     }
     SkipBlocks(skipped, block_length, 2);
     SkipBlocks(skipped, block_length, 0);

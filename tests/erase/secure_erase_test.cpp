@@ -116,7 +116,8 @@ TEST(SecureEraseTest, FailuresKeepTheFileAndSayHowFarItGot) {
       {"no random numbers", 0, 0, true, false, FileOutcome::RandomError, FileCondition::AsBefore},
       {"sync error after the last block", 0, 1, false, false, FileOutcome::SyncError,
        FileCondition::Overwritten},
-      {"delete error after the sync", 0, 0, false, true, FileOutcome::DeleteError, FileCondition::Overwritten},
+      {"delete error after the sync", 0, 0, false, true, FileOutcome::DeleteError,
+       FileCondition::Overwritten},
   };
   for (const Case& failure : cases) {
     SCOPED_TRACE(failure.what);
@@ -136,8 +137,10 @@ TEST(SecureEraseTest, FailuresKeepTheFileAndSayHowFarItGot) {
     ASSERT_EQ(after.size(), content.size());
     if (failure.condition == FileCondition::Overwritten) {
       // Both blocks, each one value throughout.
-      EXPECT_TRUE(std::all_of(after.begin(), after.begin() + 16384, [&](std::uint8_t b) { return b == after[0]; }));
-      EXPECT_TRUE(std::all_of(after.begin() + 16384, after.end(), [&](std::uint8_t b) { return b == after[16384]; }));
+      EXPECT_TRUE(
+          std::all_of(after.begin(), after.begin() + 16384, [&](std::uint8_t b) { return b == after[0]; }));
+      EXPECT_TRUE(
+          std::all_of(after.begin() + 16384, after.end(), [&](std::uint8_t b) { return b == after[16384]; }));
     } else if (failure.condition == FileCondition::AsBefore) {
       EXPECT_EQ(after, content);
     }
@@ -272,7 +275,8 @@ TEST(SecureEraseTest, StickyFolderRule) {
       {"sticky, a privileged process", folder(01777, 0), 1002, true, true},
   };
   for (const Case& rule : cases) {
-    EXPECT_EQ(StickyFolderAllowsDelete(rule.folder, file, rule.user, rule.privileged), rule.allowed) << rule.what;
+    EXPECT_EQ(StickyFolderAllowsDelete(rule.folder, file, rule.user, rule.privileged), rule.allowed)
+        << rule.what;
   }
 }
 
