@@ -481,7 +481,14 @@ bool Run::FileStillOurs(JournalPhase phase, std::int64_t end) {
                 Error{0, "another program changed the length of " + file_.Name() + " from " +
                              std::to_string(Length()) + " to " + std::to_string(status.st_size) + " bytes"});
   }
-  if (phase == JournalPhase::Undo) return true;
+  if (phase == JournalPhase::Undo) {
+    // The undo goes on whoever else has the file open now; but without a
+    // lease nothing kept them out, and they may have written meanwhile.
+    if (file_.Lock() == FileLock::Flock && calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+      changed_elsewhere_ = true;
+    }
+    return true;
+  }
   // A broken lease: another program is waiting to open the file (it cannot
   // have changed it yet), so an undo leaves the file as it was.
   if (file_.Lock() == FileLock::Lease && calls_.Control(file_.Descriptor(), F_GETLEASE, 0) != F_WRLCK) {
@@ -664,10 +671,12 @@ FileReport Run::UndoAll(FileOutcome outcome, Error error) {
                     FileCondition::RestoredNameTaken, failure_.error);
     }
   }
-  // A lease break outlasting the undo (the system's lease-break-time) lets
-  // the other program in: once it holds the file it may have written to it.
+  // "As before" only if nobody else has the file now and its length is the
+  // run's: a lease break outlasting the undo (the system's lease-break-time)
+  // lets the other program in, a flock never kept it out, and a program may
+  // have grown the file after the last window's check.
   struct stat status {};
-  if (file_.Lock() == FileLock::Lease && calls_.Stat(file_.Descriptor(), &status) == 0 &&
+  if (calls_.Stat(file_.Descriptor(), &status) != 0 || status.st_size != Length() ||
       calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
     changed_elsewhere_ = true;
   }

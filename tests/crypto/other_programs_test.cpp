@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -108,7 +109,8 @@ struct Fixture {
   TempFolder folder;
   Bytes plain = PatternBytes(Length, 21);
   std::string name;
-  std::string other_name;  // the name after the run
+  std::string other_name;       // the name after the run
+  std::int64_t cancel_at = -1;  // the block at whose progress step the user cancels
 
   explicit Fixture(Direction run_direction) : direction(run_direction) {
     name = direction == Direction::Encrypt ? "f" : "f" + SuffixText;
@@ -136,8 +138,9 @@ struct Fixture {
     settings.key_checker = &Checker();
     std::int64_t block = 0;
     const auto progress = [&](std::int64_t, std::int64_t) {
-      if (block++ == at && meddle) meddle();
-      return ProgressAnswer::Continue;
+      const std::int64_t this_block = block++;
+      if (this_block == at && meddle) meddle();
+      return this_block == cancel_at ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
     };
     return TransformFile(*opened.file, direction, Suffix, Key, progress, calls, settings);
   }
@@ -274,6 +277,46 @@ TEST(WithoutALease, ALengthChangedDuringTheRunIsNeverWrittenPast) {
             std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(kept), after.begin()));
         EXPECT_EQ(after.size(), changed.new_length < 0 ? before.size() + 1000 : kept);
       }
+    }
+  }
+}
+
+// After a cancel, what another program does while the run is undone (it has
+// the file open at the end, or it grew the file after the last window was
+// checked) is never reported as "as before", with a lease or without.
+TEST(DuringTheUndo, WhatAnotherProgramDidIsNotCalledAsBefore) {
+  for (const int lease_error : {0, EINVAL}) {
+    for (const bool grows : {false, true}) {
+      SCOPED_TRACE(std::string(lease_error == 0 ? "lease, " : "no lease, ") +
+                   (grows ? "grown after the last check" : "open at the end"));
+      Fixture run(Direction::Encrypt);
+      run.cancel_at = 5;
+      FaultyCalls calls;
+      calls.lease_error = lease_error;
+      bool cancelled = false;
+      calls.other_process_has_open = [&] { return cancelled && !grows; };
+      int file_syncs = 0;
+      if (grows) {
+        // The undo's second sync of the file is that of its last window,
+        // after the last check of the length: the other program appends then.
+        calls.before_sync_data = [&](int descriptor) {
+          struct stat status {};
+          if (!cancelled || fstat(descriptor, &status) != 0 || status.st_size != Length) return;
+          // Through the run's own descriptor: an open by name would wait
+          // out the lease.
+          if (++file_syncs != 2) return;
+          const Bytes extra(1000, 0x55);
+          ASSERT_EQ(pwrite(descriptor, extra.data(), extra.size(), Length), 1000);
+        };
+      }
+      const FileReport report = run.Go(calls, 5, [&] { cancelled = true; });
+      EXPECT_EQ(report.outcome, FileOutcome::Cancelled) << report.error.Describe();
+      EXPECT_EQ(report.condition, FileCondition::UndoneChangedElsewhere);
+      EXPECT_EQ(run.folder.Names(), std::vector<std::string>{run.name});
+      const Bytes after = run.folder.Read(run.name);
+      ASSERT_EQ(after.size(), run.plain.size() + (grows ? 1000 : 0));
+      EXPECT_TRUE(std::equal(run.plain.begin(), run.plain.end(), after.begin()))
+          << "every byte of the run undone";
     }
   }
 }
