@@ -115,6 +115,13 @@ class CipherWorker {
     AwaitNot(State::Transforming);
   }
 
+  // Caller's thread, leaving the loop early: a job not yet begun is not
+  // wanted any more. (Waiting for it instead could find it still offered.)
+  void Withdraw() {
+    State state = State::Offered;
+    state_.compare_exchange_strong(state, State::Idle, std::memory_order_acquire);
+  }
+
   // Caller's thread: returns once the thread is idle, the job all done.
   void AwaitIdle() {
     for (State state = state_.load(std::memory_order_acquire); state != State::Idle;
@@ -213,7 +220,9 @@ ChunkLoopResult ChunkPipeline::Run(std::int64_t start, std::int64_t end, std::in
   struct Settle {
     CipherWorker* worker;
     ~Settle() {
-      if (worker != nullptr) worker->AwaitIdle();
+      if (worker == nullptr) return;
+      worker->Withdraw();
+      worker->AwaitIdle();
     }
   } settle{worker_.get()};
 
