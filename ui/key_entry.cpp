@@ -132,13 +132,23 @@ void RedrawKey(AppState& s) {
 // Asked when the key decrypts the start of a file without a key check to
 // noise: in the alert form, but waiting for the answer. Enter (or the Key
 // icon) goes on; Esc stops with nothing changed, and so does a closed window.
+// Only an answer given after the alert's time counts: an Enter pressed twice
+// or held down must not decrypt with a wrong key before the question was
+// read. An Esc in that time stops at once.
 ProgressAnswer AskKeyLooksWrong(AppState& s) {
   s.platform->Beep();
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], "Key looks wrong");
+  Pause(s, AlertMilliseconds);
+  bool stopped = false;
+  for (std::string early = s.platform->ReadKey(KeySite::Wait); !early.empty();
+       early = s.platform->ReadKey(KeySite::Wait)) {
+    stopped = stopped || key::Is(early, key::Escape);
+  }
+  s.link->ClearClick();
   ProgressAnswer answer = ProgressAnswer::Cancel;
-  while (s.link->Alive.load() != 0) {
+  while (!stopped && s.link->Alive.load() != 0) {
     const std::string key = s.platform->ReadKey(KeySite::Wait);
     if (key::Is(key, key::Enter)) {
       answer = ProgressAnswer::Continue;

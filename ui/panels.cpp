@@ -214,7 +214,7 @@ void ShowAlert(AppState& s, std::string_view message) {
   ClearStatusBand(s, 2);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], message);
-  Pause(s, 1500);
+  Pause(s, AlertMilliseconds);
   ClearStatusBand(s, 1);
   s.StatusMessage.clear();
 }

@@ -61,7 +61,8 @@ void ClearWorkArea(AppState& s);
 void Pause(AppState& s, int milliseconds);
 
 // A refusal such as "Already open": beep, the message in the status band,
-// 1500 ms, then the row is cleared and StatusMessage emptied.
+// AlertMilliseconds, then the row is cleared and StatusMessage emptied.
+constexpr int AlertMilliseconds = 1500;
 void ShowAlert(AppState& s, std::string_view message);
 // Nothing left to work on ("Empty folder"): beep, the message in Brown on the
 // file row and on standard error, 2500 ms, then the window is marked gone.

@@ -16,6 +16,11 @@ HeadlessPlatform& HeadlessPlatform::Key(std::string key) {
   return *this;
 }
 
+HeadlessPlatform& HeadlessPlatform::KeyAhead(std::string key) {
+  steps_.push_back(Step{StepKind::KeyAhead, std::move(key), {}, 0, {}, {}});
+  return *this;
+}
+
 HeadlessPlatform& HeadlessPlatform::Type(std::string_view text) {
   for (char c : text) Key(std::string(1, c));
   return *this;
@@ -121,9 +126,14 @@ void HeadlessPlatform::TakeStep(Clock& clock, std::int64_t left_ms) {
   Step& step = steps_.front();
   switch (step.kind) {
     case StepKind::Key:
+    case StepKind::KeyAhead:
     case StepKind::ProgressKey:  // not in a long operation: the key comes to an idle wait instead
       keys_.Push(std::move(step.key));
       steps_.pop_front();
+      while (!steps_.empty() && steps_.front().kind == StepKind::KeyAhead) {
+        keys_.Push(std::move(steps_.front().key));
+        steps_.pop_front();
+      }
       return;
     case StepKind::Click:
       clicks_.Push(step.where ? step.where() : step.click);

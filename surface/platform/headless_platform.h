@@ -29,6 +29,9 @@ class HeadlessPlatform final : public Platform {
   // --- The script ---------------------------------------------------------
   // A key as the keyboard delivers it ("a", "\r", Nav('P') ...).
   HeadlessPlatform& Key(std::string key);
+  // A key pressed right after the key before it (twice, or held down): it
+  // is already waiting when the program reads that one.
+  HeadlessPlatform& KeyAhead(std::string key);
   // Each character of `text` as its own key.
   HeadlessPlatform& Type(std::string_view text);
   HeadlessPlatform& Click(int x, int y, int kind = 1);
@@ -89,7 +92,7 @@ class HeadlessPlatform final : public Platform {
   std::int64_t ClosedAtMs() const { return closed_at_ms_; }
 
  private:
-  enum class StepKind { Key, Click, Wait, Do, ProgressKey, ProgressClose, Close };
+  enum class StepKind { Key, KeyAhead, Click, Wait, Do, ProgressKey, ProgressClose, Close };
   struct Step {
     StepKind kind;
     std::string key;

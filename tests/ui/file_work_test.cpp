@@ -456,6 +456,25 @@ TEST(FileWork, WrongKeysAreRefusedOrAskedAbout) {
   }
 }
 
+// The question is not answered by keys pressed before it could be read: an
+// Enter pressed twice, or held down, is dropped; an Esc stops at once.
+TEST(FileWork, KeyLooksWrongIsNotAnsweredByKeysTypedAhead) {
+  std::string prose;
+  for (int i = 0; prose.size() < 5000; ++i) prose += "line " + std::to_string(i) + " of the minutes\n";
+  for (const std::string& ahead : {Enter, Enter + Enter, Escape}) {
+    SCOPED_TRACE(ahead == Escape ? "Esc" : std::to_string(ahead.size()) + " Enter");
+    ProgramHarness h;
+    WriteFile(h.folder.PathOf("notes 1234567["), prose);
+    h.platform.Key(Enter).Type("k").Key(Enter);
+    for (const char key : ahead) h.platform.KeyAhead(std::string(1, key));
+    h.platform.Wait(1);
+    h.Run();
+    EXPECT_TRUE(h.LastPrint("Key looks wrong"));
+    EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes 1234567["});
+    EXPECT_EQ(ReadFile(h.folder.PathOf("notes 1234567[")), prose);
+  }
+}
+
 // A file with a second name is neither encrypted nor erased: the other
 // name would be left with ciphertext, or with filler.
 TEST(FileWork, AFileWithASecondNameIsLeftAlone) {
