@@ -6,10 +6,21 @@
 #include <cstdlib>
 #include <utility>
 
+#include "base/wipe.h"
 #include "surface/text_encoding.h"
 
 namespace quorvant {
 namespace {
+
+// Wipes a decoded text and its glyph list when the drawing is done.
+struct WipedOnExit {
+  std::u32string& text;
+  std::vector<const Glyph*>& glyphs;
+  ~WipedOnExit() {
+    Wipe(text.data(), text.capacity() * sizeof(char32_t));
+    Wipe(glyphs.data(), glyphs.capacity() * sizeof(const Glyph*));
+  }
+};
 
 // Coordinates beyond this are pulled in to it: far off any surface, and small
 // enough that a product of two coordinate differences fits in 64 bits.
@@ -239,9 +250,11 @@ void Painter::PrintText(std::string_view utf8) {
 
   // Glyphs are looked up (and rendered on first use) before the image is
   // locked, so the presenting thread never waits on FreeType.
-  const std::u32string text = DecodeUtf8(utf8);
+  std::u32string text = DecodeUtf8(utf8);
   std::vector<const Glyph*> glyphs;
   glyphs.reserve(text.size());
+  // The text may be a key being typed: no copy of it stays in freed memory.
+  const WipedOnExit wiped{text, glyphs};
   std::int64_t width = 0;
   for (const char32_t code_point : text) {
     glyphs.push_back(&font_.GlyphFor(code_point));
@@ -287,7 +300,12 @@ void Painter::PrintText(std::string_view utf8) {
 
 void Painter::NewLine() { position_ = Point{0, ClampCoordinate(std::int64_t{position_.y} + RowHeight())}; }
 
-TextSize Painter::MeasureText(std::string_view utf8) const { return font_.Measure(DecodeUtf8(utf8)); }
+TextSize Painter::MeasureText(std::string_view utf8) const {
+  std::u32string text = DecodeUtf8(utf8);
+  std::vector<const Glyph*> no_glyphs;
+  const WipedOnExit wiped{text, no_glyphs};
+  return font_.Measure(text);
+}
 
 void Painter::PrintAt(double x, double y, Colour foreground, std::string_view utf8) {
   SetPosition(x, y);
