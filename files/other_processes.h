@@ -7,16 +7,16 @@
 //
 // What this cannot see: processes of other users when we are not root
 // (their /proc/PID/fd cannot be read, and is skipped), processes on other
-// machines (NFS and other network file systems), a file mapped into memory
-// whose descriptor was closed again, a program that opens the file only
-// after we looked, and processes in another PID namespace than our /proc's.
+// machines (NFS and other network file systems), a program that opens the
+// file only after we looked, and processes in another PID namespace than our
+// /proc's. A file mapped into memory counts as open, descriptor or not.
 
 #include <sys/types.h>
 
 namespace quorvant {
 
-// Whether a process other than this one has `device`:`inode` open, as far as
-// /proc shows. Processes and descriptors that cannot be read are skipped.
+// Whether a process other than this one has `device`:`inode` open or mapped,
+// as far as /proc shows. Processes and descriptors that cannot be read are skipped.
 bool OtherProcessHasOpen(dev_t device, ino_t inode);
 
 }  // namespace quorvant

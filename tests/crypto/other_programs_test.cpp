@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -53,10 +54,12 @@ Bytes Encrypted(Bytes data) {
   return data;
 }
 
-// A process of its own that has a file open until it is let go.
+// A process of its own that has a file open, or only mapped (its
+// descriptor closed again), until it is let go.
 class Holder {
  public:
-  explicit Holder(const std::string& path) {
+  enum class Hold { Open, MappedOnly };
+  explicit Holder(const std::string& path, Hold hold = Hold::Open) {
     int ready[2], release[2];
     if (pipe(ready) != 0 || pipe(release) != 0) std::abort();
     pid_ = fork();
@@ -66,7 +69,12 @@ class Holder {
       close(release[1]);
       close(ready[0]);
       const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      char byte = file >= 0 ? 'y' : 'n';
+      bool holding = file >= 0;
+      if (holding && hold == Hold::MappedOnly) {
+        holding = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, file, 0) != MAP_FAILED;
+        close(file);
+      }
+      char byte = holding ? 'y' : 'n';
       (void)!write(ready[1], &byte, 1);
       (void)!read(release[0], &byte, 1);  // until the parent closes its end
       _exit(0);
@@ -205,11 +213,12 @@ INSTANTIATE_TEST_SUITE_P(Moments, LeaseBroken,
 // That process could have written, so the undone file is not called "as
 // before".
 TEST(WithoutALease, AnotherProcessWithTheFileOpenIsSeenInProc) {
-  {
+  for (const Holder::Hold hold : {Holder::Hold::Open, Holder::Hold::MappedOnly}) {
+    SCOPED_TRACE(hold == Holder::Hold::Open ? "open" : "mapped, its descriptor closed");
     Fixture run(Direction::Encrypt);
     FaultyCalls calls;
     calls.lease_error = EINVAL;
-    const Holder holder(run.Path());
+    const Holder holder(run.Path(), hold);
     const OpenAttempt opened = OpenFileInFolder(run.folder.Fd(), run.name, calls);
     EXPECT_EQ(opened.outcome, FileOutcome::AlreadyOpen) << opened.error.Describe();
   }
