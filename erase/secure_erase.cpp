@@ -1,6 +1,7 @@
 #include "erase/secure_erase.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +56,14 @@ FileOutcome FileMayBeDeleted(const OpenedFile& file, FileCalls& calls, Error& er
   }, status{};
   if (calls.Stat(file.Folder(), &folder) != 0 || calls.Stat(file.Descriptor(), &status) != 0) {
     error = Error::FromErrno("stat " + file.Name() + " and its folder");
+    return FileOutcome::NotDeletable;
+  }
+  // An append-only or immutable folder keeps its names whoever asks, root
+  // too; faccessat reports only the immutable one. A file system without
+  // such flags cannot have them set.
+  int flags = 0;
+  if (calls.InodeFlags(file.Folder(), &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
+    error = Error{EPERM, "delete " + file.Name() + ": its folder is append-only or immutable"};
     return FileOutcome::NotDeletable;
   }
   // Close enough to CAP_FOWNER for the programs' use: root may.

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -79,6 +80,8 @@ int FileCalls::Allocate(int descriptor, int mode, off_t offset, off_t length) {
 }
 
 int FileCalls::FolderSpace(int descriptor, struct statvfs* space) { return ::fstatvfs(descriptor, space); }
+
+int FileCalls::InodeFlags(int descriptor, int* flags) { return ::ioctl(descriptor, FS_IOC_GETFLAGS, flags); }
 
 int FileCalls::StartWriteback(int descriptor, off_t offset, off_t length) {
   return ::sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);

@@ -46,6 +46,8 @@ class FileCalls {
   virtual int RemoveAttribute(int descriptor, const char* name);               // fremovexattr
   virtual int Allocate(int descriptor, int mode, off_t offset, off_t length);  // fallocate
   virtual int FolderSpace(int descriptor, struct statvfs* space);              // fstatvfs
+  // The inode's flags (ioctl FS_IOC_GETFLAGS: append-only, immutable ...).
+  virtual int InodeFlags(int descriptor, int* flags);
   // sync_file_range(SYNC_FILE_RANGE_WRITE): starts writing those pages to the
   // disk without waiting, so that a later fdatasync has less left to do. A
   // hint for speed only: it makes nothing durable.

@@ -1,6 +1,7 @@
 #include "erase/secure_erase.h"
 
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -215,14 +216,17 @@ TEST(SecureEraseTest, RefusesBeforeOverwritingWhatItCouldNotDelete) {
   struct Case {
     const char* what;
     int access_error;
+    int folder_flags;
     bool second_name;
     FileOutcome expected;
   };
   const Case cases[] = {
-      {"a folder this user may not write", EACCES, false, FileOutcome::NotDeletable},
-      {"a folder on a read-only file system", EROFS, false, FileOutcome::NotDeletable},
-      {"an immutable folder", EPERM, false, FileOutcome::NotDeletable},
-      {"a file with a second name", 0, true, FileOutcome::LinkedElsewhere},
+      {"a folder this user may not write", EACCES, -1, false, FileOutcome::NotDeletable},
+      {"a folder on a read-only file system", EROFS, -1, false, FileOutcome::NotDeletable},
+      {"an immutable folder", EPERM, -1, false, FileOutcome::NotDeletable},
+      // faccessat allows writing to it: only deleting fails.
+      {"an append-only folder", 0, FS_APPEND_FL, false, FileOutcome::NotDeletable},
+      {"a file with a second name", 0, -1, true, FileOutcome::LinkedElsewhere},
   };
   for (const Case& refused : cases) {
     SCOPED_TRACE(refused.what);
@@ -232,6 +236,7 @@ TEST(SecureEraseTest, RefusesBeforeOverwritingWhatItCouldNotDelete) {
     if (refused.second_name) folder.Link("f", "g");
     FaultyCalls calls;
     calls.access_error = refused.access_error;
+    calls.folder_flags = refused.folder_flags;
     int progress_calls = 0;
     const FileReport report = Erase(folder, "f", calls, [&](std::int64_t, std::int64_t) {
       ++progress_calls;

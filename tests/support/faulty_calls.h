@@ -25,6 +25,7 @@ class FaultyCalls : public FileCalls {
   bool fail_random = false;
   bool fail_unlink = false;  // every unlinkat fails with EIO
   int access_error = 0;      // faccessat fails with this errno (0: never)
+  int folder_flags = -1;     // the inode flags every descriptor reports (-1: the real ones)
   // fcntl(F_SETLEASE) fails with this errno (0: never), as on a file system
   // without leases (EINVAL) or for a file of another user (EACCES).
   int lease_error = 0;
@@ -67,6 +68,11 @@ class FaultyCalls : public FileCalls {
   int UnlinkAt(int folder, const char* name) override {
     if (fail_unlink) return static_cast<int>(Fail(EIO));
     return FileCalls::UnlinkAt(folder, name);
+  }
+  int InodeFlags(int descriptor, int* flags) override {
+    if (folder_flags < 0) return FileCalls::InodeFlags(descriptor, flags);
+    *flags = folder_flags;
+    return 0;
   }
   int Access(int folder, const char* name, int mode, int flags) override {
     if (access_error != 0) return static_cast<int>(Fail(access_error));
