@@ -17,6 +17,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testing::HeadThenNoise;
 using testing::Noise;
+using testing::NumberTable;
 using testing::Prose;
 
 Bytes Utf16Prose(std::size_t length) {
@@ -25,15 +26,6 @@ Bytes Utf16Prose(std::size_t length) {
   for (std::uint8_t byte : ascii) wide.insert(wide.end(), {byte, 0});
   wide.resize(length);
   return wide;
-}
-
-Bytes LittleEndianTable(std::size_t length) {
-  Bytes bytes;
-  for (std::uint32_t value = 0; bytes.size() < length; value += 37) {
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
-  bytes.resize(length);
-  return bytes;
 }
 
 Bytes EveryByteInTurn(std::size_t length) {
@@ -120,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                         16384);
                   },
                   Right},
-        StartCase{"BinaryTable", [] { return LittleEndianTable(16384); }, Right},
+        StartCase{"BinaryTable", [] { return NumberTable(16384, 37); }, Right},
         StartCase{"TooEvenToBeRandom", [] { return EveryByteInTurn(16384); }, Right},
         StartCase{"AllZeros", [] { return Bytes(16384, 0); }, Right},
         StartCase{"ZerosThenNoise", [] { return ZerosThenNoise(2048, 16384); }, Right},
@@ -142,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"SlipKeepingTenWordsOnProse",
                   [] { return DecryptedWith(Prose(16384), "hunter2", "Sunter2"); }, Noisy},
         StartCase{"SlipKeepingTenWordsOnTable",
-                  [] { return DecryptedWith(LittleEndianTable(4000), "hunter2", "huntzr2"); }, Noisy},
+                  [] { return DecryptedWith(NumberTable(4000, 37), "hunter2", "huntzr2"); }, Noisy},
         StartCase{"OtherKeyKeepingNineWordsOnProse",
                   [] { return DecryptedWith(Prose(16384), "hunter2", "letmein10027"); }, Noisy},
         StartCase{"PlainFileTakenForEncrypted",

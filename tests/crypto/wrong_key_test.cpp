@@ -27,6 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 using testing::FaultyCalls;
 using testing::HeadThenNoise;
 using testing::Noise;
+using testing::NumberTable;
 using testing::Prose;
 using testing::TempFolder;
 
@@ -52,16 +53,6 @@ class NoAttributes : public FaultyCalls {
     return -1;
   }
 };
-
-// More ordinary kinds of file, from fixed seeds.
-Bytes Table(std::size_t length) {
-  Bytes bytes;
-  for (std::uint32_t value = 0; bytes.size() < length; value += 977) {
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
-  bytes.resize(length);
-  return bytes;
-}
 
 Bytes Encrypted(Bytes data, std::string_view key) {
   KeyWords words = BuildKeyWords(key, Suffix);
@@ -143,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KindCase{"GzipStart", [] { return HeadThenNoise("\x1f\x8b\x08\x00", 0, 30000); }},
                       KindCase{"PngStart", [] { return HeadThenNoise("\x89PNG\r\n\x1a\n", 0, 20000); }},
                       KindCase{"ZipStart", [] { return HeadThenNoise("PK\x03\x04\x14\x00", 0, 5000); }},
-                      KindCase{"BinaryTable", [] { return Table(50000); }},
+                      KindCase{"BinaryTable", [] { return NumberTable(50000, 977); }},
                       KindCase{"MostlyZeros", [] { return Bytes(17000, 0); }}),
     [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
 

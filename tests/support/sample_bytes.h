@@ -35,6 +35,18 @@ inline std::vector<std::uint8_t> Prose(std::size_t length) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
+// A table of little-endian 32-bit numbers counting up by `step`, as binary
+// data files hold.
+inline std::vector<std::uint8_t> NumberTable(std::size_t length, std::uint32_t step) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(length + 3);
+  for (std::uint32_t value = 0; bytes.size() < length; value += step) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+  bytes.resize(length);
+  return bytes;
+}
+
 // A recognisable start (`head` at `head_offset`) on a body of noise, as
 // compressed formats look.
 inline std::vector<std::uint8_t> HeadThenNoise(std::string_view head, std::size_t head_offset,
