@@ -78,6 +78,13 @@ void DrawKeyPrompt(AppState& s, std::string_view label) {
   s.CaretX = LeftMargin + s.StatusOffset;
 }
 
+void ForgetKey(AppState& s) {
+  Wipe(s.KeyText);
+  Wipe(s.FirstKey);
+  s.AskingAgain = false;
+  s.KeyCursor = 0;
+}
+
 // The file is opened to be looked at, and closed again before the key is
 // typed: holding it would make another program's open wait (its lease
 // break) for as long as the user types.
@@ -89,23 +96,14 @@ bool StartKeyEntry(AppState& s, bool& ended) {
   s.File1.reset();
   if (!ready) return false;
 
+  ForgetKey(s);
   DrawKeyPrompt(s, "Key ");
-  Wipe(s.KeyText);
-  Wipe(s.FirstKey);
   // Room for the longest key up front, so typing never moves the key to a
   // new buffer and leaves a copy behind.
   s.KeyText.reserve(MaxKeyLength + 1);
   s.FirstKey.reserve(MaxKeyLength + 1);
-  s.AskingAgain = false;
   s.ScreenMode = "the key";
   return true;
-}
-
-void ForgetKey(AppState& s) {
-  Wipe(s.KeyText);
-  Wipe(s.FirstKey);
-  s.AskingAgain = false;
-  s.KeyCursor = 0;
 }
 
 void LeaveKeyEntry(AppState& s) {
@@ -136,10 +134,7 @@ void RedrawKey(AppState& s) {
 // or held down must not decrypt with a wrong key before the question was
 // read. An Esc in that time stops at once.
 ProgressAnswer AskKeyLooksWrong(AppState& s) {
-  s.platform->Beep();
-  ClearStatusBand(s);
-  s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], "Key looks wrong");
+  DrawAlert(s, "Key looks wrong");
   Pause(s, AlertMilliseconds);
   bool stopped = false;
   for (std::string early = s.platform->ReadKey(KeySite::Wait); !early.empty();

@@ -209,11 +209,15 @@ void ClearWorkArea(AppState& s) {
   s.painter->DrawBox(0, StatusY + 2 * s.LineHeight, s.W, StatusY + s.H, 0, Black, Black);
 }
 
-void ShowAlert(AppState& s, std::string_view message) {
+void DrawAlert(AppState& s, std::string_view message) {
   s.platform->Beep();
   ClearStatusBand(s, 2);
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], message);
+}
+
+void ShowAlert(AppState& s, std::string_view message) {
+  DrawAlert(s, message);
   Pause(s, AlertMilliseconds);
   ClearStatusBand(s, 1);
   s.StatusMessage.clear();

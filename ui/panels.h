@@ -64,6 +64,8 @@ void Pause(AppState& s, int milliseconds);
 // AlertMilliseconds, then the row is cleared and StatusMessage emptied.
 constexpr int AlertMilliseconds = 1500;
 void ShowAlert(AppState& s, std::string_view message);
+// The alert's beep and message alone, for a question asked in its form.
+void DrawAlert(AppState& s, std::string_view message);
 // Nothing left to work on ("Empty folder"): beep, the message in Brown on the
 // file row and on standard error, 2500 ms, then the window is marked gone.
 // The caller ends the program.
