@@ -12,14 +12,11 @@
 namespace quorvant {
 namespace {
 
-// Wipes a decoded text and its glyph list when the drawing is done.
+// Wipes a decoded text, or its glyph list, when the drawing is done.
+template <typename Items>
 struct WipedOnExit {
-  std::u32string& text;
-  std::vector<const Glyph*>& glyphs;
-  ~WipedOnExit() {
-    Wipe(text.data(), text.capacity() * sizeof(char32_t));
-    Wipe(glyphs.data(), glyphs.capacity() * sizeof(const Glyph*));
-  }
+  Items& items;
+  ~WipedOnExit() { Wipe(items.data(), items.capacity() * sizeof(typename Items::value_type)); }
 };
 
 // Coordinates beyond this are pulled in to it: far off any surface, and small
@@ -254,7 +251,8 @@ void Painter::PrintText(std::string_view utf8) {
   std::vector<const Glyph*> glyphs;
   glyphs.reserve(text.size());
   // The text may be a key being typed: no copy of it stays in freed memory.
-  const WipedOnExit wiped{text, glyphs};
+  const WipedOnExit wiped_text{text};
+  const WipedOnExit wiped_glyphs{glyphs};
   std::int64_t width = 0;
   for (const char32_t code_point : text) {
     glyphs.push_back(&font_.GlyphFor(code_point));
@@ -302,8 +300,7 @@ void Painter::NewLine() { position_ = Point{0, ClampCoordinate(std::int64_t{posi
 
 TextSize Painter::MeasureText(std::string_view utf8) const {
   std::u32string text = DecodeUtf8(utf8);
-  std::vector<const Glyph*> no_glyphs;
-  const WipedOnExit wiped{text, no_glyphs};
+  const WipedOnExit wiped{text};
   return font_.Measure(text);
 }
 
