@@ -43,14 +43,8 @@ bool EraseOne(const FileArgument& file, CommandContext& context) {
   if (!opened) return false;
   ProgressBar bar("Erasing " + QuoteName(file.name), context.clock, context.messages);
   const std::int64_t length = opened->Length();
-  const FileReport report = SecureEraseFile(
-      *opened,
-      [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
-        bar.Show(offset, length);
-        return ProgressAnswer::Continue;
-      },
-      [&] { bar.ShowSyncing(length); });
+  const FileReport report =
+      SecureEraseFile(*opened, FollowOnBar(bar, context.signals, length), [&] { bar.ShowSyncing(length); });
   bar.Clear();
   if (report.outcome == FileOutcome::Done) {
     context.messages.Result("erased " + QuoteName(file.path));

@@ -56,4 +56,12 @@ void ProgressBar::Clear() {
   std::fflush(stderr);
 }
 
+ProgressFunction FollowOnBar(ProgressBar& bar, CancelSignals& signals, std::int64_t length) {
+  return [&bar, &signals, length](std::int64_t offset, std::int64_t) {
+    if (signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
+    bar.Show(offset, length);
+    return ProgressAnswer::Continue;
+  };
+}
+
 }  // namespace quorvant::cli

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/progress.h"
+#include "cli/cancel_signals.h"
 #include "cli/messages.h"
 #include "cli/progress_text.h"
 
@@ -35,5 +37,9 @@ class ProgressBar {
   ProgressMeter meter_;
   std::size_t drawn_columns_ = 0;  // 0: nothing on the line
 };
+
+// The progress step of a long operation on `length` bytes: Cancel once a
+// signal asks for it, otherwise `bar` shows how far it got.
+ProgressFunction FollowOnBar(ProgressBar& bar, CancelSignals& signals, std::int64_t length);
 
 }  // namespace quorvant::cli

@@ -48,14 +48,8 @@ bool ResumeOne(const FileArgument& file, const KeyText& key, ResumeMode mode, Co
   const std::int64_t length = opened->Length();
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
-  const FileReport report = ResumeFile(
-      *opened, key.View(), mode,
-      [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
-        bar.Show(offset, length);
-        return ProgressAnswer::Continue;
-      },
-      calls, settings);
+  const FileReport report =
+      ResumeFile(*opened, key.View(), mode, FollowOnBar(bar, context.signals, length), calls, settings);
   bar.Clear();
   const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {

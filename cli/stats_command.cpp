@@ -40,11 +40,7 @@ std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts coun
   const auto length = static_cast<std::int64_t>(facts.st_size);
   ProgressBar bar("Reading " + QuoteName(file.name), context.clock, messages);
   const Result<std::optional<FileStatistics>> result = ComputeStatistics(
-      opened.Get(), static_cast<std::uint64_t>(length), [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
-        bar.Show(offset, length);
-        return ProgressAnswer::Continue;
-      });
+      opened.Get(), static_cast<std::uint64_t>(length), FollowOnBar(bar, context.signals, length));
   bar.Clear();
   if (!result.ok()) {
     messages.FileFailure(file.path, DescribeFailure(FileOutcome::ReadError, result.error()));

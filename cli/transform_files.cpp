@@ -71,14 +71,8 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
       return ProgressAnswer::Continue;
     };
   }
-  const FileReport report = TransformFile(
-      *opened, direction, suffix, key.View(),
-      [&](std::int64_t offset, std::int64_t) {
-        if (context.signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
-        bar.Show(offset, length);
-        return ProgressAnswer::Continue;
-      },
-      settings);
+  const FileReport report = TransformFile(*opened, direction, suffix, key.View(),
+                                          FollowOnBar(bar, context.signals, length), settings);
   bar.Clear();
   const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {
