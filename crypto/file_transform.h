@@ -72,9 +72,9 @@ struct TransformSettings {
 // unchanged (ChangedElsewhere). The run then stops and is undone. The undo
 // never writes past the file's current end: when the file has become
 // shorter it stops with the journal kept (Interrupted). When another
-// program may have changed the file (its length changed, or, without a
-// lease, it had the file open), an undone run is UndoneChangedElsewhere,
-// never AsBefore.
+// program may have changed the file (its length changed; without a lease,
+// it had the file open; or it has the file open when the undo ends), an
+// undone run is UndoneChangedElsewhere, never AsBefore.
 //
 // The run keeps a journal (crypto/journal_format.h) in the file's folder,
 // durable before the first change and removed after the last. Each window's
