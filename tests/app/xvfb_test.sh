@@ -247,6 +247,28 @@ lit=$("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key Return)
 check "a refusal's notice shows in Brown" "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 ]]; echo $?)" "lit for $lit ms"
 check "the long-named file is untouched" "$([[ -f "$plain/$long_name" ]]; echo $?)" "$(ls "$plain")"
 
+# A plain file whose name merely looks encrypted, "decrypted": its start
+# comes out as noise, so the program asks "Key looks wrong". Enter pressed
+# three times in a row confirms the key; the two after it come before the
+# question could be read and must not answer it: it stays on screen, and the
+# file is unchanged, until a key pressed afterwards (Esc) stops the run.
+asked_name="minutes 1234567["
+for i in $(seq 40); do printf 'item %d of the minutes\n' "$i"; done > "$plain/$asked_name"
+asked_original=$(md5sum < "$plain/$asked_name")
+wait_for_pixel 20 200 "0,0,0"
+sleep 0.5  # the folder watch lists the new file: second of three, after "bnnn..."
+xdotool key Home Down Return
+xdotool type --delay 20 'k'
+lit=$("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key --delay 30 Return Return Return)
+check "\"Key looks wrong\" is not answered by keys typed ahead" \
+  "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 9000 && "$(md5sum < "$plain/$asked_name")" == "$asked_original" ]]; echo $?)" \
+  "lit for $lit ms; $(ls "$plain")"
+xdotool key Escape
+sleep 0.5
+check "Esc leaves the questioned file as it was" \
+  "$([[ -f "$plain/$asked_name" && "$(md5sum < "$plain/$asked_name")" == "$asked_original" ]]; echo $?)" \
+  "$(ls "$plain")"
+
 "$probe" close "$window"
 ended=1
 for _ in $(seq 20); do
