@@ -4,11 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <string.h>
-#include <sys/inotify.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -26,12 +24,15 @@
 #include "crypto/file_transform.h"
 #include "crypto/journal_format.h"
 #include "tests/support/interrupted_run.h"
+#include "tests/support/stopped_process.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {
 
+using testing::Moment;
 using testing::PatternBytes;
+using testing::StopAtMoment;
 using testing::TempFolder;
 
 constexpr char Key[] = "resume key";
@@ -149,29 +150,64 @@ std::optional<JournalView> ReadJournal(const TempFolder& folder, const std::stri
   return view;
 }
 
-// Blocks until `ready` holds for the folder (looked at after each change in
-// it) or the process has ended. No sleeps: inotify and a pidfd say when to
-// look again.
-void WaitUntil(const TempFolder& folder, pid_t pid, const std::function<bool()>& ready) {
-  const int changes = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  ASSERT_GE(changes, 0);
-  ASSERT_GE(inotify_add_watch(changes, folder.Path().c_str(), IN_CREATE | IN_MOVED_TO | IN_MODIFY), 0);
-  const int process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  ASSERT_GE(process, 0);
-  while (!ready()) {
-    pollfd waits[2] = {{changes, POLLIN, 0}, {process, POLLIN, 0}};
-    if (poll(waits, 2, -1) < 0 && errno != EINTR) break;
-    if (waits[1].revents != 0) break;  // it ended by itself
-    alignas(inotify_event) char events[4096];
-    while (read(changes, events, sizeof events) > 0) {
-    }
-  }
-  close(process);
-  close(changes);
-}
-
 const EncryptedSuffix Suffix = {' ', 'q', 'R', '4', '_', 'z', '%', '1', '['};
 const std::string SuffixText(Suffix.begin(), Suffix.end());
+
+// One run of the tool on one file, to be held at the moment its journal
+// holds `record` as its newest record (0: the journal is there, with no
+// record yet).
+struct HeldRun {
+  std::string start_name;
+  std::vector<std::uint8_t> content;
+  std::vector<std::string> command;
+  std::uint64_t record = 0;
+};
+
+struct HeldResult {
+  int status = -1;
+  std::string out, err;
+  std::unique_ptr<TempFolder> folder;  // null when the moment was never reached
+  JournalRunHeader header;             // as the journal showed it at the moment
+};
+
+// Runs `run` in a new folder with the key typed, holds the tool at its
+// moment, does `act` to it there, then lets it go and waits for its end. A
+// moment the tool passed between two looks is tried again from the start in
+// a new folder, so that each case really tests its moment; should every try
+// miss it, the test fails.
+HeldResult RunStoppedAt(const HeldRun& run, const std::function<void(pid_t)>& act) {
+  constexpr int Tries = 5;
+  for (int attempt = 1; attempt <= Tries; ++attempt) {
+    auto folder = std::make_unique<TempFolder>();
+    folder->Write(run.start_name, run.content);
+    CliProcess process(*folder, run.command, std::string(Key) + "\n");
+    std::optional<JournalRunHeader> header;
+    const Moment moment = StopAtMoment(*folder, process.Pid(), [&] {
+      const std::optional<std::string> journal = JournalIn(*folder);
+      // Without a journal the run has either not begun or is over.
+      if (!journal) return folder->Exists(run.start_name) ? Moment::NotYet : Moment::Missed;
+      const std::optional<JournalView> view = ReadJournal(*folder, *journal);
+      if (!view || view->newest_record < run.record) return Moment::NotYet;
+      header = view->header;
+      return view->newest_record == run.record ? Moment::Reached : Moment::Missed;
+    });
+    if (moment == Moment::Reached) {
+      act(process.Pid());
+      kill(process.Pid(), SIGCONT);
+      HeldResult result;
+      result.status = process.Wait();
+      result.out = process.out;
+      result.err = process.err;
+      result.folder = std::move(folder);
+      result.header = *header;
+      return result;
+    }
+    const int status = process.Wait();
+    std::printf("[ note ] try %d of %d passed its moment (status %d): again\n", attempt, Tries, status);
+  }
+  ADD_FAILURE() << "every try passed its moment";
+  return {};
+}
 
 // encrypt and decrypt refuse a file with an interrupted run before the key is
 // asked, and name the command that finishes it; resume with a wrong key
@@ -224,121 +260,71 @@ TEST(ResumeCommand, FinishesOrUndoesAnInterruptedRunAndRefusesEverythingElse) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{a_now, "b.txt", "calm.txt"}));
 }
 
-// The encrypted name the tool gave `name`, if it has one now.
-std::optional<std::string> EncryptedNameOf(const TempFolder& folder, const std::string& name) {
-  for (const std::string& other : folder.Names()) {
-    if (other.size() == name.size() + EncryptedSuffixLength && other.starts_with(name) &&
-        HasEncryptedSuffixShape(other)) {
-      return other;
-    }
-  }
-  return std::nullopt;
-}
-
-// The folder holds `name` exactly as `plain` was, or exactly its encryption
-// under the encrypted name, and nothing else.
-void ExpectAsBeforeOrDone(const TempFolder& folder, const std::string& name,
-                          const std::vector<std::uint8_t>& plain) {
-  ASSERT_EQ(folder.Names().size(), 1u) << "no journal and nothing else is left";
-  if (folder.Exists(name)) {
-    EXPECT_TRUE(folder.Read(name) == plain) << "as before, byte for byte";
-    return;
-  }
-  const std::optional<std::string> encrypted = EncryptedNameOf(folder, name);
-  ASSERT_TRUE(encrypted);
-  EXPECT_TRUE(folder.Read(*encrypted) ==
-              TransformInMemory(plain, *SuffixOfName(*encrypted), Direction::Encrypt))
-      << "the reference encryption";
-}
-
-// The signals that would end the tool while it works are a cancel: the file
-// is undone (or, should the run win the race with the signal, finished),
-// never left half-done, and the tool ends with 128 + the signal's number.
+// The signals that would end the tool while it works are a cancel: each is
+// sent while the tool is held mid-run (its journal there, no window yet in
+// place), so the run sees it before its end; the file is undone, and the
+// tool ends with 128 + the signal's number.
 TEST(ResumeCommand, HangupQuitAndBrokenPipeCancelLikeCtrlC) {
   const std::vector<std::uint8_t> plain = PatternBytes(24 << 20, 5);
   for (const int signal_number : {SIGHUP, SIGQUIT, SIGPIPE, SIGTERM}) {
     SCOPED_TRACE(strsignal(signal_number));
-    TempFolder folder;
-    folder.Write("big.bin", plain);
-    CliProcess process(folder, {"encrypt", "big.bin"}, std::string(Key) + "\n");
-    // Once the journal is there, the run has begun.
-    WaitUntil(folder, process.Pid(), [&] { return JournalIn(folder).has_value(); });
-    kill(process.Pid(), signal_number);
-    const int status = process.Wait();
-    if (status == 128 + signal_number) {
-      EXPECT_NE(process.err.find("cancelled"), std::string::npos) << process.err;
-      EXPECT_NE(process.err.find("the file is unchanged"), std::string::npos) << process.err;
-      EXPECT_TRUE(folder.Exists("big.bin"));
-    } else {
-      EXPECT_EQ(status, 0) << process.err;
-    }
-    ExpectAsBeforeOrDone(folder, "big.bin", plain);
+    const HeldResult cancelled = RunStoppedAt(
+        {.start_name = "big.bin", .content = plain, .command = {"encrypt", "big.bin"}, .record = 0},
+        [&](pid_t pid) { kill(pid, signal_number); });
+    EXPECT_EQ(cancelled.status, 128 + signal_number) << cancelled.err;
+    EXPECT_NE(cancelled.err.find("cancelled"), std::string::npos) << cancelled.err;
+    EXPECT_NE(cancelled.err.find("the file is unchanged"), std::string::npos) << cancelled.err;
+    EXPECT_EQ(cancelled.folder->Names(), std::vector<std::string>{"big.bin"});
+    EXPECT_TRUE(cancelled.folder->Read("big.bin") == plain) << "as before, byte for byte";
   }
 }
 
-// SIGKILL at a few moments of a file of two windows, found by watching its
-// journal: as the journal appears, while the first or the second window is
-// written in place, and in the middle of a decryption. Whatever the moment,
-// resume gives exactly the reference encryption (or decryption), and
-// resume --undo exactly the original.
+// SIGKILL at a few moments of a file of two windows, each reached exactly by
+// holding the tool while its journal is read: as the journal appears, while
+// the first or the second window is written in place, and in the middle of a
+// decryption. Whatever the moment, resume gives exactly the reference
+// encryption (or decryption), and resume --undo exactly the original.
 TEST(ResumeAfterKill, EndsExactlyAsTheReferenceOrTheOriginal) {
   const std::vector<std::uint8_t> plain = PatternBytes((72 << 20) + 12345, 9);
-  struct Moment {
+  const std::vector<std::uint8_t> encrypted = TransformInMemory(plain, Suffix, Direction::Encrypt);
+  struct Case {
     const char* what;
     Direction direction;
-    std::uint64_t newest_record;  // kill once the journal holds this record (0: once it is there)
+    std::uint64_t record;  // the journal's newest record at the kill (0: none yet)
     bool undo;
   };
-  const Moment moments[] = {
+  const Case cases[] = {
       {"as the journal appears", Direction::Encrypt, 0, false},
       {"writing the first window", Direction::Encrypt, 1, false},
       {"writing the second window, then undone", Direction::Encrypt, 2, true},
       {"in the middle of a decryption", Direction::Decrypt, 1, false},
   };
-  for (const Moment& moment : moments) {
+  for (const Case& moment : cases) {
     SCOPED_TRACE(moment.what);
-    TempFolder folder;
-    std::string name = "movie.mkv";
-    std::vector<std::uint8_t> encrypted;
-    if (moment.direction == Direction::Decrypt) {
-      encrypted = TransformInMemory(plain, Suffix, Direction::Encrypt);
-      name += SuffixText;
-      folder.Write(name, encrypted);
-    } else {
-      folder.Write(name, plain);
-    }
+    const bool forward = moment.direction == Direction::Encrypt;
+    const std::string name = forward ? "movie.mkv" : "movie.mkv" + SuffixText;
     // The content is noise, which decrypt questions without a key check:
     // --force goes on all the same.
-    const std::vector<std::string> command = moment.direction == Direction::Encrypt
-                                                 ? std::vector<std::string>{"encrypt", name}
-                                                 : std::vector<std::string>{"decrypt", "--force", name};
-    CliProcess process(folder, command, std::string(Key) + "\n");
-    std::optional<JournalRunHeader> header;
-    WaitUntil(folder, process.Pid(), [&] {
-      const std::optional<std::string> journal = JournalIn(folder);
-      if (!journal) return false;
-      const std::optional<JournalView> view = ReadJournal(folder, *journal);
-      if (view) header = view->header;
-      return view && view->newest_record >= moment.newest_record;
-    });
-    kill(process.Pid(), SIGKILL);
-    // Should the run have ended before the moment came, it is simply done.
-    const bool killed = process.Wait() == 128 + SIGKILL;
-    if (!killed) std::printf("[ note ] %s: the run was done before the moment came\n", moment.what);
-    ASSERT_TRUE(header) << "no journal was seen";
+    HeldRun run{.start_name = name,
+                .content = forward ? plain : encrypted,
+                .command = forward ? std::vector<std::string>{"encrypt", name}
+                                   : std::vector<std::string>{"decrypt", "--force", name},
+                .record = moment.record};
+    const HeldResult killed = RunStoppedAt(run, [](pid_t pid) { kill(pid, SIGKILL); });
+    ASSERT_TRUE(killed.folder) << "the moment was never reached";
+    EXPECT_EQ(killed.status, 128 + SIGKILL);
+    const TempFolder& folder = *killed.folder;
 
-    const std::string now = FileIn(folder);
     std::vector<std::string> arguments{"resume"};
     if (moment.undo) arguments.push_back("--undo");
-    arguments.push_back(now);
+    arguments.push_back(FileIn(folder));
     const CliRun resumed = RunCli(folder, arguments, std::string(Key) + "\n");
     EXPECT_EQ(resumed.status, 0) << resumed.err;
-    const bool back = moment.undo && killed;
-    const std::string expected_name = back ? header->old_name : header->new_name;
+    const std::string expected_name = moment.undo ? killed.header.old_name : killed.header.new_name;
     EXPECT_EQ(folder.Names(), std::vector<std::string>{expected_name});
-    const bool plain_expected = (moment.direction == Direction::Encrypt) == back;
+    const bool plain_expected = forward == moment.undo;
     EXPECT_TRUE(folder.Read(expected_name) ==
-                (plain_expected ? plain : TransformInMemory(plain, header->suffix, Direction::Encrypt)))
+                (plain_expected ? plain : TransformInMemory(plain, killed.header.suffix, Direction::Encrypt)))
         << "byte for byte";
   }
 }
