@@ -114,9 +114,10 @@ pid_t StartClick(Window window, int x, int y) {
 std::optional<double> ClickAndMeasure(Display* display, Window window, int x, int y, const Area& area,
                                       std::uint32_t rgb, int stay_ms, int step_ms) {
   const pid_t click = StartClick(window, x, y);
-  std::optional<double> lit = quorvant::x11::MeasureLit(display, window, area, rgb, 2000, stay_ms, step_ms);
+  const auto lit = quorvant::x11::MeasureLit(display, window, area, rgb, 2000, stay_ms, step_ms);
   waitpid(click, nullptr, 0);
-  return lit;
+  if (!lit) return std::nullopt;
+  return lit->lit_ms;
 }
 
 }  // namespace

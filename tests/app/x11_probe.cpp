@@ -3,8 +3,13 @@
 //       asks the window to close the way a window manager's close button does
 //   x11_probe lit WINDOW X Y WIDTH HEIGHT RRGGBB [COMMAND...]
 //       runs COMMAND (say, an xdotool click), then samples the area every 5 ms
-//       and prints for how many ms the colour was on screen; status 1 when it
-//       never showed within 3 s
+//       and prints for how many ms the colour was on screen, and the largest
+//       gap between two looks (a busy machine makes looks late); status 1
+//       when it never showed within 30 s
+//   x11_probe caret WINDOW X Y WIDTH HEIGHT [COMMAND...]
+//       waits for the key caret in the area; given a COMMAND, runs it and
+//       waits for the caret to show further right: the key field took a
+//       character. Status 1 when a wait ran out (30 s each)
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,10 +17,30 @@
 
 #include "tests/support/x11_screen.h"
 
+namespace {
+
+// The caret is a line in DarkGrey, as tall as the text line (18 pixels).
+constexpr std::uint32_t CaretColour = 0xA9A9A9;
+constexpr int CaretHeight = 16;
+constexpr int BoundMs = 30000;
+
+int RunCommand(int argc, char** argv, int first) {
+  std::string then;
+  for (int i = first; i < argc; ++i) then += std::string(i > first ? " " : "") + argv[i];
+  if (then.empty() || std::system(then.c_str()) == 0) return 0;
+  std::fprintf(stderr, "x11_probe: %s failed\n", then.c_str());
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (!((command == "close" && argc == 3) || (command == "lit" && argc >= 9))) {
-    std::fprintf(stderr, "usage: x11_probe close WINDOW | lit WINDOW X Y WIDTH HEIGHT RRGGBB [COMMAND...]\n");
+  if (!((command == "close" && argc == 3) || (command == "lit" && argc >= 9) ||
+        (command == "caret" && argc >= 7))) {
+    std::fprintf(stderr,
+                 "usage: x11_probe close WINDOW | lit WINDOW X Y WIDTH HEIGHT RRGGBB [COMMAND...]"
+                 " | caret WINDOW X Y WIDTH HEIGHT [COMMAND...]\n");
     return 2;
   }
   Display* display = quorvant::x11::OpenDisplay();
@@ -30,17 +55,28 @@ int main(int argc, char** argv) {
   } else {
     const quorvant::x11::Area area{std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                                    std::atoi(argv[6])};
-    const auto rgb = static_cast<std::uint32_t>(std::strtoul(argv[7], nullptr, 16));
-    std::string then;
-    for (int i = 8; i < argc; ++i) then += std::string(i > 8 ? " " : "") + argv[i];
-    if (!then.empty() && std::system(then.c_str()) != 0)
-      std::fprintf(stderr, "x11_probe: %s failed\n", then.c_str());
-    const std::optional<double> lit = quorvant::x11::MeasureLit(display, window, area, rgb, 3000, 10000);
-    if (lit) {
-      std::printf("%.0f\n", *lit);
+    if (command == "lit") {
+      const auto rgb = static_cast<std::uint32_t>(std::strtoul(argv[7], nullptr, 16));
+      RunCommand(argc, argv, 8);
+      const auto lit = quorvant::x11::MeasureLit(display, window, area, rgb, BoundMs, 10000);
+      if (lit) {
+        std::printf("%.0f %.0f\n", lit->lit_ms, lit->largest_gap_ms);
+      } else {
+        std::printf("never\n");
+        status = 1;
+      }
     } else {
-      std::printf("never\n");
-      status = 1;
+      const int before =
+          quorvant::x11::WaitForCaret(display, window, area, CaretColour, CaretHeight, -1, BoundMs);
+      if (before < 0) {
+        std::fprintf(stderr, "x11_probe: no caret shows\n");
+        status = 1;
+      } else if (argc > 7 && (RunCommand(argc, argv, 7) != 0 ||
+                              quorvant::x11::WaitForCaret(display, window, area, CaretColour, CaretHeight,
+                                                          before, BoundMs) < 0)) {
+        std::fprintf(stderr, "x11_probe: the caret stayed at %d\n", before);
+        status = 1;
+      }
     }
   }
   XCloseDisplay(display);

@@ -8,11 +8,13 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace quorvant::x11 {
 
@@ -92,21 +94,68 @@ inline std::uint64_t Fingerprint(Display* display, Window window, const Area& ar
   return hash;
 }
 
+// How long a colour was seen, and how far apart the looks were at most: on a
+// busy machine a look can come late, and a measure whose looks were far
+// apart says little.
+struct LitTime {
+  double lit_ms = 0;
+  double largest_gap_ms = 0;
+};
+
 // Samples `area` every `step_ms` until `rgb` shows (for at most `appear_ms`),
 // then until it is gone (for at most `stay_ms`). Returns how long it was
-// seen, in ms, or nothing if it never showed.
-inline std::optional<double> MeasureLit(Display* display, Window window, const Area& area, std::uint32_t rgb,
-                                        int appear_ms, int stay_ms, int step_ms = 5) {
+// seen, or nothing if it never showed.
+inline std::optional<LitTime> MeasureLit(Display* display, Window window, const Area& area, std::uint32_t rgb,
+                                         int appear_ms, int stay_ms, int step_ms = 5) {
   const Steady::time_point start = Steady::now();
-  while (CountColour(display, window, area, rgb) <= 0) {
+  Steady::time_point last_look = start;
+  LitTime measured;
+  auto looks_lit = [&] {
+    const Steady::time_point now = Steady::now();
+    measured.largest_gap_ms =
+        std::max(measured.largest_gap_ms, std::chrono::duration<double, std::milli>(now - last_look).count());
+    last_look = now;
+    return CountColour(display, window, area, rgb) > 0;
+  };
+  while (!looks_lit()) {
     if (MsSince(start) > appear_ms) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
   }
   const Steady::time_point lit = Steady::now();
-  while (CountColour(display, window, area, rgb) > 0 && MsSince(lit) < stay_ms) {
+  while (looks_lit() && MsSince(lit) < stay_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
   }
-  return MsSince(lit);
+  measured.lit_ms = MsSince(lit);
+  return measured;
+}
+
+// The x of the key caret in `area`: a column drawn in `rgb` for nearly the
+// line's height (no glyph of the text has one), or -1 while none shows.
+inline int CaretColumn(Display* display, Window window, const Area& area, std::uint32_t rgb, int tallest) {
+  std::vector<std::uint32_t> pixels;
+  pixels.reserve(static_cast<std::size_t>(area.width * area.height));
+  if (!VisitPixels(display, window, area, [&](std::uint32_t seen) { pixels.push_back(seen); })) return -1;
+  for (int x = area.width - 1; x >= 0; --x) {
+    int run = 0;
+    for (int y = 0; y < area.height; ++y) {
+      run = pixels[static_cast<std::size_t>(y * area.width + x)] == rgb ? run + 1 : 0;
+      if (run >= tallest) return area.x + x;
+    }
+  }
+  return -1;
+}
+
+// Waits (for at most `bound_ms`) until the caret shows right of `after`;
+// returns its column, or -1.
+inline int WaitForCaret(Display* display, Window window, const Area& area, std::uint32_t rgb, int tallest,
+                        int after, int bound_ms) {
+  const Steady::time_point start = Steady::now();
+  while (MsSince(start) < bound_ms) {
+    const int column = CaretColumn(display, window, area, rgb, tallest);
+    if (column > after) return column;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
 }
 
 // A key press and release.
