@@ -102,8 +102,17 @@ std::string DescribeTransformReport(const FileReport& report, std::string_view n
     case FileCondition::Interrupted:
       switch (report.outcome) {
         case FileOutcome::JournalDamaged:
-          text += "; nothing was changed. The journal " + journal +
-                  " cannot be trusted; look at the file before doing anything else with it";
+          text += "; nothing was changed. ";
+          if (report.in_doubt > 0) {
+            // Said plainly, so that the user knows which bytes to mistrust.
+            text += "The journal's copy of the bytes the run was writing is damaged: the first " +
+                    std::to_string(report.done) + " of " + std::to_string(report.length) + " bytes are " +
+                    (direction == Direction::Encrypt ? "encrypted" : "decrypted") + ", the next " +
+                    std::to_string(report.in_doubt) + " are in doubt, the rest are as before. ";
+          }
+          text += "The journal " + journal +
+                  " cannot be trusted and is kept; look at the file before doing "
+                  "anything else with it";
           return text;
         case FileOutcome::Interrupted:
         case FileOutcome::WrongKey:

@@ -130,6 +130,8 @@ class Run {
   Step ForwardWindows();
   Step UndoWindows();
   Result<bool> ImageMatches(const JournalRecord& record);
+  Result<bool> InPlaceMatches(const JournalRecord& record);
+  Result<bool> Matches(const JournalRecord& record, bool in_place);
 
   // Section 4.
   bool Fail(FileOutcome outcome, Error error);
@@ -341,12 +343,20 @@ Run::Step Run::UndoWindows() {
   return Step::Done;
 }
 
-Result<bool> Run::ImageMatches(const JournalRecord& record) {
+Result<bool> Run::ImageMatches(const JournalRecord& record) { return Matches(record, false); }
+
+// Whether the file holds the record's new bytes in its window already.
+Result<bool> Run::InPlaceMatches(const JournalRecord& record) { return Matches(record, true); }
+
+Result<bool> Run::Matches(const JournalRecord& record, bool in_place) {
   ImageHash hash;
   for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
     const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));
-    if (Status read = journal_->ReadImage(chunk, at); !read) {
-      // A slot cut short does not hold the image; a failed read says nothing.
+    const Status read = in_place
+                            ? ReadExactly(calls_, file_.Descriptor(), chunk, record.offset + at, file_.Name())
+                            : journal_->ReadImage(chunk, at);
+    if (!read) {
+      // A slot or a file cut short does not hold the bytes; a failed read says nothing.
       if (read.error().code != 0) return read.error();
       return false;
     }
@@ -725,6 +735,20 @@ bool Run::Recover(JournalPhase& phase) {
     torn_ = true;
     if (!Apply(*newest_)) return false;
     torn_ = false;
+  } else {
+    // A slot that no longer holds the window's image was taken for the next
+    // window, which happens only once the window is whole in place; but a
+    // damaged slot looks the same. Only the file itself can tell them apart.
+    const Result<bool> whole = InPlaceMatches(*newest_);
+    if (!whole) return Fail(FileOutcome::ReadError, whole.error());
+    if (!*whole) {
+      // Before the window the file is in the run's form, after it as before;
+      // the window itself is neither for sure, and nothing can mend it.
+      done_ = std::min(newest_->offset, newest_->done_after);
+      report_.in_doubt = newest_->length;
+      return Fail(FileOutcome::JournalDamaged,
+                  Error{0, journal_->Name() + " has lost its copy of the bytes the run was writing"});
+    }
   }
   done_ = newest_->done_after;
   return true;

@@ -80,6 +80,9 @@ struct FileReport {
   // form, and the file's length.
   std::int64_t done = 0;
   std::int64_t length = 0;
+  // For a journal found damaged: how many bytes after `done` are in neither
+  // form for sure (the rest after them are as before the run).
+  std::int64_t in_doubt = 0;
 };
 
 // A short text for an outcome, in the program's notice style ("Already open").

@@ -714,6 +714,57 @@ TEST(FileTransformTest, ResumeRefusesWithoutASoundJournalOrTheRightKey) {
   EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
 }
 
+// A slot whose image fails its checksum is either taken for the next window
+// (so the window is whole in place) or damaged: the file tells which. A
+// window that is not whole is never taken for done: the resume changes
+// nothing, keeps the journal and says which bytes are in doubt.
+TEST(FileTransformTest, ADamagedImageIsNeverTakenForAWholeWindow) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(3 * FullChunk, 8);
+  folder.Write("todo", plain);
+  // Torn while its second window was written in place (the journal's header
+  // is the first write, then a window is its image, its record and the
+  // file), the undo unable to write.
+  FaultyCalls calls;
+  calls.fail_write = 7;
+  calls.fail_writes_from = 8;
+  const TransformRunResult run = Transform(folder, "todo", Direction::Encrypt, calls);
+  ASSERT_EQ(run.report.condition, FileCondition::Interrupted);
+  const std::string name = run.report.name;
+  const std::vector<std::uint8_t> content = folder.Read(name);
+  const std::vector<std::uint8_t> journal_bytes = folder.Read(run.report.journal);
+
+  struct Damage {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> apply;
+  };
+  const Damage damages[] = {
+      {"a flipped bit", [](std::vector<std::uint8_t>& journal) { journal[JournalImageOffset + 100] ^= 4; }},
+      {"cut short", [](std::vector<std::uint8_t>& journal) { journal.resize(JournalImageOffset + 100); }},
+  };
+  for (const Damage& damage : damages) {
+    for (const ResumeMode mode : {ResumeMode::Finish, ResumeMode::Undo}) {
+      SCOPED_TRACE(damage.what);
+      std::vector<std::uint8_t> damaged = journal_bytes;
+      damage.apply(damaged);
+      folder.Write(run.report.journal, damaged);
+      const FileReport refused = Resume(folder, name, mode);
+      EXPECT_EQ(refused.outcome, FileOutcome::JournalDamaged);
+      EXPECT_EQ(refused.condition, FileCondition::Interrupted);
+      EXPECT_EQ(refused.journal, run.report.journal);
+      EXPECT_EQ(refused.done, static_cast<std::int64_t>(FullChunk)) << "the first window is done";
+      EXPECT_EQ(refused.in_doubt, static_cast<std::int64_t>(FullChunk)) << "the second is in doubt";
+      EXPECT_EQ(folder.Read(name), content) << "nothing changed";
+      EXPECT_EQ(folder.Read(run.report.journal), damaged);
+    }
+  }
+
+  folder.Write(run.report.journal, journal_bytes);
+  const FileReport resumed = Resume(folder, name, ResumeMode::Finish);
+  EXPECT_EQ(resumed.outcome, FileOutcome::Done);
+  EXPECT_EQ(folder.Read(name), TransformInMemory(plain, Direction::Encrypt));
+}
+
 // Every call through the seam, as a line: which call, where, how much, and
 // for a write a digest of its bytes. Random bytes are fixed, so that two runs
 // write the same journal.
