@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -189,6 +190,14 @@ std::string EncryptedNameIn(const TempFolder& folder) {
   return found;
 }
 
+std::vector<std::uint8_t> Prose(std::size_t length) {
+  std::string text;
+  for (int line = 0; text.size() < length; ++line)
+    text += "line " + std::to_string(line) + " of the minutes\n";
+  text.resize(length);
+  return {text.begin(), text.end()};
+}
+
 TEST(CliTest, EncryptsAndDecryptsAFileInAFolder) {
   TempFolder folder;
   ASSERT_EQ(mkdir((folder.Path() + "/docs").c_str(), 0755), 0);
@@ -286,6 +295,11 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
       {"link", same("quorvant-cli: link: not a regular file (a symbolic link)\n")},
       {"sub/", same("quorvant-cli: sub/: does not name a file\n")},
       {"new\nline", same("quorvant-cli: $'new\\nline': No such file or directory\n")},
+      // Inode 0 is no file's: the journal belongs to none of the others.
+      {"quorvant-journal-0", same("quorvant-cli: quorvant-journal-0: a run's journal; not touched\n")},
+      {"QUORVANT.cfg",
+       same("quorvant-cli: QUORVANT.cfg: Quorvant's own file (its name begins with \"quorvant\"); "
+            "not touched\n")},
       {"plain.txt",
        {nullptr,
         "quorvant-cli: plain.txt: not an encrypted name (it does not end in \" \" + 7 characters + \"[\")\n",
@@ -304,6 +318,8 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
       folder.MakeFolder("sub");
       folder.MakeFifo("pipe");
       folder.MakeSymlink("link", "plain.txt");
+      folder.Write("quorvant-journal-0", PatternBytes(100, 3));
+      folder.Write("QUORVANT.cfg", PatternBytes(10, 4));
       const std::vector<std::string> before = folder.Names();
       std::vector<std::string> arguments = commands[command];
       arguments.push_back(failure.file);
@@ -321,6 +337,88 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
         EXPECT_EQ(run.err, "");
       }
     }
+  }
+}
+
+// `command *` in a folder where a run was cut short: every command leaves
+// the program's own files alone, byte for byte (a journal encrypted or erased
+// would lose the run it holds), works on the user's file, and exits 1 for
+// the refused operands.
+TEST(CliTest, GlobsReachTheUsersFilesOnlyNeverTheProgramsOwn) {
+  const std::vector<std::uint8_t> plain = Prose(20000);
+  // What each command did to the user's file `user`, with its output.
+  using Check = std::function<void(const TempFolder& folder, const std::string& user, const CliRun& run)>;
+  struct Case {
+    std::vector<std::string> command;
+    bool user_file_encrypted;  // made by encrypt first, for decrypt to work on
+    Check check;
+  };
+  const Case cases[] = {
+      {{"encrypt"},
+       false,
+       [](const TempFolder& folder, const std::string& user, const CliRun& run) {
+         const std::string encrypted = EncryptedNameIn(folder);
+         EXPECT_EQ(encrypted.substr(0, user.size()), user);
+         EXPECT_EQ(run.out, QuoteName(user) + " -> " + QuoteName(encrypted) + "\n");
+       }},
+      {{"decrypt"},
+       true,
+       [&](const TempFolder& folder, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out, QuoteName(user) + " -> notes.txt\n");
+         EXPECT_EQ(folder.Read("notes.txt"), plain);
+       }},
+      {{"erase", "--yes"},
+       false,
+       [](const TempFolder& folder, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out, "erased " + QuoteName(user) + "\n");
+         EXPECT_FALSE(folder.Exists(user));
+       }},
+      {{"resume"},
+       false,
+       [](const TempFolder&, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out, QuoteName(user) + ": no interrupted run; nothing to do\n");
+       }},
+      {{"stats"},
+       false,
+       [](const TempFolder&, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out.rfind(QuoteName(user) + "\nEntropy ", 0), 0u) << run.out;
+       }},
+  };
+  for (const Case& glob : cases) {
+    SCOPED_TRACE(glob.command[0]);
+    TempFolder folder;
+    folder.Write("notes.txt", plain);
+    if (glob.user_file_encrypted) {
+      ASSERT_EQ(RunCli(folder, {"encrypt", "notes.txt"}, {"k\n"}).status, 0);
+    }
+    const std::string user = folder.Names().front();
+    // A journal named for another inode than the user's file, its draft, and
+    // another name of the program's, in a case the listing hides too.
+    struct stat facts {};
+    ASSERT_EQ(stat(folder.PathOf(user).c_str(), &facts), 0);
+    const std::string journal = "quorvant-journal-" + std::to_string(facts.st_ino + 1);
+    const std::map<std::string, std::vector<std::uint8_t>> own = {
+        {journal, PatternBytes(3 * 4096 + 500, 7)},
+        {journal + ".new", PatternBytes(4096, 8)},
+        {"Quorvant settings", PatternBytes(40, 9)},
+    };
+    for (const auto& [name, bytes] : own) folder.Write(name, bytes);
+
+    // What a shell makes of `*`: every name, sorted.
+    std::vector<std::string> arguments = glob.command;
+    for (const std::string& name : folder.Names()) arguments.push_back(name);
+    const CliRun run = RunCli(folder, arguments, {"k\n"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "quorvant-cli: 'Quorvant settings': Quorvant's own file (its name begins with \"quorvant\"); "
+              "not touched\n"
+              "quorvant-cli: " +
+                  journal +
+                  ": a run's journal; not touched\n"
+                  "quorvant-cli: " +
+                  journal + ".new: a run's journal; not touched\n");
+    for (const auto& [name, bytes] : own) EXPECT_EQ(folder.Read(name), bytes) << name;
+    glob.check(folder, user, run);
   }
 }
 
@@ -380,14 +478,6 @@ TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
     EXPECT_EQ(folder.Read("plain.txt"), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(folder.Read("x abcdefg["), (std::vector<std::uint8_t>{4, 5, 6}));
   }
-}
-
-std::vector<std::uint8_t> Prose(std::size_t length) {
-  std::string text;
-  for (int line = 0; text.size() < length; ++line)
-    text += "line " + std::to_string(line) + " of the minutes\n";
-  text.resize(length);
-  return {text.begin(), text.end()};
 }
 
 // A wrong key changes nothing and exits 1: refused by the stored key check,
