@@ -825,6 +825,39 @@ TEST(CliTest, ExitStatusAfterASignalTellsWhatHappenedToTheFiles) {
   }
 }
 
+// erase the same way: a signal once a file is erased (it is gone, and the
+// tool waits to say so) stops before the next file, and after the last one
+// it stops nothing.
+TEST(CliTest, EraseStopsBetweenFilesAndNotAfterTheLast) {
+  for (const bool two_files : {true, false}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+      SCOPED_TRACE(std::string(two_files ? "between two files, " : "after the last file, ") +
+                   strsignal(signal_number));
+      TempFolder folder;
+      folder.Write("a.bin", Prose(40000));
+      std::vector<std::string> arguments = {"erase", "--yes", "a.bin"};
+      if (two_files) {
+        folder.Write("b.bin", Prose(40000));
+        arguments.push_back("b.bin");
+      }
+      HeldOutputRun run(folder, arguments, "");
+      WaitForFolder(folder, run.Pid(), [&] { return !folder.Exists("a.bin"); });
+      ASSERT_FALSE(folder.Exists("a.bin"));
+      kill(run.Pid(), signal_number);
+      const CliRun result = run.Finish();
+      EXPECT_EQ(result.out, "erased a.bin\n");
+      if (two_files) {
+        EXPECT_EQ(result.status, 128 + signal_number);
+        EXPECT_EQ(result.err, "quorvant-cli: b.bin: cancelled before it was started; not erased\n");
+        EXPECT_EQ(folder.Read("b.bin"), Prose(40000));
+      } else {
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+      }
+    }
+  }
+}
+
 // On a terminal the key is asked for twice, and the progress line shows
 // bytes and, once the last block is written, that the data is being synced.
 TEST(CliTest, ProgressOnATerminalEndsWithTheSync) {
