@@ -35,11 +35,15 @@ bool CancelSignals::Requested() {
   return signal_ != 0;
 }
 
-bool CancelSignals::RequestedDuringWork() {
-  if (signal_ != 0) return true;
-  if (++calls_since_check_ < CheckEvery) return false;
+bool CancelSignals::StopRequested() {
+  stopped_ = stopped_ || Requested();
+  return stopped_;
+}
+
+bool CancelSignals::StopRequestedDuringWork() {
+  if (signal_ == 0 && ++calls_since_check_ < CheckEvery) return false;
   calls_since_check_ = 0;
-  return Requested();
+  return StopRequested();
 }
 
 }  // namespace quorvant::cli

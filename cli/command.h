@@ -21,9 +21,9 @@ namespace quorvant::cli {
 inline constexpr int ExitSuccess = 0;  // every file done
 inline constexpr int ExitFailure = 1;  // at least one file failed (each named on standard error)
 inline constexpr int ExitUsage = 2;    // wrong usage
-// After a cancel signal (see CancelSignals) the status is 128 + the signal's
-// number, as a shell reports a program the signal ended: 130 for Ctrl-C, 143
-// for SIGTERM.
+// After a cancel signal that stopped work (CancelSignals::Stopped) the
+// status is 128 + the signal's number, as a shell reports a program the
+// signal ended: 130 for Ctrl-C, 143 for SIGTERM.
 inline constexpr int ExitSignalBase = 128;
 
 struct Option {

@@ -109,8 +109,9 @@ std::string HelpText() {
       "After a kill or a power loss, resume finishes the run (--undo takes it back).\n"
       "The cipher is a format kept for compatibility, not a vetted cipher.\n"
       "\n"
-      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 130 after\n"
-      "Ctrl-C, 128 + N after another signal N that stopped it (143 for SIGTERM).\n"
+      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 128 + N\n"
+      "when signal N stopped work (130 for Ctrl-C): the current FILE undone, the\n"
+      "rest not started. A signal once the last FILE is done changes nothing.\n"
       "\n"
       "See quorvant-cli(1) for details.\n";
   return text;

@@ -77,8 +77,8 @@ int EraseCommand(const CommandLine& line, CommandContext& context) {
         continue;
       }
     }
-    if (context.signals.Requested()) {
-      context.messages.FileFailure(file.path, "cancelled; not erased");
+    if (context.signals.StopRequested()) {
+      context.messages.NotStarted(file.path, "not erased");
       any_failed = true;
     } else if (!EraseOne(file, context)) {
       any_failed = true;

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "browser/folder_scan.h"
 #include "cli/failure_text.h"
+#include "crypto/journal_format.h"
 
 namespace quorvant::cli {
 
@@ -19,6 +21,17 @@ std::string_view KindOfFile(mode_t mode) {
   if (S_ISSOCK(mode)) return "a socket";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
   return "not a file";
+}
+
+// The program's own files (its runs' journals and drafts, and whatever else
+// bears its name) are never operands, by the rule that keeps them out of the
+// window's listing: a glob such as `*` then reaches the user's files only.
+std::optional<std::string_view> OwnFileRefusal(std::string_view name) {
+  if (name.starts_with(JournalNamePrefix)) return "a run's journal; not touched";
+  if (BeginsWithProgramName(name)) {
+    return "Quorvant's own file (its name begins with \"quorvant\"); not touched";
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -51,6 +64,8 @@ std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> p
       messages.FileFailure(path, std::strerror(errno));
     } else if (!S_ISREG(facts.st_mode)) {
       messages.FileFailure(path, "not a regular file (" + std::string(KindOfFile(facts.st_mode)) + ")");
+    } else if (const std::optional<std::string_view> refusal = OwnFileRefusal(file->name)) {
+      messages.FileFailure(path, *refusal);
     } else {
       file->names = facts.st_nlink;
       files.push_back(std::move(*file));

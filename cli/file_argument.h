@@ -27,9 +27,11 @@ struct FileArgument {
 std::optional<FileArgument> SplitFileArgument(std::string_view path);
 
 // The FILE arguments that name regular files, looked at without following
-// symlinks. Each of the others is reported (no such file, a folder, a FIFO,
-// a symlink, ...) and left out. Commands call this before asking for a key,
-// so that a mistyped name costs no typing.
+// symlinks, other than the program's own files (names that begin with
+// "quorvant", in any case: a run's journal, say). Each of the others is
+// reported (no such file, a folder, a FIFO, a symlink, a journal, ...) and
+// left out. Commands call this before asking for a key, so that a mistyped
+// name costs no typing.
 std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> paths, Messages& messages);
 
 // Opens the file for an operation that changes it (see OpenFileInFolder); a

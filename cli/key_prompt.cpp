@@ -43,11 +43,11 @@ class EchoOff {
 // reads one byte. 1: a byte; 0: end of input; -1: error; -2: cancelled.
 int ReadByte(char& byte, CancelSignals& signals) {
   for (;;) {
-    if (signals.Requested()) return -2;
+    if (signals.StopRequested()) return -2;
     pollfd waits[2] = {{InputDescriptor, POLLIN, 0}, {signals.Descriptor(), POLLIN, 0}};
     const int ready = RetryOnInterrupt([&] { return poll(waits, signals.Descriptor() >= 0 ? 2 : 1, -1); });
     if (ready < 0) return -1;
-    if (waits[1].revents != 0 && signals.Requested()) return -2;
+    if (waits[1].revents != 0 && signals.StopRequested()) return -2;
     if (waits[0].revents == 0) continue;
     const ssize_t count = RetryOnInterrupt([&] { return read(InputDescriptor, &byte, 1); });
     if (count < 0 && errno == EAGAIN) continue;

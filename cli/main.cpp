@@ -80,8 +80,11 @@ int main(int argc, char** argv) {
   CancelSignals signals;
   Messages messages(signals);
   const int status = Run(arguments, signals, messages);
-  // Interrupted: the work on the current file is undone by now, and the
-  // status says so the way a shell expects.
-  if (messages.EndCancelledLine()) return ExitSignalBase + signals.Signal();
+  messages.EndCancelledLine();
+  // A signal that stopped work (the current file undone, the rest not
+  // started) gives the status a shell expects of a process it ended. One
+  // that came once the last file was done stopped nothing: the status then
+  // tells what happened to the files.
+  if (signals.Stopped()) return ExitSignalBase + signals.Signal();
   return status;
 }

@@ -42,6 +42,15 @@ void Messages::Complain(std::string_view subject, std::string_view what) {
 
 void Messages::FileFailure(std::string_view path, std::string_view what) { Complain(QuoteName(path), what); }
 
+void Messages::NotStarted(std::string_view path, std::string_view consequence) {
+  std::string what = "cancelled before it was started";
+  if (!consequence.empty()) {
+    what += "; ";
+    what += consequence;
+  }
+  FileFailure(path, what);
+}
+
 void Messages::CommandFailure(std::string_view command, std::string_view what) { Complain(command, what); }
 
 int Messages::UsageError(std::string_view command, std::string_view what) {

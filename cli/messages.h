@@ -26,6 +26,9 @@ class Messages {
   explicit Messages(CancelSignals& signals);
 
   void FileFailure(std::string_view path, std::string_view what);
+  // A file a cancel left before its turn: "cancelled before it was started",
+  // then `consequence` ("not erased"), if any.
+  void NotStarted(std::string_view path, std::string_view consequence);
   void CommandFailure(std::string_view command, std::string_view what);
   // Returns the exit status of wrong usage. `command` may be empty (no
   // command, or an unknown one).

@@ -58,7 +58,7 @@ void ProgressBar::Clear() {
 
 ProgressFunction FollowOnBar(ProgressBar& bar, CancelSignals& signals, std::int64_t length) {
   return [&bar, &signals, length](std::int64_t offset, std::int64_t) {
-    if (signals.RequestedDuringWork()) return ProgressAnswer::Cancel;
+    if (signals.StopRequestedDuringWork()) return ProgressAnswer::Cancel;
     bar.Show(offset, length);
     return ProgressAnswer::Continue;
   };

@@ -65,8 +65,8 @@ int StatsCommand(const CommandLine& line, CommandContext& context) {
   bool all_done = files.size() == line.files.size();
   bool first = true;
   for (const FileArgument& file : files) {
-    if (context.signals.Requested()) {
-      context.messages.FileFailure(file.path, "cancelled");
+    if (context.signals.StopRequested()) {
+      context.messages.NotStarted(file.path, {});
       all_done = false;
       continue;
     }

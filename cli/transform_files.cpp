@@ -121,8 +121,8 @@ int RunWithKey(const CommandLine& line, CommandContext& context, const std::vect
     return ExitFailure;
   }
   for (const FileArgument& file : files) {
-    if (context.signals.Requested()) {
-      messages.FileFailure(file.path, "cancelled; " + std::string(left_as));
+    if (context.signals.StopRequested()) {
+      messages.NotStarted(file.path, left_as);
       any_failed = true;
     } else if (!one(file, key)) {
       any_failed = true;

@@ -18,8 +18,8 @@ namespace quorvant::cli {
 int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context);
 
 // Reads the key (twice or once), then runs `one` on each of `files` in turn
-// while no cancel has come; a file left because of a cancel is named with
-// `left_as` ("the file is unchanged"). `any_failed` says whether a file was
+// while no cancel has come; each file a cancel left before its turn is named
+// as not started, with `left_as` ("the file is unchanged"). `any_failed` says whether a file was
 // already refused. Returns the command's exit status.
 int RunWithKey(const CommandLine& line, CommandContext& context, const std::vector<FileArgument>& files,
                KeyConfirmation confirmation, bool any_failed, std::string_view left_as,

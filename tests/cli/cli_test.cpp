@@ -7,6 +7,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -16,13 +19,16 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "cli/name_quoting.h"
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
+#include "crypto/journal_format.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -189,6 +195,14 @@ std::string EncryptedNameIn(const TempFolder& folder) {
   return found;
 }
 
+std::vector<std::uint8_t> Prose(std::size_t length) {
+  std::string text;
+  for (int line = 0; text.size() < length; ++line)
+    text += "line " + std::to_string(line) + " of the minutes\n";
+  text.resize(length);
+  return {text.begin(), text.end()};
+}
+
 TEST(CliTest, EncryptsAndDecryptsAFileInAFolder) {
   TempFolder folder;
   ASSERT_EQ(mkdir((folder.Path() + "/docs").c_str(), 0755), 0);
@@ -286,6 +300,11 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
       {"link", same("quorvant-cli: link: not a regular file (a symbolic link)\n")},
       {"sub/", same("quorvant-cli: sub/: does not name a file\n")},
       {"new\nline", same("quorvant-cli: $'new\\nline': No such file or directory\n")},
+      // Inode 0 is no file's: the journal belongs to none of the others.
+      {"quorvant-journal-0", same("quorvant-cli: quorvant-journal-0: a run's journal; not touched\n")},
+      {"QUORVANT.cfg",
+       same("quorvant-cli: QUORVANT.cfg: Quorvant's own file (its name begins with \"quorvant\"); "
+            "not touched\n")},
       {"plain.txt",
        {nullptr,
         "quorvant-cli: plain.txt: not an encrypted name (it does not end in \" \" + 7 characters + \"[\")\n",
@@ -304,6 +323,8 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
       folder.MakeFolder("sub");
       folder.MakeFifo("pipe");
       folder.MakeSymlink("link", "plain.txt");
+      folder.Write("quorvant-journal-0", PatternBytes(100, 3));
+      folder.Write("QUORVANT.cfg", PatternBytes(10, 4));
       const std::vector<std::string> before = folder.Names();
       std::vector<std::string> arguments = commands[command];
       arguments.push_back(failure.file);
@@ -321,6 +342,88 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
         EXPECT_EQ(run.err, "");
       }
     }
+  }
+}
+
+// `command *` in a folder where a run was cut short: every command leaves
+// the program's own files alone, byte for byte (a journal encrypted or erased
+// would lose the run it holds), works on the user's file, and exits 1 for
+// the refused operands.
+TEST(CliTest, GlobsReachTheUsersFilesOnlyNeverTheProgramsOwn) {
+  const std::vector<std::uint8_t> plain = Prose(20000);
+  // What each command did to the user's file `user`, with its output.
+  using Check = std::function<void(const TempFolder& folder, const std::string& user, const CliRun& run)>;
+  struct Case {
+    std::vector<std::string> command;
+    bool user_file_encrypted;  // made by encrypt first, for decrypt to work on
+    Check check;
+  };
+  const Case cases[] = {
+      {{"encrypt"},
+       false,
+       [](const TempFolder& folder, const std::string& user, const CliRun& run) {
+         const std::string encrypted = EncryptedNameIn(folder);
+         EXPECT_EQ(encrypted.substr(0, user.size()), user);
+         EXPECT_EQ(run.out, QuoteName(user) + " -> " + QuoteName(encrypted) + "\n");
+       }},
+      {{"decrypt"},
+       true,
+       [&](const TempFolder& folder, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out, QuoteName(user) + " -> notes.txt\n");
+         EXPECT_EQ(folder.Read("notes.txt"), plain);
+       }},
+      {{"erase", "--yes"},
+       false,
+       [](const TempFolder& folder, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out, "erased " + QuoteName(user) + "\n");
+         EXPECT_FALSE(folder.Exists(user));
+       }},
+      {{"resume"},
+       false,
+       [](const TempFolder&, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out, QuoteName(user) + ": no interrupted run; nothing to do\n");
+       }},
+      {{"stats"},
+       false,
+       [](const TempFolder&, const std::string& user, const CliRun& run) {
+         EXPECT_EQ(run.out.rfind(QuoteName(user) + "\nEntropy ", 0), 0u) << run.out;
+       }},
+  };
+  for (const Case& glob : cases) {
+    SCOPED_TRACE(glob.command[0]);
+    TempFolder folder;
+    folder.Write("notes.txt", plain);
+    if (glob.user_file_encrypted) {
+      ASSERT_EQ(RunCli(folder, {"encrypt", "notes.txt"}, {"k\n"}).status, 0);
+    }
+    const std::string user = folder.Names().front();
+    // A journal named for another inode than the user's file, its draft, and
+    // another name of the program's, in a case the listing hides too.
+    struct stat facts {};
+    ASSERT_EQ(stat(folder.PathOf(user).c_str(), &facts), 0);
+    const std::string journal = "quorvant-journal-" + std::to_string(facts.st_ino + 1);
+    const std::map<std::string, std::vector<std::uint8_t>> own = {
+        {journal, PatternBytes(3 * 4096 + 500, 7)},
+        {journal + ".new", PatternBytes(4096, 8)},
+        {"Quorvant settings", PatternBytes(40, 9)},
+    };
+    for (const auto& [name, bytes] : own) folder.Write(name, bytes);
+
+    // What a shell makes of `*`: every name, sorted.
+    std::vector<std::string> arguments = glob.command;
+    for (const std::string& name : folder.Names()) arguments.push_back(name);
+    const CliRun run = RunCli(folder, arguments, {"k\n"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "quorvant-cli: 'Quorvant settings': Quorvant's own file (its name begins with \"quorvant\"); "
+              "not touched\n"
+              "quorvant-cli: " +
+                  journal +
+                  ": a run's journal; not touched\n"
+                  "quorvant-cli: " +
+                  journal + ".new: a run's journal; not touched\n");
+    for (const auto& [name, bytes] : own) EXPECT_EQ(folder.Read(name), bytes) << name;
+    glob.check(folder, user, run);
   }
 }
 
@@ -380,14 +483,6 @@ TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
     EXPECT_EQ(folder.Read("plain.txt"), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(folder.Read("x abcdefg["), (std::vector<std::uint8_t>{4, 5, 6}));
   }
-}
-
-std::vector<std::uint8_t> Prose(std::size_t length) {
-  std::string text;
-  for (int line = 0; text.size() < length; ++line)
-    text += "line " + std::to_string(line) + " of the minutes\n";
-  text.resize(length);
-  return {text.begin(), text.end()};
 }
 
 // A wrong key changes nothing and exits 1: refused by the stored key check,
@@ -533,6 +628,236 @@ TEST(CliTest, InterruptChangesNothingAndExitsAsTheSignalSays) {
   }
 }
 
+// The tool with its standard output a pipe that is kept full until Finish:
+// the tool's first result line ("OLD -> NEW", printed once a file's run is
+// over, journal removed) waits in write() until then. A signal sent while
+// it waits arrives at a point known without timing: after that file, and
+// before anything that follows it.
+class HeldOutputRun {
+ public:
+  HeldOutputRun(const TempFolder& folder, const std::vector<std::string>& arguments,
+                const std::string& input) {
+    int output[2];
+    int keys[2];
+    if (pipe2(output, O_CLOEXEC) != 0 || pipe2(keys, O_CLOEXEC) != 0) std::abort();
+    // The smallest pipe, filled without blocking; then blocking again, so
+    // that the tool's write waits rather than fails.
+    (void)fcntl(output[1], F_SETPIPE_SZ, 4096);
+    (void)fcntl(output[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, '.');
+    for (ssize_t wrote; (wrote = write(output[1], filler.data(), filler.size())) > 0;) {
+      held_ += static_cast<std::size_t>(wrote);
+    }
+    (void)fcntl(output[1], F_SETFL, 0);
+    if (write(keys[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) std::abort();
+    close(keys[1]);
+    const std::string err_path = outputs_.PathOf("err");
+    std::vector<char*> argv = Argv(arguments);
+    child_ = fork();
+    if (child_ == 0) {
+      dup2(keys[0], 0);
+      dup2(output[1], 1);
+      if (!freopen(err_path.c_str(), "w", stderr)) _exit(99);
+      if (chdir(folder.Path().c_str()) != 0) _exit(99);
+      alarm(HangSeconds);
+      execv(QUORVANT_CLI_PATH, argv.data());
+      _exit(98);
+    }
+    close(keys[0]);
+    close(output[1]);
+    output_.Reset(output[0]);
+  }
+
+  pid_t Pid() const { return child_; }
+
+  // Lets the output through, waits for the end, and gives what the tool said
+  // (without the filler).
+  CliRun Finish() {
+    std::string out;
+    char buffer[4096];
+    for (ssize_t count; (count = read(output_.Get(), buffer, sizeof buffer)) > 0;) {
+      out.append(buffer, static_cast<std::size_t>(count));
+    }
+    int wait_status = 0;
+    waitpid(child_, &wait_status, 0);
+    CliRun run;
+    run.status = StatusOf(wait_status);
+    run.out = out.substr(std::min(held_, out.size()));
+    run.err = ReadWhole(outputs_.PathOf("err"));
+    return run;
+  }
+
+ private:
+  TempFolder outputs_;
+  UniqueFd output_;
+  std::size_t held_ = 0;
+  pid_t child_ = -1;
+};
+
+// Blocks until `ready` holds for the folder, looked at again after each
+// change in it, or until `child` has ended. No sleeps: inotify and a pidfd
+// say when to look again.
+void WaitForFolder(const TempFolder& folder, pid_t child, const std::function<bool()>& ready) {
+  const UniqueFd changes(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  ASSERT_TRUE(changes.IsOpen());
+  ASSERT_GE(inotify_add_watch(changes.Get(), folder.Path().c_str(),
+                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO),
+            0);
+  const UniqueFd process(static_cast<int>(syscall(SYS_pidfd_open, child, 0)));
+  ASSERT_TRUE(process.IsOpen());
+  while (!ready()) {
+    pollfd waits[2] = {{changes.Get(), POLLIN, 0}, {process.Get(), POLLIN, 0}};
+    if (poll(waits, 2, -1) < 0 && errno != EINTR) return;
+    if (waits[1].revents != 0) return;  // it ended by itself
+    alignas(inotify_event) char events[4096];
+    while (read(changes.Get(), events, sizeof events) > 0) {
+    }
+  }
+}
+
+// The name a run's journal has in the folder, or its draft's, if there is one.
+std::optional<std::string> JournalIn(const TempFolder& folder) {
+  for (const std::string& name : folder.Names()) {
+    if (name.starts_with(JournalNamePrefix)) return name;
+  }
+  return std::nullopt;
+}
+
+// The encrypted name the tool gave `name`, if it has one now.
+std::optional<std::string> EncryptedNameOf(const TempFolder& folder, const std::string& name) {
+  for (const std::string& other : folder.Names()) {
+    if (other.size() == name.size() + EncryptedSuffixLength && other.starts_with(name) &&
+        HasEncryptedSuffixShape(other)) {
+      return other;
+    }
+  }
+  return std::nullopt;
+}
+
+// The content of the encrypted file `name`, decrypted with `key`.
+std::vector<std::uint8_t> Decrypted(std::vector<std::uint8_t> content, const std::string& name,
+                                    std::string_view key) {
+  KeyWords words = BuildKeyWords(key, *SuffixOfName(name));
+  for (std::size_t start = 0; start < content.size(); start += MaxBlockLength) {
+    const std::size_t size = std::min<std::size_t>(MaxBlockLength, content.size() - start);
+    TransformBlock(std::span(content).subspan(start, size), MaxBlockLength, Direction::Decrypt, words);
+  }
+  return content;
+}
+
+// The exit status after a cancel signal says what happened to the files:
+// 128 + N only when the signal stopped something (a run undone, a file not
+// started), the files' outcomes otherwise. Between files and after the last
+// one, the moment is pinned by held output: the first file is done, its
+// journal gone, and the tool waits to print its result. During a run no
+// moment can be pinned, so what the tool did decides what to expect; should
+// the run have got past its last look for a signal first, the case is tried
+// again at an earlier moment: as soon as a journal (or its draft) is seen,
+// several syncs before the first block, rather than once the file has its
+// new name.
+TEST(CliTest, ExitStatusAfterASignalTellsWhatHappenedToTheFiles) {
+  enum class Moment { DuringTheFirstRun, OnceTheFirstFileIsDone };
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;
+    Moment moment;
+  };
+  const Case cases[] = {
+      {"during the only file's run", {"a.bin"}, Moment::DuringTheFirstRun},
+      {"during the first of two runs", {"a.bin", "b.bin"}, Moment::DuringTheFirstRun},
+      {"between two files", {"a.bin", "b.bin"}, Moment::OnceTheFirstFileIsDone},
+      {"after the last file", {"a.bin"}, Moment::OnceTheFirstFileIsDone},
+  };
+  for (const Case& moment : cases) {
+    // During a run, 1024 blocks: the run looks for a signal 16 times on the
+    // way. Otherwise a few blocks do.
+    const std::vector<std::uint8_t> plain =
+        PatternBytes(moment.moment == Moment::DuringTheFirstRun ? 16 << 20 : 40000, 6);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+      SCOPED_TRACE(std::string(moment.what) + ", " + strsignal(signal_number));
+      for (const bool earlier : {false, true}) {
+        TempFolder folder;
+        std::vector<std::string> arguments = {"encrypt"};
+        for (const std::string& name : moment.files) {
+          folder.Write(name, plain);
+          arguments.push_back(name);
+        }
+        HeldOutputRun run(folder, arguments, "k\n");
+        if (moment.moment == Moment::DuringTheFirstRun) {
+          // A run quicker than the look is over by then: its journal gone,
+          // the tool held.
+          WaitForFolder(folder, run.Pid(), [&] {
+            const bool renamed = EncryptedNameOf(folder, "a.bin").has_value();
+            return JournalIn(folder) ? earlier || renamed : renamed;
+          });
+        } else {
+          WaitForFolder(folder, run.Pid(),
+                        [&] { return EncryptedNameOf(folder, "a.bin") && !JournalIn(folder); });
+          ASSERT_TRUE(EncryptedNameOf(folder, "a.bin") && !JournalIn(folder)) << "a.bin is done";
+        }
+        kill(run.Pid(), signal_number);
+        const CliRun result = run.Finish();
+
+        // What happened to the files decides the output and the status.
+        const std::optional<std::string> a_now = EncryptedNameOf(folder, "a.bin");
+        std::string out;
+        std::string err;
+        if (a_now) {
+          EXPECT_EQ(Decrypted(folder.Read(*a_now), *a_now, "k"), plain);
+          out = "a.bin -> " + QuoteName(*a_now) + "\n";
+        } else {
+          EXPECT_EQ(folder.Read("a.bin"), plain);
+          err = "quorvant-cli: a.bin: cancelled; the file is unchanged\n";
+        }
+        if (moment.files.size() > 1) {
+          EXPECT_EQ(folder.Read("b.bin"), plain);
+          err += "quorvant-cli: b.bin: cancelled before it was started; the file is unchanged\n";
+        }
+        EXPECT_EQ(result.status, err.empty() ? 0 : 128 + signal_number);
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(folder.Names().size(), moment.files.size()) << "no journal is left";
+        if (moment.moment != Moment::DuringTheFirstRun || !a_now) break;
+        if (earlier)
+          std::printf("[ note ] %s: the run was done before it looked for the signal\n", moment.what);
+      }
+    }
+  }
+}
+
+// erase the same way: a signal once a file is erased (it is gone, and the
+// tool waits to say so) stops before the next file, and after the last one
+// it stops nothing.
+TEST(CliTest, EraseStopsBetweenFilesAndNotAfterTheLast) {
+  for (const bool two_files : {true, false}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+      SCOPED_TRACE(std::string(two_files ? "between two files, " : "after the last file, ") +
+                   strsignal(signal_number));
+      TempFolder folder;
+      folder.Write("a.bin", Prose(40000));
+      std::vector<std::string> arguments = {"erase", "--yes", "a.bin"};
+      if (two_files) {
+        folder.Write("b.bin", Prose(40000));
+        arguments.push_back("b.bin");
+      }
+      HeldOutputRun run(folder, arguments, "");
+      WaitForFolder(folder, run.Pid(), [&] { return !folder.Exists("a.bin"); });
+      ASSERT_FALSE(folder.Exists("a.bin"));
+      kill(run.Pid(), signal_number);
+      const CliRun result = run.Finish();
+      EXPECT_EQ(result.out, "erased a.bin\n");
+      if (two_files) {
+        EXPECT_EQ(result.status, 128 + signal_number);
+        EXPECT_EQ(result.err, "quorvant-cli: b.bin: cancelled before it was started; not erased\n");
+        EXPECT_EQ(folder.Read("b.bin"), Prose(40000));
+      } else {
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+      }
+    }
+  }
+}
+
 // On a terminal the key is asked for twice, and the progress line shows
 // bytes and, once the last block is written, that the data is being synced.
 TEST(CliTest, ProgressOnATerminalEndsWithTheSync) {
@@ -574,7 +899,8 @@ TEST(CliTest, CtrlCOnATerminalLeavesTheMessageOnItsOwnLine) {
     ASSERT_TRUE(run.WaitFor("erase f? [y/N] ")) << run.Shown();
     run.Type("\x03");
     EXPECT_EQ(run.Finish(), 130);
-    EXPECT_EQ(run.Shown(), "erase f? [y/N] ^C\r\nquorvant-cli: f: cancelled; not erased\r\n");
+    EXPECT_EQ(run.Shown(),
+              "erase f? [y/N] ^C\r\nquorvant-cli: f: cancelled before it was started; not erased\r\n");
   }
   EXPECT_EQ(folder.Read("f"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
