@@ -22,8 +22,6 @@ namespace quorvant {
 
 namespace {
 
-constexpr std::string_view ProgramName = "QUORVANT";
-
 // Big enough for a folder of a few hundred files in one read; larger folders
 // take a few reads.
 constexpr std::size_t ReadBufferSize = 32 * 1024;
@@ -74,16 +72,6 @@ void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std:
 }
 
 }  // namespace
-
-bool BeginsWithProgramName(std::string_view name) {
-  if (name.size() < ProgramName.size()) return false;
-  for (std::size_t i = 0; i < ProgramName.size(); ++i) {
-    char character = name[i];
-    if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 'a' + 'A');
-    if (character != ProgramName[i]) return false;
-  }
-  return true;
-}
 
 Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   table.entries.reserve(FileTable::Capacity);

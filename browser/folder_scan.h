@@ -6,12 +6,9 @@
 
 #include "base/result.h"
 #include "browser/file_table.h"
+#include "files/own_files.h"
 
 namespace quorvant {
-
-// True when the first 8 bytes, upper-cased (ASCII), are "QUORVANT": the
-// program's own files are never listed.
-bool BeginsWithProgramName(std::string_view name);
 
 // Lets a test act between reading an entry's name and looking at the entry
 // (to make a file vanish or change kind at that moment). Not for production.

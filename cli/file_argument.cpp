@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "browser/folder_scan.h"
 #include "cli/failure_text.h"
 #include "crypto/journal_format.h"
+#include "files/own_files.h"
 
 namespace quorvant::cli {
 

@@ -15,7 +15,7 @@ set(QuorvantLayers
   surface/platform   "surface"                   # the window: SDL2 and headless bindings, refresh cycle
   ui                 "erase analysis browser surface/platform"  # the application shell and every screen
   app                "ui"                        # main only
-  cli                "crypto erase analysis browser"  # the command-line tool: cores only
+  cli                "crypto erase analysis"     # the command-line tool: cores only
   tools              "ui"                        # programs that make the README pictures
 )
 
