@@ -29,12 +29,14 @@
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/journal_format.h"
+#include "tests/support/journal_view.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
 namespace {
 
 using cli::QuoteName;
+using testing::JournalIn;
 using testing::PatternBytes;
 using testing::TempFolder;
 
@@ -715,14 +717,6 @@ void WaitForFolder(const TempFolder& folder, pid_t child, const std::function<bo
   }
 }
 
-// The name a run's journal has in the folder, or its draft's, if there is one.
-std::optional<std::string> JournalIn(const TempFolder& folder) {
-  for (const std::string& name : folder.Names()) {
-    if (name.starts_with(JournalNamePrefix)) return name;
-  }
-  return std::nullopt;
-}
-
 // The encrypted name the tool gave `name`, if it has one now.
 std::optional<std::string> EncryptedNameOf(const TempFolder& folder, const std::string& name) {
   for (const std::string& other : folder.Names()) {
@@ -747,35 +741,34 @@ std::vector<std::uint8_t> Decrypted(std::vector<std::uint8_t> content, const std
 
 // The exit status after a cancel signal says what happened to the files:
 // 128 + N only when the signal stopped something (a run undone, a file not
-// started), the files' outcomes otherwise. Between files and after the last
-// one, the moment is pinned by held output: the first file is done, its
-// journal gone, and the tool waits to print its result. During a run no
-// moment can be pinned, so what the tool did decides what to expect; should
-// the run have got past its last look for a signal first, the case is tried
-// again at an earlier moment: as soon as a journal (or its draft) is seen,
-// several syncs before the first block, rather than once the file has its
-// new name.
+// started), the files' outcomes otherwise. Each moment is exact. During a
+// run, the tool is held (SIGSTOP) while its journal has no record yet, and
+// signalled there: the run must see it. Between files and after the last
+// one, held output pins the moment: the first file is done, its journal
+// gone, and the tool waits to print its result.
 TEST(CliTest, ExitStatusAfterASignalTellsWhatHappenedToTheFiles) {
-  enum class Moment { DuringTheFirstRun, OnceTheFirstFileIsDone };
+  enum class When { DuringTheFirstRun, OnceTheFirstFileIsDone };
   struct Case {
     const char* what;
     std::vector<std::string> files;
-    Moment moment;
+    When when;
   };
   const Case cases[] = {
-      {"during the only file's run", {"a.bin"}, Moment::DuringTheFirstRun},
-      {"during the first of two runs", {"a.bin", "b.bin"}, Moment::DuringTheFirstRun},
-      {"between two files", {"a.bin", "b.bin"}, Moment::OnceTheFirstFileIsDone},
-      {"after the last file", {"a.bin"}, Moment::OnceTheFirstFileIsDone},
+      {"during the only file's run", {"a.bin"}, When::DuringTheFirstRun},
+      {"during the first of two runs", {"a.bin", "b.bin"}, When::DuringTheFirstRun},
+      {"between two files", {"a.bin", "b.bin"}, When::OnceTheFirstFileIsDone},
+      {"after the last file", {"a.bin"}, When::OnceTheFirstFileIsDone},
   };
   for (const Case& moment : cases) {
     // During a run, 1024 blocks: the run looks for a signal 16 times on the
     // way. Otherwise a few blocks do.
-    const std::vector<std::uint8_t> plain =
-        PatternBytes(moment.moment == Moment::DuringTheFirstRun ? 16 << 20 : 40000, 6);
+    const bool during = moment.when == When::DuringTheFirstRun;
+    const std::vector<std::uint8_t> plain = PatternBytes(during ? 16 << 20 : 40000, 6);
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
       SCOPED_TRACE(std::string(moment.what) + ", " + strsignal(signal_number));
-      for (const bool earlier : {false, true}) {
+      // A run may pass its moment between two looks: it is tried again.
+      for (int attempt = 1;; ++attempt) {
+        ASSERT_LE(attempt, 5) << "every try passed its moment";
         TempFolder folder;
         std::vector<std::string> arguments = {"encrypt"};
         for (const std::string& name : moment.files) {
@@ -783,31 +776,34 @@ TEST(CliTest, ExitStatusAfterASignalTellsWhatHappenedToTheFiles) {
           arguments.push_back(name);
         }
         HeldOutputRun run(folder, arguments, "k\n");
-        if (moment.moment == Moment::DuringTheFirstRun) {
-          // A run quicker than the look is over by then: its journal gone,
-          // the tool held.
-          WaitForFolder(folder, run.Pid(), [&] {
-            const bool renamed = EncryptedNameOf(folder, "a.bin").has_value();
-            return JournalIn(folder) ? earlier || renamed : renamed;
-          });
+        if (during) {
+          std::optional<testing::JournalView> seen;
+          const testing::Moment held = testing::StopAtMoment(
+              folder, run.Pid(), [&] { return testing::RunAtRecord(folder, "a.bin", 0, seen); });
+          if (held != testing::Moment::Reached) {
+            run.Finish();
+            continue;
+          }
+          kill(run.Pid(), signal_number);
+          kill(run.Pid(), SIGCONT);
         } else {
           WaitForFolder(folder, run.Pid(),
                         [&] { return EncryptedNameOf(folder, "a.bin") && !JournalIn(folder); });
           ASSERT_TRUE(EncryptedNameOf(folder, "a.bin") && !JournalIn(folder)) << "a.bin is done";
+          kill(run.Pid(), signal_number);
         }
-        kill(run.Pid(), signal_number);
         const CliRun result = run.Finish();
 
-        // What happened to the files decides the output and the status.
-        const std::optional<std::string> a_now = EncryptedNameOf(folder, "a.bin");
         std::string out;
         std::string err;
-        if (a_now) {
-          EXPECT_EQ(Decrypted(folder.Read(*a_now), *a_now, "k"), plain);
-          out = "a.bin -> " + QuoteName(*a_now) + "\n";
-        } else {
+        if (during) {
           EXPECT_EQ(folder.Read("a.bin"), plain);
           err = "quorvant-cli: a.bin: cancelled; the file is unchanged\n";
+        } else {
+          const std::optional<std::string> a_now = EncryptedNameOf(folder, "a.bin");
+          ASSERT_TRUE(a_now);
+          EXPECT_EQ(Decrypted(folder.Read(*a_now), *a_now, "k"), plain);
+          out = "a.bin -> " + QuoteName(*a_now) + "\n";
         }
         if (moment.files.size() > 1) {
           EXPECT_EQ(folder.Read("b.bin"), plain);
@@ -817,9 +813,7 @@ TEST(CliTest, ExitStatusAfterASignalTellsWhatHappenedToTheFiles) {
         EXPECT_EQ(result.out, out);
         EXPECT_EQ(result.err, err);
         EXPECT_EQ(folder.Names().size(), moment.files.size()) << "no journal is left";
-        if (moment.moment != Moment::DuringTheFirstRun || !a_now) break;
-        if (earlier)
-          std::printf("[ note ] %s: the run was done before it looked for the signal\n", moment.what);
+        break;
       }
     }
   }

@@ -24,6 +24,7 @@
 #include "crypto/file_transform.h"
 #include "crypto/journal_format.h"
 #include "tests/support/interrupted_run.h"
+#include "tests/support/journal_view.h"
 #include "tests/support/stopped_process.h"
 #include "tests/support/temp_folder.h"
 
@@ -119,37 +120,6 @@ std::string FileIn(const TempFolder& folder) {
   return found;
 }
 
-std::optional<std::string> JournalIn(const TempFolder& folder) {
-  for (const std::string& name : folder.Names()) {
-    if (InodeOfJournalName(name)) return name;
-  }
-  return std::nullopt;
-}
-
-// What a journal shows from outside: its header and its newest record.
-struct JournalView {
-  JournalRunHeader header;
-  std::uint64_t newest_record = 0;
-};
-
-std::optional<JournalView> ReadJournal(const TempFolder& folder, const std::string& name) {
-  const int file = openat(folder.Fd(), name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return std::nullopt;
-  std::vector<std::uint8_t> pages(static_cast<std::size_t>(3 * JournalPageSize));
-  const ssize_t got = pread(file, pages.data(), pages.size(), 0);
-  close(file);
-  if (got != static_cast<ssize_t>(pages.size())) return std::nullopt;
-  std::optional<JournalRunHeader> header = DecodeRunHeader(std::span(pages).first(JournalPageSize));
-  if (!header) return std::nullopt;
-  JournalView view{*header, 0};
-  for (int page = 1; page <= 2; ++page) {
-    const auto record =
-        DecodeRecord(std::span(pages).subspan(page * JournalPageSize, JournalPageSize), *header);
-    if (record) view.newest_record = std::max(view.newest_record, record->sequence);
-  }
-  return view;
-}
-
 const EncryptedSuffix Suffix = {' ', 'q', 'R', '4', '_', 'z', '%', '1', '['};
 const std::string SuffixText(Suffix.begin(), Suffix.end());
 
@@ -181,15 +151,9 @@ HeldResult RunStoppedAt(const HeldRun& run, const std::function<void(pid_t)>& ac
     auto folder = std::make_unique<TempFolder>();
     folder->Write(run.start_name, run.content);
     CliProcess process(*folder, run.command, std::string(Key) + "\n");
-    std::optional<JournalRunHeader> header;
+    std::optional<testing::JournalView> seen;
     const Moment moment = StopAtMoment(*folder, process.Pid(), [&] {
-      const std::optional<std::string> journal = JournalIn(*folder);
-      // Without a journal the run has either not begun or is over.
-      if (!journal) return folder->Exists(run.start_name) ? Moment::NotYet : Moment::Missed;
-      const std::optional<JournalView> view = ReadJournal(*folder, *journal);
-      if (!view || view->newest_record < run.record) return Moment::NotYet;
-      header = view->header;
-      return view->newest_record == run.record ? Moment::Reached : Moment::Missed;
+      return testing::RunAtRecord(*folder, run.start_name, run.record, seen);
     });
     if (moment == Moment::Reached) {
       act(process.Pid());
@@ -199,7 +163,7 @@ HeldResult RunStoppedAt(const HeldRun& run, const std::function<void(pid_t)>& ac
       result.out = process.out;
       result.err = process.err;
       result.folder = std::move(folder);
-      result.header = *header;
+      result.header = seen->header;
       return result;
     }
     const int status = process.Wait();
