@@ -266,6 +266,20 @@ TEST(CliTest, OneKeyForSeveralFilesAndEachFailureNamed) {
   EXPECT_EQ(folder.Read("b"), PatternBytes(20000, 2));
 }
 
+// The "\r" of a Windows line end is not a key character, so it cannot make
+// the longest key too long.
+TEST(CliTest, TheLongestKeyEndedByCarriageReturnIsTaken) {
+  TempFolder folder;
+  folder.Write("a", PatternBytes(100, 1));
+  const std::string longest(77, '~');
+  const CliRun encrypted = RunCli(folder, {"encrypt", "a"}, {longest + "\r\n"});
+  ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+  ASSERT_EQ(folder.Names().size(), 1u);
+  const CliRun decrypted = RunCli(folder, {"decrypt", folder.Names()[0]}, {longest + "\n"});
+  EXPECT_EQ(decrypted.status, 0) << decrypted.err;
+  EXPECT_EQ(folder.Read("a"), PatternBytes(100, 1));
+}
+
 // Every command reports a file it cannot work on in the one form
 // "quorvant-cli: FILE: what went wrong", before any key is asked for: with
 // nothing on standard input, a key read would add a complaint of its own.
@@ -361,6 +375,10 @@ TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
        "quorvant-cli: encrypt: no key given (standard input was empty); no file was changed\n"},
       {{"encrypt", "plain.txt"},
        std::string(78, 'k') + "\n",
+       "quorvant-cli: encrypt: the key is longer than 77 characters; no file was changed\n"},
+      // A "\r" inside the line is part of the key: here its 78th character.
+      {{"encrypt", "plain.txt"},
+       std::string(77, 'k') + "\rx\n",
        "quorvant-cli: encrypt: the key is longer than 77 characters; no file was changed\n"},
       {{"encrypt", "plain.txt"},
        "a\tb\n",
