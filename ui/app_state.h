@@ -15,10 +15,12 @@
 #include "browser/folder_watch.h"
 #include "crypto/cipher.h"
 #include "crypto/file_transform.h"
+#include "crypto/key_text.h"
 #include "files/opened_file.h"
 #include "surface/painter.h"
 #include "surface/platform/platform.h"
 #include "ui/flow.h"
+#include "ui/screen_mode.h"
 
 namespace quorvant {
 
@@ -36,7 +38,7 @@ struct KeyTarget {
 
 // The one application context, owned by the program and passed by reference
 // to every screen. Fields are read and written directly by the screen that
-// owns each behaviour. On/off states are -1 (off) and +1 (on).
+// owns each behaviour.
 struct AppState {
   // --- The world outside ------------------------------------------------
   Platform* platform = nullptr;
@@ -76,16 +78,16 @@ struct AppState {
 
   // --- Interaction --------------------------------------------------------
   std::string PendingKey;
-  std::string ScreenMode;
+  ScreenMode Mode = ScreenMode::Scroll;
   std::string StatusMessage;
   int ClickedIcon = 0;
   int ClickX = 0;  // the last click taken from the window link
   int ClickY = 0;
-  int HelpShown = -1;
-  int KeyHidden = -1;
-  int KeyboardShown = -1;
-  int StatisticsShown = -1;
-  int ViewerShown = -1;
+  bool HelpShown = false;
+  bool KeyHidden = false;
+  bool KeyboardShown = false;
+  bool StatisticsShown = false;
+  bool ViewerShown = false;
   // A screen that an input wait handed control to (statistics, byte viewer)
   // passes the input it ends with to where that wait would have: ResumeAt,
   // set by the wait's caller.
@@ -100,10 +102,10 @@ struct AppState {
   // --- Key entry and the file work ------------------------------------------
   // Wiped as soon as the run it is for has made its key check and key words
   // (TransformSettings::key_text_done), and on Esc, refusals and errors.
-  std::string KeyText;
+  KeyText TypedKey;
   // A hidden key is typed twice for an encryption: the first typing, while
-  // the second is asked for. Wiped as KeyText is.
-  std::string FirstKey;
+  // the second is asked for. Wiped as TypedKey is.
+  KeyText FirstKey;
   bool AskingAgain = false;
   int KeyCursor = 0;
   int CaretX = 0;

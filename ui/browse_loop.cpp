@@ -15,13 +15,13 @@ Next BrowseEntry(AppState& s) {
   s.StatusOffset = 0;
   s.PromptKeepWidth = 0;
   ClearPromptLine(s);
-  s.ScreenMode = "scroll";
+  s.Mode = ScreenMode::Scroll;
   if (s.IndexBeforeKey != s.LastShownIndex) return AfterWait(s, InputWait(s), Next::BrowseStep);
   return Next::BrowseStep;
 }
 
 Next BrowseStep(AppState& s) {
-  s.StatisticsShown = -1;
+  s.StatisticsShown = false;
   s.StatusMessage.clear();
   s.IndexBeforeKey = s.SelectedIndex;
 
@@ -59,7 +59,7 @@ Next BrowseStep(AppState& s) {
 }
 
 Next ErasePrompt(AppState& s) {
-  s.ScreenMode = "Erasing ";
+  s.Mode = ScreenMode::Erasing;
   s.painter->SetBackground(Black);
   s.painter->PrintAt(LeftMargin, StatusY, Brown, "Delete");
   return AfterWait(s, InputWait(s), Next::EraseChoice);

@@ -183,7 +183,7 @@ void DrawRangeLine(Viewer& v) {
 void DrawColumns(Viewer& v) {
   AppState& s = v.s;
   s.painter->SetForeground(DarkGrey);
-  if (s.KeyHidden == 1) std::fill(s.ColumnCache.begin(), s.ColumnCache.end(), -1);
+  if (s.KeyHidden) std::fill(s.ColumnCache.begin(), s.ColumnCache.end(), -1);
   for (int column = 1; column <= v.Columns(); ++column) {
     const auto index = static_cast<std::size_t>(column - 1);
     const int byte = index < v.bytes.size() ? v.bytes[index] : -1;
@@ -319,7 +319,7 @@ void CloseAndErase(AppState& s) {
 // Show|Hide key keeps the viewer open and is handled by the loop. The
 // keyboard is already hidden: the viewer hid it on opening.
 ViewerExit Leave(AppState& s, int icon) {
-  s.ViewerShown = -1;
+  s.ViewerShown = false;
   switch (icon) {
     case icon::Encrypted:
     case icon::Statistics: CloseAndErase(s); return ViewerExit::ContinueAtShowHideTest;
@@ -332,8 +332,8 @@ ViewerExit Leave(AppState& s, int icon) {
       s.File1.reset();
       s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
       ShowHelp(s);
-      s.HelpShown = 1;
-      s.KeyboardShown = -1;
+      s.HelpShown = true;
+      s.KeyboardShown = false;
       return ViewerExit::RestartWait;
     default: CloseAndErase(s); return ViewerExit::Return;
   }
@@ -343,14 +343,14 @@ ViewerExit Leave(AppState& s, int icon) {
 
 ViewerExit RunByteViewer(AppState& s) {
   // Opening: the overlays give way, the file is opened and its first bytes shown.
-  s.HelpShown = -1;
-  s.StatisticsShown = -1;
-  s.KeyboardShown = -1;
+  s.HelpShown = false;
+  s.StatisticsShown = false;
+  s.KeyboardShown = false;
   s.ViewStart = 0;
   ClearWorkArea(s);
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) return ended ? ViewerExit::ProgramEnd : ViewerExit::Return;
-  s.ViewerShown = 1;
+  s.ViewerShown = true;
   Viewer v{s, s.File1->Length(), {}, 0};
   s.ColumnCount = ColumnCountFor(v.length, s.W);
   s.ColumnCache.assign(static_cast<std::size_t>(FittingColumns(s.W)), -1);
@@ -360,7 +360,7 @@ ViewerExit RunByteViewer(AppState& s) {
   for (;;) {
     if (s.link->Alive.load() == 0) {
       s.File1.reset();
-      s.ViewerShown = -1;
+      s.ViewerShown = false;
       return ViewerExit::ProgramEnd;
     }
     s.PendingKey = s.platform->ReadKey(KeySite::Wait);
@@ -396,7 +396,7 @@ ViewerExit RunByteViewer(AppState& s) {
       if (hit >= 0) PressFeedback(s, hit);
       if (hit == icon::ShowHide) {
         // The viewer stays; hidden key text means every column is redrawn.
-        s.KeyHidden = -s.KeyHidden;
+        s.KeyHidden = !s.KeyHidden;
         DrawShowHideIndicator(s);
         s.ClickedIcon = -1;
         DrawColumns(v);

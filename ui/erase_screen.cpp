@@ -30,8 +30,8 @@ bool SaysWhyNotErased(FileOutcome outcome) {
 Next EraseSelectedFile(AppState& s) {
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
-  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
+  s.painter->PrintAt(LeftMargin, StatusY, Grey, Caption(s.Mode));
+  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(Caption(s.Mode)).width % 256);
 
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) {

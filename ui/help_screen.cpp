@@ -14,7 +14,7 @@ namespace quorvant {
 void ShowHelp(AppState& s) {
   Painter& p = *s.painter;
   ClearWorkArea(s);
-  s.KeyboardShown = -1;
+  s.KeyboardShown = false;
   p.SetBackground(Black);
   const double c = s.LineHeight;
   const double legend_pitch = 11.0 / 8.0 * c;

@@ -41,7 +41,7 @@ int MsUntilBlink(AppState& s) {
 // folder listed: -1 for as long as it takes.
 int MsUntilDue(AppState& s) {
   int due_ms = -1;
-  if (s.ScreenMode == "the key" && s.StatusMessage.empty()) due_ms = MsUntilBlink(s);
+  if (s.Mode == ScreenMode::Key && s.StatusMessage.empty()) due_ms = MsUntilBlink(s);
   if (s.Watch != nullptr) {
     const int rescan_ms = s.Watch->MsUntilRescan(*s.clock);
     if (rescan_ms >= 0 && (due_ms < 0 || rescan_ms < due_ms)) due_ms = rescan_ms;
@@ -51,7 +51,7 @@ int MsUntilDue(AppState& s) {
 
 void HideHelp(AppState& s) {
   ClearWorkArea(s);
-  s.HelpShown = -1;
+  s.HelpShown = false;
 }
 
 }  // namespace
@@ -95,7 +95,7 @@ WaitResult ScanFolderStep(AppState& s, Rescan when) {
 
 WaitResult InputWait(AppState& s) {
   for (;;) {
-    if (s.ScreenMode == "the key" && s.StatusMessage.empty()) DrawCaret(s);
+    if (s.Mode == ScreenMode::Key && s.StatusMessage.empty()) DrawCaret(s);
     if (s.link->Alive.load() == 0) return WaitResult::ProgramEnd;
     s.PendingKey = s.platform->ReadKey(KeySite::Wait);
     if (ScanFolderStep(s) == WaitResult::ProgramEnd) return WaitResult::ProgramEnd;
@@ -156,7 +156,7 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from) {
   if (from == DispatchFrom::Start) {
     s.ClickedIcon = -1;
     if (s.link->ClickKind.load() == 0) {
-      if (s.HelpShown == 1) HideHelp(s);
+      if (s.HelpShown) HideHelp(s);
       return WaitResult::Input;
     }
     const int x = s.link->ClickX.load();
@@ -169,51 +169,51 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from) {
       s.ClickedIcon = hit;
       PressFeedback(s, hit);
     }
-    if (s.ScreenMode == "the key" && s.ClickedIcon == icon::Statistics) return WaitResult::Input;
+    if (s.Mode == ScreenMode::Key && s.ClickedIcon == icon::Statistics) return WaitResult::Input;
   }
   if (from != DispatchFrom::AfterListFile) {
     if (s.ClickedIcon == icon::ShowHide) {
-      s.KeyHidden = -s.KeyHidden;
+      s.KeyHidden = !s.KeyHidden;
       DrawShowHideIndicator(s);
     }
     if (s.ClickedIcon == icon::Statistics) {
-      s.KeyboardShown = -1;
+      s.KeyboardShown = false;
       return ToggleStatistics(s);
     }
     if (s.ClickedIcon == icon::Help) {
-      if (s.HelpShown == -1) {
+      if (!s.HelpShown) {
         ShowHelp(s);
-        s.HelpShown = 1;
+        s.HelpShown = true;
       } else {
         HideHelp(s);
       }
       return WaitResult::Input;
     }
-    if (s.ClickedIcon == icon::Key && !s.KeyText.empty()) {
+    if (s.ClickedIcon == icon::Key && !s.TypedKey.Empty()) {
       s.PendingKey = std::string(1, key::Enter);
       s.ClickedIcon = -1;
     }
-    if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::Encrypted) {
+    if (s.Mode == ScreenMode::Scroll && s.ClickedIcon == icon::Encrypted) {
       s.PendingKey = EncryptedIconKey;
-      if (s.HelpShown == 1) HideHelp(s);
+      if (s.HelpShown) HideHelp(s);
       return WaitResult::Input;
     }
-    if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::ListFile) {
+    if (s.Mode == ScreenMode::Scroll && s.ClickedIcon == icon::ListFile) {
       s.ViewerReturn = DispatchFrom::AfterListFile;
       return WaitResult::ByteViewer;
     }
   }
-  if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::Key) {
+  if (s.Mode == ScreenMode::Scroll && s.ClickedIcon == icon::Key) {
     s.PendingKey = std::string(1, key::Enter);
     s.ClickedIcon = -1;
   }
   if (s.ClickedIcon == icon::Keyboard) ToggleKeyboard(s);
-  if (s.ScreenMode == "the key" && s.ClickedIcon == icon::Key) {
+  if (s.Mode == ScreenMode::Key && s.ClickedIcon == icon::Key) {
     s.PendingKey = std::string(1, key::Escape);
     s.ClickedIcon = -1;
   }
-  if (s.KeyboardShown == 1 && s.ClickedIcon == -1) KeyboardClick(s, s.ClickX, s.ClickY);
-  if (s.HelpShown == 1) HideHelp(s);
+  if (s.KeyboardShown && s.ClickedIcon == -1) KeyboardClick(s, s.ClickX, s.ClickY);
+  if (s.HelpShown) HideHelp(s);
   return WaitResult::Input;
 }
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/wipe.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/file_transform.h"
 #include "ui/file_work.h"
@@ -79,8 +78,8 @@ void DrawKeyPrompt(AppState& s, std::string_view label) {
 }
 
 void ForgetKey(AppState& s) {
-  Wipe(s.KeyText);
-  Wipe(s.FirstKey);
+  s.TypedKey.Clear();
+  s.FirstKey.Clear();
   s.AskingAgain = false;
   s.KeyCursor = 0;
 }
@@ -98,11 +97,7 @@ bool StartKeyEntry(AppState& s, bool& ended) {
 
   ForgetKey(s);
   DrawKeyPrompt(s, "Key ");
-  // Room for the longest key up front, so typing never moves the key to a
-  // new buffer and leaves a copy behind.
-  s.KeyText.reserve(MaxKeyLength + 1);
-  s.FirstKey.reserve(MaxKeyLength + 1);
-  s.ScreenMode = "the key";
+  s.Mode = ScreenMode::Key;
   return true;
 }
 
@@ -120,8 +115,8 @@ void RedrawKey(AppState& s) {
   Painter& p = *s.painter;
   p.SetBackground(Black);
   s.CaretX = LeftMargin + s.StatusOffset +
-             p.MeasureText(std::string_view(s.KeyText).substr(0, static_cast<size_t>(s.KeyCursor))).width;
-  p.PrintAt(LeftMargin + s.StatusOffset, StatusY, KeyTextColours[StateIndex(s.KeyHidden)], s.KeyText);
+             p.MeasureText(s.TypedKey.View().substr(0, static_cast<size_t>(s.KeyCursor))).width;
+  p.PrintAt(LeftMargin + s.StatusOffset, StatusY, KeyTextColours[StateIndex(s.KeyHidden)], s.TypedKey.View());
   p.PrintText(Spaces(8));
 }
 
@@ -164,7 +159,7 @@ ProgressAnswer AskKeyLooksWrong(AppState& s) {
   }
   ClearStatusBand(s);
   s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
+  s.painter->PrintAt(LeftMargin, StatusY, Grey, Caption(s.Mode));
   return answer;
 }
 
@@ -196,10 +191,10 @@ bool OpenKeyTarget(AppState& s) {
 Next TransformOnScreen(AppState& s) {
   const Direction direction = s.Target->direction;
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
-  s.ScreenMode = std::string(ModeNames[direction == Direction::Decrypt ? 1 : 0]);
+  s.Mode = direction == Direction::Decrypt ? ScreenMode::Decrypting : ScreenMode::Encrypting;
   s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
-  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
+  s.painter->PrintAt(LeftMargin, StatusY, Grey, Caption(s.Mode));
+  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(Caption(s.Mode)).width % 256);
 
   if (OpenKeyTarget(s)) {
     // A resumed run starts part-way: whatever the last run showed is stale.
@@ -209,10 +204,10 @@ Next TransformOnScreen(AppState& s) {
     };
     TransformSettings settings;
     settings.key_looks_wrong = [&] { return AskKeyLooksWrong(s); };
-    settings.key_text_done = [&] { Wipe(s.KeyText); };
+    settings.key_text_done = [&] { s.TypedKey.Clear(); };
     const FileReport report =
-        s.Interrupted ? ResumeFile(*s.File1, s.KeyText, ResumeMode::Finish, progress, settings)
-                      : TransformFile(*s.File1, direction, s.Suffix, s.KeyText, progress, settings);
+        s.Interrupted ? ResumeFile(*s.File1, s.TypedKey.View(), ResumeMode::Finish, progress, settings)
+                      : TransformFile(*s.File1, direction, s.Suffix, s.TypedKey.View(), progress, settings);
     s.File1.reset();
     ClearStatusBand(s);
     if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
@@ -236,41 +231,40 @@ Next TransformOnScreen(AppState& s) {
 // unrecoverable; two typings that differ change nothing ("Keys differ").
 // Nothing while the second typing is asked for.
 std::optional<Next> ConfirmKey(AppState& s) {
-  const bool typed_blind = s.KeyHidden == 1 && s.Target->direction == Direction::Encrypt && !s.Interrupted;
+  const bool typed_blind = s.KeyHidden && s.Target->direction == Direction::Encrypt && !s.Interrupted;
   if (typed_blind && !s.AskingAgain) {
-    s.FirstKey.assign(s.KeyText);
-    Wipe(s.KeyText);
+    s.FirstKey.TakeFrom(s.TypedKey);
     s.AskingAgain = true;
     DrawKeyPrompt(s, "Key again ");
     return std::nullopt;
   }
-  s.KeyboardShown = -1;
+  s.KeyboardShown = false;
   ClearWorkArea(s);
   ClearPromptLine(s);
   s.KeyCursor = 0;
   s.PromptKeepWidth = 0;
-  if (s.AskingAgain && s.KeyText != s.FirstKey) {
+  if (s.AskingAgain && s.TypedKey.View() != s.FirstKey.View()) {
     LeaveKeyEntry(s);
-    s.ScreenMode = "scroll";
+    s.Mode = ScreenMode::Scroll;
     ShowAlert(s, "Keys differ");
     s.PendingKey.clear();
     return Next::BrowseEntry;
   }
-  Wipe(s.FirstKey);
+  s.FirstKey.Clear();
   return TransformOnScreen(s);
 }
 
 }  // namespace
 
 void EditKey(AppState& s, const std::string& pending_key) {
-  const int length = static_cast<int>(s.KeyText.size());
+  const int length = static_cast<int>(s.TypedKey.Size());
   if (pending_key.size() == 1) {
     const auto code = static_cast<unsigned char>(pending_key[0]);
-    if (code >= 32 && code <= 126 && length < MaxKeyLength) {
-      s.KeyText.insert(static_cast<size_t>(s.KeyCursor), 1, static_cast<char>(code));
-      ++s.KeyCursor;
+    if (code >= 32 && code <= 126) {
+      // A full key takes no more characters.
+      if (s.TypedKey.Insert(static_cast<size_t>(s.KeyCursor), static_cast<char>(code))) ++s.KeyCursor;
     } else if (code == key::Backspace && s.KeyCursor > 0) {
-      s.KeyText.erase(static_cast<size_t>(s.KeyCursor - 1), 1);
+      s.TypedKey.Erase(static_cast<size_t>(s.KeyCursor - 1));
       --s.KeyCursor;
     }
     return;
@@ -278,7 +272,7 @@ void EditKey(AppState& s, const std::string& pending_key) {
   if (!key::IsExtended(pending_key) || length == 0) return;
   switch (key::Last(pending_key)) {
     case scan::Del:
-      if (s.KeyCursor < length) s.KeyText.erase(static_cast<size_t>(s.KeyCursor), 1);
+      if (s.KeyCursor < length) s.TypedKey.Erase(static_cast<size_t>(s.KeyCursor));
       break;
     case scan::Left:
       if (s.KeyCursor > 0) --s.KeyCursor;
@@ -305,10 +299,10 @@ Next RunKeyEntry(AppState& s) {
     if (key::Is(s.PendingKey, key::Escape)) {
       LeaveKeyEntry(s);
       ClearStatusBand(s);
-      s.ScreenMode = "scroll";
+      s.Mode = ScreenMode::Scroll;
       return Next::BrowseStep;
     }
-    if (key::Is(s.PendingKey, key::Enter) && !s.KeyText.empty()) {
+    if (key::Is(s.PendingKey, key::Enter) && !s.TypedKey.Empty()) {
       if (const std::optional<Next> next = ConfirmKey(s)) return *next;
       continue;
     }

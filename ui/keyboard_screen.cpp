@@ -99,12 +99,12 @@ std::array<char, 95> KeyboardOrder(int fraction_ms) {
 }
 
 void ToggleKeyboard(AppState& s) {
-  s.KeyboardShown = -s.KeyboardShown;
+  s.KeyboardShown = !s.KeyboardShown;
   ClearWorkArea(s);
-  s.StatisticsShown = -1;
-  s.HelpShown = -1;
+  s.StatisticsShown = false;
+  s.HelpShown = false;
   s.link->ClearClick();
-  if (s.KeyboardShown == -1 || s.FileCount() == 0) return;
+  if (!s.KeyboardShown || s.FileCount() == 0) return;
 
   s.KeyboardChars = KeyboardOrder(static_cast<int>(s.clock->MillisecondsSinceMidnight() % 1000));
   for (int i = 0; i < 12; ++i) DrawSpecialKey(s, i, false);
@@ -128,7 +128,7 @@ void KeyboardClick(AppState& s, int x, int y) {
         return;
       }
     }
-    if (s.ScreenMode == "Erasing " && 941 < x && x < 1013)
+    if (s.Mode == ScreenMode::Erasing && 941 < x && x < 1013)
       s.PendingKey = std::string(SpecialKeys[11].KeyString);
     return;
   }

@@ -55,7 +55,7 @@ void Program::StartUp() {
   s.SizeValueX = (painter_->MeasureText("Size ").width + 20) % 256;
   DrawHeaderLabels(s);
 
-  s.ScreenMode = "scroll";
+  s.Mode = ScreenMode::Scroll;
   s.Watch = std::make_unique<FolderWatch>(s.FolderFd, watch_seam_ ? &*watch_seam_ : nullptr);
 }
 

@@ -91,7 +91,7 @@ void DrawTable(AppState& s) {
 // Closing on the icon that was clicked; the dispatch then acts on it.
 Next Close(AppState& s) {
   s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
-  s.StatisticsShown = -1;
+  s.StatisticsShown = false;
   switch (s.ClickedIcon) {
     case icon::Statistics: return Next::BrowseEntry;
     case icon::Key:
@@ -100,15 +100,15 @@ Next Close(AppState& s) {
       break;
     case icon::Help:
       ShowHelp(s);
-      s.HelpShown = 1;
+      s.HelpShown = true;
       return Next::BrowseEntry;
     case icon::Encrypted: s.PendingKey = EncryptedIconKey; break;
     default: break;
   }
-  s.ScreenMode = "scroll";
+  s.Mode = ScreenMode::Scroll;
   if (s.ClickedIcon == icon::Keyboard) {
     // The dispatch showed the keyboard and this close wiped it: show it again.
-    s.KeyboardShown = -1;
+    s.KeyboardShown = false;
     return Resume(s, DispatchClick(s, DispatchFrom::ShowHideTest));
   }
   if (s.ClickedIcon == icon::ListFile) {
@@ -139,34 +139,34 @@ int MoveTableTop(int table_top, const std::string& pending_key) {
 }
 
 WaitResult ToggleStatistics(AppState& s) {
-  if (s.StatisticsShown == 1) {
+  if (s.StatisticsShown) {
     // Clicked on the open screen: its loop sees ClickedIcon and closes.
-    s.StatisticsShown = -1;
+    s.StatisticsShown = false;
     return WaitResult::Input;
   }
   return WaitResult::Statistics;
 }
 
 Next RunStatistics(AppState& s) {
-  s.StatisticsShown = 1;
-  s.ScreenMode = "statistics";
+  s.StatisticsShown = true;
+  s.Mode = ScreenMode::Statistics;
   ClearPromptLine(s);
   ClearWorkArea(s);
   bool ended = false;
   if (!ComputeForSelectedFile(s, ended)) {
-    s.StatisticsShown = -1;
+    s.StatisticsShown = false;
     return ended ? Next::ProgramEnd : Next::BrowseEntry;
   }
   DrawFigures(s);
-  s.KeyboardShown = -1;
-  s.HelpShown = -1;
+  s.KeyboardShown = false;
+  s.HelpShown = false;
   DrawTable(s);
 
   for (;;) {
     const WaitResult result = InputWait(s);
     if (result == WaitResult::ProgramEnd) return Next::ProgramEnd;
     if (result != WaitResult::Input) {
-      s.StatisticsShown = -1;
+      s.StatisticsShown = false;
       return Resume(s, result);
     }
     if (s.ClickedIcon >= 0) return Close(s);

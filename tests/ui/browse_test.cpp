@@ -39,7 +39,7 @@ TEST(Browse, DelThenUpCancelsTheEraseAndMovesUp) {
   h.folder.Write("a", 1);
   h.folder.Write("b", 1);
   std::string mode_at_prompt;
-  h.platform.Key(Down).Key(Del).Wait(1).Do([&] { mode_at_prompt = h.State().ScreenMode; }).Key(Up).Wait(1);
+  h.platform.Key(Down).Key(Del).Wait(1).Do([&] { mode_at_prompt = Caption(h.State().Mode); }).Key(Up).Wait(1);
   h.Run();
   EXPECT_EQ(mode_at_prompt, "Erasing ");
   const auto prompt = h.LastPrint("Delete");
@@ -48,7 +48,7 @@ TEST(Browse, DelThenUpCancelsTheEraseAndMovesUp) {
   EXPECT_EQ(prompt->x, 20);
   EXPECT_EQ(prompt->y, 200);
   EXPECT_EQ(h.State().SelectedIndex, 1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_TRUE(std::filesystem::exists(h.folder.PathOf("b")));
 }
 
@@ -59,7 +59,7 @@ TEST(Browse, DelThenEscapeOnlyCancels) {
   h.platform.Key(Down).Key(Del).Key(Escape).Wait(1);
   h.Run();
   EXPECT_EQ(h.State().SelectedIndex, 2);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_TRUE(std::filesystem::exists(h.folder.PathOf("a")));
   EXPECT_TRUE(std::filesystem::exists(h.folder.PathOf("b")));
 }
@@ -161,11 +161,11 @@ TEST(MainLoop, MovingBetweenScreensDoesNotGrowTheStack) {
   for (int round = 0; round < 40; ++round) {
     h.platform.Click(IconRowCentre(icon::Statistics)).Do([&] {
       in_statistics.push_back(depth());
-      modes.push_back(h.State().ScreenMode);
+      modes.emplace_back(Caption(h.State().Mode));
     });
     h.platform.Click(IconRowCentre(icon::ListFile)).Do([&] {
       in_viewer.push_back(depth());
-      modes.push_back(h.State().ViewerShown == 1 ? "viewer" : "no viewer");
+      modes.push_back(h.State().ViewerShown ? "viewer" : "no viewer");
     });
   }
   h.Run();

@@ -290,45 +290,50 @@ TEST(ByteViewer, WaysOutAndWhatFollows) {
     bool viewer_open;
     bool file_open;
     const char* mode;
-    int keyboard;
-    int help;
-    int key_hidden;
+    bool keyboard;
+    bool help;
+    bool key_hidden;
     bool area_erased;
     const char* printed;  // a text the follow-up prints, or ""
   } cases[] = {
-      {"Esc closes", Press(Escape), false, false, "scroll", -1, -1, -1, true, ""},
+      {"Esc closes", Press(Escape), false, false, "scroll", false, false, false, true, ""},
       // Key entry looks at the file, then lets it go while the key is typed.
-      {"Enter closes, then starts key entry", Press(Enter), false, false, "the key", -1, -1, -1, true, "Key"},
-      {"List file closes", ClickIcon(icon::ListFile), false, false, "scroll", -1, -1, -1, true, ""},
-      {"a click on nothing closes", ClickAt(400, 60), false, false, "scroll", -1, -1, -1, true, ""},
-      {"Key closes, then acts as Enter", ClickIcon(icon::Key), false, false, "the key", -1, -1, -1, true,
-       "Key"},
+      {"Enter closes, then starts key entry", Press(Enter), false, false, "the key", false, false, false,
+       true, "Key"},
+      {"List file closes", ClickIcon(icon::ListFile), false, false, "scroll", false, false, false, true, ""},
+      {"a click on nothing closes", ClickAt(400, 60), false, false, "scroll", false, false, false, true, ""},
+      {"Key closes, then acts as Enter", ClickIcon(icon::Key), false, false, "the key", false, false, false,
+       true, "Key"},
       {"Encrypted closes, then looks for an encrypted file", ClickIcon(icon::Encrypted), false, false,
-       "scroll", -1, -1, -1, true, "No encrypted files"},
+       "scroll", false, false, false, true, "No encrypted files"},
       {"Statistics closes, then shows the statistics", ClickIcon(icon::Statistics), false, false,
-       "statistics", -1, -1, -1, false, ""},
-      {"Keyboard closes and shows the keyboard", ClickIcon(icon::Keyboard), false, false, "scroll", 1, -1, -1,
+       "statistics", false, false, false, false, ""},
+      {"Keyboard closes and shows the keyboard", ClickIcon(icon::Keyboard), false, false, "scroll", true,
+       false, false, false, ""},
+      {"Help closes and shows the help", ClickIcon(icon::Help), false, false, "scroll", false, true, false,
        false, ""},
-      {"Help closes and shows the help", ClickIcon(icon::Help), false, false, "scroll", -1, 1, -1, false, ""},
-      {"Show|Hide stays open", ClickIcon(icon::ShowHide), true, true, "scroll", -1, -1, 1, false, ""},
-      {"a double click does nothing", ClickAt(34, 400, 2), true, true, "scroll", -1, -1, -1, false, ""},
-      {"a click on empty screen does nothing", ClickAt(600, 300), true, true, "scroll", -1, -1, -1, false,
+      {"Show|Hide stays open", ClickIcon(icon::ShowHide), true, true, "scroll", false, false, true, false,
        ""},
-      {"the character row takes no clicks", ClickAt(34, 425), true, true, "scroll", -1, -1, -1, false, ""},
+      {"a double click does nothing", ClickAt(34, 400, 2), true, true, "scroll", false, false, false, false,
+       ""},
+      {"a click on empty screen does nothing", ClickAt(600, 300), true, true, "scroll", false, false, false,
+       false, ""},
+      {"the character row takes no clicks", ClickAt(34, 425), true, true, "scroll", false, false, false,
+       false, ""},
   };
   for (const Case& c : cases) {
     ProgramHarness h;
     WriteBytes(h.folder, "file", "AB");
     bool viewer_open = false, file_open = false, area_erased = false;
     std::string mode;
-    int keyboard = 0, help = 0, key_hidden = 0;
+    bool keyboard = false, help = false, key_hidden = false;
     h.platform.Click(IconRowCentre(icon::ListFile)).Wait(1).Do([&] { h.ForgetPrints(); });
     Script(h.platform, c.input);
     h.platform.Wait(1).Do([&] {
       const AppState& s = h.State();
-      viewer_open = s.ViewerShown == 1;
+      viewer_open = s.ViewerShown;
       file_open = s.File1.has_value();
-      mode = s.ScreenMode;
+      mode = Caption(s.Mode);
       keyboard = s.KeyboardShown;
       help = s.HelpShown;
       key_hidden = s.KeyHidden;
@@ -375,8 +380,8 @@ TEST(ByteViewer, FileHeldElsewhereIsNotShown) {
   close(holder);
   EXPECT_TRUE(h.LastPrint("Already open"));
   EXPECT_FALSE(h.LastPrint("From"));
-  EXPECT_EQ(h.State().ViewerShown, -1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_FALSE(h.State().ViewerShown);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 
 }  // namespace

@@ -66,12 +66,12 @@ TEST(KeyEditing, SequencesGiveKeyAndCaret) {
   for (const Case& c : cases) {
     AppState s;
     for (const std::string& k : c.keys) EditKey(s, k);
-    EXPECT_EQ(s.KeyText, c.key) << c.name;
+    EXPECT_EQ(s.TypedKey.View(), c.key) << c.name;
     EXPECT_EQ(s.KeyCursor, c.caret) << c.name;
   }
   AppState s;
   for (int i = 0; i < 78; ++i) EditKey(s, std::string(1, static_cast<char>('!' + i % 90)));
-  EXPECT_EQ(s.KeyText.size(), 77u) << "78 characters keep 77";
+  EXPECT_EQ(s.TypedKey.Size(), 77u) << "78 characters keep 77";
 }
 
 // Enter, the key, Enter: encrypts; the same again decrypts.
@@ -103,7 +103,7 @@ TEST(FileWork, EncryptThenDecryptGivesBackFileAndName) {
   EXPECT_NE(encrypted_bytes, original);
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"report.txt"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("report.txt")), original);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 
 // The window's encrypted file is the command-line tool's format.
@@ -157,7 +157,7 @@ TEST(FileWork, EscapeInTheMiddleLeavesTheFileAsItWas) {
   h.Run();
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"large.dat"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("large.dat")), original);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 
 TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
@@ -168,7 +168,7 @@ TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"keep"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("keep")), "keep me");
   EXPECT_FALSE(h.State().File1.has_value());
-  EXPECT_TRUE(h.State().KeyText.empty());
+  EXPECT_TRUE(h.State().TypedKey.Empty());
 }
 
 TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
@@ -179,7 +179,7 @@ TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
       .Wait(1)
       .Click(30, 105)  // empty key: Escape
       .Wait(1)
-      .Do([&] { mode_after_escape = h.State().ScreenMode; })
+      .Do([&] { mode_after_escape = Caption(h.State().Mode); })
       .Click(30, 105)  // Enter
       .Type("k")
       .Click(30, 105)  // with a key: Enter
@@ -215,9 +215,7 @@ TEST(FileWork, KeyIsWipedAfterTheRun) {
   bool key_zero = false;
   FileRun::Transform(h.platform, "a secret key that must not linger");
   h.platform.Do([&] {
-    const std::string& text = h.State().KeyText;
-    key_zero = text.empty() &&
-               std::all_of(text.data(), text.data() + text.capacity(), [](char c) { return c == 0; });
+    key_zero = h.State().TypedKey.IsWiped();
   });
   h.Run();
   EXPECT_TRUE(key_zero);
@@ -235,7 +233,7 @@ TEST(FileWork, FileHeldByAnotherProgramIsAlreadyOpenAndUntouched) {
   ASSERT_TRUE(notice);
   EXPECT_EQ(notice->foreground, Brown);
   EXPECT_EQ(h.platform.Beeps(), 1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll") << "no key entry for a file it cannot have";
+  EXPECT_EQ(Caption(h.State().Mode), "scroll") << "no key entry for a file it cannot have";
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"held"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("held")), "held content");
 }
@@ -273,7 +271,7 @@ TEST(FileWork, RefusalAfterTheKeyWaitsForTheNextKey) {
     WriteFile(h.folder.PathOf(c.file), "the file");
     std::string mode_after_notice;
     h.platform.Key(End).Key(Enter).Type("k").Key(Enter).Wait(1).Do(
-        [&] { mode_after_notice = h.State().ScreenMode; });
+        [&] { mode_after_notice = Caption(h.State().Mode); });
     h.platform.Key(Up).Wait(1);
     h.Run();
     EXPECT_TRUE(h.LastPrint(c.notice));
@@ -326,9 +324,9 @@ TEST(FileWork, AHiddenKeyIsTypedTwiceToEncrypt) {
     EXPECT_TRUE(h.LastPrint("Key again"));
     const std::vector<std::string> names = h.folder.Names();
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(h.State().ScreenMode, "scroll");
-    EXPECT_TRUE(h.State().KeyText.empty());
-    EXPECT_TRUE(h.State().FirstKey.empty());
+    EXPECT_EQ(Caption(h.State().Mode), "scroll");
+    EXPECT_TRUE(h.State().TypedKey.Empty());
+    EXPECT_TRUE(h.State().FirstKey.Empty());
     if (c.encrypted) {
       ASSERT_TRUE(HasEncryptedSuffixShape(names[0]));
       const std::string command = std::string("printf 'pass word\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
@@ -445,7 +443,7 @@ TEST(FileWork, WrongKeysAreRefusedOrAskedAbout) {
     h.platform.Key(go_on ? Enter : Escape).Wait(1);
     h.Run();
     EXPECT_TRUE(h.LastPrint("Key looks wrong"));
-    EXPECT_EQ(h.State().ScreenMode, "scroll");
+    EXPECT_EQ(Caption(h.State().Mode), "scroll");
     if (go_on) {
       EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes"});
       EXPECT_NE(ReadFile(h.folder.PathOf("notes")), prose);

@@ -57,7 +57,7 @@ TEST(Help, LegendAndKeyListStandAtTheirRows) {
   EXPECT_EQ(h.LastPrint("Move several files or bytes")->foreground, Grey);
   EXPECT_EQ(icon_x_after, 20);
   EXPECT_EQ(icon_y_after, 95);
-  EXPECT_EQ(h.State().HelpShown, 1);
+  EXPECT_TRUE(h.State().HelpShown);
 }
 
 TEST(Help, AnyKeyOrSecondClickHidesIt) {
@@ -78,7 +78,7 @@ TEST(Help, AnyKeyOrSecondClickHidesIt) {
     c.hide(h.platform);
     h.platform.Wait(1);
     h.Run();
-    EXPECT_EQ(h.State().HelpShown, -1);
+    EXPECT_FALSE(h.State().HelpShown);
     EXPECT_EQ(h.Pixel(20, 241), Black) << "the legend was cleared";
   }
 }
@@ -111,7 +111,7 @@ TEST(Keyboard, EveryKeyDeliversTheCharacterDrawnOnIt) {
   std::vector<std::string> drawn;
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Do([&] {
     AppState& s = h.State();
-    ASSERT_EQ(s.KeyboardShown, 1);
+    ASSERT_TRUE(s.KeyboardShown);
     for (int row = 0; row < 5; ++row) {
       for (int column = 0; column < 19; ++column) {
         const int x = 40 + 42 * column;
@@ -138,35 +138,39 @@ TEST(Keyboard, BandsGapsAndSpecialKeys) {
   h.folder.Write("x", 1);
   struct Case {
     int x, y;
-    const char* mode;
+    ScreenMode mode;
     std::string expected;
   } cases[] = {
-      {812, 270, "scroll", " S"},                             // the Del key is 6 pixels wider
-      {815, 270, "scroll", ""},                               // past it
-      {50, 270, "scroll", "\r"},                              // Enter
-      {21, 270, "scroll", ""},                                // a key's own edge
-      {514, 270, "scroll", " H"},                             // Up
-      {950, 270, "scroll", ""},                               // the erase confirmation only while erasing
-      {950, 270, "Erasing ", " S"}, {40, 334, "scroll", ""},  // between the first two bands
-      {40, 335, "scroll", ""},      {20, 310, "scroll", ""},  // a column's edge
-      {59, 310, "scroll", ""},                                // the gap between two keys
-      {60, 310, "scroll", ""},      {40, 499, "scroll", ""},  // below the grid
+      {812, 270, ScreenMode::Scroll, " S"},  // the Del key is 6 pixels wider
+      {815, 270, ScreenMode::Scroll, ""},    // past it
+      {50, 270, ScreenMode::Scroll, "\r"},   // Enter
+      {21, 270, ScreenMode::Scroll, ""},     // a key's own edge
+      {514, 270, ScreenMode::Scroll, " H"},  // Up
+      {950, 270, ScreenMode::Scroll, ""},    // the erase confirmation only while erasing
+      {950, 270, ScreenMode::Erasing, " S"},
+      {40, 334, ScreenMode::Scroll, ""},  // between the first two bands
+      {40, 335, ScreenMode::Scroll, ""},
+      {20, 310, ScreenMode::Scroll, ""},  // a column's edge
+      {59, 310, ScreenMode::Scroll, ""},  // the gap between two keys
+      {60, 310, ScreenMode::Scroll, ""},
+      {40, 499, ScreenMode::Scroll, ""},  // below the grid
   };
   std::vector<std::string> delivered;
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Do([&] {
     AppState& s = h.State();
     for (const Case& c : cases) {
-      s.ScreenMode = c.mode;
+      s.Mode = c.mode;
       s.PendingKey.clear();
       KeyboardClick(s, c.x, c.y);
       delivered.push_back(s.PendingKey);
     }
-    s.ScreenMode = "scroll";
+    s.Mode = ScreenMode::Scroll;
   });
   h.Run();
   ASSERT_EQ(delivered.size(), std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(delivered[i], cases[i].expected) << cases[i].x << "," << cases[i].y << " " << cases[i].mode;
+    EXPECT_EQ(delivered[i], cases[i].expected)
+        << cases[i].x << "," << cases[i].y << " " << Caption(cases[i].mode);
   }
 }
 
@@ -178,7 +182,7 @@ TEST(Keyboard, ClickedSpecialKeyActsLikeTheRealKey) {
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Click(300 + 10, 270).Wait(1);  // End
   h.Run();
   EXPECT_EQ(h.State().SelectedIndex, 3);
-  EXPECT_EQ(h.State().KeyboardShown, 1);
+  EXPECT_TRUE(h.State().KeyboardShown);
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ TEST(IconRow, ShowHideClickTogglesIndicatorAndFlashesTheFrame) {
   EXPECT_EQ(after_second, DarkGrey);
   EXPECT_EQ(frame_after, Lavender);
   EXPECT_GE(after_ms - before_ms, 100) << "the press flash lasts 100 ms";
-  EXPECT_EQ(h.State().KeyHidden, -1);
+  EXPECT_FALSE(h.State().KeyHidden);
 }
 
 TEST(Panels, SizeMaskGroupsDigitsAndPadlockFollowsTheFile) {

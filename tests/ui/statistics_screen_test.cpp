@@ -68,7 +68,7 @@ TEST(StatisticsScreen, ShowsFiguresAndTableRows) {
   EXPECT_EQ(h.LastTextAt(370 - h.Paint().MeasureText(count).width, first_row), "1") << "right-aligned at 370";
   EXPECT_EQ(h.LastTextAt(535, 200 + 10 * s.LineHeight), "J");
   EXPECT_EQ(s.TableTop, 65);
-  EXPECT_EQ(s.ScreenMode, "statistics");
+  EXPECT_EQ(Caption(s.Mode), "statistics");
 }
 
 TEST(StatisticsScreen, DeleteShowsTheDelRowAndReopeningKeepsTheRow) {
@@ -88,7 +88,7 @@ TEST(StatisticsScreen, DeleteShowsTheDelRowAndReopeningKeepsTheRow) {
   h.Run();
   EXPECT_EQ(name_after_delete, "DEL (Delete)");
   EXPECT_EQ(h.LastTextAt(382, 200 + h.State().LineHeight), "01111111") << "reopened on row 127";
-  EXPECT_EQ(h.State().StatisticsShown, 1);
+  EXPECT_TRUE(h.State().StatisticsShown);
 }
 
 TEST(StatisticsScreen, StatisticsIconClosesItBackToBrowsing) {
@@ -101,8 +101,8 @@ TEST(StatisticsScreen, StatisticsIconClosesItBackToBrowsing) {
       .Wait(1)
       .Do([&] { table_pixel_after = h.Pixel(300, 205); });
   h.Run();
-  EXPECT_EQ(h.State().StatisticsShown, -1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_FALSE(h.State().StatisticsShown);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_EQ(table_pixel_after, Black);
 }
 
@@ -114,7 +114,7 @@ TEST(StatisticsScreen, LargeFileShowsProgressAndEscapeAbandons) {
   EXPECT_TRUE(h.LastPrint("Statisting"));
   EXPECT_TRUE(h.LastPrint(" 0%"));
   EXPECT_FALSE(h.LastPrint("Entropy")) << "no figures after Esc";
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_FALSE(h.State().File1.has_value());
 }
 
@@ -125,7 +125,7 @@ TEST(StatisticsScreen, EncryptedIconClosesAndJumps) {
   h.platform.Click(IconRowCentre(icon::Statistics)).Wait(1).Click(IconRowCentre(icon::Encrypted)).Wait(1);
   h.Run();
   EXPECT_EQ(h.State().SelectedIndex, 2);
-  EXPECT_EQ(h.State().StatisticsShown, -1);
+  EXPECT_FALSE(h.State().StatisticsShown);
 }
 
 }  // namespace
@@ -137,7 +137,7 @@ namespace {
 TEST(StatisticsScreen, ListFileClosesItAndOpensTheViewerOnTheSameFile) {
   ProgramHarness h;
   WriteAllValues(h.folder, "all.bin");
-  int viewer_shown = 0, statistics_shown = 0;
+  bool viewer_shown = false, statistics_shown = true;
   h.platform.Click(IconRowCentre(icon::Statistics))
       .Wait(1)
       .Click(IconRowCentre(icon::ListFile))
@@ -147,8 +147,8 @@ TEST(StatisticsScreen, ListFileClosesItAndOpensTheViewerOnTheSameFile) {
         statistics_shown = h.State().StatisticsShown;
       });
   h.Run();
-  EXPECT_EQ(viewer_shown, 1);
-  EXPECT_EQ(statistics_shown, -1);
+  EXPECT_TRUE(viewer_shown);
+  EXPECT_FALSE(statistics_shown);
   EXPECT_TRUE(h.LastPrint("From"));
   EXPECT_EQ(h.State().ColumnCount, (ProgramHarness::Area.width - 48) / 24);
 }
