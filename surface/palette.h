@@ -25,11 +25,12 @@ constexpr Colour Lavender = 0xFFD8EF;
 // colours header values, entry 1 transient alerts.
 constexpr std::array<Colour, 2> FileColours = {DarkGrey, Brown};
 
-// Indexed by StateIndex(KeyHidden): the key text is drawn in the background
-// colour while hidden, so it still takes its room.
+// Indexed by StateIndex of the key's hidden state: the key text is drawn in
+// the background colour while hidden, so it still takes its room.
 constexpr std::array<Colour, 2> KeyTextColours = {Silver, Black};
 
-// Indexed by StateIndex(KeyHidden): the Show|Hide indicator's fill.
+// Indexed by StateIndex of the key's hidden state: the Show|Hide indicator's
+// fill.
 constexpr std::array<Colour, 2> ShowHideFill = {DarkGrey, Black};
 
 // The tables above are indexed 0 for off, 1 for on.

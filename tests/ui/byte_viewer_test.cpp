@@ -56,7 +56,7 @@ int CharactersDrawn(Painter& painter) {
   return count;
 }
 
-int InfoLineY(const AppState& s) { return RoundCoordinate(200 + 12.75 * s.LineHeight); }
+int InfoLineY(const AppState& s) { return RoundCoordinate(200 + 12.75 * s.Layout.LineHeight); }
 
 // One script step: a key, or a click (kind 1 single, 2 double).
 struct Input {
@@ -120,7 +120,7 @@ TEST(ByteViewer, ColumnShowsBitsMostSignificantLowestAndItsCharacter) {
   EXPECT_EQ(LineAt(h.Paint(), 200), "From 1 to 3");
   EXPECT_EQ(h.LastPrint("From")->foreground, Grey);
   EXPECT_EQ(h.LastPrint("3")->foreground, DarkGrey);
-  EXPECT_EQ(h.State().ColumnCount, 3);
+  EXPECT_EQ(h.State().Viewer.ColumnCount, 3);
 }
 
 TEST(ByteViewer, FileShorterThanTheWindowIgnoresEveryMove) {
@@ -135,9 +135,9 @@ TEST(ByteViewer, FileShorterThanTheWindowIgnoresEveryMove) {
     h.platform.Key(key);
   }
   h.platform.Wait(1).Do([&] {
-    start = h.State().ViewStart;
+    start = h.State().Viewer.ViewStart;
     prints = static_cast<int>(h.Paint().TextLog().size());
-    open = h.State().File1.has_value();
+    open = h.State().Work.File1.has_value();
   });
   h.Run();
   EXPECT_EQ(start, 0);
@@ -191,7 +191,7 @@ TEST(ByteViewer, KeysAndPositionBarMoveWithinTheFile) {
     h.platform.Do([&] { h.ForgetPrints(); });
     Script(h.platform, step.input);
     h.platform.Do([&] {
-      seen.push_back({h.State().ViewStart, CharactersDrawn(h.Paint()), LineAt(h.Paint(), 200)});
+      seen.push_back({h.State().Viewer.ViewStart, CharactersDrawn(h.Paint()), LineAt(h.Paint(), 200)});
     });
   }
   h.Run();
@@ -201,7 +201,7 @@ TEST(ByteViewer, KeysAndPositionBarMoveWithinTheFile) {
     EXPECT_EQ(seen[i].columns_drawn, steps[i].columns_drawn) << steps[i].name;
     EXPECT_EQ(seen[i].range, steps[i].range) << steps[i].name;
   }
-  EXPECT_EQ(h.State().ColumnCount, 51);
+  EXPECT_EQ(h.State().Viewer.ColumnCount, 51);
 }
 
 TEST(ByteViewer, BitCellClickDescribesBitAndByte) {
@@ -247,7 +247,7 @@ TEST(ByteViewer, BitCellClickDescribesBitAndByte) {
     h.platform.Click(c.x, c.y).Wait(1);
     h.Run();
     EXPECT_EQ(LineAt(h.Paint(), InfoLineY(h.State())), c.info) << c.name;
-    EXPECT_EQ(h.State().SelectedPoint, (Point{c.x, c.y})) << c.name;
+    EXPECT_EQ(h.State().Viewer.SelectedPoint, (Point{c.x, c.y})) << c.name;
   }
 }
 
@@ -331,12 +331,12 @@ TEST(ByteViewer, WaysOutAndWhatFollows) {
     Script(h.platform, c.input);
     h.platform.Wait(1).Do([&] {
       const AppState& s = h.State();
-      viewer_open = s.ViewerShown;
-      file_open = s.File1.has_value();
+      viewer_open = s.Viewer.Shown;
+      file_open = s.Work.File1.has_value();
       mode = Caption(s.Mode);
-      keyboard = s.KeyboardShown;
-      help = s.HelpShown;
-      key_hidden = s.KeyHidden;
+      keyboard = s.Keyboard.Shown;
+      help = s.Help.Shown;
+      key_hidden = s.KeyEntry.Hidden;
       area_erased = h.Pixel(34, 400) == Black && h.Pixel(34, 425) == Black;
     });
     h.Run();
@@ -380,7 +380,7 @@ TEST(ByteViewer, FileHeldElsewhereIsNotShown) {
   close(holder);
   EXPECT_TRUE(h.LastPrint("Already open"));
   EXPECT_FALSE(h.LastPrint("From"));
-  EXPECT_FALSE(h.State().ViewerShown);
+  EXPECT_FALSE(h.State().Viewer.Shown);
   EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 

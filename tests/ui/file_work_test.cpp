@@ -66,12 +66,12 @@ TEST(KeyEditing, SequencesGiveKeyAndCaret) {
   for (const Case& c : cases) {
     AppState s;
     for (const std::string& k : c.keys) EditKey(s, k);
-    EXPECT_EQ(s.TypedKey.View(), c.key) << c.name;
-    EXPECT_EQ(s.KeyCursor, c.caret) << c.name;
+    EXPECT_EQ(s.KeyEntry.TypedKey.View(), c.key) << c.name;
+    EXPECT_EQ(s.KeyEntry.Cursor, c.caret) << c.name;
   }
   AppState s;
   for (int i = 0; i < 78; ++i) EditKey(s, std::string(1, static_cast<char>('!' + i % 90)));
-  EXPECT_EQ(s.TypedKey.Size(), 77u) << "78 characters keep 77";
+  EXPECT_EQ(s.KeyEntry.TypedKey.Size(), 77u) << "78 characters keep 77";
 }
 
 // Enter, the key, Enter: encrypts; the same again decrypts.
@@ -167,8 +167,8 @@ TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
   h.Run();
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"keep"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("keep")), "keep me");
-  EXPECT_FALSE(h.State().File1.has_value());
-  EXPECT_TRUE(h.State().TypedKey.Empty());
+  EXPECT_FALSE(h.State().Work.File1.has_value());
+  EXPECT_TRUE(h.State().KeyEntry.TypedKey.Empty());
 }
 
 TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
@@ -196,10 +196,10 @@ TEST(FileWork, HiddenKeyIsDrawnInBackgroundButCaretMoves) {
   int caret_before = 0, caret_after = 0;
   h.platform.Key(Enter)
       .Click(IconRowCentre(icon::ShowHide))  // hide the key
-      .Do([&] { caret_before = h.State().CaretX; })
+      .Do([&] { caret_before = h.State().KeyEntry.CaretX; })
       .Type("xyz")
       .Wait(1)
-      .Do([&] { caret_after = h.State().CaretX; })
+      .Do([&] { caret_after = h.State().KeyEntry.CaretX; })
       .Key(Escape)
       .Wait(1);
   h.Run();
@@ -214,9 +214,7 @@ TEST(FileWork, KeyIsWipedAfterTheRun) {
   WriteFile(h.folder.PathOf("a"), Content(50'000));
   bool key_zero = false;
   FileRun::Transform(h.platform, "a secret key that must not linger");
-  h.platform.Do([&] {
-    key_zero = h.State().TypedKey.IsWiped();
-  });
+  h.platform.Do([&] { key_zero = h.State().KeyEntry.TypedKey.IsWiped(); });
   h.Run();
   EXPECT_TRUE(key_zero);
 }
@@ -281,7 +279,7 @@ TEST(FileWork, RefusalAfterTheKeyWaitsForTheNextKey) {
         std::count_if(printed.begin(), printed.end(), [](const TextLogEntry& e) { return e.text == "Key"; }),
         1)
         << "key entry opened once";
-    EXPECT_EQ(h.State().SelectedIndex, 1) << "Up reached the browser";
+    EXPECT_EQ(h.State().Browser.SelectedIndex, 1) << "Up reached the browser";
     EXPECT_EQ(ReadFile(h.folder.PathOf(c.file)), "the file");
   }
 }
@@ -325,8 +323,8 @@ TEST(FileWork, AHiddenKeyIsTypedTwiceToEncrypt) {
     const std::vector<std::string> names = h.folder.Names();
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(Caption(h.State().Mode), "scroll");
-    EXPECT_TRUE(h.State().TypedKey.Empty());
-    EXPECT_TRUE(h.State().FirstKey.Empty());
+    EXPECT_TRUE(h.State().KeyEntry.TypedKey.Empty());
+    EXPECT_TRUE(h.State().KeyEntry.FirstTyping.Empty());
     if (c.encrypted) {
       ASSERT_TRUE(HasEncryptedSuffixShape(names[0]));
       const std::string command = std::string("printf 'pass word\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
@@ -520,7 +518,7 @@ TEST(Erase, SecondDelErasesAndSelectionMovesBack) {
     std::vector<std::string> left(std::begin(names), std::end(names));
     left.erase(left.begin() + (c.select - 1));
     EXPECT_EQ(h.folder.Names(), left);
-    EXPECT_EQ(h.State().SelectedIndex, c.selected_after);
+    EXPECT_EQ(h.State().Browser.SelectedIndex, c.selected_after);
     EXPECT_TRUE(h.LastPrint("Erased"));
     EXPECT_EQ(h.State().FileCount(), 2);
   }
