@@ -139,6 +139,30 @@ TEST(FileWork, ProgressShowsPercentagesOfEachBlock) {
   EXPECT_TRUE(h.LastPrint("Encrypting"));
 }
 
+// Each run prints its own caption at the start of the status band, and its
+// percentages right after that caption.
+TEST(FileWork, EachRunShowsItsCaptionAndItsProgressAfterIt) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("f"), Content(100'000));
+  FileRun::Transform(h.platform, "k");
+  FileRun::Transform(h.platform, "k");
+  h.Run();
+  std::vector<std::string> shown;
+  for (const TextLogEntry& entry : h.Printed()) {
+    if (entry.text == "Encrypting" || entry.text == "Decrypting") {
+      shown.push_back(entry.text + " at " + std::to_string(entry.x));
+    } else if (entry.text == " 0%") {
+      shown.push_back("0% at " + std::to_string(entry.x));
+    }
+  }
+  const auto after = [&](const char* caption) {
+    return std::to_string(LeftMargin + h.Paint().MeasureText(caption).width);
+  };
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "Encrypting at " + std::to_string(LeftMargin), "0% at " + after("Encrypting"),
+                       "Decrypting at " + std::to_string(LeftMargin), "0% at " + after("Decrypting")}));
+}
+
 TEST(FileWork, OneByteFileShowsZeroPercent) {
   ProgramHarness h;
   WriteFile(h.folder.PathOf("one"), "A");
