@@ -59,8 +59,11 @@ struct LayoutState {
 // then a value or the key field.
 struct StatusBandState {
   std::string Message;  // the notice shown, empty when none
-  // Where the value after the caption or prompt starts, kept in one byte.
+  // The width of the caption or prompt, kept in one byte: the value starts
+  // this far after the left margin.
   std::uint8_t Offset = 0;
+  // How much of the band's start a clear of the prompt line keeps: the
+  // prompt while the key is typed, nothing otherwise.
   std::uint8_t PromptKeepWidth = 0;
 };
 
