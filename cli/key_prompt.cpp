@@ -129,7 +129,9 @@ KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& sig
       KeyText again;
       messages.Prompt("Key again: ");
       answer = AnswerOfLine(ReadKeyLine(again, signals));
-      if (answer.outcome == KeyOutcome::Read && again.View() != key.View()) {
+      // A second typing past the longest key keeps only its first 77
+      // characters, which may match the first: it still differs.
+      if (answer.outcome == KeyOutcome::Read && (again.Overflowed() || again.View() != key.View())) {
         answer = Failure("the two keys differ");
       }
     }

@@ -574,6 +574,27 @@ TEST(CliTest, ProgressOnATerminalEndsWithTheSync) {
   EXPECT_EQ(shown.substr(result_at + result.size()), "");
 }
 
+// A key typed twice on a terminal must be typed the same both times, also
+// when the second typing runs past the longest key.
+TEST(CliTest, TwoTypingsThatDifferChangeNothing) {
+  const std::string longest(77, 'k');
+  const std::string second_typings[] = {longest + "k", longest.substr(1), longest.substr(1) + "j"};
+  for (const std::string& second : second_typings) {
+    SCOPED_TRACE(second.size());
+    TempFolder folder;
+    folder.Write("f", {1, 2, 3});
+    TerminalRun run(folder, {"encrypt", "f"});
+    ASSERT_TRUE(run.WaitFor("Key: ")) << run.Shown();
+    run.Type(longest + "\n");
+    ASSERT_TRUE(run.WaitFor("Key again: ")) << run.Shown();
+    run.Type(second + "\n");
+    EXPECT_EQ(run.Finish(), 1) << run.Shown();
+    EXPECT_NE(run.Shown().find("the two keys differ; no file was changed"), std::string::npos) << run.Shown();
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"f"});
+    EXPECT_EQ(folder.Read("f"), (std::vector<std::uint8_t>{1, 2, 3}));
+  }
+}
+
 // The "^C" the terminal echoes never runs into a message: it stays on the
 // prompt's line and the message starts on the next.
 TEST(CliTest, CtrlCOnATerminalLeavesTheMessageOnItsOwnLine) {
