@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <span>
-#include <string>
 
 namespace quorvant {
 
@@ -17,13 +16,6 @@ inline void Wipe(void* data, std::size_t size) {
 template <typename T, std::size_t N>
 void Wipe(std::span<T, N> data) {
   Wipe(data.data(), data.size_bytes());
-}
-
-// The whole buffer, not just the current text: an edited key may have left
-// characters past its end.
-inline void Wipe(std::string& text) {
-  Wipe(text.data(), text.capacity());
-  text.clear();
 }
 
 }  // namespace quorvant

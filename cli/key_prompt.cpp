@@ -73,14 +73,18 @@ LineOutcome ReadLine(CancelSignals& signals, Take&& take) {
   }
 }
 
-// One line into `key` (without its line end).
+// One line into `key` (without its line end). A "\r" is held back until
+// the next byte: in a line ended "\r\n" by a Windows tool it is the line
+// end, not the key, and must not make a longest key overflow.
 LineOutcome ReadKeyLine(KeyText& key, CancelSignals& signals) {
   key.Clear();
-  const LineOutcome outcome = ReadLine(signals, [&](char byte) { key.Append(byte); });
-  if (outcome != LineOutcome::Read) return outcome;
-  // A line ended "\r\n" by a Windows tool: the "\r" is the line end, not the key.
-  if (!key.View().empty() && key.View().back() == '\r') key.DropLast();
-  return LineOutcome::Read;
+  bool held_return = false;
+  const LineOutcome outcome = ReadLine(signals, [&](char byte) {
+    if (held_return) key.Append('\r');
+    held_return = byte == '\r';
+    if (!held_return) key.Append(byte);
+  });
+  return outcome;
 }
 
 KeyAnswer Failure(std::string message) { return KeyAnswer{KeyOutcome::Failed, std::move(message)}; }
@@ -98,7 +102,7 @@ KeyAnswer AnswerOfLine(LineOutcome outcome) {
 KeyAnswer CheckKeyRules(const KeyText& key) {
   const std::string_view text = key.View();
   if (text.empty()) return Failure("the key is empty");
-  if (text.size() > static_cast<std::size_t>(MaxKeyLength)) {
+  if (key.Overflowed()) {
     return Failure("the key is longer than " + std::to_string(MaxKeyLength) + " characters");
   }
   if (!IsValidKeyText(text)) {
@@ -108,19 +112,6 @@ KeyAnswer CheckKeyRules(const KeyText& key) {
 }
 
 }  // namespace
-
-void KeyText::Clear() {
-  Wipe(characters_.data(), characters_.size());
-  length_ = 0;
-}
-
-void KeyText::Append(char character) {
-  if (length_ < characters_.size()) characters_[length_++] = character;
-}
-
-void KeyText::DropLast() {
-  if (length_ > 0) characters_[--length_] = 0;
-}
 
 KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& signals, Messages& messages) {
   if (!isatty(InputDescriptor)) {
@@ -138,7 +129,9 @@ KeyAnswer ReadKey(KeyText& key, KeyConfirmation confirmation, CancelSignals& sig
       KeyText again;
       messages.Prompt("Key again: ");
       answer = AnswerOfLine(ReadKeyLine(again, signals));
-      if (answer.outcome == KeyOutcome::Read && again.View() != key.View()) {
+      // A second typing past the longest key keeps only its first 77
+      // characters, which may match the first: it still differs.
+      if (answer.outcome == KeyOutcome::Read && (again.Overflowed() || again.View() != key.View())) {
         answer = Failure("the two keys differ");
       }
     }

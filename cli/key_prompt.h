@@ -4,36 +4,13 @@
 // standard input when that is not a terminal. Never from the command line,
 // where other users could read it in the process list.
 
-#include <array>
 #include <string>
-#include <string_view>
 
 #include "cli/cancel_signals.h"
 #include "cli/messages.h"
-#include "crypto/cipher.h"
+#include "crypto/key_text.h"
 
 namespace quorvant::cli {
-
-// The typed key in a fixed buffer of its own, wiped when it ends. It is never
-// copied, so no stray copy of the key is left behind.
-class KeyText {
- public:
-  KeyText() = default;
-  KeyText(const KeyText&) = delete;
-  KeyText& operator=(const KeyText&) = delete;
-  ~KeyText() { Clear(); }
-
-  std::string_view View() const { return std::string_view(characters_.data(), length_); }
-  void Clear();
-  // Adds a character. Past MaxKeyLength + 1 characters the rest is dropped:
-  // the key is too long either way.
-  void Append(char character);
-  void DropLast();
-
- private:
-  std::array<char, MaxKeyLength + 1> characters_{};
-  std::size_t length_ = 0;
-};
 
 enum class KeyConfirmation { Once, Twice };
 

@@ -12,6 +12,7 @@
 #include "cli/file_argument.h"
 #include "cli/key_prompt.h"
 #include "crypto/cipher.h"
+#include "crypto/key_text.h"
 
 namespace quorvant::cli {
 

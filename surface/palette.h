@@ -25,15 +25,16 @@ constexpr Colour Lavender = 0xFFD8EF;
 // colours header values, entry 1 transient alerts.
 constexpr std::array<Colour, 2> FileColours = {DarkGrey, Brown};
 
-// Indexed by StateIndex(KeyHidden): the key text is drawn in the background
-// colour while hidden, so it still takes its room.
+// Indexed by StateIndex of the key's hidden state: the key text is drawn in
+// the background colour while hidden, so it still takes its room.
 constexpr std::array<Colour, 2> KeyTextColours = {Silver, Black};
 
-// Indexed by StateIndex(KeyHidden): the Show|Hide indicator's fill.
+// Indexed by StateIndex of the key's hidden state: the Show|Hide indicator's
+// fill.
 constexpr std::array<Colour, 2> ShowHideFill = {DarkGrey, Black};
 
-// On/off states are -1 and +1; the tables above are indexed 0 for -1, 1 for +1.
-constexpr int StateIndex(int on_off) { return on_off > 0 ? 1 : 0; }
+// The tables above are indexed 0 for off, 1 for on.
+constexpr int StateIndex(bool on) { return on ? 1 : 0; }
 
 constexpr std::uint8_t RedOf(Colour c) { return static_cast<std::uint8_t>(c & 0xFF); }
 constexpr std::uint8_t GreenOf(Colour c) { return static_cast<std::uint8_t>((c >> 8) & 0xFF); }

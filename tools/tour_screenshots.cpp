@@ -183,7 +183,8 @@ class Tour {
   void ShowStableFolder() {
     AppState& s = program_.State();
     s.CurrentFolder = ShownFolder;
-    s.painter->DrawBox(0, FolderRowY(s), s.W, FolderRowY(s) + s.LineHeight, 0, Black, Black);
+    s.Painter->DrawBox(0, FolderRowY(s), s.Layout.WorkAreaWidth, FolderRowY(s) + s.Layout.LineHeight, 0,
+                       Black, Black);
     DrawHeaderLabels(s);
   }
 

@@ -12,62 +12,65 @@
 namespace quorvant {
 
 Next BrowseEntry(AppState& s) {
-  s.StatusOffset = 0;
-  s.PromptKeepWidth = 0;
+  s.Status.Offset = 0;
+  s.Status.PromptKeepWidth = 0;
   ClearPromptLine(s);
-  s.ScreenMode = "scroll";
-  if (s.IndexBeforeKey != s.LastShownIndex) return AfterWait(s, InputWait(s), Next::BrowseStep);
+  s.Mode = ScreenMode::Scroll;
+  if (s.Browser.IndexBeforeKey != s.Browser.LastShownIndex)
+    return AfterWait(s, InputWait(s), Next::BrowseStep);
   return Next::BrowseStep;
 }
 
 Next BrowseStep(AppState& s) {
-  s.StatisticsShown = -1;
-  s.StatusMessage.clear();
-  s.IndexBeforeKey = s.SelectedIndex;
+  s.Statistics.Shown = false;
+  s.Status.Message.clear();
+  s.Browser.IndexBeforeKey = s.Browser.SelectedIndex;
 
   // Navigation keys move by their scan letter; Del asks to erase.
-  if (key::IsExtended(s.PendingKey)) {
-    const char letter = key::Last(s.PendingKey);
+  if (key::IsExtended(s.Input.PendingKey)) {
+    const char letter = key::Last(s.Input.PendingKey);
     if (letter == scan::Del) return Next::ErasePrompt;
-    s.SelectedIndex = MoveSelection(s.Files, s.SelectedIndex, letter);
+    s.Browser.SelectedIndex = MoveSelection(s.Browser.Files, s.Browser.SelectedIndex, letter);
   }
-  if (s.PendingKey == EncryptedIconKey && s.EncryptedCount() == 0) {
-    s.painter->SetBackground(Black);
+  if (s.Input.PendingKey == EncryptedIconKey && s.EncryptedCount() == 0) {
+    s.Painter->SetBackground(Black);
     std::string notice = "No encrypted files";
     notice += Spaces(50);
-    s.painter->PrintAt(LeftMargin, StatusY, Grey, notice);
+    s.Painter->PrintAt(LeftMargin, StatusY, Grey, notice);
     Pause(s, 1000);
-    s.StatusOffset = 0;
+    s.Status.Offset = 0;
     ClearPromptLine(s);
   }
-  if (s.EncryptedCount() > 0 && key::IsExtended(s.PendingKey) && key::Last(s.PendingKey) == scan::Encrypted) {
-    s.SelectedIndex = FindNextEncrypted(s.Files, s.SelectedIndex);
-    s.PendingKey.clear();
+  if (s.EncryptedCount() > 0 && key::IsExtended(s.Input.PendingKey) &&
+      key::Last(s.Input.PendingKey) == scan::Encrypted) {
+    s.Browser.SelectedIndex = FindNextEncrypted(s.Browser.Files, s.Browser.SelectedIndex);
+    s.Input.PendingKey.clear();
   }
-  if (!s.PendingKey.empty()) {
-    const auto first = static_cast<unsigned char>(s.PendingKey[0]);
+  if (!s.Input.PendingKey.empty()) {
+    const auto first = static_cast<unsigned char>(s.Input.PendingKey[0]);
     if (first >= 33 && first <= 126) {
-      s.SelectedIndex = FindByFirstCharacter(s.Files, s.SelectedIndex, static_cast<char>(first));
+      s.Browser.SelectedIndex =
+          FindByFirstCharacter(s.Browser.Files, s.Browser.SelectedIndex, static_cast<char>(first));
     }
   }
-  if (s.SelectedIndex != s.LastShownIndex) {
+  if (s.Browser.SelectedIndex != s.Browser.LastShownIndex) {
     if (ShowSelectedFile(s) == WaitResult::ProgramEnd) return Next::ProgramEnd;
-    s.LastShownIndex = s.SelectedIndex;
+    s.Browser.LastShownIndex = s.Browser.SelectedIndex;
   }
-  if (key::Is(s.PendingKey, key::Enter)) return Next::KeyEntry;
+  if (key::Is(s.Input.PendingKey, key::Enter)) return Next::KeyEntry;
   return Next::WaitThenBrowse;
 }
 
 Next ErasePrompt(AppState& s) {
-  s.ScreenMode = "Erasing ";
-  s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Brown, "Delete");
+  s.Mode = ScreenMode::Erasing;
+  s.Painter->SetBackground(Black);
+  s.Painter->PrintAt(LeftMargin, StatusY, Brown, "Delete");
   return AfterWait(s, InputWait(s), Next::EraseChoice);
 }
 
 Next EraseChoice(AppState& s) {
-  if (key::IsExtended(s.PendingKey) &&
-      std::toupper(static_cast<unsigned char>(key::Last(s.PendingKey))) == scan::Del) {
+  if (key::IsExtended(s.Input.PendingKey) &&
+      std::toupper(static_cast<unsigned char>(key::Last(s.Input.PendingKey))) == scan::Del) {
     return EraseSelectedFile(s);
   }
   // Any other key cancels; the browser then handles it as well.

@@ -49,7 +49,7 @@ void CellBox(Painter& p, int left, int top, int right, int bottom, Colour outlin
   p.DrawBox(left, top, right + 1, bottom + 1, 0, outline, fill);
 }
 
-double InfoLineY(const AppState& s) { return StatusY + 12.75 * s.LineHeight; }
+double InfoLineY(const AppState& s) { return StatusY + 12.75 * s.Layout.LineHeight; }
 
 std::string Padded(std::string text, int spaces) {
   text += Spaces(spaces);
@@ -64,8 +64,8 @@ struct Viewer {
   std::vector<std::uint8_t> bytes;  // the shown bytes as last read; empty when that read failed
   int character_height = 0;         // of the character drawn last; places the position bar
 
-  int Columns() const { return s.ColumnCount; }
-  std::int64_t LastStart() const { return length - s.ColumnCount; }
+  int Columns() const { return s.Viewer.ColumnCount; }
+  std::int64_t LastStart() const { return length - s.Viewer.ColumnCount; }
 };
 
 // The columns a window `width` wide has room for.
@@ -86,8 +86,8 @@ std::int64_t Limited(std::int64_t view_start, std::int64_t last_start) {
 // Del, and the moves that cannot move from here, are dropped before any
 // drawing. Only the last character counts, so typed capitals act alike.
 bool IsIgnoredKey(const Viewer& v) {
-  const std::int64_t start = v.s.ViewStart;
-  switch (key::Last(v.s.PendingKey)) {
+  const std::int64_t start = v.s.Viewer.ViewStart;
+  switch (key::Last(v.s.Input.PendingKey)) {
     case scan::Del: return true;
     case scan::Home:
     case scan::Left:
@@ -101,7 +101,7 @@ bool IsIgnoredKey(const Viewer& v) {
 
 // Left and Right move by one byte, the page keys by the number of columns.
 std::int64_t MovedStart(const Viewer& v, char scan_letter) {
-  std::int64_t start = v.s.ViewStart;
+  std::int64_t start = v.s.Viewer.ViewStart;
   if (scan_letter == scan::Left) start -= 1;
   if (scan_letter == scan::Right) start += 1;
   if (scan_letter == scan::Home) start = 0;
@@ -112,18 +112,18 @@ std::int64_t MovedStart(const Viewer& v, char scan_letter) {
 }
 
 // The strip under the columns stands for the whole file: x = 22 is its
-// start, x = W - 30 its end.
+// start, x = WorkAreaWidth - 30 its end.
 bool InPositionBar(const Viewer& v, Point point) {
   const AppState& s = v.s;
   // The margin is scaled by 1.2 as a single-precision value.
   const double margin = static_cast<double>(1.2f) * v.character_height;
-  return v.Columns() < v.length && s.W > 52 && 19 < point.x && point.x < s.W - 29 &&
-         CharacterTop + margin < point.y && point.y < 660 + margin;
+  return v.Columns() < v.length && s.Layout.WorkAreaWidth > 52 && 19 < point.x &&
+         point.x < s.Layout.WorkAreaWidth - 29 && CharacterTop + margin < point.y && point.y < 660 + margin;
 }
 
 std::int64_t PositionBarStart(const Viewer& v, int x) {
-  const double target =
-      std::nearbyint(static_cast<double>(x - 22) / (v.s.W - 52) * static_cast<double>(v.length));
+  const double target = std::nearbyint(static_cast<double>(x - 22) / (v.s.Layout.WorkAreaWidth - 52) *
+                                       static_cast<double>(v.length));
   if (target >= static_cast<double>(v.LastStart())) return v.LastStart();
   if (target < 0) return 0;
   return static_cast<std::int64_t>(target);
@@ -134,7 +134,7 @@ std::int64_t PositionBarStart(const Viewer& v, int x) {
 // One column: the character cell's ground, the eight bit cells with a lit
 // mark on each one bit, the character centred in its cell, the cell's frame.
 void DrawColumn(Viewer& v, int column, std::uint8_t byte) {
-  Painter& p = *v.s.painter;
+  Painter& p = *v.s.Painter;
   const int left = ColumnLeft(column);
   const int right = ColumnRight(column);
   CellBox(p, left, CharacterTop, right, CharacterBottom, DimGrey, SlateGrey);
@@ -159,36 +159,36 @@ void DrawColumn(Viewer& v, int column, std::uint8_t byte) {
 
 // A column whose byte could not be read is left empty.
 void EraseColumn(Viewer& v, int column) {
-  CellBox(*v.s.painter, ColumnLeft(column), HighestRowTop, ColumnRight(column), CharacterBottom, Black,
+  CellBox(*v.s.Painter, ColumnLeft(column), HighestRowTop, ColumnRight(column), CharacterBottom, Black,
           Black);
 }
 
 // "From 1 to 51": the 1-based positions of the first and last shown byte.
 void DrawRangeLine(Viewer& v) {
   AppState& s = v.s;
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
   p.PrintAt(LeftMargin, StatusY, Grey, "From ");
   p.SetForeground(DarkGrey);
-  p.PrintText(FormatGroupedCount(static_cast<std::uint64_t>(s.ViewStart + 1)));
+  p.PrintText(FormatGroupedCount(static_cast<std::uint64_t>(s.Viewer.ViewStart + 1)));
   p.SetForeground(Grey);
   p.PrintText(" to ");
   p.SetForeground(DarkGrey);
   p.PrintText(
-      Padded(FormatGroupedCount(static_cast<std::uint64_t>(s.ViewStart + v.Columns())), RangePadding));
+      Padded(FormatGroupedCount(static_cast<std::uint64_t>(s.Viewer.ViewStart + v.Columns())), RangePadding));
 }
 
 // Draws the columns whose byte differs from what the column shows (all of
 // them while the key text is hidden), then the range line.
 void DrawColumns(Viewer& v) {
   AppState& s = v.s;
-  s.painter->SetForeground(DarkGrey);
-  if (s.KeyHidden == 1) std::fill(s.ColumnCache.begin(), s.ColumnCache.end(), -1);
+  s.Painter->SetForeground(DarkGrey);
+  if (s.KeyEntry.Hidden) std::fill(s.Viewer.ColumnCache.begin(), s.Viewer.ColumnCache.end(), -1);
   for (int column = 1; column <= v.Columns(); ++column) {
     const auto index = static_cast<std::size_t>(column - 1);
     const int byte = index < v.bytes.size() ? v.bytes[index] : -1;
-    if (s.ColumnCache[index] == byte) continue;
-    s.ColumnCache[index] = byte;
+    if (s.Viewer.ColumnCache[index] == byte) continue;
+    s.Viewer.ColumnCache[index] = byte;
     if (byte < 0) {
       EraseColumn(v, column);
     } else {
@@ -204,7 +204,8 @@ void ReadShownBytes(Viewer& v) {
   AppState& s = v.s;
   v.bytes.assign(static_cast<std::size_t>(v.Columns()), 0);
   FileCalls calls;
-  const Status read = ReadExactly(calls, s.File1->Descriptor(), v.bytes, s.ViewStart, s.File1->Name());
+  const Status read =
+      ReadExactly(calls, s.Work.File1->Descriptor(), v.bytes, s.Viewer.ViewStart, s.Work.File1->Name());
   if (!read) {
     v.bytes.clear();
     ShowFileNotice(s, FileOutcome::ReadError);
@@ -212,7 +213,7 @@ void ReadShownBytes(Viewer& v) {
 }
 
 void Redraw(Viewer& v) {
-  v.s.PendingKey.clear();
+  v.s.Input.PendingKey.clear();
   ReadShownBytes(v);
   DrawColumns(v);
 }
@@ -221,13 +222,13 @@ void Redraw(Viewer& v) {
 void DrawSelectionFrame(AppState& s, Point point, Colour colour) {
   const int column = ColumnAt(point.x);
   const int row = RowAt(point.y);
-  CellBox(*s.painter, ColumnLeft(column) - 2, RowTop(row) - 2, ColumnRight(column) + 2, RowBottom(row) + 2,
+  CellBox(*s.Painter, ColumnLeft(column) - 2, RowTop(row) - 2, ColumnRight(column) + 2, RowBottom(row) + 2,
           colour, NoFill);
 }
 
 // "Bit  7 Byte 1 B01000001  H41 D65  Code A": labels grey, values dark grey.
 void DrawInfoLine(AppState& s, int bit, std::int64_t position, std::uint8_t byte) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
   p.SetPosition(LeftMargin, InfoLineY(s));
   const auto piece = [&p](std::string_view label, const std::string& value) {
@@ -245,9 +246,10 @@ void DrawInfoLine(AppState& s, int bit, std::int64_t position, std::uint8_t byte
 }
 
 void EraseSelection(AppState& s) {
-  s.painter->DrawBox(LeftMargin, InfoLineY(s), s.W - 15, StatusY + 22 * s.LineHeight, 0, Black, Black);
+  s.Painter->DrawBox(LeftMargin, InfoLineY(s), s.Layout.WorkAreaWidth - 15,
+                     StatusY + 22 * s.Layout.LineHeight, 0, Black, Black);
   // (0, 0) is no selection: nothing was framed yet.
-  if (s.SelectedPoint != Point{}) DrawSelectionFrame(s, s.SelectedPoint, Black);
+  if (s.Viewer.SelectedPoint != Point{}) DrawSelectionFrame(s, s.Viewer.SelectedPoint, Black);
 }
 
 // --- Clicks --------------------------------------------------------------------
@@ -269,29 +271,30 @@ enum class ClickOutcome {
 ClickOutcome HandleClick(Viewer& v, Point point) {
   AppState& s = v.s;
   if (410 < point.y && point.y < 440) {
-    s.link->ClearClick();
+    s.Link->ClearClick();
     return ClickOutcome::Consumed;
   }
   if (InPositionBar(v, point)) {
-    s.painter->DrawBox(LeftMargin, 440, s.W - 20, 610, 0, Black, Black);
-    s.link->ClearClick();
-    s.ViewStart = PositionBarStart(v, point.x);
+    s.Painter->DrawBox(LeftMargin, 440, s.Layout.WorkAreaWidth - 20, 610, 0, Black, Black);
+    s.Link->ClearClick();
+    s.Viewer.ViewStart = PositionBarStart(v, point.x);
     Redraw(v);
     return ClickOutcome::Consumed;
   }
   // Empty screen: nothing to act on. Cleared, or the loop would meet it again.
-  if (point.y > 122 && s.painter->ReadPixel(point.x, point.y) == Black) {
-    s.link->ClearClick();
+  if (point.y > 122 && s.Painter->ReadPixel(point.x, point.y) == Black) {
+    s.Link->ClearClick();
     return ClickOutcome::Ignored;
   }
   if (21 < point.x && point.x < ColumnPitch * v.Columns() + 22 && HighestRowTop <= point.y &&
       point.y <= LowestRowBottom) {
-    s.link->ClearClick();
+    s.Link->ClearClick();
     const int column = ColumnAt(point.x);
     if (column < 1 || static_cast<std::size_t>(column) > v.bytes.size()) return ClickOutcome::Ignored;
-    s.SelectedPoint = point;
+    s.Viewer.SelectedPoint = point;
     DrawSelectionFrame(s, point, DarkGrey);
-    DrawInfoLine(s, 7 - RowAt(point.y), s.ViewStart + column, v.bytes[static_cast<std::size_t>(column - 1)]);
+    DrawInfoLine(s, 7 - RowAt(point.y), s.Viewer.ViewStart + column,
+                 v.bytes[static_cast<std::size_t>(column - 1)]);
     DrawColumns(v);
     return ClickOutcome::Consumed;
   }
@@ -301,8 +304,8 @@ ClickOutcome HandleClick(Viewer& v, Point point) {
 // --- Leaving -------------------------------------------------------------------
 
 void CloseAndErase(AppState& s) {
-  s.File1.reset();
-  s.painter->DrawBox(LeftMargin, StatusY, s.W - 20, 680, 0, Black, Black);
+  s.Work.File1.reset();
+  s.Painter->DrawBox(LeftMargin, StatusY, s.Layout.WorkAreaWidth - 20, 680, 0, Black, Black);
 }
 
 // The way out, by the icon clicked (-1 for none, and for Esc or Enter):
@@ -319,21 +322,22 @@ void CloseAndErase(AppState& s) {
 // Show|Hide key keeps the viewer open and is handled by the loop. The
 // keyboard is already hidden: the viewer hid it on opening.
 ViewerExit Leave(AppState& s, int icon) {
-  s.ViewerShown = -1;
+  s.Viewer.Shown = false;
   switch (icon) {
     case icon::Encrypted:
     case icon::Statistics: CloseAndErase(s); return ViewerExit::ContinueAtShowHideTest;
     case icon::Keyboard:
-      s.File1.reset();
-      s.PromptKeepWidth = 0;
+      s.Work.File1.reset();
+      s.Status.PromptKeepWidth = 0;
       ClearPromptLine(s);
       return ViewerExit::ContinueAtShowHideTest;
     case icon::Help:
-      s.File1.reset();
-      s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
+      s.Work.File1.reset();
+      s.Painter->DrawBox(0, StatusY, s.Layout.WorkAreaWidth, StatusY + s.Layout.WorkAreaHeight, 0, Black,
+                         Black);
       ShowHelp(s);
-      s.HelpShown = 1;
-      s.KeyboardShown = -1;
+      s.Help.Shown = true;
+      s.Keyboard.Shown = false;
       return ViewerExit::RestartWait;
     default: CloseAndErase(s); return ViewerExit::Return;
   }
@@ -343,42 +347,42 @@ ViewerExit Leave(AppState& s, int icon) {
 
 ViewerExit RunByteViewer(AppState& s) {
   // Opening: the overlays give way, the file is opened and its first bytes shown.
-  s.HelpShown = -1;
-  s.StatisticsShown = -1;
-  s.KeyboardShown = -1;
-  s.ViewStart = 0;
+  s.Help.Shown = false;
+  s.Statistics.Shown = false;
+  s.Keyboard.Shown = false;
+  s.Viewer.ViewStart = 0;
   ClearWorkArea(s);
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) return ended ? ViewerExit::ProgramEnd : ViewerExit::Return;
-  s.ViewerShown = 1;
-  Viewer v{s, s.File1->Length(), {}, 0};
-  s.ColumnCount = ColumnCountFor(v.length, s.W);
-  s.ColumnCache.assign(static_cast<std::size_t>(FittingColumns(s.W)), -1);
-  s.link->ClearClick();
+  s.Viewer.Shown = true;
+  Viewer v{s, s.Work.File1->Length(), {}, 0};
+  s.Viewer.ColumnCount = ColumnCountFor(v.length, s.Layout.WorkAreaWidth);
+  s.Viewer.ColumnCache.assign(static_cast<std::size_t>(FittingColumns(s.Layout.WorkAreaWidth)), -1);
+  s.Link->ClearClick();
   Redraw(v);
 
   for (;;) {
-    if (s.link->Alive.load() == 0) {
-      s.File1.reset();
-      s.ViewerShown = -1;
+    if (s.Link->Alive.load() == 0) {
+      s.Work.File1.reset();
+      s.Viewer.Shown = false;
       return ViewerExit::ProgramEnd;
     }
-    s.PendingKey = s.platform->ReadKey(KeySite::Wait);
+    s.Input.PendingKey = s.Platform->ReadKey(KeySite::Wait);
     // Double clicks are not acted on; dropped so the next click can come.
-    if (s.link->ClickKind.load() == 2) s.link->ClearClick();
-    bool click = s.link->ClickKind.load() == 1;
-    if (!click && s.PendingKey.empty()) {
+    if (s.Link->ClickKind.load() == 2) s.Link->ClearClick();
+    bool click = s.Link->ClickKind.load() == 1;
+    if (!click && s.Input.PendingKey.empty()) {
       // Nothing changes on this screen until the user acts.
-      s.platform->Wait(*s.clock, WaitRequest::Input(-1, -1));
+      s.Platform->Wait(*s.Clock, WaitRequest::Input(-1, -1));
       continue;
     }
     if (IsIgnoredKey(v)) continue;
 
-    const Point point = click ? Point{s.link->ClickX.load(), s.link->ClickY.load()} : Point{};
-    if (point != s.SelectedPoint) EraseSelection(s);
+    const Point point = click ? Point{s.Link->ClickX.load(), s.Link->ClickY.load()} : Point{};
+    if (point != s.Viewer.SelectedPoint) EraseSelection(s);
 
-    if (!click && key::IsExtended(s.PendingKey)) {
-      s.ViewStart = MovedStart(v, key::Last(s.PendingKey));
+    if (!click && key::IsExtended(s.Input.PendingKey)) {
+      s.Viewer.ViewStart = MovedStart(v, key::Last(s.Input.PendingKey));
       Redraw(v);
       continue;
     }
@@ -391,20 +395,21 @@ ViewerExit RunByteViewer(AppState& s) {
     // The exit test: an unhandled click, Esc or Enter leaves.
     if (click) {
       const int hit = HitTestIconRow(s, point.x, point.y);
-      s.ClickedIcon = hit;
-      s.link->ClearClick();
+      s.Input.ClickedIcon = hit;
+      s.Link->ClearClick();
       if (hit >= 0) PressFeedback(s, hit);
       if (hit == icon::ShowHide) {
         // The viewer stays; hidden key text means every column is redrawn.
-        s.KeyHidden = -s.KeyHidden;
+        s.KeyEntry.Hidden = !s.KeyEntry.Hidden;
         DrawShowHideIndicator(s);
-        s.ClickedIcon = -1;
+        s.Input.ClickedIcon = -1;
         DrawColumns(v);
         continue;
       }
       return Leave(s, hit);
     }
-    if (key::Is(s.PendingKey, key::Escape) || key::Is(s.PendingKey, key::Enter)) return Leave(s, -1);
+    if (key::Is(s.Input.PendingKey, key::Escape) || key::Is(s.Input.PendingKey, key::Enter))
+      return Leave(s, -1);
   }
 }
 

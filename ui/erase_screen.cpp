@@ -29,26 +29,26 @@ bool SaysWhyNotErased(FileOutcome outcome) {
 
 Next EraseSelectedFile(AppState& s) {
   ClearStatusBand(s);
-  s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
-  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
+  s.Painter->SetBackground(Black);
+  s.Painter->PrintAt(LeftMargin, StatusY, Grey, Caption(s.Mode));
+  s.Status.Offset = static_cast<std::uint8_t>(s.Painter->MeasureText(Caption(s.Mode)).width % 256);
 
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) {
     return ended ? Next::ProgramEnd : Next::WaitThenBrowse;
   }
   const FileReport report = SecureEraseFile(
-      *s.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
-  s.File1.reset();
+      *s.Work.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
+  s.Work.File1.reset();
 
   if (report.outcome == FileOutcome::Done) {
     // Only now is the file gone from the folder.
     std::string erased = "Erased";
     erased += Spaces(50);
-    s.painter->PrintAt(LeftMargin, StatusY, Grey, erased);
+    s.Painter->PrintAt(LeftMargin, StatusY, Grey, erased);
     // Long enough to be read: the status band is cleared right after.
     Pause(s, ErasedNoticeMs);
-    if (s.SelectedIndex > 1) --s.SelectedIndex;
+    if (s.Browser.SelectedIndex > 1) --s.Browser.SelectedIndex;
   } else if (report.outcome == FileOutcome::Cancelled) {
     ClearStatusBand(s);
   } else if (report.condition == FileCondition::Overwritten) {
@@ -62,10 +62,10 @@ Next EraseSelectedFile(AppState& s) {
   // After an erase the selected entry is another file, which the listing
   // draws; after a refusal the file rows still show the right file.
   if (ScanFolderStep(s, Rescan::Now) == WaitResult::ProgramEnd) return Next::ProgramEnd;
-  s.LastShownIndex = s.SelectedIndex;
+  s.Browser.LastShownIndex = s.Browser.SelectedIndex;
 
-  s.PendingKey.clear();
-  if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
+  s.Input.PendingKey.clear();
+  if (s.Work.EndAfterWork || s.Link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
 }
 

@@ -11,29 +11,29 @@ namespace quorvant {
 
 bool OpenSelectedFile(AppState& s, bool& ended) {
   ended = false;
-  s.File1.reset();
+  s.Work.File1.reset();
   if (s.FileCount() == 0) {
     ShowFatalMessage(s, "Empty folder");
     ended = true;
     return false;
   }
-  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Files.Entry(s.SelectedIndex).name);
+  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Browser.Files.Entry(s.Browser.SelectedIndex).name);
   if (attempt.outcome != FileOutcome::Done) {
     ShowFileNotice(s, attempt.outcome);
     return false;
   }
-  s.File1 = std::move(attempt.file);
+  s.Work.File1 = std::move(attempt.file);
   return true;
 }
 
 void ShowFileNotice(AppState& s, FileOutcome outcome) {
-  s.StatusMessage = std::string(OutcomeText(outcome));
-  ShowAlert(s, s.StatusMessage);
+  s.Status.Message = std::string(OutcomeText(outcome));
+  ShowAlert(s, s.Status.Message);
 }
 
 ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset) {
-  s.PendingKey = s.platform->ReadKey(KeySite::Progress);
-  if (key::Is(s.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
+  s.Input.PendingKey = s.Platform->ReadKey(KeySite::Progress);
+  if (key::Is(s.Input.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
 
   // The text changes a hundred times in a run of thousands of blocks; only a
   // new value is drawn, so the drawing never slows the work.
@@ -41,12 +41,12 @@ ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_
   const bool done =
       last_offset > 0 && static_cast<__int128>(offset) * 10000 > static_cast<__int128>(last_offset) * 9999;
   const int shown = percent * 2 + (done ? 1 : 0);
-  if (offset == 0) s.ProgressShown = -1;
-  if (shown != s.ProgressShown) {
-    s.ProgressShown = shown;
-    Painter& p = *s.painter;
+  if (offset == 0) s.Work.ProgressShown = -1;
+  if (shown != s.Work.ProgressShown) {
+    s.Work.ProgressShown = shown;
+    Painter& p = *s.Painter;
     p.SetBackground(Black);
-    p.SetPosition(LeftMargin + s.StatusOffset, StatusY);
+    p.SetPosition(LeftMargin + s.Status.Offset, StatusY);
     p.SetForeground(DarkGrey);
     // A 1-byte file has a last offset of 0: its one block shows 0 %.
     p.PrintText(FormatPlain(percent) + "%");
@@ -57,9 +57,9 @@ ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_
       p.PrintText(Spaces(200));
     }
     // The work never waits, so nothing else would show the new figure.
-    s.platform->ShowSoon();
+    s.Platform->ShowSoon();
   }
-  if (s.link->Alive.load() == 0) s.EndAfterWork = true;
+  if (s.Link->Alive.load() == 0) s.Work.EndAfterWork = true;
   return ProgressAnswer::Continue;
 }
 

@@ -6,12 +6,6 @@
 
 namespace quorvant {
 
-// Mode captions by the selected file's encrypted flag.
-constexpr std::array<std::string_view, 2> ModeNames = {
-    "Encrypting",  // 0: a plain file is encrypted
-    "Decrypting",  // 1: an encrypted file is decrypted
-};
-
 // The twelve special keys of the on-screen keyboard: the key text each
 // delivers and its caption. A navigation key's text is a space and the scan
 // letter, so it acts like the real key (code 0 and the letter) on its last

@@ -15,7 +15,7 @@ enum class Next {
   EraseChoice,     // the key that answered the erase prompt is in PendingKey
   Statistics,      // the statistics screen takes over
   ByteViewer,      // the byte viewer takes over
-  ResumeWait,      // a fresh input wait, then on to AppState::ResumeAt
+  ResumeWait,      // a fresh input wait, then on to AppState::Input.ResumeAt
   ProgramEnd,
 };
 

@@ -12,19 +12,19 @@ namespace quorvant {
 // start 1.257 rows below y = 192; the legend steps by 11/8 of a row, the key
 // list by 1.251 rows.
 void ShowHelp(AppState& s) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   ClearWorkArea(s);
-  s.KeyboardShown = -1;
+  s.Keyboard.Shown = false;
   p.SetBackground(Black);
-  const double c = s.LineHeight;
+  const double c = s.Layout.LineHeight;
   const double legend_pitch = 11.0 / 8.0 * c;
   const double first_row = 1.257 * c;
 
   for (int i = 1; i <= 10; ++i) {
     const size_t entry = static_cast<size_t>(i - 1);
     // The square of each legend row stands a little above its label.
-    s.IconX[entry] = 20;
-    s.IconY[entry] = RoundCoordinate(192 + 0.98 * legend_pitch * (i + 1));
+    s.Layout.IconX[entry] = 20;
+    s.Layout.IconY[entry] = RoundCoordinate(192 + 0.98 * legend_pitch * (i + 1));
     p.PrintAt(50, 192 + legend_pitch * i + first_row, Grey, MenuLabels[entry]);
     p.PrintAt(200, 192 + 1.251 * c * i + first_row, Silver, HelpLines[entry].HelpKey);
     p.SetForeground(Grey);

@@ -20,20 +20,20 @@ namespace {
 // 0.4 s of every second.
 void DrawCaret(AppState& s) {
   Colour colour = DarkGrey;
-  if (s.PendingKey.empty()) {
-    const std::int64_t fraction_ms = s.clock->MillisecondsSinceMidnight() % 1000;
+  if (s.Input.PendingKey.empty()) {
+    const std::int64_t fraction_ms = s.Clock->MillisecondsSinceMidnight() % 1000;
     colour = fraction_ms < 400 ? DarkGrey : Black;
   }
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetLineWidth(1);
-  p.SetPosition(s.CaretX, StatusY);
-  p.DrawLine(s.CaretX, StatusY + s.LineHeight, colour);
+  p.SetPosition(s.KeyEntry.CaretX, StatusY);
+  p.DrawLine(s.KeyEntry.CaretX, StatusY + s.Layout.LineHeight, colour);
 }
 
 // When the caret's blink next changes its colour: it is shown for the first
 // 400 ms of every second.
 int MsUntilBlink(AppState& s) {
-  const int fraction_ms = static_cast<int>(s.clock->MillisecondsSinceMidnight() % 1000);
+  const int fraction_ms = static_cast<int>(s.Clock->MillisecondsSinceMidnight() % 1000);
   return fraction_ms < 400 ? 400 - fraction_ms : 1000 - fraction_ms;
 }
 
@@ -41,9 +41,9 @@ int MsUntilBlink(AppState& s) {
 // folder listed: -1 for as long as it takes.
 int MsUntilDue(AppState& s) {
   int due_ms = -1;
-  if (s.ScreenMode == "the key" && s.StatusMessage.empty()) due_ms = MsUntilBlink(s);
+  if (s.Mode == ScreenMode::Key && s.Status.Message.empty()) due_ms = MsUntilBlink(s);
   if (s.Watch != nullptr) {
-    const int rescan_ms = s.Watch->MsUntilRescan(*s.clock);
+    const int rescan_ms = s.Watch->MsUntilRescan(*s.Clock);
     if (rescan_ms >= 0 && (due_ms < 0 || rescan_ms < due_ms)) due_ms = rescan_ms;
   }
   return due_ms;
@@ -51,7 +51,7 @@ int MsUntilDue(AppState& s) {
 
 void HideHelp(AppState& s) {
   ClearWorkArea(s);
-  s.HelpShown = -1;
+  s.Help.Shown = false;
 }
 
 }  // namespace
@@ -61,33 +61,35 @@ WaitResult ShowSelectedFile(AppState& s) {
     ShowFatalMessage(s, "Empty folder");
     return WaitResult::ProgramEnd;
   }
-  const FileEntry& entry = s.Files.Entry(s.SelectedIndex);
+  const FileEntry& entry = s.Browser.Files.Entry(s.Browser.SelectedIndex);
   ShowCurrentFile(s, entry);
-  s.LastShownName = entry.name;
-  s.LastShownSize = entry.size;
+  s.Browser.LastShownName = entry.name;
+  s.Browser.LastShownSize = entry.size;
   if (entry.interrupted) ShowFileNotice(s, FileOutcome::Interrupted);
   return WaitResult::Input;
 }
 
 WaitResult ScanFolderStep(AppState& s, Rescan when) {
-  if (when == Rescan::Now || s.Watch == nullptr || s.Watch->MustRescan(*s.clock)) {
+  if (when == Rescan::Now || s.Watch == nullptr || s.Watch->MustRescan(*s.Clock)) {
     // An unreadable folder lists as empty, which ends the program below.
-    (void)FolderScan(s.FolderFd, s.Files);
-    s.PageStep = s.Files.PageStep();
+    (void)FolderScan(s.FolderFd, s.Browser.Files);
+    s.Browser.PageStep = s.Browser.Files.PageStep();
     // While a key is typed, the list keeps showing the file it is for,
     // wherever a change in the folder moved it.
-    if (s.Target) {
-      const auto& entries = s.Files.entries;
-      const auto found = std::find_if(entries.begin(), entries.end(),
-                                      [&](const FileEntry& entry) { return entry.name == s.Target->name; });
-      if (found != entries.end()) s.SelectedIndex = static_cast<int>(found - entries.begin()) + 1;
+    if (s.Work.Target) {
+      const auto& entries = s.Browser.Files.entries;
+      const auto found = std::find_if(entries.begin(), entries.end(), [&](const FileEntry& entry) {
+        return entry.name == s.Work.Target->Name;
+      });
+      if (found != entries.end()) s.Browser.SelectedIndex = static_cast<int>(found - entries.begin()) + 1;
     }
-    const ScanDecision decision = DecideAfterScan(s.Files, s.SelectedIndex, s.LastShownName, s.LastShownSize);
+    const ScanDecision decision = DecideAfterScan(s.Browser.Files, s.Browser.SelectedIndex,
+                                                  s.Browser.LastShownName, s.Browser.LastShownSize);
     if (decision.FolderEmpty) {
       ShowFatalMessage(s, "Empty folder");
       return WaitResult::ProgramEnd;
     }
-    s.SelectedIndex = decision.SelectedIndex;
+    s.Browser.SelectedIndex = decision.SelectedIndex;
     if (decision.RedrawSelected) return ShowSelectedFile(s);
   }
   return WaitResult::Input;
@@ -95,26 +97,27 @@ WaitResult ScanFolderStep(AppState& s, Rescan when) {
 
 WaitResult InputWait(AppState& s) {
   for (;;) {
-    if (s.ScreenMode == "the key" && s.StatusMessage.empty()) DrawCaret(s);
-    if (s.link->Alive.load() == 0) return WaitResult::ProgramEnd;
-    s.PendingKey = s.platform->ReadKey(KeySite::Wait);
+    if (s.Mode == ScreenMode::Key && s.Status.Message.empty()) DrawCaret(s);
+    if (s.Link->Alive.load() == 0) return WaitResult::ProgramEnd;
+    s.Input.PendingKey = s.Platform->ReadKey(KeySite::Wait);
     if (ScanFolderStep(s) == WaitResult::ProgramEnd) return WaitResult::ProgramEnd;
-    if (s.link->ClickKind.load() != 0 || !s.PendingKey.empty()) return DispatchClick(s, DispatchFrom::Start);
+    if (s.Link->ClickKind.load() != 0 || !s.Input.PendingKey.empty())
+      return DispatchClick(s, DispatchFrom::Start);
     // Nothing to do until input comes, the folder reports a change, or the
     // caret or a re-list is due; the wait shows what was drawn first.
     const int wake_fd = s.Watch != nullptr ? s.Watch->WaitFd() : -1;
-    s.platform->Wait(*s.clock, WaitRequest::Input(MsUntilDue(s), wake_fd));
+    s.Platform->Wait(*s.Clock, WaitRequest::Input(MsUntilDue(s), wake_fd));
   }
 }
 
 Next AfterWait(AppState& s, WaitResult result, Next on_input) {
-  s.ResumeAt = on_input;
+  s.Input.ResumeAt = on_input;
   return Resume(s, result);
 }
 
 Next Resume(AppState& s, WaitResult result) {
   switch (result) {
-    case WaitResult::Input: return s.ResumeAt;
+    case WaitResult::Input: return s.Input.ResumeAt;
     case WaitResult::BrowseEntry: return Next::BrowseEntry;
     case WaitResult::ProgramEnd: return Next::ProgramEnd;
     case WaitResult::Statistics: return Next::Statistics;
@@ -125,7 +128,7 @@ Next Resume(AppState& s, WaitResult result) {
 
 Next RunViewerScreen(AppState& s) {
   switch (RunByteViewer(s)) {
-    case ViewerExit::Return: return Resume(s, DispatchClick(s, s.ViewerReturn));
+    case ViewerExit::Return: return Resume(s, DispatchClick(s, s.Input.ViewerReturn));
     case ViewerExit::ContinueAtShowHideTest: return Resume(s, DispatchClick(s, DispatchFrom::ShowHideTest));
     case ViewerExit::RestartWait: return Next::ResumeWait;
     case ViewerExit::BrowseEntry: return Next::BrowseEntry;
@@ -139,7 +142,7 @@ Next RunViewerScreen(AppState& s) {
 //
 //   icon / state                         what follows
 //   Statistics during key entry          nothing: return at once
-//   Show|Hide key                        toggle KeyHidden, redraw its mark
+//   Show|Hide key                        toggle KeyEntry.Hidden, redraw its mark
 //   Statistics                           the statistics screen takes over
 //                                        (while it is open: it closes)
 //   Help                                 show or hide the help text; return
@@ -154,66 +157,66 @@ Next RunViewerScreen(AppState& s) {
 // Finally any input but the Help icon hides the help text.
 WaitResult DispatchClick(AppState& s, DispatchFrom from) {
   if (from == DispatchFrom::Start) {
-    s.ClickedIcon = -1;
-    if (s.link->ClickKind.load() == 0) {
-      if (s.HelpShown == 1) HideHelp(s);
+    s.Input.ClickedIcon = -1;
+    if (s.Link->ClickKind.load() == 0) {
+      if (s.Help.Shown) HideHelp(s);
       return WaitResult::Input;
     }
-    const int x = s.link->ClickX.load();
-    const int y = s.link->ClickY.load();
-    s.link->ClearClick();
-    s.ClickX = x;
-    s.ClickY = y;
+    const int x = s.Link->ClickX.load();
+    const int y = s.Link->ClickY.load();
+    s.Link->ClearClick();
+    s.Input.ClickX = x;
+    s.Input.ClickY = y;
     const int hit = HitTestIconRow(s, x, y);
     if (hit >= 0) {
-      s.ClickedIcon = hit;
+      s.Input.ClickedIcon = hit;
       PressFeedback(s, hit);
     }
-    if (s.ScreenMode == "the key" && s.ClickedIcon == icon::Statistics) return WaitResult::Input;
+    if (s.Mode == ScreenMode::Key && s.Input.ClickedIcon == icon::Statistics) return WaitResult::Input;
   }
   if (from != DispatchFrom::AfterListFile) {
-    if (s.ClickedIcon == icon::ShowHide) {
-      s.KeyHidden = -s.KeyHidden;
+    if (s.Input.ClickedIcon == icon::ShowHide) {
+      s.KeyEntry.Hidden = !s.KeyEntry.Hidden;
       DrawShowHideIndicator(s);
     }
-    if (s.ClickedIcon == icon::Statistics) {
-      s.KeyboardShown = -1;
+    if (s.Input.ClickedIcon == icon::Statistics) {
+      s.Keyboard.Shown = false;
       return ToggleStatistics(s);
     }
-    if (s.ClickedIcon == icon::Help) {
-      if (s.HelpShown == -1) {
+    if (s.Input.ClickedIcon == icon::Help) {
+      if (!s.Help.Shown) {
         ShowHelp(s);
-        s.HelpShown = 1;
+        s.Help.Shown = true;
       } else {
         HideHelp(s);
       }
       return WaitResult::Input;
     }
-    if (s.ClickedIcon == icon::Key && !s.KeyText.empty()) {
-      s.PendingKey = std::string(1, key::Enter);
-      s.ClickedIcon = -1;
+    if (s.Input.ClickedIcon == icon::Key && !s.KeyEntry.TypedKey.Empty()) {
+      s.Input.PendingKey = std::string(1, key::Enter);
+      s.Input.ClickedIcon = -1;
     }
-    if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::Encrypted) {
-      s.PendingKey = EncryptedIconKey;
-      if (s.HelpShown == 1) HideHelp(s);
+    if (s.Mode == ScreenMode::Scroll && s.Input.ClickedIcon == icon::Encrypted) {
+      s.Input.PendingKey = EncryptedIconKey;
+      if (s.Help.Shown) HideHelp(s);
       return WaitResult::Input;
     }
-    if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::ListFile) {
-      s.ViewerReturn = DispatchFrom::AfterListFile;
+    if (s.Mode == ScreenMode::Scroll && s.Input.ClickedIcon == icon::ListFile) {
+      s.Input.ViewerReturn = DispatchFrom::AfterListFile;
       return WaitResult::ByteViewer;
     }
   }
-  if (s.ScreenMode == "scroll" && s.ClickedIcon == icon::Key) {
-    s.PendingKey = std::string(1, key::Enter);
-    s.ClickedIcon = -1;
+  if (s.Mode == ScreenMode::Scroll && s.Input.ClickedIcon == icon::Key) {
+    s.Input.PendingKey = std::string(1, key::Enter);
+    s.Input.ClickedIcon = -1;
   }
-  if (s.ClickedIcon == icon::Keyboard) ToggleKeyboard(s);
-  if (s.ScreenMode == "the key" && s.ClickedIcon == icon::Key) {
-    s.PendingKey = std::string(1, key::Escape);
-    s.ClickedIcon = -1;
+  if (s.Input.ClickedIcon == icon::Keyboard) ToggleKeyboard(s);
+  if (s.Mode == ScreenMode::Key && s.Input.ClickedIcon == icon::Key) {
+    s.Input.PendingKey = std::string(1, key::Escape);
+    s.Input.ClickedIcon = -1;
   }
-  if (s.KeyboardShown == 1 && s.ClickedIcon == -1) KeyboardClick(s, s.ClickX, s.ClickY);
-  if (s.HelpShown == 1) HideHelp(s);
+  if (s.Keyboard.Shown && s.Input.ClickedIcon == -1) KeyboardClick(s, s.Input.ClickX, s.Input.ClickY);
+  if (s.Help.Shown) HideHelp(s);
   return WaitResult::Input;
 }
 

@@ -17,7 +17,7 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from);
 
 // Where control goes after an input wait of a screen whose next step, given
 // input, is `on_input`. A screen that the wait passes control to goes on to
-// `on_input` in its place once it is done (AppState::ResumeAt).
+// `on_input` in its place once it is done (AppState::Input.ResumeAt).
 Next AfterWait(AppState& s, WaitResult result, Next on_input);
 // The same for a screen that was itself handed control by a wait: input goes
 // on to where that wait would have gone.

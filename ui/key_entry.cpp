@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/wipe.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/file_transform.h"
 #include "ui/file_work.h"
@@ -30,14 +29,14 @@ namespace {
 // one in an encrypted file's name. A file that cannot be worked on gets its
 // notice now, before any key is typed.
 bool FindKeyTarget(AppState& s) {
-  const OpenedFile& file = *s.File1;
+  const OpenedFile& file = *s.Work.File1;
   FileCalls calls;
   Direction direction = Direction::Encrypt;
   InterruptedRunAnswer interrupted = FindInterruptedRun(file, calls);
   if (interrupted.outcome == FileOutcome::Done) {
-    s.Interrupted = std::move(interrupted.run);
-    s.Suffix = s.Interrupted->suffix;
-    direction = s.Interrupted->direction;
+    s.Work.Interrupted = std::move(interrupted.run);
+    s.Work.Suffix = s.Work.Interrupted->suffix;
+    direction = s.Work.Interrupted->direction;
   } else if (interrupted.outcome != FileOutcome::NothingToResume) {
     ShowFileNotice(s, interrupted.outcome);
     return false;
@@ -47,81 +46,79 @@ bool FindKeyTarget(AppState& s) {
       ShowFileNotice(s, FileOutcome::NameInvalid);
       return false;
     }
-    s.Suffix = *suffix;
+    s.Work.Suffix = *suffix;
     direction = Direction::Decrypt;
   } else {
-    s.Suffix = MakeEncryptedSuffix(*s.clock);
+    s.Work.Suffix = MakeEncryptedSuffix(*s.Clock);
   }
   // Read only, a second name, ... An interrupted run may have left the file
   // under both of its names; the resume sorts that out.
   Error error;
-  const FileOutcome ready = CheckReadyToChange(file, calls, error, s.Interrupted ? 2 : 1);
+  const FileOutcome ready = CheckReadyToChange(file, calls, error, s.Work.Interrupted ? 2 : 1);
   if (ready != FileOutcome::Done) {
-    s.Interrupted.reset();
+    s.Work.Interrupted.reset();
     ShowFileNotice(s, ready);
     return false;
   }
-  s.Target = KeyTarget{file.Name(), file.Device(), file.Inode(), file.Length(), direction};
+  s.Work.Target = KeyTarget{file.Name(), file.Device(), file.Inode(), file.Length(), direction};
   return true;
 }
 
 // The label at the start of the status band, the key field after it.
 void DrawKeyPrompt(AppState& s, std::string_view label) {
   ClearStatusBand(s);
-  s.painter->SetBackground(Black);
+  s.Painter->SetBackground(Black);
   std::string prompt(label);
   prompt += Spaces(300);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, prompt);
-  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(label).width % 256);
-  s.PromptKeepWidth = s.StatusOffset;
-  s.KeyCursor = 0;
-  s.CaretX = LeftMargin + s.StatusOffset;
+  s.Painter->PrintAt(LeftMargin, StatusY, Grey, prompt);
+  s.Status.Offset = static_cast<std::uint8_t>(s.Painter->MeasureText(label).width % 256);
+  s.Status.PromptKeepWidth = s.Status.Offset;
+  s.KeyEntry.Cursor = 0;
+  s.KeyEntry.CaretX = LeftMargin + s.Status.Offset;
 }
 
 void ForgetKey(AppState& s) {
-  Wipe(s.KeyText);
-  Wipe(s.FirstKey);
-  s.AskingAgain = false;
-  s.KeyCursor = 0;
+  s.KeyEntry.TypedKey.Clear();
+  s.KeyEntry.FirstTyping.Clear();
+  s.KeyEntry.AskingAgain = false;
+  s.KeyEntry.Cursor = 0;
 }
 
 // The file is opened to be looked at, and closed again before the key is
 // typed: holding it would make another program's open wait (its lease
 // break) for as long as the user types.
 bool StartKeyEntry(AppState& s, bool& ended) {
-  s.Interrupted.reset();
-  s.Target.reset();
+  s.Work.Interrupted.reset();
+  s.Work.Target.reset();
   if (!OpenSelectedFile(s, ended)) return false;
   const bool ready = FindKeyTarget(s);
-  s.File1.reset();
+  s.Work.File1.reset();
   if (!ready) return false;
 
   ForgetKey(s);
   DrawKeyPrompt(s, "Key ");
-  // Room for the longest key up front, so typing never moves the key to a
-  // new buffer and leaves a copy behind.
-  s.KeyText.reserve(MaxKeyLength + 1);
-  s.FirstKey.reserve(MaxKeyLength + 1);
-  s.ScreenMode = "the key";
+  s.Mode = ScreenMode::Key;
   return true;
 }
 
 void LeaveKeyEntry(AppState& s) {
   ForgetKey(s);
-  s.File1.reset();
-  s.Target.reset();
-  s.Interrupted.reset();
-  s.PromptKeepWidth = 0;
+  s.Work.File1.reset();
+  s.Work.Target.reset();
+  s.Work.Interrupted.reset();
+  s.Status.PromptKeepWidth = 0;
 }
 
 // --- 2. The key field ---------------------------------------------------------
 
 void RedrawKey(AppState& s) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
-  s.CaretX = LeftMargin + s.StatusOffset +
-             p.MeasureText(std::string_view(s.KeyText).substr(0, static_cast<size_t>(s.KeyCursor))).width;
-  p.PrintAt(LeftMargin + s.StatusOffset, StatusY, KeyTextColours[StateIndex(s.KeyHidden)], s.KeyText);
+  s.KeyEntry.CaretX =
+      LeftMargin + s.Status.Offset +
+      p.MeasureText(s.KeyEntry.TypedKey.View().substr(0, static_cast<size_t>(s.KeyEntry.Cursor))).width;
+  p.PrintAt(LeftMargin + s.Status.Offset, StatusY, KeyTextColours[StateIndex(s.KeyEntry.Hidden)],
+            s.KeyEntry.TypedKey.View());
   p.PrintText(Spaces(8));
 }
 
@@ -137,22 +134,22 @@ ProgressAnswer AskKeyLooksWrong(AppState& s) {
   DrawAlert(s, "Key looks wrong");
   Pause(s, AlertMilliseconds);
   bool stopped = false;
-  for (std::string early = s.platform->ReadKey(KeySite::Wait); !early.empty();
-       early = s.platform->ReadKey(KeySite::Wait)) {
+  for (std::string early = s.Platform->ReadKey(KeySite::Wait); !early.empty();
+       early = s.Platform->ReadKey(KeySite::Wait)) {
     stopped = stopped || key::Is(early, key::Escape);
   }
-  s.link->ClearClick();
+  s.Link->ClearClick();
   ProgressAnswer answer = ProgressAnswer::Cancel;
-  while (!stopped && s.link->Alive.load() != 0) {
-    const std::string key = s.platform->ReadKey(KeySite::Wait);
+  while (!stopped && s.Link->Alive.load() != 0) {
+    const std::string key = s.Platform->ReadKey(KeySite::Wait);
     if (key::Is(key, key::Enter)) {
       answer = ProgressAnswer::Continue;
       break;
     }
     if (key::Is(key, key::Escape)) break;
-    if (s.link->ClickKind.load() != 0) {
-      const int hit = HitTestIconRow(s, s.link->ClickX.load(), s.link->ClickY.load());
-      s.link->ClearClick();
+    if (s.Link->ClickKind.load() != 0) {
+      const int hit = HitTestIconRow(s, s.Link->ClickX.load(), s.Link->ClickY.load());
+      s.Link->ClearClick();
       if (hit == icon::Key) {
         PressFeedback(s, hit);
         answer = ProgressAnswer::Continue;
@@ -160,11 +157,11 @@ ProgressAnswer AskKeyLooksWrong(AppState& s) {
       }
       continue;
     }
-    s.platform->Wait(*s.clock, WaitRequest::Input(-1, -1));
+    s.Platform->Wait(*s.Clock, WaitRequest::Input(-1, -1));
   }
   ClearStatusBand(s);
-  s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
+  s.Painter->SetBackground(Black);
+  s.Painter->PrintAt(LeftMargin, StatusY, Grey, Caption(s.Mode));
   return answer;
 }
 
@@ -172,13 +169,13 @@ ProgressAnswer AskKeyLooksWrong(AppState& s) {
 // on: refused (with its notice) when it cannot be had, or when its name now
 // means another file ("File gone") or its length changed.
 bool OpenKeyTarget(AppState& s) {
-  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Target->name);
+  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Work.Target->Name);
   FileOutcome outcome = attempt.outcome;
   if (outcome == FileOutcome::Done) {
     const OpenedFile& file = *attempt.file;
-    if (file.Device() != s.Target->device || file.Inode() != s.Target->inode) {
+    if (file.Device() != s.Work.Target->Device || file.Inode() != s.Work.Target->Inode) {
       outcome = FileOutcome::Vanished;
-    } else if (file.Length() != s.Target->length) {
+    } else if (file.Length() != s.Work.Target->Length) {
       outcome = FileOutcome::ChangedElsewhere;
     }
   }
@@ -186,7 +183,7 @@ bool OpenKeyTarget(AppState& s) {
     ShowFileNotice(s, outcome);
     return false;
   }
-  s.File1 = std::move(attempt.file);
+  s.Work.File1 = std::move(attempt.file);
   return true;
 }
 
@@ -194,38 +191,40 @@ bool OpenKeyTarget(AppState& s) {
 // sync; Esc or an error undoes it all. For a file with an interrupted run,
 // the run is finished instead (Esc then stops it, to be finished later).
 Next TransformOnScreen(AppState& s) {
-  const Direction direction = s.Target->direction;
-  s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
-  s.ScreenMode = std::string(ModeNames[direction == Direction::Decrypt ? 1 : 0]);
-  s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, Grey, s.ScreenMode);
-  s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText(s.ScreenMode).width % 256);
+  const Direction direction = s.Work.Target->RunDirection;
+  s.Painter->DrawBox(0, StatusY, s.Layout.WorkAreaWidth, StatusY + s.Layout.WorkAreaHeight, 0, Black, Black);
+  s.Mode = direction == Direction::Decrypt ? ScreenMode::Decrypting : ScreenMode::Encrypting;
+  s.Painter->SetBackground(Black);
+  s.Painter->PrintAt(LeftMargin, StatusY, Grey, Caption(s.Mode));
+  s.Status.Offset = static_cast<std::uint8_t>(s.Painter->MeasureText(Caption(s.Mode)).width % 256);
 
   if (OpenKeyTarget(s)) {
     // A resumed run starts part-way: whatever the last run showed is stale.
-    s.ProgressShown = -1;
+    s.Work.ProgressShown = -1;
     const auto progress = [&](std::int64_t offset, std::int64_t last) {
       return ShowProgress(s, offset, last);
     };
     TransformSettings settings;
     settings.key_looks_wrong = [&] { return AskKeyLooksWrong(s); };
-    settings.key_text_done = [&] { Wipe(s.KeyText); };
+    settings.key_text_done = [&] { s.KeyEntry.TypedKey.Clear(); };
     const FileReport report =
-        s.Interrupted ? ResumeFile(*s.File1, s.KeyText, ResumeMode::Finish, progress, settings)
-                      : TransformFile(*s.File1, direction, s.Suffix, s.KeyText, progress, settings);
-    s.File1.reset();
+        s.Work.Interrupted
+            ? ResumeFile(*s.Work.File1, s.KeyEntry.TypedKey.View(), ResumeMode::Finish, progress, settings)
+            : TransformFile(*s.Work.File1, direction, s.Work.Suffix, s.KeyEntry.TypedKey.View(), progress,
+                            settings);
+    s.Work.File1.reset();
     ClearStatusBand(s);
     if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
       ShowFileNotice(s, report.outcome);
     }
   }
   ForgetKey(s);
-  s.Interrupted.reset();
-  s.Target.reset();
+  s.Work.Interrupted.reset();
+  s.Work.Target.reset();
   // The Enter that confirmed the key is used up: after a refusal found
   // before the first block ("Name in use"), it would open key entry again.
-  s.PendingKey.clear();
-  if (s.EndAfterWork || s.link->Alive.load() == 0) return Next::ProgramEnd;
+  s.Input.PendingKey.clear();
+  if (s.Work.EndAfterWork || s.Link->Alive.load() == 0) return Next::ProgramEnd;
   return Next::BrowseEntry;
 }
 
@@ -236,58 +235,59 @@ Next TransformOnScreen(AppState& s) {
 // unrecoverable; two typings that differ change nothing ("Keys differ").
 // Nothing while the second typing is asked for.
 std::optional<Next> ConfirmKey(AppState& s) {
-  const bool typed_blind = s.KeyHidden == 1 && s.Target->direction == Direction::Encrypt && !s.Interrupted;
-  if (typed_blind && !s.AskingAgain) {
-    s.FirstKey.assign(s.KeyText);
-    Wipe(s.KeyText);
-    s.AskingAgain = true;
+  const bool typed_blind =
+      s.KeyEntry.Hidden && s.Work.Target->RunDirection == Direction::Encrypt && !s.Work.Interrupted;
+  if (typed_blind && !s.KeyEntry.AskingAgain) {
+    s.KeyEntry.FirstTyping.TakeFrom(s.KeyEntry.TypedKey);
+    s.KeyEntry.AskingAgain = true;
     DrawKeyPrompt(s, "Key again ");
     return std::nullopt;
   }
-  s.KeyboardShown = -1;
+  s.Keyboard.Shown = false;
   ClearWorkArea(s);
   ClearPromptLine(s);
-  s.KeyCursor = 0;
-  s.PromptKeepWidth = 0;
-  if (s.AskingAgain && s.KeyText != s.FirstKey) {
+  s.KeyEntry.Cursor = 0;
+  s.Status.PromptKeepWidth = 0;
+  if (s.KeyEntry.AskingAgain && s.KeyEntry.TypedKey.View() != s.KeyEntry.FirstTyping.View()) {
     LeaveKeyEntry(s);
-    s.ScreenMode = "scroll";
+    s.Mode = ScreenMode::Scroll;
     ShowAlert(s, "Keys differ");
-    s.PendingKey.clear();
+    s.Input.PendingKey.clear();
     return Next::BrowseEntry;
   }
-  Wipe(s.FirstKey);
+  s.KeyEntry.FirstTyping.Clear();
   return TransformOnScreen(s);
 }
 
 }  // namespace
 
 void EditKey(AppState& s, const std::string& pending_key) {
-  const int length = static_cast<int>(s.KeyText.size());
+  const int length = static_cast<int>(s.KeyEntry.TypedKey.Size());
   if (pending_key.size() == 1) {
     const auto code = static_cast<unsigned char>(pending_key[0]);
-    if (code >= 32 && code <= 126 && length < MaxKeyLength) {
-      s.KeyText.insert(static_cast<size_t>(s.KeyCursor), 1, static_cast<char>(code));
-      ++s.KeyCursor;
-    } else if (code == key::Backspace && s.KeyCursor > 0) {
-      s.KeyText.erase(static_cast<size_t>(s.KeyCursor - 1), 1);
-      --s.KeyCursor;
+    if (code >= 32 && code <= 126) {
+      // A full key takes no more characters.
+      if (s.KeyEntry.TypedKey.Insert(static_cast<size_t>(s.KeyEntry.Cursor), static_cast<char>(code)))
+        ++s.KeyEntry.Cursor;
+    } else if (code == key::Backspace && s.KeyEntry.Cursor > 0) {
+      s.KeyEntry.TypedKey.Erase(static_cast<size_t>(s.KeyEntry.Cursor - 1));
+      --s.KeyEntry.Cursor;
     }
     return;
   }
   if (!key::IsExtended(pending_key) || length == 0) return;
   switch (key::Last(pending_key)) {
     case scan::Del:
-      if (s.KeyCursor < length) s.KeyText.erase(static_cast<size_t>(s.KeyCursor), 1);
+      if (s.KeyEntry.Cursor < length) s.KeyEntry.TypedKey.Erase(static_cast<size_t>(s.KeyEntry.Cursor));
       break;
     case scan::Left:
-      if (s.KeyCursor > 0) --s.KeyCursor;
+      if (s.KeyEntry.Cursor > 0) --s.KeyEntry.Cursor;
       break;
     case scan::Right:
-      if (s.KeyCursor < length) ++s.KeyCursor;
+      if (s.KeyEntry.Cursor < length) ++s.KeyEntry.Cursor;
       break;
-    case scan::Home: s.KeyCursor = 0; break;
-    case scan::End: s.KeyCursor = length; break;
+    case scan::Home: s.KeyEntry.Cursor = 0; break;
+    case scan::End: s.KeyEntry.Cursor = length; break;
     default:  // Up, Down, PgUp, PgDn
       break;
   }
@@ -302,17 +302,17 @@ Next RunKeyEntry(AppState& s) {
       LeaveKeyEntry(s);
       return AfterWait(s, result, Next::BrowseStep);
     }
-    if (key::Is(s.PendingKey, key::Escape)) {
+    if (key::Is(s.Input.PendingKey, key::Escape)) {
       LeaveKeyEntry(s);
       ClearStatusBand(s);
-      s.ScreenMode = "scroll";
+      s.Mode = ScreenMode::Scroll;
       return Next::BrowseStep;
     }
-    if (key::Is(s.PendingKey, key::Enter) && !s.KeyText.empty()) {
+    if (key::Is(s.Input.PendingKey, key::Enter) && !s.KeyEntry.TypedKey.Empty()) {
       if (const std::optional<Next> next = ConfirmKey(s)) return *next;
       continue;
     }
-    EditKey(s, s.PendingKey);
+    EditKey(s, s.Input.PendingKey);
     RedrawKey(s);
   }
 }

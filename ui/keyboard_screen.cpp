@@ -49,7 +49,7 @@ void DrawArrow(Painter& p, int arrow, int shift_x, int shift_y) {
 
 // A special key in its normal state, or pressed (rim gone, caption lower).
 void DrawSpecialKey(AppState& s, int i, bool pressed) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.DrawBox(SpecialLeft(i), SpecialTop, SpecialRight(i), SpecialBottom, KeyCorner, pressed ? Black : DimGrey,
             SlateGrey);
   const int lower = pressed ? 2 : 0;
@@ -66,14 +66,14 @@ void DrawSpecialKey(AppState& s, int i, bool pressed) {
 }
 
 void DrawCharacterKey(AppState& s, int row, int column, bool pressed) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   const int r = row + 1;
   if (pressed) {
     p.DrawBox(21 + 42 * column, 293 + 42 * row, 59 + 42 * column, 331 + 42 * row, KeyCorner, Black, NoFill);
   } else {
     p.DrawBox(21 + 42 * column, 251 + 42 * r, 59 + 42 * column, 289 + 42 * r, KeyCorner, DimGrey, SlateGrey);
   }
-  const std::string character(1, s.KeyboardChars[static_cast<size_t>(Columns * row + column)]);
+  const std::string character(1, s.Keyboard.Chars[static_cast<size_t>(Columns * row + column)]);
   const TextSize size = p.MeasureText(character);
   p.SetBackground(SlateGrey);
   p.PrintAt(32 + 42 * column + (15 - size.width) / 2.0,
@@ -81,8 +81,8 @@ void DrawCharacterKey(AppState& s, int row, int column, bool pressed) {
 }
 
 void AfterPress(AppState& s) {
-  s.painter->SetForeground(DarkGrey);
-  s.painter->SetBackground(Black);
+  s.Painter->SetForeground(DarkGrey);
+  s.Painter->SetBackground(Black);
 }
 
 }  // namespace
@@ -99,20 +99,20 @@ std::array<char, 95> KeyboardOrder(int fraction_ms) {
 }
 
 void ToggleKeyboard(AppState& s) {
-  s.KeyboardShown = -s.KeyboardShown;
+  s.Keyboard.Shown = !s.Keyboard.Shown;
   ClearWorkArea(s);
-  s.StatisticsShown = -1;
-  s.HelpShown = -1;
-  s.link->ClearClick();
-  if (s.KeyboardShown == -1 || s.FileCount() == 0) return;
+  s.Statistics.Shown = false;
+  s.Help.Shown = false;
+  s.Link->ClearClick();
+  if (!s.Keyboard.Shown || s.FileCount() == 0) return;
 
-  s.KeyboardChars = KeyboardOrder(static_cast<int>(s.clock->MillisecondsSinceMidnight() % 1000));
+  s.Keyboard.Chars = KeyboardOrder(static_cast<int>(s.Clock->MillisecondsSinceMidnight() % 1000));
   for (int i = 0; i < 12; ++i) DrawSpecialKey(s, i, false);
   for (int row = 0; row < Rows; ++row) {
     for (int column = 0; column < Columns; ++column) DrawCharacterKey(s, row, column, false);
   }
-  s.painter->SetForeground(Black);
-  s.painter->SetBackground(Black);
+  s.Painter->SetForeground(Black);
+  s.Painter->SetBackground(Black);
 }
 
 void KeyboardClick(AppState& s, int x, int y) {
@@ -120,7 +120,7 @@ void KeyboardClick(AppState& s, int x, int y) {
   if (SpecialTop < y && y < SpecialBottom + 2) {
     for (int i = 0; i < 12; ++i) {
       if (SpecialLeft(i) < x && x < SpecialRight(i)) {
-        s.PendingKey = std::string(SpecialKeys[static_cast<size_t>(i)].KeyString);
+        s.Input.PendingKey = std::string(SpecialKeys[static_cast<size_t>(i)].KeyString);
         DrawSpecialKey(s, i, true);
         Pause(s, 100);
         DrawSpecialKey(s, i, false);
@@ -128,15 +128,15 @@ void KeyboardClick(AppState& s, int x, int y) {
         return;
       }
     }
-    if (s.ScreenMode == "Erasing " && 941 < x && x < 1013)
-      s.PendingKey = std::string(SpecialKeys[11].KeyString);
+    if (s.Mode == ScreenMode::Erasing && 941 < x && x < 1013)
+      s.Input.PendingKey = std::string(SpecialKeys[11].KeyString);
     return;
   }
   for (int row = 0; row < Rows; ++row) {
     if (!(RowBands[row][0] < y && y < RowBands[row][1])) continue;
     for (int column = 0; column < Columns; ++column) {
       if (20 + 42 * column < x && x < 59 + 42 * column) {
-        s.PendingKey = std::string(1, s.KeyboardChars[static_cast<size_t>(Columns * row + column)]);
+        s.Input.PendingKey = std::string(1, s.Keyboard.Chars[static_cast<size_t>(Columns * row + column)]);
         DrawCharacterKey(s, row, column, true);
         Pause(s, 100);
         DrawCharacterKey(s, row, column, false);

@@ -105,7 +105,7 @@ std::string_view Spaces(int count) {
 }
 
 void DrawLogo(AppState& s) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   for (const LogoLetter& letter : Letters) {
     for (int i = 0; i < letter.box_count; ++i) DrawLogoBox(p, letter.x, letter.boxes[i]);
   }
@@ -119,9 +119,9 @@ void DrawLogo(AppState& s) {
 }
 
 void DrawIconButton(AppState& s, int button) {
-  Painter& p = *s.painter;
-  const int x = s.IconX[static_cast<size_t>(button)];
-  const int y = s.IconY[static_cast<size_t>(button)];
+  Painter& p = *s.Painter;
+  const int x = s.Layout.IconX[static_cast<size_t>(button)];
+  const int y = s.Layout.IconY[static_cast<size_t>(button)];
   p.DrawBox(x, y, x + IconSize, y + IconSize, 0, Lavender, DarkGrey);
   p.DrawBox(x + 1, y + 1, x + IconSize - 1, y + IconSize - 1, 0, Black, NoFill);
   const IconShape& shape = IconShapes[button];
@@ -135,10 +135,10 @@ void DrawIconButton(AppState& s, int button) {
 void PlaceIconRow(AppState& s) {
   for (int i = 0; i < IconCount; ++i) {
     const Point home = IconRowPosition(i);
-    s.IconX[static_cast<size_t>(i)] = home.x;
-    s.IconY[static_cast<size_t>(i)] = home.y;
+    s.Layout.IconX[static_cast<size_t>(i)] = home.x;
+    s.Layout.IconY[static_cast<size_t>(i)] = home.y;
   }
-  s.IconHitY = IconRowPosition(0).y;
+  s.Layout.IconHitY = IconRowPosition(0).y;
 }
 
 void DrawIconRow(AppState& s) {
@@ -146,36 +146,37 @@ void DrawIconRow(AppState& s) {
 }
 
 void DrawShowHideIndicator(AppState& s) {
-  const int x = s.IconX[icon::ShowHide];
-  const int y = s.IconY[icon::ShowHide];
-  s.painter->DrawBox(x + 6, y + 6, x + 14, y + 14, 0, DarkGrey, ShowHideFill[StateIndex(s.KeyHidden)]);
+  const int x = s.Layout.IconX[icon::ShowHide];
+  const int y = s.Layout.IconY[icon::ShowHide];
+  s.Painter->DrawBox(x + 6, y + 6, x + 14, y + 14, 0, DarkGrey, ShowHideFill[StateIndex(s.KeyEntry.Hidden)]);
 }
 
 void DrawPadlock(AppState& s, int encrypted_flag) {
-  const int x = s.IconX[icon::Key];
-  const int y = s.IconY[icon::Key];
+  const int x = s.Layout.IconX[icon::Key];
+  const int y = s.Layout.IconY[icon::Key];
   const Colour leg = encrypted_flag == 1 ? Black : DarkGrey;
-  s.painter->DrawBox(x + 6, y + 7, x + 8, y + 9, 0, leg, leg);
+  s.Painter->DrawBox(x + 6, y + 7, x + 8, y + 9, 0, leg, leg);
 }
 
 int HitTestIconRow(const AppState& s, int x, int y) {
   for (int i = 0; i < IconCount; ++i) {
-    const int left = s.IconX[static_cast<size_t>(i)];
-    if (left < x && x < left + IconSize && s.IconHitY < y && y < s.IconHitY + IconSize) return i;
+    const int left = s.Layout.IconX[static_cast<size_t>(i)];
+    if (left < x && x < left + IconSize && s.Layout.IconHitY < y && y < s.Layout.IconHitY + IconSize)
+      return i;
   }
   return -1;
 }
 
 void PressFeedback(AppState& s, int button) {
-  const int x = s.IconX[static_cast<size_t>(button)];
-  const int y = s.IconY[static_cast<size_t>(button)];
-  s.painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Black, NoFill);
+  const int x = s.Layout.IconX[static_cast<size_t>(button)];
+  const int y = s.Layout.IconY[static_cast<size_t>(button)];
+  s.Painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Black, NoFill);
   Pause(s, 100);
-  s.painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Lavender, NoFill);
+  s.Painter->DrawBox(x, y, x + IconSize, y + IconSize, 0, Lavender, NoFill);
 }
 
 void DrawHeaderLabels(AppState& s) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
   p.PrintAt(LeftMargin, FolderRowY(s), Grey, "Folder ");
   p.SetForeground(DarkGrey);
@@ -185,57 +186,59 @@ void DrawHeaderLabels(AppState& s) {
 }
 
 void ShowCurrentFile(AppState& s, const FileEntry& entry) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
   std::string name(DisplayName(entry));
   name += Spaces(350);
-  p.PrintAt(s.FileValueX, FileRowY(s), FileColours[static_cast<size_t>(entry.encrypted_flag)], name);
+  p.PrintAt(s.Layout.FileValueX, FileRowY(s), FileColours[static_cast<size_t>(entry.encrypted_flag)], name);
   std::string size = FormatGroupedCount(entry.size);
   size += Spaces(60);
-  p.PrintAt(s.SizeValueX, SizeRowY(s), DarkGrey, size);
+  p.PrintAt(s.Layout.SizeValueX, SizeRowY(s), DarkGrey, size);
   DrawPadlock(s, entry.encrypted_flag);
 }
 
 void ClearPromptLine(AppState& s) {
-  s.painter->DrawBox(LeftMargin + s.PromptKeepWidth, StatusY, s.W, StatusY + 2 * s.LineHeight, 0, Black,
-                     Black);
+  s.Painter->DrawBox(LeftMargin + s.Status.PromptKeepWidth, StatusY, s.Layout.WorkAreaWidth,
+                     StatusY + 2 * s.Layout.LineHeight, 0, Black, Black);
 }
 
 void ClearStatusBand(AppState& s, int rows) {
-  s.painter->DrawBox(0, StatusY, s.W, StatusY + rows * s.LineHeight, 0, Black, Black);
+  s.Painter->DrawBox(0, StatusY, s.Layout.WorkAreaWidth, StatusY + rows * s.Layout.LineHeight, 0, Black,
+                     Black);
 }
 
 void ClearWorkArea(AppState& s) {
-  s.painter->DrawBox(0, StatusY + 2 * s.LineHeight, s.W, StatusY + s.H, 0, Black, Black);
+  s.Painter->DrawBox(0, StatusY + 2 * s.Layout.LineHeight, s.Layout.WorkAreaWidth,
+                     StatusY + s.Layout.WorkAreaHeight, 0, Black, Black);
 }
 
 void DrawAlert(AppState& s, std::string_view message) {
-  s.platform->Beep();
+  s.Platform->Beep();
   ClearStatusBand(s, 2);
-  s.painter->SetBackground(Black);
-  s.painter->PrintAt(LeftMargin, StatusY, FileColours[1], message);
+  s.Painter->SetBackground(Black);
+  s.Painter->PrintAt(LeftMargin, StatusY, FileColours[1], message);
 }
 
 void ShowAlert(AppState& s, std::string_view message) {
   DrawAlert(s, message);
   Pause(s, AlertMilliseconds);
   ClearStatusBand(s, 1);
-  s.StatusMessage.clear();
+  s.Status.Message.clear();
 }
 
-void Pause(AppState& s, int milliseconds) { s.platform->Wait(*s.clock, WaitRequest::Pause(milliseconds)); }
+void Pause(AppState& s, int milliseconds) { s.Platform->Wait(*s.Clock, WaitRequest::Pause(milliseconds)); }
 
 void ShowFatalMessage(AppState& s, std::string_view message) {
   // Also where a terminal or a log keeps it: the window closes by itself.
   std::fprintf(stderr, "quorvant: %s: %.*s\n", s.CurrentFolder.c_str(), static_cast<int>(message.size()),
                message.data());
-  s.platform->Beep();
-  s.painter->DrawBox(0, FileRowY(s), s.W, s.H, 0, Black, Black);
-  s.painter->SetBackground(Black);
+  s.Platform->Beep();
+  s.Painter->DrawBox(0, FileRowY(s), s.Layout.WorkAreaWidth, s.Layout.WorkAreaHeight, 0, Black, Black);
+  s.Painter->SetBackground(Black);
   // In the alert colour: the current foreground may be black by now.
-  s.painter->PrintAt(LeftMargin, FileRowY(s), FileColours[1], message);
+  s.Painter->PrintAt(LeftMargin, FileRowY(s), FileColours[1], message);
   Pause(s, 2500);
-  s.link->Alive.store(0);
+  s.Link->Alive.store(0);
 }
 
 }  // namespace quorvant

@@ -10,9 +10,9 @@ namespace quorvant {
 // lines, the status band and its clears, and the alerts.
 
 // Layout rows, from the measured line height c.
-inline int FolderRowY(const AppState& s) { return 200 - 4 * s.LineHeight; }
-inline int FileRowY(const AppState& s) { return 200 - 3 * s.LineHeight; }
-inline int SizeRowY(const AppState& s) { return 200 - 2 * s.LineHeight; }
+inline int FolderRowY(const AppState& s) { return 200 - 4 * s.Layout.LineHeight; }
+inline int FileRowY(const AppState& s) { return 200 - 3 * s.Layout.LineHeight; }
+inline int SizeRowY(const AppState& s) { return 200 - 2 * s.Layout.LineHeight; }
 constexpr int StatusY = 200;
 constexpr int LeftMargin = 20;
 
@@ -61,7 +61,7 @@ void ClearWorkArea(AppState& s);
 void Pause(AppState& s, int milliseconds);
 
 // A refusal such as "Already open": beep, the message in the status band,
-// AlertMilliseconds, then the row is cleared and StatusMessage emptied.
+// AlertMilliseconds, then the row is cleared and Status.Message emptied.
 constexpr int AlertMilliseconds = 1500;
 void ShowAlert(AppState& s, std::string_view message);
 // The alert's beep and message alone, for a question asked in its form.

@@ -25,16 +25,16 @@ constexpr int LastTableTop = 256 - 10;
 // refusal or an error.
 bool ComputeForSelectedFile(AppState& s, bool& ended) {
   if (!OpenSelectedFile(s, ended)) return false;
-  const auto length = static_cast<std::uint64_t>(s.File1->Length());
+  const auto length = static_cast<std::uint64_t>(s.Work.File1->Length());
   if (length > ProgressPieceLength) {
-    s.painter->SetBackground(Black);
-    s.painter->PrintAt(LeftMargin, StatusY, Grey, "Statisting ");
-    s.StatusOffset = static_cast<std::uint8_t>(s.painter->MeasureText("Statisting ").width % 256);
+    s.Painter->SetBackground(Black);
+    s.Painter->PrintAt(LeftMargin, StatusY, Grey, "Statisting ");
+    s.Status.Offset = static_cast<std::uint8_t>(s.Painter->MeasureText("Statisting ").width % 256);
   }
   const Result<std::optional<FileStatistics>> result = ComputeStatistics(
-      s.File1->Descriptor(), length,
+      s.Work.File1->Descriptor(), length,
       [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
-  s.File1.reset();
+  s.Work.File1.reset();
   ClearPromptLine(s);
   ClearStatusBand(s);
   if (!result.ok()) {
@@ -42,19 +42,19 @@ bool ComputeForSelectedFile(AppState& s, bool& ended) {
     return false;
   }
   if (!result.value().has_value()) return false;  // Esc
-  s.ByteCounts = result.value()->ByteCounts;
-  s.StatValues = result.value()->StatValues;
+  s.Statistics.ByteCounts = result.value()->ByteCounts;
+  s.Statistics.StatValues = result.value()->StatValues;
   return true;
 }
 
 // The figures column: label, then value, one row each.
 void DrawFigures(AppState& s) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
   for (size_t i = 0; i < StatLabels.size(); ++i) {
-    p.PrintAt(LeftMargin, StatusY + s.LineHeight * static_cast<int>(i), Grey, StatLabels[i]);
+    p.PrintAt(LeftMargin, StatusY + s.Layout.LineHeight * static_cast<int>(i), Grey, StatLabels[i]);
     p.SetForeground(DarkGrey);
-    p.PrintText(s.StatValues[i]);
+    p.PrintText(s.Statistics.StatValues[i]);
     p.NewLine();
   }
 }
@@ -62,15 +62,15 @@ void DrawFigures(AppState& s) {
 // The header and ten rows: count right-aligned at 370, binary, hex, decimal
 // right-aligned at 523, and the value's name.
 void DrawTable(AppState& s) {
-  Painter& p = *s.painter;
+  Painter& p = *s.Painter;
   p.SetBackground(Black);
   p.PrintAt(298, StatusY, Grey, "Observed  Binary        Hex Dec  Code");
   for (int row = 0; row < 10; ++row) {
-    const int value = s.TableTop + row;
+    const int value = s.Statistics.TableTop + row;
     const auto byte = static_cast<std::uint8_t>(value);
-    const int y = StatusY + s.LineHeight * (row + 1);
+    const int y = StatusY + s.Layout.LineHeight * (row + 1);
     p.PrintAt(270, y, DarkGrey, Spaces(200));
-    const std::string count = FormatGroupedCount(s.ByteCounts[static_cast<size_t>(value)]);
+    const std::string count = FormatGroupedCount(s.Statistics.ByteCounts[static_cast<size_t>(value)]);
     p.SetPosition(370 - p.MeasureText(count).width, y);
     p.PrintText(count);
     p.PrintText(Spaces(200));
@@ -90,29 +90,29 @@ void DrawTable(AppState& s) {
 
 // Closing on the icon that was clicked; the dispatch then acts on it.
 Next Close(AppState& s) {
-  s.painter->DrawBox(0, StatusY, s.W, StatusY + s.H, 0, Black, Black);
-  s.StatisticsShown = -1;
-  switch (s.ClickedIcon) {
+  s.Painter->DrawBox(0, StatusY, s.Layout.WorkAreaWidth, StatusY + s.Layout.WorkAreaHeight, 0, Black, Black);
+  s.Statistics.Shown = false;
+  switch (s.Input.ClickedIcon) {
     case icon::Statistics: return Next::BrowseEntry;
     case icon::Key:
-      s.PendingKey = std::string(1, key::Enter);
-      s.ClickedIcon = -1;
+      s.Input.PendingKey = std::string(1, key::Enter);
+      s.Input.ClickedIcon = -1;
       break;
     case icon::Help:
       ShowHelp(s);
-      s.HelpShown = 1;
+      s.Help.Shown = true;
       return Next::BrowseEntry;
-    case icon::Encrypted: s.PendingKey = EncryptedIconKey; break;
+    case icon::Encrypted: s.Input.PendingKey = EncryptedIconKey; break;
     default: break;
   }
-  s.ScreenMode = "scroll";
-  if (s.ClickedIcon == icon::Keyboard) {
+  s.Mode = ScreenMode::Scroll;
+  if (s.Input.ClickedIcon == icon::Keyboard) {
     // The dispatch showed the keyboard and this close wiped it: show it again.
-    s.KeyboardShown = -1;
+    s.Keyboard.Shown = false;
     return Resume(s, DispatchClick(s, DispatchFrom::ShowHideTest));
   }
-  if (s.ClickedIcon == icon::ListFile) {
-    s.ViewerReturn = DispatchFrom::Start;
+  if (s.Input.ClickedIcon == icon::ListFile) {
+    s.Input.ViewerReturn = DispatchFrom::Start;
     return Next::ByteViewer;
   }
   return Resume(s, DispatchClick(s, DispatchFrom::Start));
@@ -139,38 +139,38 @@ int MoveTableTop(int table_top, const std::string& pending_key) {
 }
 
 WaitResult ToggleStatistics(AppState& s) {
-  if (s.StatisticsShown == 1) {
+  if (s.Statistics.Shown) {
     // Clicked on the open screen: its loop sees ClickedIcon and closes.
-    s.StatisticsShown = -1;
+    s.Statistics.Shown = false;
     return WaitResult::Input;
   }
   return WaitResult::Statistics;
 }
 
 Next RunStatistics(AppState& s) {
-  s.StatisticsShown = 1;
-  s.ScreenMode = "statistics";
+  s.Statistics.Shown = true;
+  s.Mode = ScreenMode::Statistics;
   ClearPromptLine(s);
   ClearWorkArea(s);
   bool ended = false;
   if (!ComputeForSelectedFile(s, ended)) {
-    s.StatisticsShown = -1;
+    s.Statistics.Shown = false;
     return ended ? Next::ProgramEnd : Next::BrowseEntry;
   }
   DrawFigures(s);
-  s.KeyboardShown = -1;
-  s.HelpShown = -1;
+  s.Keyboard.Shown = false;
+  s.Help.Shown = false;
   DrawTable(s);
 
   for (;;) {
     const WaitResult result = InputWait(s);
     if (result == WaitResult::ProgramEnd) return Next::ProgramEnd;
     if (result != WaitResult::Input) {
-      s.StatisticsShown = -1;
+      s.Statistics.Shown = false;
       return Resume(s, result);
     }
-    if (s.ClickedIcon >= 0) return Close(s);
-    s.TableTop = MoveTableTop(s.TableTop, s.PendingKey);
+    if (s.Input.ClickedIcon >= 0) return Close(s);
+    s.Statistics.TableTop = MoveTableTop(s.Statistics.TableTop, s.Input.PendingKey);
     DrawTable(s);
   }
 }

@@ -282,6 +282,20 @@ TEST(CliTest, OneKeyForSeveralFilesAndEachFailureNamed) {
   EXPECT_EQ(folder.Read("b"), PatternBytes(20000, 2));
 }
 
+// The "\r" of a Windows line end is not a key character, so it cannot make
+// the longest key too long.
+TEST(CliTest, TheLongestKeyEndedByCarriageReturnIsTaken) {
+  TempFolder folder;
+  folder.Write("a", PatternBytes(100, 1));
+  const std::string longest(77, '~');
+  const CliRun encrypted = RunCli(folder, {"encrypt", "a"}, {longest + "\r\n"});
+  ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+  ASSERT_EQ(folder.Names().size(), 1u);
+  const CliRun decrypted = RunCli(folder, {"decrypt", folder.Names()[0]}, {longest + "\n"});
+  EXPECT_EQ(decrypted.status, 0) << decrypted.err;
+  EXPECT_EQ(folder.Read("a"), PatternBytes(100, 1));
+}
+
 // Every command reports a file it cannot work on in the one form
 // "quorvant-cli: FILE: what went wrong", before any key is asked for: with
 // nothing on standard input, a key read would add a complaint of its own.
@@ -466,6 +480,10 @@ TEST(CliTest, RefusesBadKeysLeavingFilesAlone) {
        "quorvant-cli: encrypt: no key given (standard input was empty); no file was changed\n"},
       {{"encrypt", "plain.txt"},
        std::string(78, 'k') + "\n",
+       "quorvant-cli: encrypt: the key is longer than 77 characters; no file was changed\n"},
+      // A "\r" inside the line is part of the key: here its 78th character.
+      {{"encrypt", "plain.txt"},
+       std::string(77, 'k') + "\rx\n",
        "quorvant-cli: encrypt: the key is longer than 77 characters; no file was changed\n"},
       {{"encrypt", "plain.txt"},
        "a\tb\n",
@@ -873,6 +891,27 @@ TEST(CliTest, ProgressOnATerminalEndsWithTheSync) {
   ASSERT_NE(result_at, std::string::npos) << shown;
   EXPECT_EQ(shown.substr(result_at - 1, 1), "\r");
   EXPECT_EQ(shown.substr(result_at + result.size()), "");
+}
+
+// A key typed twice on a terminal must be typed the same both times, also
+// when the second typing runs past the longest key.
+TEST(CliTest, TwoTypingsThatDifferChangeNothing) {
+  const std::string longest(77, 'k');
+  const std::string second_typings[] = {longest + "k", longest.substr(1), longest.substr(1) + "j"};
+  for (const std::string& second : second_typings) {
+    SCOPED_TRACE(second.size());
+    TempFolder folder;
+    folder.Write("f", {1, 2, 3});
+    TerminalRun run(folder, {"encrypt", "f"});
+    ASSERT_TRUE(run.WaitFor("Key: ")) << run.Shown();
+    run.Type(longest + "\n");
+    ASSERT_TRUE(run.WaitFor("Key again: ")) << run.Shown();
+    run.Type(second + "\n");
+    EXPECT_EQ(run.Finish(), 1) << run.Shown();
+    EXPECT_NE(run.Shown().find("the two keys differ; no file was changed"), std::string::npos) << run.Shown();
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"f"});
+    EXPECT_EQ(folder.Read("f"), (std::vector<std::uint8_t>{1, 2, 3}));
+  }
 }
 
 // The "^C" the terminal echoes never runs into a message: it stays on the

@@ -14,7 +14,7 @@ namespace {
 
 std::string ShownName(ProgramHarness& h) {
   const AppState& s = h.State();
-  return h.LastTextAt(s.FileValueX, 200 - 3 * s.LineHeight);
+  return h.LastTextAt(s.Layout.FileValueX, 200 - 3 * s.Layout.LineHeight);
 }
 
 TEST(Browse, ArrowKeysMoveAndShowNameInItsColour) {
@@ -31,7 +31,7 @@ TEST(Browse, ArrowKeysMoveAndShowNameInItsColour) {
   EXPECT_EQ(first, "a.txt");
   EXPECT_EQ(second, "b.txt");
   EXPECT_EQ(second_colour, Brown);
-  EXPECT_EQ(h.State().SelectedIndex, 2);
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 2);
 }
 
 TEST(Browse, DelThenUpCancelsTheEraseAndMovesUp) {
@@ -39,7 +39,7 @@ TEST(Browse, DelThenUpCancelsTheEraseAndMovesUp) {
   h.folder.Write("a", 1);
   h.folder.Write("b", 1);
   std::string mode_at_prompt;
-  h.platform.Key(Down).Key(Del).Wait(1).Do([&] { mode_at_prompt = h.State().ScreenMode; }).Key(Up).Wait(1);
+  h.platform.Key(Down).Key(Del).Wait(1).Do([&] { mode_at_prompt = Caption(h.State().Mode); }).Key(Up).Wait(1);
   h.Run();
   EXPECT_EQ(mode_at_prompt, "Erasing ");
   const auto prompt = h.LastPrint("Delete");
@@ -47,8 +47,8 @@ TEST(Browse, DelThenUpCancelsTheEraseAndMovesUp) {
   EXPECT_EQ(prompt->foreground, Brown);
   EXPECT_EQ(prompt->x, 20);
   EXPECT_EQ(prompt->y, 200);
-  EXPECT_EQ(h.State().SelectedIndex, 1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 1);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_TRUE(std::filesystem::exists(h.folder.PathOf("b")));
 }
 
@@ -58,8 +58,8 @@ TEST(Browse, DelThenEscapeOnlyCancels) {
   h.folder.Write("b", 1);
   h.platform.Key(Down).Key(Del).Key(Escape).Wait(1);
   h.Run();
-  EXPECT_EQ(h.State().SelectedIndex, 2);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 2);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_TRUE(std::filesystem::exists(h.folder.PathOf("a")));
   EXPECT_TRUE(std::filesystem::exists(h.folder.PathOf("b")));
 }
@@ -84,7 +84,7 @@ TEST(Browse, EncryptedIconWithoutEncryptedFilesShowsNoticeForOneSecond) {
   EXPECT_EQ(notice->foreground, Grey);
   EXPECT_GE(after - before, 1000);
   EXPECT_LT(after - before, 1000 + 100 + 3 * 24) << "press flash, the notice, and a cycle or two";
-  EXPECT_EQ(h.State().SelectedIndex, 2) << "F found File.txt";
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 2) << "F found File.txt";
   EXPECT_EQ(h.Pixel(25, 205), Black) << "the notice was cleared";
 }
 
@@ -95,7 +95,7 @@ TEST(Browse, EncryptedIconJumpsToNextEncryptedFile) {
   h.folder.Write("c", 1);
   h.folder.Write("d 7654321[", 1);
   std::vector<int> selections;
-  auto record = [&] { selections.push_back(h.State().SelectedIndex); };
+  auto record = [&] { selections.push_back(h.State().Browser.SelectedIndex); };
   for (int i = 0; i < 3; ++i) h.platform.Click(IconRowCentre(icon::Encrypted)).Wait(1).Do(record);
   h.Run();
   EXPECT_EQ(selections, (std::vector<int>{2, 4, 2}));
@@ -143,7 +143,7 @@ TEST(Browse, EmptiedFolderEndsAfterNotice) {
   ASSERT_TRUE(notice);
   EXPECT_EQ(notice->foreground, Brown);
   EXPECT_EQ(notice->x, 20);
-  EXPECT_EQ(notice->y, 200 - 3 * h.State().LineHeight);
+  EXPECT_EQ(notice->y, 200 - 3 * h.State().Layout.LineHeight);
   EXPECT_EQ(h.platform.Beeps(), 1);
   EXPECT_GE(h.clock.SleptMilliseconds() - before, 2500);
   EXPECT_LT(h.clock.SleptMilliseconds() - before, 2500 + 2 * 24);
@@ -161,11 +161,11 @@ TEST(MainLoop, MovingBetweenScreensDoesNotGrowTheStack) {
   for (int round = 0; round < 40; ++round) {
     h.platform.Click(IconRowCentre(icon::Statistics)).Do([&] {
       in_statistics.push_back(depth());
-      modes.push_back(h.State().ScreenMode);
+      modes.emplace_back(Caption(h.State().Mode));
     });
     h.platform.Click(IconRowCentre(icon::ListFile)).Do([&] {
       in_viewer.push_back(depth());
-      modes.push_back(h.State().ViewerShown == 1 ? "viewer" : "no viewer");
+      modes.push_back(h.State().Viewer.Shown ? "viewer" : "no viewer");
     });
   }
   h.Run();

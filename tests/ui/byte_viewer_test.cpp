@@ -56,7 +56,7 @@ int CharactersDrawn(Painter& painter) {
   return count;
 }
 
-int InfoLineY(const AppState& s) { return RoundCoordinate(200 + 12.75 * s.LineHeight); }
+int InfoLineY(const AppState& s) { return RoundCoordinate(200 + 12.75 * s.Layout.LineHeight); }
 
 // One script step: a key, or a click (kind 1 single, 2 double).
 struct Input {
@@ -120,7 +120,7 @@ TEST(ByteViewer, ColumnShowsBitsMostSignificantLowestAndItsCharacter) {
   EXPECT_EQ(LineAt(h.Paint(), 200), "From 1 to 3");
   EXPECT_EQ(h.LastPrint("From")->foreground, Grey);
   EXPECT_EQ(h.LastPrint("3")->foreground, DarkGrey);
-  EXPECT_EQ(h.State().ColumnCount, 3);
+  EXPECT_EQ(h.State().Viewer.ColumnCount, 3);
 }
 
 TEST(ByteViewer, FileShorterThanTheWindowIgnoresEveryMove) {
@@ -135,9 +135,9 @@ TEST(ByteViewer, FileShorterThanTheWindowIgnoresEveryMove) {
     h.platform.Key(key);
   }
   h.platform.Wait(1).Do([&] {
-    start = h.State().ViewStart;
+    start = h.State().Viewer.ViewStart;
     prints = static_cast<int>(h.Paint().TextLog().size());
-    open = h.State().File1.has_value();
+    open = h.State().Work.File1.has_value();
   });
   h.Run();
   EXPECT_EQ(start, 0);
@@ -191,7 +191,7 @@ TEST(ByteViewer, KeysAndPositionBarMoveWithinTheFile) {
     h.platform.Do([&] { h.ForgetPrints(); });
     Script(h.platform, step.input);
     h.platform.Do([&] {
-      seen.push_back({h.State().ViewStart, CharactersDrawn(h.Paint()), LineAt(h.Paint(), 200)});
+      seen.push_back({h.State().Viewer.ViewStart, CharactersDrawn(h.Paint()), LineAt(h.Paint(), 200)});
     });
   }
   h.Run();
@@ -201,7 +201,7 @@ TEST(ByteViewer, KeysAndPositionBarMoveWithinTheFile) {
     EXPECT_EQ(seen[i].columns_drawn, steps[i].columns_drawn) << steps[i].name;
     EXPECT_EQ(seen[i].range, steps[i].range) << steps[i].name;
   }
-  EXPECT_EQ(h.State().ColumnCount, 51);
+  EXPECT_EQ(h.State().Viewer.ColumnCount, 51);
 }
 
 TEST(ByteViewer, BitCellClickDescribesBitAndByte) {
@@ -247,7 +247,7 @@ TEST(ByteViewer, BitCellClickDescribesBitAndByte) {
     h.platform.Click(c.x, c.y).Wait(1);
     h.Run();
     EXPECT_EQ(LineAt(h.Paint(), InfoLineY(h.State())), c.info) << c.name;
-    EXPECT_EQ(h.State().SelectedPoint, (Point{c.x, c.y})) << c.name;
+    EXPECT_EQ(h.State().Viewer.SelectedPoint, (Point{c.x, c.y})) << c.name;
   }
 }
 
@@ -290,48 +290,53 @@ TEST(ByteViewer, WaysOutAndWhatFollows) {
     bool viewer_open;
     bool file_open;
     const char* mode;
-    int keyboard;
-    int help;
-    int key_hidden;
+    bool keyboard;
+    bool help;
+    bool key_hidden;
     bool area_erased;
     const char* printed;  // a text the follow-up prints, or ""
   } cases[] = {
-      {"Esc closes", Press(Escape), false, false, "scroll", -1, -1, -1, true, ""},
+      {"Esc closes", Press(Escape), false, false, "scroll", false, false, false, true, ""},
       // Key entry looks at the file, then lets it go while the key is typed.
-      {"Enter closes, then starts key entry", Press(Enter), false, false, "the key", -1, -1, -1, true, "Key"},
-      {"List file closes", ClickIcon(icon::ListFile), false, false, "scroll", -1, -1, -1, true, ""},
-      {"a click on nothing closes", ClickAt(400, 60), false, false, "scroll", -1, -1, -1, true, ""},
-      {"Key closes, then acts as Enter", ClickIcon(icon::Key), false, false, "the key", -1, -1, -1, true,
-       "Key"},
+      {"Enter closes, then starts key entry", Press(Enter), false, false, "the key", false, false, false,
+       true, "Key"},
+      {"List file closes", ClickIcon(icon::ListFile), false, false, "scroll", false, false, false, true, ""},
+      {"a click on nothing closes", ClickAt(400, 60), false, false, "scroll", false, false, false, true, ""},
+      {"Key closes, then acts as Enter", ClickIcon(icon::Key), false, false, "the key", false, false, false,
+       true, "Key"},
       {"Encrypted closes, then looks for an encrypted file", ClickIcon(icon::Encrypted), false, false,
-       "scroll", -1, -1, -1, true, "No encrypted files"},
+       "scroll", false, false, false, true, "No encrypted files"},
       {"Statistics closes, then shows the statistics", ClickIcon(icon::Statistics), false, false,
-       "statistics", -1, -1, -1, false, ""},
-      {"Keyboard closes and shows the keyboard", ClickIcon(icon::Keyboard), false, false, "scroll", 1, -1, -1,
+       "statistics", false, false, false, false, ""},
+      {"Keyboard closes and shows the keyboard", ClickIcon(icon::Keyboard), false, false, "scroll", true,
+       false, false, false, ""},
+      {"Help closes and shows the help", ClickIcon(icon::Help), false, false, "scroll", false, true, false,
        false, ""},
-      {"Help closes and shows the help", ClickIcon(icon::Help), false, false, "scroll", -1, 1, -1, false, ""},
-      {"Show|Hide stays open", ClickIcon(icon::ShowHide), true, true, "scroll", -1, -1, 1, false, ""},
-      {"a double click does nothing", ClickAt(34, 400, 2), true, true, "scroll", -1, -1, -1, false, ""},
-      {"a click on empty screen does nothing", ClickAt(600, 300), true, true, "scroll", -1, -1, -1, false,
+      {"Show|Hide stays open", ClickIcon(icon::ShowHide), true, true, "scroll", false, false, true, false,
        ""},
-      {"the character row takes no clicks", ClickAt(34, 425), true, true, "scroll", -1, -1, -1, false, ""},
+      {"a double click does nothing", ClickAt(34, 400, 2), true, true, "scroll", false, false, false, false,
+       ""},
+      {"a click on empty screen does nothing", ClickAt(600, 300), true, true, "scroll", false, false, false,
+       false, ""},
+      {"the character row takes no clicks", ClickAt(34, 425), true, true, "scroll", false, false, false,
+       false, ""},
   };
   for (const Case& c : cases) {
     ProgramHarness h;
     WriteBytes(h.folder, "file", "AB");
     bool viewer_open = false, file_open = false, area_erased = false;
     std::string mode;
-    int keyboard = 0, help = 0, key_hidden = 0;
+    bool keyboard = false, help = false, key_hidden = false;
     h.platform.Click(IconRowCentre(icon::ListFile)).Wait(1).Do([&] { h.ForgetPrints(); });
     Script(h.platform, c.input);
     h.platform.Wait(1).Do([&] {
       const AppState& s = h.State();
-      viewer_open = s.ViewerShown == 1;
-      file_open = s.File1.has_value();
-      mode = s.ScreenMode;
-      keyboard = s.KeyboardShown;
-      help = s.HelpShown;
-      key_hidden = s.KeyHidden;
+      viewer_open = s.Viewer.Shown;
+      file_open = s.Work.File1.has_value();
+      mode = Caption(s.Mode);
+      keyboard = s.Keyboard.Shown;
+      help = s.Help.Shown;
+      key_hidden = s.KeyEntry.Hidden;
       area_erased = h.Pixel(34, 400) == Black && h.Pixel(34, 425) == Black;
     });
     h.Run();
@@ -375,8 +380,8 @@ TEST(ByteViewer, FileHeldElsewhereIsNotShown) {
   close(holder);
   EXPECT_TRUE(h.LastPrint("Already open"));
   EXPECT_FALSE(h.LastPrint("From"));
-  EXPECT_EQ(h.State().ViewerShown, -1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_FALSE(h.State().Viewer.Shown);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 
 }  // namespace

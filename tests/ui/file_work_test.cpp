@@ -66,12 +66,12 @@ TEST(KeyEditing, SequencesGiveKeyAndCaret) {
   for (const Case& c : cases) {
     AppState s;
     for (const std::string& k : c.keys) EditKey(s, k);
-    EXPECT_EQ(s.KeyText, c.key) << c.name;
-    EXPECT_EQ(s.KeyCursor, c.caret) << c.name;
+    EXPECT_EQ(s.KeyEntry.TypedKey.View(), c.key) << c.name;
+    EXPECT_EQ(s.KeyEntry.Cursor, c.caret) << c.name;
   }
   AppState s;
   for (int i = 0; i < 78; ++i) EditKey(s, std::string(1, static_cast<char>('!' + i % 90)));
-  EXPECT_EQ(s.KeyText.size(), 77u) << "78 characters keep 77";
+  EXPECT_EQ(s.KeyEntry.TypedKey.Size(), 77u) << "78 characters keep 77";
 }
 
 // Enter, the key, Enter: encrypts; the same again decrypts.
@@ -103,7 +103,7 @@ TEST(FileWork, EncryptThenDecryptGivesBackFileAndName) {
   EXPECT_NE(encrypted_bytes, original);
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"report.txt"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("report.txt")), original);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 
 // The window's encrypted file is the command-line tool's format.
@@ -139,6 +139,30 @@ TEST(FileWork, ProgressShowsPercentagesOfEachBlock) {
   EXPECT_TRUE(h.LastPrint("Encrypting"));
 }
 
+// Each run prints its own caption at the start of the status band, and its
+// percentages right after that caption.
+TEST(FileWork, EachRunShowsItsCaptionAndItsProgressAfterIt) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("f"), Content(100'000));
+  FileRun::Transform(h.platform, "k");
+  FileRun::Transform(h.platform, "k");
+  h.Run();
+  std::vector<std::string> shown;
+  for (const TextLogEntry& entry : h.Printed()) {
+    if (entry.text == "Encrypting" || entry.text == "Decrypting") {
+      shown.push_back(entry.text + " at " + std::to_string(entry.x));
+    } else if (entry.text == " 0%") {
+      shown.push_back("0% at " + std::to_string(entry.x));
+    }
+  }
+  const auto after = [&](const char* caption) {
+    return std::to_string(LeftMargin + h.Paint().MeasureText(caption).width);
+  };
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "Encrypting at " + std::to_string(LeftMargin), "0% at " + after("Encrypting"),
+                       "Decrypting at " + std::to_string(LeftMargin), "0% at " + after("Decrypting")}));
+}
+
 TEST(FileWork, OneByteFileShowsZeroPercent) {
   ProgramHarness h;
   WriteFile(h.folder.PathOf("one"), "A");
@@ -157,7 +181,7 @@ TEST(FileWork, EscapeInTheMiddleLeavesTheFileAsItWas) {
   h.Run();
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"large.dat"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("large.dat")), original);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
 }
 
 TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
@@ -167,8 +191,8 @@ TEST(FileWork, EscapeDuringKeyEntryTouchesNothing) {
   h.Run();
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"keep"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("keep")), "keep me");
-  EXPECT_FALSE(h.State().File1.has_value());
-  EXPECT_TRUE(h.State().KeyText.empty());
+  EXPECT_FALSE(h.State().Work.File1.has_value());
+  EXPECT_TRUE(h.State().KeyEntry.TypedKey.Empty());
 }
 
 TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
@@ -179,7 +203,7 @@ TEST(FileWork, KeyIconActsAsEnterWithKeyAndAsEscapeWithout) {
       .Wait(1)
       .Click(30, 105)  // empty key: Escape
       .Wait(1)
-      .Do([&] { mode_after_escape = h.State().ScreenMode; })
+      .Do([&] { mode_after_escape = Caption(h.State().Mode); })
       .Click(30, 105)  // Enter
       .Type("k")
       .Click(30, 105)  // with a key: Enter
@@ -196,10 +220,10 @@ TEST(FileWork, HiddenKeyIsDrawnInBackgroundButCaretMoves) {
   int caret_before = 0, caret_after = 0;
   h.platform.Key(Enter)
       .Click(IconRowCentre(icon::ShowHide))  // hide the key
-      .Do([&] { caret_before = h.State().CaretX; })
+      .Do([&] { caret_before = h.State().KeyEntry.CaretX; })
       .Type("xyz")
       .Wait(1)
-      .Do([&] { caret_after = h.State().CaretX; })
+      .Do([&] { caret_after = h.State().KeyEntry.CaretX; })
       .Key(Escape)
       .Wait(1);
   h.Run();
@@ -214,11 +238,7 @@ TEST(FileWork, KeyIsWipedAfterTheRun) {
   WriteFile(h.folder.PathOf("a"), Content(50'000));
   bool key_zero = false;
   FileRun::Transform(h.platform, "a secret key that must not linger");
-  h.platform.Do([&] {
-    const std::string& text = h.State().KeyText;
-    key_zero = text.empty() &&
-               std::all_of(text.data(), text.data() + text.capacity(), [](char c) { return c == 0; });
-  });
+  h.platform.Do([&] { key_zero = h.State().KeyEntry.TypedKey.IsWiped(); });
   h.Run();
   EXPECT_TRUE(key_zero);
 }
@@ -235,7 +255,7 @@ TEST(FileWork, FileHeldByAnotherProgramIsAlreadyOpenAndUntouched) {
   ASSERT_TRUE(notice);
   EXPECT_EQ(notice->foreground, Brown);
   EXPECT_EQ(h.platform.Beeps(), 1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll") << "no key entry for a file it cannot have";
+  EXPECT_EQ(Caption(h.State().Mode), "scroll") << "no key entry for a file it cannot have";
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"held"});
   EXPECT_EQ(ReadFile(h.folder.PathOf("held")), "held content");
 }
@@ -273,7 +293,7 @@ TEST(FileWork, RefusalAfterTheKeyWaitsForTheNextKey) {
     WriteFile(h.folder.PathOf(c.file), "the file");
     std::string mode_after_notice;
     h.platform.Key(End).Key(Enter).Type("k").Key(Enter).Wait(1).Do(
-        [&] { mode_after_notice = h.State().ScreenMode; });
+        [&] { mode_after_notice = Caption(h.State().Mode); });
     h.platform.Key(Up).Wait(1);
     h.Run();
     EXPECT_TRUE(h.LastPrint(c.notice));
@@ -283,7 +303,7 @@ TEST(FileWork, RefusalAfterTheKeyWaitsForTheNextKey) {
         std::count_if(printed.begin(), printed.end(), [](const TextLogEntry& e) { return e.text == "Key"; }),
         1)
         << "key entry opened once";
-    EXPECT_EQ(h.State().SelectedIndex, 1) << "Up reached the browser";
+    EXPECT_EQ(h.State().Browser.SelectedIndex, 1) << "Up reached the browser";
     EXPECT_EQ(ReadFile(h.folder.PathOf(c.file)), "the file");
   }
 }
@@ -326,9 +346,9 @@ TEST(FileWork, AHiddenKeyIsTypedTwiceToEncrypt) {
     EXPECT_TRUE(h.LastPrint("Key again"));
     const std::vector<std::string> names = h.folder.Names();
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(h.State().ScreenMode, "scroll");
-    EXPECT_TRUE(h.State().KeyText.empty());
-    EXPECT_TRUE(h.State().FirstKey.empty());
+    EXPECT_EQ(Caption(h.State().Mode), "scroll");
+    EXPECT_TRUE(h.State().KeyEntry.TypedKey.Empty());
+    EXPECT_TRUE(h.State().KeyEntry.FirstTyping.Empty());
     if (c.encrypted) {
       ASSERT_TRUE(HasEncryptedSuffixShape(names[0]));
       const std::string command = std::string("printf 'pass word\\n' | ") + QUORVANT_CLI_PATH + " decrypt '" +
@@ -445,7 +465,7 @@ TEST(FileWork, WrongKeysAreRefusedOrAskedAbout) {
     h.platform.Key(go_on ? Enter : Escape).Wait(1);
     h.Run();
     EXPECT_TRUE(h.LastPrint("Key looks wrong"));
-    EXPECT_EQ(h.State().ScreenMode, "scroll");
+    EXPECT_EQ(Caption(h.State().Mode), "scroll");
     if (go_on) {
       EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes"});
       EXPECT_NE(ReadFile(h.folder.PathOf("notes")), prose);
@@ -522,7 +542,7 @@ TEST(Erase, SecondDelErasesAndSelectionMovesBack) {
     std::vector<std::string> left(std::begin(names), std::end(names));
     left.erase(left.begin() + (c.select - 1));
     EXPECT_EQ(h.folder.Names(), left);
-    EXPECT_EQ(h.State().SelectedIndex, c.selected_after);
+    EXPECT_EQ(h.State().Browser.SelectedIndex, c.selected_after);
     EXPECT_TRUE(h.LastPrint("Erased"));
     EXPECT_EQ(h.State().FileCount(), 2);
   }

@@ -23,11 +23,11 @@ TEST(Help, LegendAndKeyListStandAtTheirRows) {
     icon_frame = h.Pixel(20, 241);
     encoded = h.Pixel(30, 410 + 10);
     decoded = h.Pixel(30, 435 + 10);
-    icon_x_after = h.State().IconX[0];
-    icon_y_after = h.State().IconY[0];
+    icon_x_after = h.State().Layout.IconX[0];
+    icon_y_after = h.State().Layout.IconY[0];
   });
   h.Run();
-  ASSERT_EQ(h.State().LineHeight, 18);
+  ASSERT_EQ(h.State().Layout.LineHeight, 18);
   // Rows for c = 18: first label at 239.4, its icon at 241; tenth label at
   // 462.1; tenth key line at 439.8. Coordinates round to whole pixels.
   const auto first_label = h.LastPrint("Key");
@@ -57,7 +57,7 @@ TEST(Help, LegendAndKeyListStandAtTheirRows) {
   EXPECT_EQ(h.LastPrint("Move several files or bytes")->foreground, Grey);
   EXPECT_EQ(icon_x_after, 20);
   EXPECT_EQ(icon_y_after, 95);
-  EXPECT_EQ(h.State().HelpShown, 1);
+  EXPECT_TRUE(h.State().Help.Shown);
 }
 
 TEST(Help, AnyKeyOrSecondClickHidesIt) {
@@ -78,7 +78,7 @@ TEST(Help, AnyKeyOrSecondClickHidesIt) {
     c.hide(h.platform);
     h.platform.Wait(1);
     h.Run();
-    EXPECT_EQ(h.State().HelpShown, -1);
+    EXPECT_FALSE(h.State().Help.Shown);
     EXPECT_EQ(h.Pixel(20, 241), Black) << "the legend was cleared";
   }
 }
@@ -111,15 +111,15 @@ TEST(Keyboard, EveryKeyDeliversTheCharacterDrawnOnIt) {
   std::vector<std::string> drawn;
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Do([&] {
     AppState& s = h.State();
-    ASSERT_EQ(s.KeyboardShown, 1);
+    ASSERT_TRUE(s.Keyboard.Shown);
     for (int row = 0; row < 5; ++row) {
       for (int column = 0; column < 19; ++column) {
         const int x = 40 + 42 * column;
         const int y = 293 + 42 * row + 20;
-        s.PendingKey.clear();
+        s.Input.PendingKey.clear();
         h.ForgetPrints();
         KeyboardClick(s, x, y);
-        delivered.push_back(s.PendingKey);
+        delivered.push_back(s.Input.PendingKey);
         drawn.push_back(h.Printed().empty() ? "" : h.Printed().back().text);
       }
     }
@@ -130,7 +130,7 @@ TEST(Keyboard, EveryKeyDeliversTheCharacterDrawnOnIt) {
     ASSERT_EQ(delivered[n].size(), 1u) << n;
     EXPECT_EQ(drawn[n], delivered[n] == " " ? "" : delivered[n]) << "key " << n;
   }
-  for (size_t n = 0; n < 95; ++n) EXPECT_EQ(delivered[n][0], h.State().KeyboardChars[n]);
+  for (size_t n = 0; n < 95; ++n) EXPECT_EQ(delivered[n][0], h.State().Keyboard.Chars[n]);
 }
 
 TEST(Keyboard, BandsGapsAndSpecialKeys) {
@@ -138,35 +138,39 @@ TEST(Keyboard, BandsGapsAndSpecialKeys) {
   h.folder.Write("x", 1);
   struct Case {
     int x, y;
-    const char* mode;
+    ScreenMode mode;
     std::string expected;
   } cases[] = {
-      {812, 270, "scroll", " S"},                             // the Del key is 6 pixels wider
-      {815, 270, "scroll", ""},                               // past it
-      {50, 270, "scroll", "\r"},                              // Enter
-      {21, 270, "scroll", ""},                                // a key's own edge
-      {514, 270, "scroll", " H"},                             // Up
-      {950, 270, "scroll", ""},                               // the erase confirmation only while erasing
-      {950, 270, "Erasing ", " S"}, {40, 334, "scroll", ""},  // between the first two bands
-      {40, 335, "scroll", ""},      {20, 310, "scroll", ""},  // a column's edge
-      {59, 310, "scroll", ""},                                // the gap between two keys
-      {60, 310, "scroll", ""},      {40, 499, "scroll", ""},  // below the grid
+      {812, 270, ScreenMode::Scroll, " S"},  // the Del key is 6 pixels wider
+      {815, 270, ScreenMode::Scroll, ""},    // past it
+      {50, 270, ScreenMode::Scroll, "\r"},   // Enter
+      {21, 270, ScreenMode::Scroll, ""},     // a key's own edge
+      {514, 270, ScreenMode::Scroll, " H"},  // Up
+      {950, 270, ScreenMode::Scroll, ""},    // the erase confirmation only while erasing
+      {950, 270, ScreenMode::Erasing, " S"},
+      {40, 334, ScreenMode::Scroll, ""},  // between the first two bands
+      {40, 335, ScreenMode::Scroll, ""},
+      {20, 310, ScreenMode::Scroll, ""},  // a column's edge
+      {59, 310, ScreenMode::Scroll, ""},  // the gap between two keys
+      {60, 310, ScreenMode::Scroll, ""},
+      {40, 499, ScreenMode::Scroll, ""},  // below the grid
   };
   std::vector<std::string> delivered;
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Do([&] {
     AppState& s = h.State();
     for (const Case& c : cases) {
-      s.ScreenMode = c.mode;
-      s.PendingKey.clear();
+      s.Mode = c.mode;
+      s.Input.PendingKey.clear();
       KeyboardClick(s, c.x, c.y);
-      delivered.push_back(s.PendingKey);
+      delivered.push_back(s.Input.PendingKey);
     }
-    s.ScreenMode = "scroll";
+    s.Mode = ScreenMode::Scroll;
   });
   h.Run();
   ASSERT_EQ(delivered.size(), std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(delivered[i], cases[i].expected) << cases[i].x << "," << cases[i].y << " " << cases[i].mode;
+    EXPECT_EQ(delivered[i], cases[i].expected)
+        << cases[i].x << "," << cases[i].y << " " << Caption(cases[i].mode);
   }
 }
 
@@ -177,8 +181,8 @@ TEST(Keyboard, ClickedSpecialKeyActsLikeTheRealKey) {
   h.folder.Write("c", 1);
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Click(300 + 10, 270).Wait(1);  // End
   h.Run();
-  EXPECT_EQ(h.State().SelectedIndex, 3);
-  EXPECT_EQ(h.State().KeyboardShown, 1);
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 3);
+  EXPECT_TRUE(h.State().Keyboard.Shown);
 }
 
 }  // namespace
@@ -198,7 +202,7 @@ TEST(Keyboard, KeyTypedByClicksEncryptsLikeTheKeyboard) {
   h.platform.Click(IconRowCentre(icon::Keyboard)).Wait(1).Key("\r");
   for (char c : key) {
     h.platform.ClickWhere([&h, c] {
-      const auto& chars = h.State().KeyboardChars;
+      const auto& chars = h.State().Keyboard.Chars;
       const int n = static_cast<int>(std::find(chars.begin(), chars.end(), c) - chars.begin());
       return Click{1, 40 + 42 * (n % 19), 313 + 42 * (n / 19)};
     });

@@ -217,7 +217,8 @@ TEST(ProgressDisplay, EachNewPercentageIsShownWithoutAWait) {
   std::vector<std::string> shown_texts;
   h.platform.ObservePresents([&](int, const Image&) {
     const AppState& s = h.State();
-    if (s.ScreenMode == "Encrypting") shown_texts.push_back(h.LastTextAt(LeftMargin + s.StatusOffset, 200));
+    if (s.Mode == ScreenMode::Encrypting)
+      shown_texts.push_back(h.LastTextAt(LeftMargin + s.Status.Offset, 200));
   });
   h.platform.Key(Enter)
       .Type("k")
@@ -246,7 +247,7 @@ TEST(CaretWait, EachPhaseIsOneWaitShowingItsColour) {
   std::map<int, Colour> caret;  // frame -> the caret's colour in it
   h.platform.ObservePresents([&](int frame, const Image& image) {
     const AppState& s = h.State();
-    caret[frame] = s.ScreenMode == "the key" ? image.Pixel(s.CaretX, 205) : NoColour;
+    caret[frame] = s.Mode == ScreenMode::Key ? image.Pixel(s.KeyEntry.CaretX, 205) : NoColour;
   });
   std::size_t log_at_start = 0;
   h.platform.Key(Enter).Wait(1).Do([&] { log_at_start = h.platform.WaitLog().size(); }).Wait(5000);

@@ -91,7 +91,7 @@ TEST(InterruptedRun, AWrongKeyIsRefusedAndChangesNothing) {
   EXPECT_EQ(h.folder.Names(), h.names);
   EXPECT_EQ(h.folder.Read("z.txt" + SuffixText), h.torn);
   EXPECT_EQ(h.folder.Read(journal), journal_bytes);
-  EXPECT_TRUE(h.State().KeyText.empty());
+  EXPECT_TRUE(h.State().KeyEntry.TypedKey.Empty());
 }
 
 }  // namespace

@@ -22,14 +22,14 @@ TEST(StartUp, DrawsHeaderRowsFolderAndSelectedFile) {
   EXPECT_EQ(h.platform.WindowY(), 0);
 
   const AppState& s = h.State();
-  ASSERT_EQ(s.LineHeight, 18);
+  ASSERT_EQ(s.Layout.LineHeight, 18);
   const auto folder = h.LastPrint("Folder");
   const auto file = h.LastPrint("File");
   const auto size = h.LastPrint("Size");
   ASSERT_TRUE(folder && file && size);
-  EXPECT_EQ(folder->y, 200 - 4 * s.LineHeight);
-  EXPECT_EQ(file->y, 200 - 3 * s.LineHeight);
-  EXPECT_EQ(size->y, 200 - 2 * s.LineHeight);
+  EXPECT_EQ(folder->y, 200 - 4 * s.Layout.LineHeight);
+  EXPECT_EQ(file->y, 200 - 3 * s.Layout.LineHeight);
+  EXPECT_EQ(size->y, 200 - 2 * s.Layout.LineHeight);
   for (const auto& label : {*folder, *file, *size}) {
     EXPECT_EQ(label.x, 20);
     EXPECT_EQ(label.foreground, Grey);
@@ -42,10 +42,10 @@ TEST(StartUp, DrawsHeaderRowsFolderAndSelectedFile) {
   EXPECT_EQ(path->x, 20 + h.Paint().MeasureText("Folder ").width) << "printed right after the label";
   EXPECT_EQ(path->foreground, DarkGrey);
 
-  EXPECT_EQ(h.LastTextAt(s.FileValueX, file->y), "report.txt");
-  EXPECT_EQ(h.LastTextAt(s.SizeValueX, size->y), "1 200 005");
-  EXPECT_EQ(s.FileValueX, (h.Paint().MeasureText("File ").width + 20) % 256);
-  EXPECT_EQ(s.SizeValueX, (h.Paint().MeasureText("Size ").width + 20) % 256);
+  EXPECT_EQ(h.LastTextAt(s.Layout.FileValueX, file->y), "report.txt");
+  EXPECT_EQ(h.LastTextAt(s.Layout.SizeValueX, size->y), "1 200 005");
+  EXPECT_EQ(s.Layout.FileValueX, (h.Paint().MeasureText("File ").width + 20) % 256);
+  EXPECT_EQ(s.Layout.SizeValueX, (h.Paint().MeasureText("Size ").width + 20) % 256);
 }
 
 TEST(StartUp, IconButtonsHaveLavenderFrameBlackRingAndOpenPadlock) {
@@ -155,7 +155,7 @@ TEST(IconRow, ShowHideClickTogglesIndicatorAndFlashesTheFrame) {
   EXPECT_EQ(after_second, DarkGrey);
   EXPECT_EQ(frame_after, Lavender);
   EXPECT_GE(after_ms - before_ms, 100) << "the press flash lasts 100 ms";
-  EXPECT_EQ(h.State().KeyHidden, -1);
+  EXPECT_FALSE(h.State().KeyEntry.Hidden);
 }
 
 TEST(Panels, SizeMaskGroupsDigitsAndPadlockFollowsTheFile) {
@@ -175,7 +175,7 @@ TEST(Panels, SizeMaskGroupsDigitsAndPadlockFollowsTheFile) {
     AppState& s = h.State();
     for (const Case& c : cases) {
       ShowCurrentFile(s, FileEntry{"f", c.size, 0});
-      shown.push_back(h.LastTextAt(s.SizeValueX, 200 - 2 * s.LineHeight));
+      shown.push_back(h.LastTextAt(s.Layout.SizeValueX, 200 - 2 * s.Layout.LineHeight));
     }
     ShowCurrentFile(s, FileEntry{"secret.txt 1234567[", 3, 1});
     closed = h.Pixel(IconLeft(0) + 6, IconTop + 7);
@@ -198,11 +198,11 @@ TEST(Panels, AlertLeavesBothStatusRowsEmpty) {
   bool rows_empty = true;
   h.platform.Do([&] {
     AppState& s = h.State();
-    h.Paint().PrintAt(20, 200 + s.LineHeight, DarkGrey, "second row text");
+    h.Paint().PrintAt(20, 200 + s.Layout.LineHeight, DarkGrey, "second row text");
     const std::int64_t before = h.clock.SleptMilliseconds();
     ShowAlert(s, "Already open");
     waited = h.clock.SleptMilliseconds() - before;
-    for (int y = 200; y < 200 + 2 * s.LineHeight; ++y) {
+    for (int y = 200; y < 200 + 2 * s.Layout.LineHeight; ++y) {
       for (int x = 0; x < 400; ++x) rows_empty = rows_empty && h.Pixel(x, y) == Black;
     }
   });
@@ -214,7 +214,7 @@ TEST(Panels, AlertLeavesBothStatusRowsEmpty) {
   EXPECT_EQ(alert->foreground, Brown);
   EXPECT_EQ(alert->y, 200);
   EXPECT_TRUE(rows_empty);
-  EXPECT_TRUE(h.State().StatusMessage.empty());
+  EXPECT_TRUE(h.State().Status.Message.empty());
 }
 
 TEST(Window, ClosingEndsTheProgramWithinOneCycle) {

@@ -54,11 +54,11 @@ TEST(StatisticsScreen, ShowsFiguresAndTableRows) {
   EXPECT_TRUE(h.LastPrint("127.5000"));
   const auto expected = h.LastPrint("Expected value");
   ASSERT_TRUE(expected);
-  EXPECT_EQ(expected->y, 200 + 10 * s.LineHeight);
+  EXPECT_EQ(expected->y, 200 + 10 * s.Layout.LineHeight);
   EXPECT_TRUE(h.LastPrint("Observed  Binary        Hex Dec  Code"));
 
   // Typing A shows rows 65 to 74; the first row reads 01000001, 41, 65, A.
-  const int first_row = 200 + s.LineHeight;
+  const int first_row = 200 + s.Layout.LineHeight;
   EXPECT_EQ(h.LastTextAt(382, first_row), "01000001");
   EXPECT_EQ(h.LastTextAt(465, first_row), "41");
   EXPECT_EQ(h.LastTextAt(535, first_row), "A");
@@ -66,9 +66,9 @@ TEST(StatisticsScreen, ShowsFiguresAndTableRows) {
   EXPECT_EQ(h.LastTextAt(523 - h.Paint().MeasureText(decimal).width, first_row), " 65");
   const std::string count = "1";
   EXPECT_EQ(h.LastTextAt(370 - h.Paint().MeasureText(count).width, first_row), "1") << "right-aligned at 370";
-  EXPECT_EQ(h.LastTextAt(535, 200 + 10 * s.LineHeight), "J");
-  EXPECT_EQ(s.TableTop, 65);
-  EXPECT_EQ(s.ScreenMode, "statistics");
+  EXPECT_EQ(h.LastTextAt(535, 200 + 10 * s.Layout.LineHeight), "J");
+  EXPECT_EQ(s.Statistics.TableTop, 65);
+  EXPECT_EQ(Caption(s.Mode), "statistics");
 }
 
 TEST(StatisticsScreen, DeleteShowsTheDelRowAndReopeningKeepsTheRow) {
@@ -79,7 +79,7 @@ TEST(StatisticsScreen, DeleteShowsTheDelRowAndReopeningKeepsTheRow) {
       .Wait(1)
       .Key(Del)
       .Wait(1)
-      .Do([&] { name_after_delete = h.LastTextAt(535, 200 + h.State().LineHeight); })
+      .Do([&] { name_after_delete = h.LastTextAt(535, 200 + h.State().Layout.LineHeight); })
       .Click(IconRowCentre(icon::Statistics))  // closes
       .Wait(1)
       .Do([&] { h.ForgetPrints(); })
@@ -87,8 +87,8 @@ TEST(StatisticsScreen, DeleteShowsTheDelRowAndReopeningKeepsTheRow) {
       .Wait(1);
   h.Run();
   EXPECT_EQ(name_after_delete, "DEL (Delete)");
-  EXPECT_EQ(h.LastTextAt(382, 200 + h.State().LineHeight), "01111111") << "reopened on row 127";
-  EXPECT_EQ(h.State().StatisticsShown, 1);
+  EXPECT_EQ(h.LastTextAt(382, 200 + h.State().Layout.LineHeight), "01111111") << "reopened on row 127";
+  EXPECT_TRUE(h.State().Statistics.Shown);
 }
 
 TEST(StatisticsScreen, StatisticsIconClosesItBackToBrowsing) {
@@ -101,8 +101,8 @@ TEST(StatisticsScreen, StatisticsIconClosesItBackToBrowsing) {
       .Wait(1)
       .Do([&] { table_pixel_after = h.Pixel(300, 205); });
   h.Run();
-  EXPECT_EQ(h.State().StatisticsShown, -1);
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
+  EXPECT_FALSE(h.State().Statistics.Shown);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
   EXPECT_EQ(table_pixel_after, Black);
 }
 
@@ -114,8 +114,8 @@ TEST(StatisticsScreen, LargeFileShowsProgressAndEscapeAbandons) {
   EXPECT_TRUE(h.LastPrint("Statisting"));
   EXPECT_TRUE(h.LastPrint(" 0%"));
   EXPECT_FALSE(h.LastPrint("Entropy")) << "no figures after Esc";
-  EXPECT_EQ(h.State().ScreenMode, "scroll");
-  EXPECT_FALSE(h.State().File1.has_value());
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
+  EXPECT_FALSE(h.State().Work.File1.has_value());
 }
 
 TEST(StatisticsScreen, EncryptedIconClosesAndJumps) {
@@ -124,8 +124,8 @@ TEST(StatisticsScreen, EncryptedIconClosesAndJumps) {
   WriteAllValues(h.folder, "b 1234567[");
   h.platform.Click(IconRowCentre(icon::Statistics)).Wait(1).Click(IconRowCentre(icon::Encrypted)).Wait(1);
   h.Run();
-  EXPECT_EQ(h.State().SelectedIndex, 2);
-  EXPECT_EQ(h.State().StatisticsShown, -1);
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 2);
+  EXPECT_FALSE(h.State().Statistics.Shown);
 }
 
 }  // namespace
@@ -137,20 +137,20 @@ namespace {
 TEST(StatisticsScreen, ListFileClosesItAndOpensTheViewerOnTheSameFile) {
   ProgramHarness h;
   WriteAllValues(h.folder, "all.bin");
-  int viewer_shown = 0, statistics_shown = 0;
+  bool viewer_shown = false, statistics_shown = true;
   h.platform.Click(IconRowCentre(icon::Statistics))
       .Wait(1)
       .Click(IconRowCentre(icon::ListFile))
       .Wait(1)
       .Do([&] {
-        viewer_shown = h.State().ViewerShown;
-        statistics_shown = h.State().StatisticsShown;
+        viewer_shown = h.State().Viewer.Shown;
+        statistics_shown = h.State().Statistics.Shown;
       });
   h.Run();
-  EXPECT_EQ(viewer_shown, 1);
-  EXPECT_EQ(statistics_shown, -1);
+  EXPECT_TRUE(viewer_shown);
+  EXPECT_FALSE(statistics_shown);
   EXPECT_TRUE(h.LastPrint("From"));
-  EXPECT_EQ(h.State().ColumnCount, (ProgramHarness::Area.width - 48) / 24);
+  EXPECT_EQ(h.State().Viewer.ColumnCount, (ProgramHarness::Area.width - 48) / 24);
 }
 
 }  // namespace
