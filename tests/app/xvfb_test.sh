@@ -104,9 +104,12 @@ pixel() {  # pixel X Y -> "r,g,b" at client coordinates
   local x=$(($1 + left))
   convert "$work/shot.png" -format "%[fx:int(255*p{$x,$2}.r+0.5)],%[fx:int(255*p{$x,$2}.g+0.5)],%[fx:int(255*p{$x,$2}.b+0.5)]" info:
 }
-brown_in_name_row() {  # pixels of the encrypted-name colour on the File row
-  convert "$work/shot.png" -crop 600x18+40+146 +repage txt:- | grep -c '#A52A2A'
+brown_in() {  # brown_in GEOMETRY: pixels of the encrypted-name colour in an area of the last shot
+  convert "$work/shot.png" -crop "$1" +repage txt:- | grep -c '#A52A2A'
 }
+brown_in_name_row() { brown_in 600x18+40+146; }
+# The status band's key field, as x11_probe takes an area: X Y WIDTH HEIGHT.
+key_field=(20 200 700 18)
 shows_pixel() {  # shows_pixel X Y RGB
   shot
   [[ "$(pixel "$1" "$2")" == "$3" ]]
@@ -173,7 +176,6 @@ check "a second click hides it" $? "$(pixel 20 241)"
 # Keys and clicks reach the program by separate ways, so each step waits
 # until the key field shows the one before: the caret after Enter, then the
 # caret one character further right after each click.
-key_field=(20 200 700 18)
 xdotool mousemove --window "$window" 138 105 click 1
 wait_for_pixel 30 300 "47,79,79"
 check "the Keyboard icon shows the keyboard" $? "$(pixel 30 300)"
@@ -233,26 +235,29 @@ check "the window opens again" "$([[ -n "$window" ]]; echo $?)" "no window: $(he
 eval "$(xdotool getwindowgeometry --shell "$window")"
 left=$X
 wait_for_pixel 20 95 "239,216,255"
-# A measure whose looks at the screen came more than 200 ms apart (a busy
-# machine) cannot tell 1000 ms from a flash: the notice is shown again.
-for _ in 1 2 3 4 5; do
-  read -r lit gap < <("$probe" lit "$window" 20 200 200 18 808080 xdotool mousemove --window "$window" 57 105 click 1)
-  [[ "$gap" =~ ^[0-9]+$ && $gap -le 200 ]] && break
-  wait_for_pixel 20 200 "0,0,0"
-done
+# Sets lit and gap: how long a notice in RGB stayed in the status band after
+# SETUP and then COMMAND, and how far apart the probe's looks came at most. A
+# measure whose looks came more than 200 ms apart (a busy machine) cannot
+# tell 1000 ms from a flash: the notice is called up again, up to 5 times.
+measure_notice() {  # measure_notice RGB SETUP COMMAND...
+  local rgb=$1 setup=$2
+  shift 2
+  for _ in 1 2 3 4 5; do
+    "$setup"
+    read -r lit gap < <("$probe" lit "$window" 20 200 200 18 "$rgb" "$@")
+    [[ "$gap" =~ ^[0-9]+$ && $gap -le 200 ]] && return
+    wait_for_pixel 20 200 "0,0,0"
+  done
+}
+measure_notice 808080 : xdotool mousemove --window "$window" 57 105 click 1
 check "the 1000 ms notice stays lit on screen" \
   "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 && $lit -lt 10000 && $gap -le 200 ]]; echo $?)" \
   "lit for $lit ms, looks up to $gap ms apart"
 
 # A refusal rings the bell: the X server's, which prints nothing anywhere.
 # (An encrypted name would be too long for the file system.)
-for _ in 1 2 3 4 5; do
-  xdotool key Home Return
-  xdotool type --delay 20 'k'
-  read -r lit gap < <("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key Return)
-  [[ "$gap" =~ ^[0-9]+$ && $gap -le 200 ]] && break
-  wait_for_pixel 20 200 "0,0,0"
-done
+type_key_for_first() { xdotool key Home Return && xdotool type --delay 20 'k'; }
+measure_notice A52A2A type_key_for_first xdotool key Return
 check "a refusal's notice shows in Brown" "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 500 && $gap -le 200 ]]; echo $?)" \
   "lit for $lit ms, looks up to $gap ms apart"
 check "the long-named file is untouched" "$([[ -f "$plain/$long_name" ]]; echo $?)" "$(ls "$plain")"
@@ -280,7 +285,7 @@ read -r lit gap < <("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key --de
 check "\"Key looks wrong\" is not answered by keys typed ahead" \
   "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 9000 && "$(md5sum < "$plain/$asked_name")" == "$asked_original" ]]; echo $?)" \
   "lit for $lit ms; $(ls "$plain")"
-status_band_plain() { shot; [[ "$(convert "$work/shot.png" -crop 600x18+20+200 +repage txt:- | grep -c '#A52A2A')" == 0 ]]; }
+status_band_plain() { shot; [[ "$(brown_in 600x18+20+200)" == 0 ]]; }
 xdotool key Escape
 wait_until 30 status_band_plain
 check "Esc takes the question away" $? "still asked"
@@ -305,7 +310,7 @@ start_encryption() {  # start_encryption FOLDER DISPLAY LOG: Enter, a key, Enter
   start_in "$1" "$2" "$3" || return 1
   DISPLAY=$2 xdotool windowfocus --sync "$window" 2>/dev/null || true
   DISPLAY=$2 xdotool key Return
-  DISPLAY=$2 "$probe" caret "$window" 20 200 700 18 || return 1
+  DISPLAY=$2 "$probe" caret "$window" "${key_field[@]}" || return 1
   DISPLAY=$2 xdotool type --delay 20 'k'
   DISPLAY=$2 xdotool key Return
 }

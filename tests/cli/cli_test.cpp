@@ -7,9 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -30,6 +28,7 @@
 #include "crypto/encrypted_name.h"
 #include "crypto/journal_format.h"
 #include "tests/support/journal_view.h"
+#include "tests/support/stopped_process.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -715,24 +714,11 @@ class HeldOutputRun {
 };
 
 // Blocks until `ready` holds for the folder, looked at again after each
-// change in it, or until `child` has ended. No sleeps: inotify and a pidfd
-// say when to look again.
+// change in it, or until `child` has ended.
 void WaitForFolder(const TempFolder& folder, pid_t child, const std::function<bool()>& ready) {
-  const UniqueFd changes(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-  ASSERT_TRUE(changes.IsOpen());
-  ASSERT_GE(inotify_add_watch(changes.Get(), folder.Path().c_str(),
-                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO),
-            0);
-  const UniqueFd process(static_cast<int>(syscall(SYS_pidfd_open, child, 0)));
-  ASSERT_TRUE(process.IsOpen());
-  while (!ready()) {
-    pollfd waits[2] = {{changes.Get(), POLLIN, 0}, {process.Get(), POLLIN, 0}};
-    if (poll(waits, 2, -1) < 0 && errno != EINTR) return;
-    if (waits[1].revents != 0) return;  // it ended by itself
-    alignas(inotify_event) char events[4096];
-    while (read(changes.Get(), events, sizeof events) > 0) {
-    }
-  }
+  const testing::Moment seen = testing::StopAtMoment(
+      folder, child, [&] { return ready() ? testing::Moment::Reached : testing::Moment::NotYet; });
+  if (seen == testing::Moment::Reached) kill(child, SIGCONT);
 }
 
 // The encrypted name the tool gave `name`, if it has one now.

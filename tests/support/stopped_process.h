@@ -50,14 +50,14 @@ inline bool StopChild(pid_t pid) {
 // Missed; Missed also when the child ends first.
 inline Moment StopAtMoment(const TempFolder& folder, pid_t pid, const std::function<Moment()>& look) {
   const UniqueFd changes(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-  if (changes.Get() < 0 ||
+  if (!changes.IsOpen() ||
       inotify_add_watch(changes.Get(), folder.Path().c_str(),
                         IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_MODIFY | IN_DELETE) < 0) {
     ADD_FAILURE() << "no inotify: " << errno;
     return Moment::Missed;
   }
   const UniqueFd process(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-  if (process.Get() < 0) {
+  if (!process.IsOpen()) {
     ADD_FAILURE() << "no pidfd: " << errno;
     return Moment::Missed;
   }
