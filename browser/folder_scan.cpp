@@ -16,7 +16,7 @@
 #include "base/unique_fd.h"
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 
 namespace quorvant {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/failure_text.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 #include "files/own_files.h"
 
 namespace quorvant::cli {

@@ -14,8 +14,8 @@
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
 #include "cli/transform_files.h"
-#include "crypto/file_transform.h"
-#include "crypto/journal_file.h"
+#include "rewrite/file_transform.h"
+#include "rewrite/journal_file.h"
 
 namespace quorvant::cli {
 

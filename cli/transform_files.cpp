@@ -11,8 +11,8 @@
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
-#include "crypto/journal_file.h"
+#include "rewrite/file_transform.h"
+#include "rewrite/journal_file.h"
 #include "files/opened_file.h"
 
 namespace quorvant::cli {

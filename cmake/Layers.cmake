@@ -7,15 +7,16 @@
 set(QuorvantLayers
   base               ""                          # result types, clock, wipe, verify, descriptors, retry, progress
   files              "base"                      # the system-call seam, opening a file in a folder, outcomes
-  crypto             "files"                     # cipher, encrypted names, the file transform
+  crypto             "files"                     # cipher, key check, key judge, key text, encrypted names
+  rewrite            "crypto"                    # crash-safe rewriting in place: journal, windows, the file run
   erase              "files"                     # secure erase
   analysis           "files"                     # statistics engine, figures, number formats
-  browser            "crypto"                    # folder scan, watch, file table, navigation
+  browser            "rewrite"                   # folder scan, watch, file table, navigation
   surface            "base"                      # image, painter, font, palette
   surface/platform   "surface"                   # the window: SDL2 and headless bindings, refresh cycle
   ui                 "erase analysis browser surface/platform"  # the application shell and every screen
   app                "ui"                        # main only
-  cli                "crypto erase analysis"     # the command-line tool: cores only
+  cli                "rewrite erase analysis"    # the command-line tool: cores only
   tools              "ui"                        # programs that make the README pictures
 )
 

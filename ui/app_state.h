@@ -14,7 +14,7 @@
 #include "browser/file_table.h"
 #include "browser/folder_watch.h"
 #include "crypto/cipher.h"
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 #include "crypto/key_text.h"
 #include "files/opened_file.h"
 #include "surface/painter.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 #include "ui/file_work.h"
 #include "ui/fixed_tables.h"
 #include "ui/input_wait.h"

@@ -26,7 +26,7 @@
 #include "cli/name_quoting.h"
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/journal_view.h"
 #include "tests/support/stopped_process.h"
 #include "tests/support/temp_folder.h"

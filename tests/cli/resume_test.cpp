@@ -21,8 +21,8 @@
 
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
-#include "crypto/journal_format.h"
+#include "rewrite/file_transform.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/interrupted_run.h"
 #include "tests/support/journal_view.h"
 #include "tests/support/stopped_process.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant::testing {

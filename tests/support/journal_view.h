@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/stopped_process.h"
 #include "tests/support/temp_folder.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/program_harness.h"
 
 namespace quorvant::testing {

@@ -2,8 +2,8 @@
 
 // The journal file of one run: made, opened, written and removed through the
 // system-call seam. What its records mean, and the order in which the run
-// writes them, belong to the file transform (crypto/file_transform.cpp);
-// this only keeps the file. See crypto/journal_format.h for the layout.
+// writes them, belong to the file transform (rewrite/file_transform.cpp);
+// this only keeps the file. See rewrite/journal_format.h for the layout.
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +13,7 @@
 
 #include "base/result.h"
 #include "base/unique_fd.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 #include "files/file_calls.h"
 #include "files/file_outcome.h"
 #include "files/opened_file.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 #include "tests/support/faulty_calls.h"
 #include "tests/support/remembering_key_checker.h"
 #include "tests/support/sample_bytes.h"

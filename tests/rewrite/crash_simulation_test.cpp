@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
-#include "crypto/journal_format.h"
+#include "rewrite/file_transform.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/model_file_system.h"
 #include "tests/support/remembering_key_checker.h"
 #include "tests/support/sample_key.h"

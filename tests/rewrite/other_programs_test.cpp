@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
-#include "crypto/journal_format.h"
+#include "rewrite/file_transform.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/faulty_calls.h"
 #include "tests/support/interrupted_run.h"
 #include "tests/support/remembering_key_checker.h"

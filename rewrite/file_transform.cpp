@@ -8,7 +8,7 @@
 //   6. Resume
 //   7. The public functions
 
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,9 +22,9 @@
 
 #include "base/verify.h"
 #include "base/wipe.h"
-#include "crypto/chunk_pipeline.h"
+#include "rewrite/chunk_pipeline.h"
 #include "crypto/encrypted_name.h"
-#include "crypto/journal_file.h"
+#include "rewrite/journal_file.h"
 #include "crypto/key_judge.h"
 
 namespace quorvant {
@@ -212,7 +212,7 @@ Run::Step Run::Window(JournalPhase phase, std::int64_t start, std::int64_t end) 
   KeyWords words = forward ? words_ : WordsAt(start);
 
   // The window's new bytes, into the slot, chunk by chunk
-  // (crypto/chunk_pipeline.h): with two cores, the cipher turns one chunk on
+  // (rewrite/chunk_pipeline.h): with two cores, the cipher turns one chunk on
   // a thread of its own while this thread reads the next. The journal's
   // rules see no difference. Every call that reaches the disk is made on
   // this thread, in the order one thread gives; each block is asked for

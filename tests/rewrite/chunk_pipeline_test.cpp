@@ -1,9 +1,9 @@
-// The chunk loop of a window (crypto/chunk_pipeline.h) against a caller that
+// The chunk loop of a window (rewrite/chunk_pipeline.h) against a caller that
 // records its steps: what the loop transforms, and the order of the steps,
 // with the cipher on the caller's thread and on its own. The file run's
 // tests (file_transform_test.cpp) compare whole runs of both kinds.
 
-#include "crypto/chunk_pipeline.h"
+#include "rewrite/chunk_pipeline.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

@@ -3,7 +3,7 @@
 // in through the system-call seam. Crashes are simulated in
 // crash_simulation_test.cpp.
 
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/faulty_calls.h"
 #include "tests/support/read_only_files.h"
 #include "tests/support/remembering_key_checker.h"

@@ -1,4 +1,4 @@
-#include "crypto/journal_file.h"
+#include "rewrite/journal_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "crypto/encrypted_name.h"
-#include "crypto/file_transform.h"
+#include "rewrite/file_transform.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "crypto/chunk_pipeline.h"
+#include "rewrite/chunk_pipeline.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -18,7 +18,7 @@
 #include "base/progress.h"
 #include "base/result.h"
 #include "crypto/cipher.h"
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 
 namespace quorvant {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/chunk_pipeline.h"
+#include "rewrite/chunk_pipeline.h"
 #include "crypto/cipher.h"
 #include "crypto/key_check.h"
 #include "files/file_calls.h"
@@ -76,7 +76,7 @@ struct TransformSettings {
 // it had the file open; or it has the file open when the undo ends), an
 // undone run is UndoneChangedElsewhere, never AsBefore.
 //
-// The run keeps a journal (crypto/journal_format.h) in the file's folder,
+// The run keeps a journal (rewrite/journal_format.h) in the file's folder,
 // durable before the first change and removed after the last. Each window's
 // new bytes go into the journal and are made durable there before the window
 // is overwritten in place, so that whatever a crash leaves of the window, a

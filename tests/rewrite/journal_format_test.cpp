@@ -1,4 +1,4 @@
-#include "crypto/journal_format.h"
+#include "rewrite/journal_format.h"
 
 #include <gtest/gtest.h>
 
