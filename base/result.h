@@ -20,11 +20,13 @@ struct Error {
   static Error FromErrno(std::string action) { return Error{errno, std::move(action)}; }
 };
 
-template <typename T>
+// A value, or what went wrong instead: an Error, or a richer failure (a
+// file run's Failure carries its outcome too).
+template <typename T, typename E = Error>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::move(value)) {}
-  Result(Error error) : state_(std::move(error)) {}
+  Result(E error) : state_(std::move(error)) {}
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -42,33 +44,43 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const Error& error() const {
+  const E& error() const {
     Verify(!ok());
     return std::get<1>(state_);
   }
 
  private:
-  std::variant<T, Error> state_;
+  std::variant<T, E> state_;
 };
 
-template <>
-class [[nodiscard]] Result<void> {
+template <typename E>
+class [[nodiscard]] Result<void, E> {
  public:
   Result() = default;
-  Result(Error error) : error_(std::move(error)), failed_(true) {}
+  Result(E error) : error_(std::move(error)), failed_(true) {}
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
-  const Error& error() const {
+  const E& error() const {
     Verify(failed_);
     return error_;
   }
 
  private:
-  Error error_;
+  E error_;
   bool failed_ = false;
 };
 
 using Status = Result<void>;
+
+// Returns from the calling function with the failure of `expression` (a
+// Result) when it failed; goes on otherwise:
+//   QUORVANT_TRY(Rename(to));
+#define QUORVANT_TRY(expression)                                           \
+  do {                                                                     \
+    if (auto quorvant_try_result = (expression); !quorvant_try_result) {   \
+      return quorvant_try_result.error();                                  \
+    }                                                                      \
+  } while (false)
 
 }  // namespace quorvant

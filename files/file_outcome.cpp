@@ -1,6 +1,12 @@
 #include "files/file_outcome.h"
 
+#include <cerrno>
+
 namespace quorvant {
+
+FileOutcome OutcomeOfWriteError(const Error& error) {
+  return error.code == ENOSPC || error.code == EDQUOT ? FileOutcome::NoSpace : FileOutcome::WriteError;
+}
 
 std::string_view OutcomeText(FileOutcome outcome) {
   switch (outcome) {

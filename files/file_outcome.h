@@ -85,6 +85,21 @@ struct FileReport {
   std::int64_t in_doubt = 0;
 };
 
+// Why a step of a file operation did not succeed: the outcome it ends the
+// operation with, and the system call that failed, if one did.
+struct Failure {
+  FileOutcome outcome = FileOutcome::Done;
+  Error error;
+};
+
+// A step of a file operation: done, or its Failure.
+template <typename T = void>
+using FileResult = Result<T, Failure>;
+using FileStatus = FileResult<>;
+
+// NoSpace for a write that failed for want of space (or quota), else WriteError.
+FileOutcome OutcomeOfWriteError(const Error& error);
+
 // A short text for an outcome, in the program's notice style ("Already open").
 std::string_view OutcomeText(FileOutcome outcome);
 

@@ -21,19 +21,11 @@ namespace {
 // caller's thread leaves alone meanwhile.
 struct CipherJob {
   std::span<std::uint8_t> chunk;
-  std::int32_t block_length = 0;
-  Direction direction = Direction::Encrypt;
-  KeyWords* words = nullptr;
+  ChunkCipher* cipher = nullptr;
   ImageHash* hash = nullptr;
 };
 
-void Transform(const CipherJob& job) {
-  const auto block = static_cast<std::size_t>(job.block_length);
-  for (std::size_t offset = 0; offset < job.chunk.size(); offset += block) {
-    TransformBlock(job.chunk.subspan(offset, std::min(block, job.chunk.size() - offset)), job.block_length,
-                   job.direction, *job.words);
-  }
-}
+void Transform(const CipherJob& job) { job.cipher->Turn(job.chunk); }
 
 void Hash(const CipherJob& job) { job.hash->Add(job.chunk); }
 
@@ -61,7 +53,7 @@ inline void Pause() {
 // when the caller's thread needs it is taken back and done there, so a
 // thread that is slow to wake, or has no core to run on, costs nothing.
 //
-// The state word hands the job, and the chunk, words and hash it points to,
+// The state word hands the job, and the chunk, cipher and hash it points to,
 // from one thread to the other: each side touches them only while the state
 // gives them to it, and the word's release and acquire order every access
 // of one side before those of the other.
@@ -210,8 +202,8 @@ std::span<std::uint8_t> ChunkPipeline::Buffer(int which, std::size_t size) {
 // other is read into; a buffer is read into again only after the thread is
 // idle, its hash done.
 ChunkLoopResult ChunkPipeline::Run(std::int64_t start, std::int64_t end, std::int64_t chunk_length,
-                                   std::int32_t block_length, Direction direction, KeyWords& words,
-                                   ImageHash& hash, ChunkSteps& steps) {
+                                   std::int32_t block_length, ChunkCipher& cipher, ImageHash& hash,
+                                   ChunkSteps& steps) {
   Verify(block_length > 0 && chunk_length > 0 && chunk_length % block_length == 0);
   const auto size_at = [&](std::int64_t at) {
     return static_cast<std::size_t>(std::min(chunk_length, end - at));
@@ -238,7 +230,7 @@ ChunkLoopResult ChunkPipeline::Run(std::int64_t start, std::int64_t end, std::in
         return {ChunkLoopEnd::Cancelled, Error{}};
       }
     }
-    const CipherJob job{chunk, block_length, direction, &words, &hash};
+    const CipherJob job{chunk, &cipher, &hash};
     if (worker_) {
       // The previous chunk's hash is done before this chunk's begins, and
       // before the next read goes into the previous chunk's buffer.

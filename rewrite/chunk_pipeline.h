@@ -6,8 +6,8 @@
 // one. Everything else stays on the caller's thread and in the order a
 // single thread gives it: every call through the system-call seam, every
 // progress step, every write, and the point at which a failure is reported.
-// The cipher still takes the blocks strictly one after another, as the key
-// words carry from block to block.
+// The cipher still takes the chunks strictly one after another, in file
+// order, as a cipher may carry its state from block to block.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,6 @@
 
 #include "base/progress.h"
 #include "base/result.h"
-#include "crypto/cipher.h"
 #include "rewrite/journal_format.h"
 
 namespace quorvant {
@@ -27,6 +26,15 @@ enum class CipherThread {
   Auto,    // a thread of its own when the process may run on two cores or more
   Caller,  // the caller's thread, between its reads and writes
   Own,     // a thread of its own
+};
+
+// What turns a loop's chunks: given each chunk once, in file order, each a
+// whole number of blocks but maybe the file's last. It may be called on the
+// loop's own thread, but never while the caller's thread uses it.
+class ChunkCipher {
+ public:
+  virtual ~ChunkCipher() = default;
+  virtual void Turn(std::span<std::uint8_t> chunk) = 0;
 };
 
 // The caller's side of the chunk loop. Every step runs on the caller's thread.
@@ -71,8 +79,8 @@ class ChunkPipeline {
 
   // Transforms [start, end) of the file in chunks of `chunk_length` bytes (a
   // multiple of `block_length`, at most the capacity; `start` is a block
-  // boundary), beginning with the key words `words`, and adds each
-  // transformed chunk to `hash` in file order. For each chunk, in order:
+  // boundary) with `cipher`, and adds each transformed chunk to `hash` in
+  // file order. For each chunk, in order:
   //   its Read (a failure: ReadFailed);
   //   Ask for each of its blocks (Cancel: Cancelled);
   //   the cipher;
@@ -81,10 +89,8 @@ class ChunkPipeline {
   // while the cipher turns this one, so before this one's Write; a failed
   // read is reported only after that Write, where a loop of one thread
   // would have read. Every end is reached with the cipher's thread idle.
-  // `words` stand at `end` after Done, and are of no use otherwise.
   ChunkLoopResult Run(std::int64_t start, std::int64_t end, std::int64_t chunk_length,
-                      std::int32_t block_length, Direction direction, KeyWords& words, ImageHash& hash,
-                      ChunkSteps& steps);
+                      std::int32_t block_length, ChunkCipher& cipher, ImageHash& hash, ChunkSteps& steps);
 
  private:
   std::span<std::uint8_t> Buffer(int which, std::size_t size);

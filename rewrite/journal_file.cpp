@@ -27,10 +27,6 @@ JournalAttempt Refusal(FileOutcome outcome, Error error) {
   return attempt;
 }
 
-FileOutcome OutcomeOfWriteError(const Error& error) {
-  return MeansNoSpace(error.code) ? FileOutcome::NoSpace : FileOutcome::WriteError;
-}
-
 // Writes zeros over [from, to) of `descriptor`.
 Status WriteZeros(FileCalls& calls, int descriptor, std::int64_t from, std::int64_t to,
                   std::string_view name) {

@@ -2,7 +2,7 @@
 
 // The journal file of one run: made, opened, written and removed through the
 // system-call seam. What its records mean, and the order in which the run
-// writes them, belong to the file transform (rewrite/file_transform.cpp);
+// writes them, belong to the window engine (rewrite/window_engine.h);
 // this only keeps the file. See rewrite/journal_format.h for the layout.
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 // tests (file_transform_test.cpp) compare whole runs of both kinds.
 
 #include "rewrite/chunk_pipeline.h"
+#include "rewrite/classic_windows.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -136,9 +137,21 @@ class ChunkPipelineTest : public ::testing::TestWithParam<std::tuple<Stretch, Ci
   }
 
   ChunkLoopResult RunOn(RecordingSteps& steps, KeyWords& words, ImageHash& hash) {
+    // The classic cipher, as a run's windows turn it.
+    class WordsCipher final : public ChunkCipher {
+     public:
+      WordsCipher(KeyWords& words, std::int32_t block) : words_(words), block_(block) {}
+      void Turn(std::span<std::uint8_t> chunk) override {
+        TransformBlocks(chunk, block_, Direction::Encrypt, words_);
+      }
+
+     private:
+      KeyWords& words_;
+      const std::int32_t block_;
+    } cipher(words, block_);
     ChunkPipeline pipeline(static_cast<std::size_t>(chunk_), std::get<1>(GetParam()));
     EXPECT_EQ(pipeline.HasOwnThread(), std::get<1>(GetParam()) == CipherThread::Own);
-    return pipeline.Run(start_, end_, chunk_, block_, Direction::Encrypt, words, hash, steps);
+    return pipeline.Run(start_, end_, chunk_, block_, cipher, hash, steps);
   }
 
   std::vector<std::int64_t> ChunkStarts() const {

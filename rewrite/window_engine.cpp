@@ -1,0 +1,234 @@
+#include "rewrite/window_engine.h"
+
+#include <algorithm>
+
+#include "base/verify.h"
+
+namespace quorvant {
+
+namespace {
+
+// While a window is written, the system is asked every this many bytes to
+// start writing them to the disk, so that the disk works while the cipher
+// does and the sync at the window's end has less left to wait for.
+constexpr std::int64_t WritebackStep = std::int64_t{8} << 20;
+
+std::int64_t RoundUp(std::int64_t value, std::int64_t unit) { return (value + unit - 1) / unit * unit; }
+
+Direction Opposite(Direction direction) {
+  return direction == Direction::Encrypt ? Direction::Decrypt : Direction::Encrypt;
+}
+
+Failure Failed(FileOutcome outcome, Error error) { return Failure{outcome, std::move(error)}; }
+
+}  // namespace
+
+WindowEngine::WindowEngine(OpenedFile& file, FileCalls& calls, JournalFile& journal, WindowCipher& cipher,
+                           WindowGuard& guard, const WindowSettings& settings)
+    : file_(file),
+      calls_(calls),
+      journal_(journal),
+      cipher_(cipher),
+      guard_(guard),
+      progress_(settings.progress),
+      sync_start_(settings.sync_start),
+      blocks_per_chunk_(settings.blocks_per_chunk),
+      window_(JournalWindowLength(journal.Header())) {
+  if (Length() > 0) {
+    pipeline_.emplace(static_cast<std::size_t>(std::min({ChunkLength(), window_, Length()})),
+                      settings.cipher_thread);
+  }
+}
+
+FileStatus WindowEngine::Forward() {
+  while (done_ < Length()) {
+    QUORVANT_TRY(guard_.MayWrite(JournalPhase::Forward, done_));
+    QUORVANT_TRY(Window(JournalPhase::Forward, done_, std::min(Length(), done_ + window_)));
+  }
+  return {};
+}
+
+FileStatus WindowEngine::Undo() {
+  while (done_ > 0) {
+    QUORVANT_TRY(guard_.MayWrite(JournalPhase::Undo, done_));
+    const std::int64_t start = std::max<std::int64_t>(0, RoundUp(done_, file_.BlockLength()) - window_);
+    QUORVANT_TRY(Window(JournalPhase::Undo, start, done_));
+  }
+  return {};
+}
+
+FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int64_t end) {
+  const bool forward = phase == JournalPhase::Forward;
+  const Direction direction = forward ? journal_.Header().direction : Opposite(journal_.Header().direction);
+  cipher_.Begin(start, direction);
+
+  // The window's new bytes, into the slot, chunk by chunk
+  // (rewrite/chunk_pipeline.h): with two cores, the cipher turns one chunk
+  // on a thread of its own while this thread reads the next. The journal's
+  // rules see no difference. Every call that reaches the disk is made on
+  // this thread, in the order one thread gives; each block is asked for
+  // (forward only) before it is transformed; and a cancel or a failure in
+  // this loop comes before the window's record, with the window untouched
+  // in place, so the undo starts from the last durable record as before.
+  class SlotSteps final : public ChunkSteps {
+   public:
+    SlotSteps(WindowEngine& engine, bool forward, std::int64_t start)
+        : engine_(engine), forward_(forward), start_(start) {}
+    Status Read(std::int64_t at, std::span<std::uint8_t> chunk) override {
+      return ReadExactly(engine_.calls_, engine_.file_.Descriptor(), chunk, at, engine_.file_.Name());
+    }
+    ProgressAnswer Ask(std::int64_t at) override {
+      if (!forward_ || engine_.progress_ == nullptr || !*engine_.progress_) return ProgressAnswer::Continue;
+      return (*engine_.progress_)(at, engine_.Length() - 1);
+    }
+    Status Write(std::int64_t at, std::span<const std::uint8_t> chunk) override {
+      if (Status written = engine_.journal_.WriteImage(chunk, at - start_); !written) return written;
+      const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+      if (written_end - hinted_ >= WritebackStep) {
+        engine_.journal_.StartImageWriteback(hinted_ - start_, written_end - hinted_);
+        hinted_ = written_end;
+      }
+      return {};
+    }
+
+   private:
+    WindowEngine& engine_;
+    const bool forward_;
+    const std::int64_t start_;
+    std::int64_t hinted_ = start_;  // where the last writeback hint ended
+  } steps(*this, forward, start);
+  ImageHash hash;
+  plain_image_ = plain_image_ || direction == Direction::Decrypt;
+  const ChunkLoopResult loop = pipeline_->Run(start, end, ChunkLength(), file_.BlockLength(), cipher_, hash, steps);
+  switch (loop.end) {
+    case ChunkLoopEnd::Done: break;
+    // The blocks changed so far are only in memory and in the slot.
+    case ChunkLoopEnd::Cancelled: return Failed(FileOutcome::Cancelled, Error{});
+    case ChunkLoopEnd::ReadFailed: return Failed(FileOutcome::ReadError, loop.error);
+    case ChunkLoopEnd::WriteFailed: return Failed(OutcomeOfWriteError(loop.error), loop.error);
+  }
+  if (forward && end == Length() && sync_start_ != nullptr && *sync_start_) (*sync_start_)();
+  if (Status synced = journal_.Sync(); !synced) return Failed(FileOutcome::SyncError, synced.error());
+
+  QUORVANT_TRY(guard_.MayWrite(phase, end));  // nothing of the window is in place yet
+
+  JournalRecord record;
+  record.sequence = last_sequence_ + 1;
+  record.phase = phase;
+  record.offset = start;
+  record.length = end - start;
+  record.done_after = forward ? end : start;
+  record.image_hash = hash.Finish();
+  QUORVANT_TRY(Record(record));
+
+  // Then the file.
+  torn_ = true;
+  QUORVANT_TRY(Apply(record));
+  torn_ = false;
+  done_ = record.done_after;
+  cipher_.Keep(end);
+  return {};
+}
+
+// The record, which vouches for the image, made durable.
+FileStatus WindowEngine::Record(const JournalRecord& record) {
+  Status recorded = journal_.WriteRecord(record);
+  Failure failure;
+  if (!recorded) {
+    failure = Failed(OutcomeOfWriteError(recorded.error()), recorded.error());
+  } else if (recorded = journal_.Sync(); !recorded) {
+    failure = Failed(FileOutcome::SyncError, recorded.error());
+  }
+  if (!recorded) {
+    // The page may have reached the disk all the same: were the slot used
+    // again, a resume would take this window for done. Blank it, or stop.
+    if (!journal_.BlankRecord(record.sequence) || !journal_.Sync()) journal_broken_ = true;
+    return failure;
+  }
+  last_sequence_ = record.sequence;
+  newest_ = record;
+  return {};
+}
+
+FileStatus WindowEngine::Apply(const JournalRecord& record) {
+  std::int64_t hinted = 0;
+  for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
+    const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));
+    if (Status read = journal_.ReadImage(chunk, at); !read) return Failed(FileOutcome::ReadError, read.error());
+    if (Status written = WriteExactly(calls_, file_.Descriptor(), chunk, record.offset + at, file_.Name());
+        !written) {
+      return Failed(OutcomeOfWriteError(written.error()), written.error());
+    }
+    const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+    if (written_end - hinted >= WritebackStep) {
+      calls_.StartWriteback(file_.Descriptor(), record.offset + hinted, written_end - hinted);
+      hinted = written_end;
+    }
+  }
+  if (calls_.SyncData(file_.Descriptor()) != 0) {
+    return Failed(FileOutcome::SyncError, Error::FromErrno("sync " + file_.Name()));
+  }
+  return {};
+}
+
+FileStatus WindowEngine::MendTorn() {
+  if (!torn_) return {};
+  QUORVANT_TRY(guard_.MayWrite(JournalPhase::Undo, newest_->offset + newest_->length));
+  QUORVANT_TRY(Apply(*newest_));
+  torn_ = false;
+  done_ = newest_->done_after;
+  return {};
+}
+
+Result<bool> WindowEngine::Holds(const JournalRecord& record, bool in_place) {
+  ImageHash hash;
+  for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
+    const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));
+    const Status read = in_place
+                            ? ReadExactly(calls_, file_.Descriptor(), chunk, record.offset + at, file_.Name())
+                            : journal_.ReadImage(chunk, at);
+    if (!read) {
+      // A slot or a file cut short does not hold the bytes; a failed read says nothing.
+      if (read.error().code != 0) return read.error();
+      return false;
+    }
+    hash.Add(chunk);
+  }
+  return hash.Finish() == record.image_hash;
+}
+
+FileResult<JournalPhase> WindowEngine::Recover() {
+  for (int page = 0; page < 2; ++page) {
+    Result<std::optional<JournalRecord>> record = journal_.ReadRecord(page);
+    if (!record) return Failed(FileOutcome::ReadError, record.error());
+    if (*record && (!newest_ || (*record)->sequence > newest_->sequence)) newest_ = **record;
+  }
+  if (!newest_) return JournalPhase::Forward;  // nothing was ever written to the file
+  last_sequence_ = newest_->sequence;
+  const Result<bool> in_slot = Holds(*newest_, false);
+  if (!in_slot) return Failed(FileOutcome::ReadError, in_slot.error());
+  if (*in_slot) {
+    // The window may be torn: write it whole again.
+    torn_ = true;
+    QUORVANT_TRY(Apply(*newest_));
+    torn_ = false;
+  } else {
+    // A slot that no longer holds the window's image was taken for the next
+    // window, which happens only once the window is whole in place; but a
+    // damaged slot looks the same. Only the file itself can tell them apart.
+    const Result<bool> in_place = Holds(*newest_, true);
+    if (!in_place) return Failed(FileOutcome::ReadError, in_place.error());
+    if (!*in_place) {
+      // Before the window the file is in the run's form, after it as before;
+      // the window itself is neither for sure, and nothing can mend it.
+      done_ = std::min(newest_->offset, newest_->done_after);
+      in_doubt_ = newest_->length;
+      return Failed(FileOutcome::JournalDamaged,
+                    Error{0, journal_.Name() + " has lost its copy of the bytes the run was writing"});
+    }
+  }
+  done_ = newest_->done_after;
+  return newest_->phase;
+}
+
+}  // namespace quorvant

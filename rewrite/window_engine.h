@@ -1,0 +1,132 @@
+#pragma once
+
+// The journaled window engine: the one way a byte of a file changes during a
+// run. A run's state is one number, the boundary `Done()`: bytes [0, Done())
+// are in the run's target form (ciphertext for an encryption), the rest in
+// its source form. Going forward raises it window by window; the undo lowers
+// it, from the end backwards. At most one window is torn at any moment: the
+// newest record's, whose image is then durable in the journal.
+//
+// Each window goes: image into the slot, sync the journal; record page, sync
+// the journal; image in place, sync the file. Hence:
+//  - the slot is overwritten only once the newest record's window is durable
+//    in place (so a newest record whose image no longer matches the slot has
+//    a whole window, if the window in place says so);
+//  - a record is written only after its image is durable, and a window only
+//    after its record is durable;
+//  - a record page whose write or sync failed is blanked durably before the
+//    slot is used again (it may have reached the disk all the same).
+// The recovery rule of a resume follows: take the newest whole record; if
+// the slot holds its image, write the image over its window again; if not,
+// the window in place must hold it; either way the run stands at its
+// done_after. No record: nothing was changed.
+//
+// What turns the bytes is the run's (a WindowCipher), and so is the say on
+// whether the file may still be written (a WindowGuard); names, key checks,
+// the journal's making and removal and the run's ending are the run's too.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "base/progress.h"
+#include "files/file_calls.h"
+#include "files/file_outcome.h"
+#include "files/opened_file.h"
+#include "rewrite/chunk_pipeline.h"
+#include "rewrite/journal_file.h"
+
+namespace quorvant {
+
+// Turns the windows of a run. Begin and Keep are called on the run's thread;
+// Turn (see ChunkCipher) maybe on the chunk loop's.
+class WindowCipher : public ChunkCipher {
+ public:
+  // Makes ready to turn the window that starts at `start` (a block boundary)
+  // in `direction`.
+  virtual void Begin(std::int64_t start, Direction direction) = 0;
+  // The window begun last was turned whole, up to `end`.
+  virtual void Keep(std::int64_t end) = 0;
+};
+
+// Asked before each window and before a window's record (the last moment at
+// which nothing of it is in place): whether the file may be written up to
+// `end` in `phase`. A failure stops the windows there.
+class WindowGuard {
+ public:
+  virtual ~WindowGuard() = default;
+  virtual FileStatus MayWrite(JournalPhase phase, std::int64_t end) = 0;
+};
+
+struct WindowSettings {
+  std::int64_t blocks_per_chunk = BlocksPerChunk;
+  CipherThread cipher_thread = CipherThread::Auto;
+  // Called with each block's offset before it is changed, going forward only.
+  const ProgressFunction* progress = nullptr;
+  // Called once when the last forward block has been turned and only syncing
+  // is left.
+  const SyncStartFunction* sync_start = nullptr;
+};
+
+class WindowEngine {
+ public:
+  // Windows of `file` through `journal`, both the caller's and outliving this.
+  WindowEngine(OpenedFile& file, FileCalls& calls, JournalFile& journal, WindowCipher& cipher,
+               WindowGuard& guard, const WindowSettings& settings);
+
+  std::int64_t Done() const { return done_; }
+  // The slot may hold plain text: it is blanked before the journal goes.
+  bool PlainImage() const { return plain_image_; }
+  void SetPlainImage() { plain_image_ = true; }
+  // After a failure: the journal can no longer vouch for a window (a record
+  // page that may have reached the disk could not be blanked), so no window
+  // may be written through it; the run stops with the journal kept.
+  bool JournalBroken() const { return journal_broken_; }
+
+  // Windows forward from Done() to the file's end. A cancel asked for by the
+  // progress step fails as Cancelled, with the window untouched in place.
+  FileStatus Forward();
+  // Windows backwards from Done() to 0.
+  FileStatus Undo();
+  // A window whose write in place failed part-way is written whole again.
+  FileStatus MendTorn();
+  // Applies the recovery rule; Done() is then where the run stands, and the
+  // phase of the newest record is returned (Forward when there is none).
+  // JournalDamaged when neither the slot nor the file holds the newest
+  // window's new bytes: the window is in doubt (InDoubt() bytes from Done()).
+  FileResult<JournalPhase> Recover();
+  std::int64_t InDoubt() const { return in_doubt_; }
+
+ private:
+  std::int64_t Length() const { return file_.Length(); }
+  std::int64_t ChunkLength() const { return blocks_per_chunk_ * file_.BlockLength(); }
+  std::span<std::uint8_t> Chunk(std::int64_t size) { return pipeline_->Buffer(static_cast<std::size_t>(size)); }
+
+  FileStatus Window(JournalPhase phase, std::int64_t start, std::int64_t end);
+  FileStatus Record(const JournalRecord& record);
+  FileStatus Apply(const JournalRecord& record);
+  // Whether the slot (or, `in_place`, the file) holds the record's new bytes.
+  Result<bool> Holds(const JournalRecord& record, bool in_place);
+
+  OpenedFile& file_;
+  FileCalls& calls_;
+  JournalFile& journal_;
+  WindowCipher& cipher_;
+  WindowGuard& guard_;
+  const ProgressFunction* progress_;
+  const SyncStartFunction* sync_start_;
+  const std::int64_t blocks_per_chunk_;
+  const std::int64_t window_;
+  // The chunk buffers (which hold the file's data, and are wiped) and the cipher's thread.
+  std::optional<ChunkPipeline> pipeline_;
+
+  std::int64_t done_ = 0;
+  std::uint64_t last_sequence_ = 0;  // of the newest durable record; 0 for none
+  std::optional<JournalRecord> newest_;
+  bool torn_ = false;         // the newest record's window may be only partly written in place
+  bool plain_image_ = false;  // the slot may hold plain text
+  bool journal_broken_ = false;
+  std::int64_t in_doubt_ = 0;
+};
+
+}  // namespace quorvant
