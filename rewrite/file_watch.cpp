@@ -24,6 +24,7 @@ FileStatus FileWatch::MayWrite(JournalPhase phase, std::int64_t end) {
                                 " bytes"}};
   }
   if (phase == JournalPhase::Undo) {
+    SeeModified(status);
     // The undo goes on whoever else has the file open now. Without a lease
     // nothing kept them out; with one, a program that has the file open got
     // in because the lease ran out (the system's lease-break-time) while the
@@ -78,7 +79,22 @@ void FileWatch::LookAtTheEnd() {
   if (calls_.Stat(file_.Descriptor(), &status) != 0 || status.st_size != file_.Length() ||
       calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
     changed_elsewhere_ = true;
+    return;
   }
+  SeeModified(status);
+}
+
+void FileWatch::Wrote() {
+  struct stat status {};
+  if (calls_.Stat(file_.Descriptor(), &status) == 0) modified_ = status.st_mtim;
+}
+
+void FileWatch::SeeModified(const struct stat& status) {
+  if (modified_ &&
+      (modified_->tv_sec != status.st_mtim.tv_sec || modified_->tv_nsec != status.st_mtim.tv_nsec)) {
+    changed_elsewhere_ = true;
+  }
+  modified_ = status.st_mtim;
 }
 
 }  // namespace quorvant

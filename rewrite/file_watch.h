@@ -10,9 +10,16 @@
 // of what it writes next: it never writes past the file's end. Whatever it
 // sees that another program may have done (a length changed; another
 // process with the file open, which with a lease means the lease ran out)
-// makes an undone run "changed elsewhere", never "as before".
+// makes an undone run "changed elsewhere", never "as before". So does a
+// file modified since the run's own last write: a program that got in once
+// the lease ran out may have written and closed the file between two looks.
+// (The system stamps times in steps of a few milliseconds: a write in the
+// same step as the run's own goes unseen by this look.)
+
+#include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "files/file_calls.h"
@@ -26,6 +33,7 @@ class FileWatch final : public WindowGuard {
   FileWatch(const OpenedFile& file, FileCalls& calls) : file_(file), calls_(calls) {}
 
   FileStatus MayWrite(JournalPhase phase, std::int64_t end) override;
+  void Wrote() override;
   // For a resume: the file may have both of its run's names (a crash inside
   // the link + unlink of a rename); any other name is a second name.
   FileStatus OnlyTheRunsNames(const std::string& old_name, const std::string& new_name);
@@ -39,6 +47,10 @@ class FileWatch final : public WindowGuard {
   const OpenedFile& file_;
   FileCalls& calls_;
   bool changed_elsewhere_ = false;
+  // When the file was last modified, as the run last saw it.
+  std::optional<struct timespec> modified_;
+
+  void SeeModified(const struct stat& status);
 };
 
 }  // namespace quorvant

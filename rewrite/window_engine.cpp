@@ -151,6 +151,11 @@ FileStatus WindowEngine::Record(const JournalRecord& record) {
 }
 
 FileStatus WindowEngine::Apply(const JournalRecord& record) {
+  // Whatever this wrote, even when it failed part-way, is the run's own.
+  struct Written {
+    WindowGuard& guard;
+    ~Written() { guard.Wrote(); }
+  } written_by_the_run{guard_};
   std::int64_t hinted = 0;
   for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
     const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));

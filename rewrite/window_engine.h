@@ -56,6 +56,9 @@ class WindowGuard {
  public:
   virtual ~WindowGuard() = default;
   virtual FileStatus MayWrite(JournalPhase phase, std::int64_t end) = 0;
+  // The engine has just written and synced the file: what changes from here
+  // on until its next write is someone else's doing.
+  virtual void Wrote() = 0;
 };
 
 struct WindowSettings {

@@ -12,6 +12,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -328,6 +330,44 @@ TEST(DuringTheUndo, WhatAnotherProgramDidIsNotCalledAsBefore) {
           << "every byte of the run undone";
     }
   }
+}
+
+// A program that got in during the undo (the lease ran out), wrote and
+// closed the file again before the undo's next look: nobody has the file
+// open at any look and its length is the same, but the file was modified
+// after the run's own last write. The undone file is not "as before".
+TEST(DuringTheUndo, AWriteBetweenTwoLooksIsNotCalledAsBefore) {
+  Fixture run(Direction::Encrypt);
+  run.cancel_at = 5;
+  FaultyCalls calls;
+  bool cancelled = false;
+  int file_descriptor = -1;
+  int undo_journal_syncs = 0;
+  const Bytes written(1000, 0x55);
+  calls.before_sync_data = [&](int descriptor) {
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0) return;
+    if (status.st_size == Length) {
+      file_descriptor = descriptor;
+      return;
+    }
+    // The undo's first window ([2, 4) blocks) is back in place; the second
+    // has its image in the journal. The other program writes into the first,
+    // through the run's own descriptor (an open by name would wait out the
+    // lease), at a time of its own.
+    if (!cancelled || ++undo_journal_syncs != 3) return;
+    ASSERT_EQ(pwrite(file_descriptor, written.data(), written.size(), 2 * Block),
+              static_cast<ssize_t>(written.size()));
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time_t{2'000'000'000}, 0}};
+    ASSERT_EQ(futimens(file_descriptor, later), 0);
+  };
+  const FileReport report = run.Go(calls, 5, [&] { cancelled = true; });
+  EXPECT_EQ(report.outcome, FileOutcome::Cancelled) << report.error.Describe();
+  EXPECT_EQ(report.condition, FileCondition::UndoneChangedElsewhere);
+  EXPECT_EQ(run.folder.Names(), std::vector<std::string>{run.name});
+  Bytes expected = run.plain;
+  std::copy(written.begin(), written.end(), expected.begin() + 2 * Block);
+  EXPECT_EQ(run.folder.Read(run.name), expected) << "the other program's bytes kept, the run's undone";
 }
 
 // A file with a second name is never worked on: refused before anything
