@@ -9,8 +9,9 @@
 #include "cli/key_prompt.h"
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
-#include "erase/secure_erase.h"
+#include "files/file_calls.h"
 #include "files/opened_file.h"
+#include "rewrite/erase_with_journal.h"
 
 namespace quorvant::cli {
 
@@ -19,7 +20,9 @@ namespace {
 enum class Confirmation { Yes, No, Cancelled };
 
 Confirmation Ask(const FileArgument& file, CommandContext& context) {
-  context.messages.Prompt("erase " + QuoteName(file.path) + "? [y/N] ");
+  // The journal of a cut-short run holds part of the file: it goes too.
+  context.messages.Prompt("erase " + QuoteName(file.path) +
+                          (HasInterruptedRun(file) ? " and the journal of its interrupted run" : "") + "? [y/N] ");
   std::string answer;
   const LineOutcome outcome = ReadTerminalLine(answer, 8, context.signals);
   if (outcome == LineOutcome::Cancelled) return Confirmation::Cancelled;
@@ -41,13 +44,14 @@ bool EraseOne(const FileArgument& file, CommandContext& context) {
   std::optional<OpenedFile> opened =
       OpenForChange(file, context.messages, EraseConsequence(FileCondition::AsBefore));
   if (!opened) return false;
+  FileCalls calls;
   ProgressBar bar("Erasing " + QuoteName(file.name), context.clock, context.messages);
   const std::int64_t length = opened->Length();
-  const FileReport report =
-      SecureEraseFile(*opened, FollowOnBar(bar, context.signals, length), [&] { bar.ShowSyncing(length); });
+  const FileReport report = EraseFileAndJournal(*opened, FollowOnBar(bar, context.signals, length), calls,
+                                                [&] { bar.ShowSyncing(length); });
   bar.Clear();
   if (report.outcome == FileOutcome::Done) {
-    context.messages.Result("erased " + QuoteName(file.path));
+    context.messages.Result("erased " + QuoteName(file.path) + (report.journal_erased ? " with its journal" : ""));
     return true;
   }
   context.messages.FileFailure(file.path, DescribeFailure(report.outcome, report.error) +

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/failure_text.h"
+#include "rewrite/journal_file.h"
 #include "rewrite/journal_format.h"
 #include "files/own_files.h"
 
@@ -103,6 +104,12 @@ std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& mess
     return std::nullopt;
   }
   return std::move(opened.file);
+}
+
+bool HasInterruptedRun(const FileArgument& file) {
+  UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileCalls calls;
+  return folder.IsOpen() && HasJournal(folder.Get(), file.name, calls);
 }
 
 }  // namespace quorvant::cli

@@ -46,6 +46,9 @@ std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& mess
 // file that no longer fits them.
 bool HasOneName(const FileArgument& file, Messages& messages, std::string_view consequence);
 
+// Whether the file has an interrupted run: a journal of its run beside it.
+bool HasInterruptedRun(const FileArgument& file);
+
 // The path of `name` in the argument's folder, as the user would write it.
 std::string PathInFolder(const FileArgument& file, std::string_view name);
 

@@ -39,9 +39,7 @@ bool NameFitsDirection(Direction direction, const FileArgument& file, Messages& 
 // A file whose earlier run was cut short is resumed, never started afresh:
 // refused before the key is asked, naming the commands to use.
 bool HasNoInterruptedRun(const FileArgument& file, Messages& messages) {
-  UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  FileCalls calls;
-  if (!folder.IsOpen() || !HasJournal(folder.Get(), file.name, calls)) return true;
+  if (!HasInterruptedRun(file)) return true;
   messages.FileFailure(file.path, "an earlier run on it was cut short; " +
                                       ResumeCommandFor(file.path, false) + " finishes it, " +
                                       ResumeCommandFor(file.path, true) + " undoes it");

@@ -8,8 +8,8 @@ set(QuorvantLayers
   base               ""                          # result types, clock, wipe, verify, descriptors, retry, progress
   files              "base"                      # the system-call seam, opening a file in a folder, outcomes
   crypto             "files"                     # cipher, key check, key judge, key text, encrypted names
-  rewrite            "crypto"                    # crash-safe rewriting in place: journal, windows, the file run
   erase              "files"                     # secure erase
+  rewrite            "crypto erase"              # crash-safe rewriting in place: journal, windows, the file run
   analysis           "files"                     # statistics engine, figures, number formats
   browser            "rewrite"                   # folder scan, watch, file table, navigation
   surface            "base"                      # image, painter, font, palette

@@ -83,6 +83,9 @@ struct FileReport {
   // For a journal found damaged: how many bytes after `done` are in neither
   // form for sure (the rest after them are as before the run).
   std::int64_t in_doubt = 0;
+  // An erase of a file with an interrupted run: its journal, which held part
+  // of the file's content, was erased first.
+  bool journal_erased = false;
 };
 
 // Why a step of a file operation did not succeed: the outcome it ends the

@@ -27,7 +27,9 @@
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
 #include "rewrite/journal_format.h"
+#include "tests/support/interrupted_run.h"
 #include "tests/support/journal_view.h"
+#include "tests/support/sample_key.h"
 #include "tests/support/stopped_process.h"
 #include "tests/support/temp_folder.h"
 
@@ -589,6 +591,20 @@ TEST(CliTest, EraseWithYes) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "quorvant-cli: gone: No such file or directory\n");
   EXPECT_EQ(run.out, "erased one\nerased two\n");
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+// A file whose run was cut short is erased with its journal, which holds
+// part of its content.
+TEST(CliTest, EraseTakesTheJournalOfACutShortRunWithIt) {
+  TempFolder folder;
+  folder.Write("f", Prose(5 * MaxBlockLength));
+  testing::InterruptRun(folder, "f", Direction::Encrypt, testing::Suffix, testing::Key, 6);
+  const std::string half_done = "f" + testing::SuffixText;
+  ASSERT_EQ(folder.Names().size(), 2u) << "the half-done file and its journal";
+  const CliRun run = RunCli(folder, {"erase", "--yes", half_done}, {});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "erased " + QuoteName(half_done) + " with its journal\n");
   EXPECT_TRUE(folder.Names().empty());
 }
 
