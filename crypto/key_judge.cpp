@@ -370,6 +370,17 @@ bool IsZipLocalHeader(std::span<const std::uint8_t> start, std::size_t at) {
                       [](std::uint8_t byte) { return byte < 0x20; });
 }
 
+// Where the record after a data descriptor's sizes starts: after 8 bytes of
+// sizes or 16 (zip64), a "PK" record. 0 when neither is one, SIZE_MAX when
+// the start ends too soon to tell.
+std::size_t NextZipRecord(std::span<const std::uint8_t> start, std::size_t sizes) {
+  for (const std::size_t next : {sizes + 8, sizes + 16}) {
+    if (next + 4 > start.size()) return SIZE_MAX;
+    if (start[next] == 'P' && start[next + 1] == 'K') return next;
+  }
+  return 0;
+}
+
 FormatProof ProveZipEntries(std::span<const std::uint8_t> start) {
   std::size_t at = 0;
   while (at + ZipLocalHeaderLength <= start.size() && LoadLittleEndian32(start, at) == ZipLocalEntry) {
@@ -399,13 +410,20 @@ FormatProof ProveZipEntries(std::span<const std::uint8_t> start) {
         if (descriptor + 4 <= start.size() && LoadLittleEndian32(start, descriptor) != entry.crc) {
           return FormatProof::Broken;
         }
-        return FormatProof::Holds;  // where the next entry starts depends on zip64
+        // Then two sizes of 4 bytes, or of 8 in zip64, and the next record.
+        const std::size_t next = NextZipRecord(start, descriptor + 4);
+        if (next == 0) return FormatProof::Broken;
+        if (next == SIZE_MAX || LoadLittleEndian32(start, next) != ZipLocalEntry) return FormatProof::Holds;
+        at = next;
+        continue;
       }
       if (entry.crc != crc) return FormatProof::Broken;
       if (size != ZipUnknownSize && size != entry.length) return FormatProof::Broken;
       if (packed_size != ZipUnknownSize && packed_size != entry.consumed) return FormatProof::Broken;
       at = end;
     } else if (method == 0 && !sizes_after_data && packed_size != ZipUnknownSize) {
+      // Stored and not encrypted: the data is the file itself.
+      if (size != packed_size) return FormatProof::Broken;
       if (body.size() < packed_size) return FormatProof::Holds;
       if (Crc32Of(body.first(packed_size)) != crc) return FormatProof::Broken;
       at = data + packed_size;
@@ -517,45 +535,55 @@ FormatProof ProveJpegSegments(std::span<const std::uint8_t> start) {
     if (at + 2 > start.size()) return FormatProof::Holds;
     const std::size_t length = LoadBigEndian16(start, at);
     if (length < 2) return FormatProof::Broken;
-    if (at + length > start.size()) return FormatProof::Holds;
-    const std::span<const std::uint8_t> segment = start.subspan(at + 2, length - 2);
+    // A segment cut by the end of the start is checked as far as it goes:
+    // its declared length against what it holds, where that can be told.
+    const std::size_t declared = length - 2;
+    const std::span<const std::uint8_t> segment =
+        start.subspan(at + 2, std::min(declared, start.size() - std::min(start.size(), at + 2)));
+    const bool whole = segment.size() == declared;
     if (marker == 0xc4) {
       // Huffman tables: class and number, 16 counts, then that many values.
       std::size_t table = 0;
-      while (table < segment.size()) {
-        const std::uint8_t which = segment[table];
-        if ((which & 0xec) != 0 || table + 17 > segment.size()) return FormatProof::Broken;
+      while (table < declared && table + 17 <= segment.size()) {
+        if ((segment[table] & 0xec) != 0) return FormatProof::Broken;
         std::size_t values = 0;
         for (std::size_t index = 1; index <= 16; ++index) values += segment[table + index];
         if (values > 256) return FormatProof::Broken;
         table += 17 + values;
       }
-      if (table != segment.size()) return FormatProof::Broken;
+      if (table > declared || (whole && table != declared)) return FormatProof::Broken;
     } else if (marker == 0xdb) {
       // Quantisation tables: precision and number, then 64 values of 1 or 2 bytes.
       std::size_t table = 0;
-      while (table < segment.size()) {
+      while (table < declared && table < segment.size()) {
         const std::uint8_t precision = segment[table] >> 4, number = segment[table] & 0x0f;
         if (precision > 1 || number > 3) return FormatProof::Broken;
         table += 1 + 64 * (precision + 1u);
       }
-      if (table != segment.size()) return FormatProof::Broken;
+      if (table > declared || (whole && table != declared)) return FormatProof::Broken;
     } else if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
       // Start of frame: precision, height, width, components, 3 bytes each.
-      if (segment.size() < 6) return FormatProof::Broken;
-      const std::size_t components = segment[5];
-      if (components == 0 || segment.size() != 6 + 3 * components) return FormatProof::Broken;
-      if (LoadBigEndian16(segment, 3) == 0) return FormatProof::Broken;  // no width
+      if (declared < 6) return FormatProof::Broken;
+      if (segment.size() >= 6) {
+        const std::size_t components = segment[5];
+        if (components == 0 || declared != 6 + 3 * components) return FormatProof::Broken;
+        if (LoadBigEndian16(segment, 3) == 0) return FormatProof::Broken;  // no width
+      }
     } else if (marker == 0xda) {
       // Start of scan: 1..4 components, 2 bytes each, and 3 more bytes.
-      if (segment.empty()) return FormatProof::Broken;
-      const std::size_t components = segment[0];
-      if (components == 0 || components > 4 || segment.size() != 4 + 2 * components)
-        return FormatProof::Broken;
+      if (declared < 6) return FormatProof::Broken;
+      if (!segment.empty()) {
+        const std::size_t components = segment[0];
+        if (components == 0 || components > 4 || declared != 4 + 2 * components) return FormatProof::Broken;
+      }
       in_scan = true;
     } else if (marker == 0xdd) {
-      if (segment.size() != 2) return FormatProof::Broken;  // restart interval
+      if (declared != 2) return FormatProof::Broken;  // restart interval
+    } else if (marker == 0xe0 && segment.size() >= 8 && StartsWith(segment, "JFIF"sv)) {
+      // The JFIF header: its name ends in a zero byte, version 1 (or 2), units 0..2.
+      if (segment[4] != 0 || segment[5] < 1 || segment[5] > 2 || segment[7] > 2) return FormatProof::Broken;
     }
+    if (!whole) return FormatProof::Holds;
     // Others (application data, comments, JPEG-LS and extensions) are read
     // by their length alone.
     at += length;

@@ -312,6 +312,10 @@ INSTANTIATE_TEST_SUITE_P(
         // A byte of a stored entry's data: its CRC-32 no longer matches.
         FormatSample{"ZipOfSmallFiles", SmallArchive,
                      [](Bytes& zip) { FlipByte(zip, Find(zip, "table.bin") + 9 + 400); }},
+        // A stored entry's packed size, now past the end: stored data is as
+        // long packed as unpacked.
+        FormatSample{"ZipStoredSize", SmallArchive,
+                     [](Bytes& zip) { FlipByte(zip, Find(zip, "table.bin") - 30 + 21); }},
         // The CRC-32 in the data descriptor after a streamed entry.
         FormatSample{"ZipStreamed", StreamedArchive,
                      [](Bytes& zip) { FlipByte(zip, Find(zip, "PK\x07\x08") + 5); }},
@@ -338,6 +342,10 @@ INSTANTIATE_TEST_SUITE_P(
         // A quantisation table's length.
         FormatSample{"JpegBaseline", [] { return DataFile("judge_baseline.jpg"); },
                      [](Bytes& jpeg) { FlipByte(jpeg, Find(jpeg, "\xff\xdb") + 3); }},
+        // A quantisation table's length, now past the end of the file: the
+        // segment is read as far as it goes, and the next marker is no table.
+        FormatSample{"JpegTableRunningPastTheEnd", [] { return DataFile("judge_baseline.jpg"); },
+                     [](Bytes& jpeg) { FlipByte(jpeg, Find(jpeg, "\xff\xdb") + 2); }},
         // A second scan's Huffman table count.
         FormatSample{"JpegProgressive", [] { return DataFile("judge_progressive.jpg"); },
                      [](Bytes& jpeg) { FlipByte(jpeg, Find(jpeg, "\xff\xc4", 1000) + 6); }},
