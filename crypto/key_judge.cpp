@@ -235,11 +235,13 @@ Histograms Count(std::span<const std::uint8_t> start) {
 
 // --- Formats that prove their own start --------------------------------------
 //
-// Each prover reads only what the start holds in full: a stream, a chunk or a
-// segment cut by the end of the start is taken as it goes and never counts
-// against it. Only what the format itself forbids is a failure: what common
-// decoders (zlib, libpng, libjpeg) refuse outright, never what they merely
-// warn about.
+// Each prover reads the start as far as it goes: a stream, a chunk or a
+// segment cut by the end of the start is checked up to the cut and never
+// counts against it. A failure is what the format forbids and its writers
+// never produce: a CRC-32 or a length that does not match, a stream zlib
+// refuses, a reserved value. What decoders forgive in real files (bytes
+// before a JPEG marker, restart markers out of turn, a PDF stream's wrong
+// /Length) is forgiven here too, or not looked at.
 
 std::uint32_t LoadBigEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
   return static_cast<std::uint32_t>(bytes[at]) << 24 | static_cast<std::uint32_t>(bytes[at + 1]) << 16 |

@@ -89,9 +89,10 @@ class StartJudge {
 
 // The pieces of the rule, open for tests.
 namespace judge_detail {
-// What a start's format says of it. NotChecked: no format of the checked
-// ones, or one whose checkable part is cut by the end of the start or is
-// out of reach (an encrypted ZIP entry, a method zlib does not decode).
+// What a start's format says of it. NotChecked: the start has none of the
+// checked formats' signatures. Holds: all of it that can be checked checks
+// out; a part cut by the end of the start, or out of reach (an encrypted
+// ZIP entry, a method zlib does not decode), is not held against it.
 enum class FormatProof { NotChecked, Holds, Broken };
 FormatProof ProveZipStart(std::span<const std::uint8_t> start);
 FormatProof ProveGzipStart(std::span<const std::uint8_t> start);
