@@ -13,8 +13,16 @@
 // a split archive. Such a file can be questioned; the user answers once.
 //
 // The cipher lets some wrong keys decrypt part of a file right (see
-// PartialKeyDamage). Such a start is caught only where the damage shows its
-// pattern: in a file of some kilobytes whose content is not itself noise.
+// PartialKeyDamage): two keys of the same length share the key set-up's
+// rotation about one time in 21, and then only the key words that hold the
+// differing characters differ. Such a start is caught where the damage shows
+// its pattern (a file of some kilobytes whose content is not itself noise),
+// and where the file's format proves its own first bytes (BrokenFormat):
+// ZIP, gzip, PNG, JPEG and PDF starts are decoded as far as the first block
+// goes, and a checksum, a deflate stream or a segment length that fails is
+// taken for a wrong key. A start cut in the middle of a stream, a chunk or a
+// segment is not a failure: only what the block holds in full is checked,
+// so the right key on a real file is never questioned for its format.
 
 #include <cstdint>
 #include <memory>
@@ -31,6 +39,8 @@ enum class StartReason {
   TooShort,          // fewer than MinJudgedLength bytes: nothing can be told
   PartialKeyDamage,  // the cipher's own pattern of a partly right key: some 7-byte
                      // slots of every 84 bytes are noise, the rest is structured
+  BrokenFormat,      // a start a format recognises that then fails the format's own
+                     // checks (a CRC-32, a deflate stream, a segment length)
   Text,              // printable ASCII or UTF-8 throughout
   Structured,        // byte or step frequencies that uniform bytes do not show
   Signature,         // a start from the built-in table of compressed and media formats
@@ -79,6 +89,19 @@ class StartJudge {
 
 // The pieces of the rule, open for tests.
 namespace judge_detail {
+// What a start's format says of it. NotChecked: the start has none of the
+// checked formats' signatures. Holds: all of it that can be checked checks
+// out; a part cut by the end of the start, or out of reach (an encrypted
+// ZIP entry, a method zlib does not decode), is not held against it.
+enum class FormatProof { NotChecked, Holds, Broken };
+FormatProof ProveZipStart(std::span<const std::uint8_t> start);
+FormatProof ProveGzipStart(std::span<const std::uint8_t> start);
+FormatProof ProvePngStart(std::span<const std::uint8_t> start);
+FormatProof ProveJpegStart(std::span<const std::uint8_t> start);
+FormatProof ProvePdfStart(std::span<const std::uint8_t> start);
+// The one of the above whose signature the start carries.
+FormatProof ProveStart(std::span<const std::uint8_t> start);
+
 // Frequencies of `values` in 256 bins against uniform: (pairs of equal values -
 // expected) / standard deviation. Far above 0: repeated values; far below:
 // too even to be random.

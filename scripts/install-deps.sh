@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libsdl2-dev libx11-dev libfreetype-dev libpng-dev libsodium-dev libmagic-dev libxxhash-dev fonts-liberation2
+  libsdl2-dev libx11-dev libfreetype-dev libpng-dev libsodium-dev libmagic-dev libxxhash-dev zlib1g-dev fonts-liberation2
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils
   dpkg-dev file
