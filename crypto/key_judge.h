@@ -30,6 +30,8 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/format_proof.h"
+
 namespace quorvant {
 
 enum class StartVerdict { LooksRight, LooksLikeNoise };
@@ -89,19 +91,6 @@ class StartJudge {
 
 // The pieces of the rule, open for tests.
 namespace judge_detail {
-// What a start's format says of it. NotChecked: the start has none of the
-// checked formats' signatures. Holds: all of it that can be checked checks
-// out; a part cut by the end of the start, or out of reach (an encrypted
-// ZIP entry, a method zlib does not decode), is not held against it.
-enum class FormatProof { NotChecked, Holds, Broken };
-FormatProof ProveZipStart(std::span<const std::uint8_t> start);
-FormatProof ProveGzipStart(std::span<const std::uint8_t> start);
-FormatProof ProvePngStart(std::span<const std::uint8_t> start);
-FormatProof ProveJpegStart(std::span<const std::uint8_t> start);
-FormatProof ProvePdfStart(std::span<const std::uint8_t> start);
-// The one of the above whose signature the start carries.
-FormatProof ProveStart(std::span<const std::uint8_t> start);
-
 // Frequencies of `values` in 256 bins against uniform: (pairs of equal values -
 // expected) / standard deviation. Far above 0: repeated values; far below:
 // too even to be random.

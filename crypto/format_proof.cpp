@@ -1,0 +1,528 @@
+// The formats that prove their own start: one zlib inflater, then ZIP, PNG,
+// JPEG and PDF (gzip is zlib's alone).
+
+#include "crypto/format_proof.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvant {
+
+namespace {
+
+using namespace std::string_view_literals;
+using judge_detail::FormatProof;
+
+// --- Formats that prove their own start --------------------------------------
+//
+// Each prover reads the start as far as it goes: a stream, a chunk or a
+// segment cut by the end of the start is checked up to the cut and never
+// counts against it. A failure is what the format forbids and its writers
+// never produce: a CRC-32 or a length that does not match, a stream zlib
+// refuses, a reserved value. What decoders forgive in real files (bytes
+// before a JPEG marker, restart markers out of turn, a PDF stream's wrong
+// /Length) is forgiven here too, or not looked at.
+
+std::uint32_t LoadBigEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) << 24 | static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
+}
+std::uint32_t LoadBigEndian16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) << 8 | bytes[at + 1];
+}
+std::uint32_t LoadLittleEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at + 3]) << 24 | static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+         static_cast<std::uint32_t>(bytes[at + 1]) << 8 | bytes[at];
+}
+std::uint32_t LoadLittleEndian16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at + 1]) << 8 | bytes[at];
+}
+
+std::uint32_t Crc32Of(std::span<const std::uint8_t> bytes) {
+  return static_cast<std::uint32_t>(
+      crc32(crc32(0, nullptr, 0), bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+enum class StreamEnd { Complete, Cut, Broken };
+
+struct Inflated {
+  StreamEnd end = StreamEnd::Cut;
+  std::size_t consumed = 0;  // input bytes up to the stream's end
+  std::uint64_t length = 0;  // bytes it gave
+  std::uint32_t crc = 0;     // their CRC-32
+};
+
+// zlib's window bits for the three wrappings of deflate.
+constexpr int RawDeflate = -15;
+constexpr int ZlibDeflate = 15;
+constexpr int GzipDeflate = 16 + 15;
+// A stream that gives more than this without failing is not followed further:
+// 16 KiB of deflate can give up to 16 MiB.
+constexpr std::uint64_t MostInflated = std::uint64_t{32} << 20;
+
+// Inflates `input` as far as it goes. zlib checks the wrapping's own header,
+// and, where the stream ends inside `input`, its trailer (Adler-32, or gzip's
+// CRC-32 and length).
+class Inflater {
+ public:
+  explicit Inflater(int window_bits) { ready_ = inflateInit2(&stream_, window_bits) == Z_OK; }
+  ~Inflater() {
+    if (ready_) inflateEnd(&stream_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  // Feeds more of the stream; the result so far. A stream that has ended or
+  // failed takes no more.
+  Inflated Feed(std::span<const std::uint8_t> input) {
+    if (!ready_ || result_.end != StreamEnd::Cut) return result_;
+    std::array<std::uint8_t, 32768> output;
+    stream_.next_in = const_cast<Bytef*>(input.data());
+    stream_.avail_in = static_cast<uInt>(input.size());
+    while (result_.length < MostInflated) {
+      stream_.next_out = output.data();
+      stream_.avail_out = static_cast<uInt>(output.size());
+      const int status = inflate(&stream_, Z_NO_FLUSH);
+      const std::size_t made = output.size() - stream_.avail_out;
+      result_.crc = static_cast<std::uint32_t>(crc32(result_.crc, output.data(), static_cast<uInt>(made)));
+      result_.length += made;
+      if (status == Z_STREAM_END) {
+        result_.end = StreamEnd::Complete;
+        break;
+      }
+      if (status == Z_DATA_ERROR) {
+        result_.end = StreamEnd::Broken;
+        break;
+      }
+      // Z_BUF_ERROR: all input used; Z_NEED_DICT, Z_MEM_ERROR: nothing more to tell.
+      if (status != Z_OK || (stream_.avail_in == 0 && stream_.avail_out != 0)) break;
+    }
+    consumed_total_ += input.size() - stream_.avail_in;
+    result_.consumed = consumed_total_;
+    return result_;
+  }
+
+ private:
+  z_stream stream_{};
+  bool ready_ = false;
+  std::size_t consumed_total_ = 0;
+  Inflated result_{};
+};
+
+Inflated InflateStart(std::span<const std::uint8_t> input, int window_bits) {
+  Inflater inflater(window_bits);
+  return inflater.Feed(input);
+}
+
+
+FormatProof FromStream(StreamEnd end) {
+  return end == StreamEnd::Broken ? FormatProof::Broken : FormatProof::Holds;
+}
+
+bool StartsWith(std::span<const std::uint8_t> start, std::string_view bytes) {
+  return start.size() >= bytes.size() && std::memcmp(start.data(), bytes.data(), bytes.size()) == 0;
+}
+
+// --- ZIP: each local entry the start holds: its deflate stream, its CRC-32
+// and sizes.
+constexpr std::uint32_t ZipLocalEntry = 0x04034b50;  // "PK\3\4"
+constexpr std::uint32_t ZipDataDescriptor = 0x08074b50;
+constexpr std::uint32_t ZipUnknownSize = 0xffffffff;  // the size is in a zip64 field
+constexpr std::size_t ZipLocalHeaderLength = 30;
+// Flag bits no writer sets: 7..10, 12, 14 and 15 are unused or reserved.
+constexpr std::uint32_t ZipUnusedFlags = 0xd780;
+// The compression methods in use: stored, the old shrink/reduce/implode,
+// deflate, deflate64, the IBM ones, bzip2, LZMA, zstd, MP3, xz, JPEG,
+// WavPack, PPMd and AES.
+constexpr std::uint16_t ZipMethods[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 12,
+                                        14, 16, 18, 19, 20, 93, 94, 95, 96, 97, 98, 99};
+
+// The local header of an entry says what a real one says: known method, no
+// unused flags, a name without control characters.
+bool IsZipLocalHeader(std::span<const std::uint8_t> start, std::size_t at) {
+  const std::uint32_t flags = LoadLittleEndian16(start, at + 6);
+  const std::uint32_t method = LoadLittleEndian16(start, at + 8);
+  if ((flags & ZipUnusedFlags) != 0) return false;
+  if (std::find(std::begin(ZipMethods), std::end(ZipMethods), method) == std::end(ZipMethods)) return false;
+  const std::size_t name_at = at + ZipLocalHeaderLength;
+  const std::size_t name_end = std::min(start.size(), name_at + LoadLittleEndian16(start, at + 26));
+  return std::none_of(start.begin() + static_cast<std::ptrdiff_t>(std::min(name_at, start.size())),
+                      start.begin() + static_cast<std::ptrdiff_t>(name_end),
+                      [](std::uint8_t byte) { return byte < 0x20; });
+}
+
+// Where the record after a data descriptor's sizes starts: after 8 bytes of
+// sizes or 16 (zip64), a "PK" record. 0 when neither is one, SIZE_MAX when
+// the start ends too soon to tell.
+std::size_t NextZipRecord(std::span<const std::uint8_t> start, std::size_t sizes) {
+  for (const std::size_t next : {sizes + 8, sizes + 16}) {
+    if (next + 4 > start.size()) return SIZE_MAX;
+    if (start[next] == 'P' && start[next + 1] == 'K') return next;
+  }
+  return 0;
+}
+
+FormatProof ProveZipEntries(std::span<const std::uint8_t> start) {
+  std::size_t at = 0;
+  while (at + ZipLocalHeaderLength <= start.size() && LoadLittleEndian32(start, at) == ZipLocalEntry) {
+    const std::uint32_t flags = LoadLittleEndian16(start, at + 6);
+    const std::uint32_t method = LoadLittleEndian16(start, at + 8);
+    const std::uint32_t crc = LoadLittleEndian32(start, at + 14);
+    const std::uint32_t packed_size = LoadLittleEndian32(start, at + 18);
+    const std::uint32_t size = LoadLittleEndian32(start, at + 22);
+    if (!IsZipLocalHeader(start, at)) return FormatProof::Broken;
+    const std::size_t data =
+        at + ZipLocalHeaderLength + LoadLittleEndian16(start, at + 26) + LoadLittleEndian16(start, at + 28);
+    if (data > start.size()) return FormatProof::Holds;
+    // An encrypted entry can be told from noise only with its password.
+    if ((flags & 1) != 0) return FormatProof::Holds;
+    const bool sizes_after_data = (flags & 8) != 0;
+    const std::span<const std::uint8_t> body = start.subspan(data);
+    if (method == 8) {
+      const Inflated entry = InflateStart(body, RawDeflate);
+      if (entry.end != StreamEnd::Complete) return FromStream(entry.end);
+      const std::size_t end = data + entry.consumed;
+      if (sizes_after_data) {
+        // The data descriptor: an optional signature, then the CRC-32.
+        std::size_t descriptor = end;
+        if (descriptor + 4 <= start.size() && LoadLittleEndian32(start, descriptor) == ZipDataDescriptor) {
+          descriptor += 4;
+        }
+        if (descriptor + 4 <= start.size() && LoadLittleEndian32(start, descriptor) != entry.crc) {
+          return FormatProof::Broken;
+        }
+        // Then two sizes of 4 bytes, or of 8 in zip64, and the next record.
+        const std::size_t next = NextZipRecord(start, descriptor + 4);
+        if (next == 0) return FormatProof::Broken;
+        if (next == SIZE_MAX || LoadLittleEndian32(start, next) != ZipLocalEntry) return FormatProof::Holds;
+        at = next;
+        continue;
+      }
+      if (entry.crc != crc) return FormatProof::Broken;
+      if (size != ZipUnknownSize && size != entry.length) return FormatProof::Broken;
+      if (packed_size != ZipUnknownSize && packed_size != entry.consumed) return FormatProof::Broken;
+      at = end;
+    } else if (method == 0 && !sizes_after_data && packed_size != ZipUnknownSize) {
+      // Stored and not encrypted: the data is the file itself.
+      if (size != packed_size) return FormatProof::Broken;
+      if (body.size() < packed_size) return FormatProof::Holds;
+      if (Crc32Of(body.first(packed_size)) != crc) return FormatProof::Broken;
+      at = data + packed_size;
+    } else {
+      return FormatProof::Holds;  // another method: nothing zlib can tell
+    }
+  }
+  return FormatProof::Holds;
+}
+
+// --- PNG: the CRC-32 of every chunk the start holds, IHDR first, and the
+// zlib stream of the image data as far as it goes. A chunk's length is read
+// before its CRC-32 can be: the chunks whose length the format fixes must
+// have it, and no chunk but image data is larger than 16 MiB (libpng
+// refuses ancillary chunks of more than 8 MiB).
+struct PngChunkLength {
+  std::string_view type;
+  std::uint32_t least, most;
+};
+constexpr PngChunkLength PngChunkLengths[] = {
+    {"IHDR", 13, 13}, {"IEND", 0, 0},   {"PLTE", 3, 768}, {"gAMA", 4, 4}, {"sRGB", 1, 1},   {"pHYs", 9, 9},
+    {"tIME", 7, 7},   {"cHRM", 32, 32}, {"sBIT", 1, 4},   {"bKGD", 1, 6}, {"tRNS", 1, 256}, {"hIST", 2, 512},
+    {"acTL", 8, 8},   {"fcTL", 26, 26}, {"oFFs", 9, 9},   {"cICP", 4, 4},
+};
+constexpr std::uint32_t MostAncillaryLength = 16u << 20;
+
+bool IsPlausiblePngLength(std::string_view type, std::uint32_t length) {
+  for (const PngChunkLength& fixed : PngChunkLengths) {
+    if (fixed.type == type) return length >= fixed.least && length <= fixed.most;
+  }
+  return type == "IDAT" || type == "fdAT" || length <= MostAncillaryLength;
+}
+
+FormatProof ProvePngChunks(std::span<const std::uint8_t> start) {
+  constexpr std::size_t SignatureLength = 8;
+  std::size_t at = SignatureLength;
+  bool first = true;
+  bool raw_image_data = false;  // Apple's CgBI files deflate without zlib's wrapping
+  std::optional<Inflater> image_data;
+  while (at + 8 <= start.size()) {
+    const std::uint32_t length = LoadBigEndian32(start, at);
+    if (length > 0x7fffffff) return FormatProof::Broken;
+    const std::span<const std::uint8_t> type = start.subspan(at + 4, 4);
+    const auto is_letter = [](std::uint8_t byte) {
+      return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+    };
+    if (!std::all_of(type.begin(), type.end(), is_letter)) return FormatProof::Broken;
+    const std::string_view name(reinterpret_cast<const char*>(type.data()), type.size());
+    if (first && name == "CgBI") {
+      raw_image_data = true;
+    } else if (first && (name != "IHDR" || length != 13)) {
+      return FormatProof::Broken;
+    }
+    if (name != "CgBI") first = false;
+    if (!IsPlausiblePngLength(name, length)) return FormatProof::Broken;
+    const std::size_t data = at + 8;
+    const std::size_t held = std::min<std::size_t>(length, start.size() - data);
+    if (name == "IDAT") {
+      if (!image_data) image_data.emplace(raw_image_data ? RawDeflate : ZlibDeflate);
+      if (image_data->Feed(start.subspan(data, held)).end == StreamEnd::Broken) return FormatProof::Broken;
+    }
+    if (data + length + 4 > start.size()) return FormatProof::Holds;
+    if (Crc32Of(start.subspan(at + 4, 4 + length)) != LoadBigEndian32(start, data + length)) {
+      return FormatProof::Broken;
+    }
+    if (name == "IEND") return FormatProof::Holds;
+    at = data + length + 4;
+  }
+  return FormatProof::Holds;
+}
+
+// --- JPEG: the chain of segments and the lengths that libjpeg refuses when
+// they do not add up; in entropy-coded data, only the markers that may stand
+// there.
+FormatProof ProveJpegSegments(std::span<const std::uint8_t> start) {
+  std::size_t at = 2;  // after the start-of-image marker
+  bool in_scan = false;
+  while (at < start.size()) {
+    if (in_scan) {
+      // 0xff 0x00 is a stuffed 0xff, 0xff 0xd0..0xd7 a restart marker, and
+      // 0xff may be repeated before a marker.
+      const std::uint8_t* found =
+          static_cast<const std::uint8_t*>(std::memchr(start.data() + at, 0xff, start.size() - at));
+      if (found == nullptr) return FormatProof::Holds;
+      at = static_cast<std::size_t>(found - start.data());
+      if (at + 1 >= start.size()) return FormatProof::Holds;
+      const std::uint8_t next = start[at + 1];
+      if (next == 0x00 || (next >= 0xd0 && next <= 0xd7)) {
+        at += 2;
+        continue;
+      }
+      if (next == 0xff) {
+        at += 1;
+        continue;
+      }
+      in_scan = false;  // a marker ends the scan
+    }
+    // Bytes before a marker are skipped, as libjpeg does (with a warning).
+    while (at < start.size() && start[at] != 0xff) ++at;
+    while (at < start.size() && start[at] == 0xff) ++at;
+    if (at >= start.size()) return FormatProof::Holds;
+    const std::uint8_t marker = start[at];
+    ++at;
+    if (marker == 0x00) continue;                    // a stuffed byte among the skipped ones
+    if (marker == 0xd8) return FormatProof::Broken;  // a second start of image
+    if (marker == 0xd9) return FormatProof::Holds;   // end of image: what follows is not the image's
+    if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) continue;  // no length
+    if (marker >= 0x02 && marker <= 0xbf) return FormatProof::Broken;    // reserved
+    if (at + 2 > start.size()) return FormatProof::Holds;
+    const std::size_t length = LoadBigEndian16(start, at);
+    if (length < 2) return FormatProof::Broken;
+    // A segment cut by the end of the start is checked as far as it goes:
+    // its declared length against what it holds, where that can be told.
+    const std::size_t declared = length - 2;
+    const std::span<const std::uint8_t> segment =
+        start.subspan(at + 2, std::min(declared, start.size() - std::min(start.size(), at + 2)));
+    const bool whole = segment.size() == declared;
+    if (marker == 0xc4) {
+      // Huffman tables: class and number, 16 counts, then that many values.
+      std::size_t table = 0;
+      while (table < declared && table + 17 <= segment.size()) {
+        if ((segment[table] & 0xec) != 0) return FormatProof::Broken;
+        std::size_t values = 0;
+        for (std::size_t index = 1; index <= 16; ++index) values += segment[table + index];
+        if (values > 256) return FormatProof::Broken;
+        table += 17 + values;
+      }
+      if (table > declared || (whole && table != declared)) return FormatProof::Broken;
+    } else if (marker == 0xdb) {
+      // Quantisation tables: precision and number, then 64 values of 1 or 2 bytes.
+      std::size_t table = 0;
+      while (table < declared && table < segment.size()) {
+        const std::uint8_t precision = segment[table] >> 4, number = segment[table] & 0x0f;
+        if (precision > 1 || number > 3) return FormatProof::Broken;
+        table += 1 + 64 * (precision + 1u);
+      }
+      if (table > declared || (whole && table != declared)) return FormatProof::Broken;
+    } else if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
+      // Start of frame: precision, height, width, components, 3 bytes each.
+      if (declared < 6) return FormatProof::Broken;
+      if (segment.size() >= 6) {
+        const std::size_t components = segment[5];
+        if (components == 0 || declared != 6 + 3 * components) return FormatProof::Broken;
+        if (LoadBigEndian16(segment, 3) == 0) return FormatProof::Broken;  // no width
+      }
+    } else if (marker == 0xda) {
+      // Start of scan: 1..4 components, 2 bytes each, and 3 more bytes.
+      if (declared < 6) return FormatProof::Broken;
+      if (!segment.empty()) {
+        const std::size_t components = segment[0];
+        if (components == 0 || components > 4 || declared != 4 + 2 * components) return FormatProof::Broken;
+      }
+      in_scan = true;
+    } else if (marker == 0xdd) {
+      if (declared != 2) return FormatProof::Broken;  // restart interval
+    } else if (marker == 0xe0 && segment.size() >= 8 && StartsWith(segment, "JFIF"sv)) {
+      // The JFIF header: its name ends in a zero byte, version 1 (or 2), units 0..2.
+      if (segment[4] != 0 || segment[5] < 1 || segment[5] > 2 || segment[7] > 2) return FormatProof::Broken;
+    }
+    if (!whole) return FormatProof::Holds;
+    // Others (application data, comments, JPEG-LS and extensions) are read
+    // by their length alone.
+    at += length;
+  }
+  return FormatProof::Holds;
+}
+
+// --- PDF: the header, then the objects up to the first stream as PDF syntax
+// (no control characters outside strings and comments, hex strings of hex
+// digits), and a cross-reference stream's zlib data, which is never
+// encrypted. Other streams may be encrypted, and are not decoded.
+bool IsPdfWhitespace(std::uint8_t byte) {
+  return byte == 0 || byte == '\t' || byte == '\n' || byte == '\f' || byte == '\r' || byte == ' ';
+}
+bool IsPdfDelimiter(std::uint8_t byte) {
+  return std::string_view("()<>[]{}/%").find(static_cast<char>(byte)) != std::string_view::npos;
+}
+bool IsHexDigit(std::uint8_t byte) {
+  return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'f') || (byte >= 'A' && byte <= 'F');
+}
+
+// Outside streams, a PDF file's body holds names, numbers and a handful of
+// keywords; any other word is not PDF.
+constexpr std::string_view PdfKeywords[] = {"obj",  "endobj", "stream",  "endstream", "R", "true", "false",
+                                            "null", "xref",   "trailer", "startxref", "n", "f"};
+
+bool IsPdfToken(std::string_view token) {
+  if (token.front() == '/') return true;  // a name: any bytes, some writers do not escape them
+  if (std::find(std::begin(PdfKeywords), std::end(PdfKeywords), token) != std::end(PdfKeywords)) return true;
+  // A number: a sign, digits, at most one point.
+  std::size_t at = token.front() == '+' || token.front() == '-' ? 1 : 0;
+  bool digits = false, point = false;
+  for (; at < token.size(); ++at) {
+    if (token[at] >= '0' && token[at] <= '9') {
+      digits = true;
+    } else if (token[at] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
+FormatProof ProvePdfObjects(std::span<const std::uint8_t> start) {
+  constexpr std::size_t VersionAt = 5;  // after "%PDF-"
+  if (start.size() < VersionAt + 3) return FormatProof::Holds;
+  const auto is_digit = [](std::uint8_t byte) { return byte >= '0' && byte <= '9'; };
+  if (!is_digit(start[VersionAt]) || start[VersionAt + 1] != '.' || !is_digit(start[VersionAt + 2])) {
+    return FormatProof::Broken;
+  }
+  std::size_t at = VersionAt + 3;
+  bool cross_reference = false, flate = false;
+  std::string token;
+  while (at < start.size()) {
+    const std::uint8_t byte = start[at];
+    if (byte == '%') {  // a comment, any bytes to the end of the line
+      while (at < start.size() && start[at] != '\n' && start[at] != '\r') ++at;
+      continue;
+    }
+    if (byte == '(') {  // a literal string: any bytes, balanced brackets, backslash escapes
+      int depth = 0;
+      for (; at < start.size(); ++at) {
+        if (start[at] == '\\') {
+          ++at;
+        } else if (start[at] == '(') {
+          ++depth;
+        } else if (start[at] == ')' && --depth == 0) {
+          break;
+        }
+      }
+      ++at;
+      continue;
+    }
+    if (byte == '<' && at + 1 < start.size() && start[at + 1] == '<') {  // a dictionary
+      at += 2;
+      continue;
+    }
+    if (byte == '<') {  // a hex string
+      for (++at; at < start.size() && start[at] != '>'; ++at) {
+        if (!IsHexDigit(start[at]) && !IsPdfWhitespace(start[at])) return FormatProof::Broken;
+      }
+      ++at;
+      continue;
+    }
+    if (IsPdfWhitespace(byte) || (IsPdfDelimiter(byte) && byte != '/')) {
+      ++at;
+      continue;
+    }
+    if (byte < 0x20 || byte == 0x7f) return FormatProof::Broken;  // no control characters in syntax
+    // A regular token (a name keeps its slash).
+    token.clear();
+    do {
+      if (start[at] < 0x20 || start[at] == 0x7f) return FormatProof::Broken;
+      token.push_back(static_cast<char>(start[at]));
+      ++at;
+    } while (at < start.size() && !IsPdfWhitespace(start[at]) && !IsPdfDelimiter(start[at]));
+    if (at == start.size()) return FormatProof::Holds;  // a word cut by the end of the start
+    if (!IsPdfToken(token)) return FormatProof::Broken;
+    if (token == "/XRef") cross_reference = true;
+    if (token == "/FlateDecode") flate = true;
+    if (token == "endobj") cross_reference = flate = false;
+    if (token == "stream") {
+      // The data starts after CR LF or LF.
+      if (at < start.size() && start[at] == '\r') ++at;
+      if (at < start.size() && start[at] == '\n') ++at;
+      if (!cross_reference || !flate) return FormatProof::Holds;
+      return FromStream(InflateStart(start.subspan(at), ZlibDeflate).end);
+    }
+  }
+  return FormatProof::Holds;
+}
+
+
+}  // namespace
+
+namespace judge_detail {
+
+FormatProof ProveZipStart(std::span<const std::uint8_t> start) {
+  return StartsWith(start, "PK\x03\x04"sv) ? ProveZipEntries(start) : FormatProof::NotChecked;
+}
+FormatProof ProveGzipStart(std::span<const std::uint8_t> start) {
+  if (!StartsWith(start, "\x1f\x8b\x08"sv)) return FormatProof::NotChecked;
+  // zlib checks the header's flags and its CRC-16, the deflate stream, and
+  // the trailer's CRC-32 and length.
+  return FromStream(InflateStart(start, GzipDeflate).end);
+}
+FormatProof ProvePngStart(std::span<const std::uint8_t> start) {
+  if (!StartsWith(start, "\x89PNG"sv)) return FormatProof::NotChecked;
+  // The rest of the signature is fixed too: it catches a file's line ends
+  // translated by a transfer in text mode, and here a damaged start.
+  if (!StartsWith(start, "\x89PNG\r\n\x1a\n"sv))
+    return start.size() < 8 ? FormatProof::Holds : FormatProof::Broken;
+  return ProvePngChunks(start);
+}
+FormatProof ProveJpegStart(std::span<const std::uint8_t> start) {
+  return StartsWith(start, "\xff\xd8\xff"sv) ? ProveJpegSegments(start) : FormatProof::NotChecked;
+}
+FormatProof ProvePdfStart(std::span<const std::uint8_t> start) {
+  return StartsWith(start, "%PDF-"sv) ? ProvePdfObjects(start) : FormatProof::NotChecked;
+}
+
+FormatProof ProveStart(std::span<const std::uint8_t> start) {
+  for (FormatProof (*prove)(std::span<const std::uint8_t>) :
+       {ProveZipStart, ProveGzipStart, ProvePngStart, ProveJpegStart, ProvePdfStart}) {
+    const FormatProof proof = prove(start);
+    if (proof != FormatProof::NotChecked) return proof;
+  }
+  return FormatProof::NotChecked;
+}
+
+
+}  // namespace judge_detail
+
+}  // namespace quorvant
