@@ -60,17 +60,18 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
   const std::int64_t length = opened->Length();
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
-  if (force) {
+  FileCalls calls;
+  FileRun run(*opened, calls, settings);
+  FileReport report = run.Prepare(direction, suffix, key.View());
+  if (report.outcome == FileOutcome::KeyLooksWrong && force) {
     // Said, so that a script's log shows which files were forced through.
-    settings.key_looks_wrong = [&] {
-      context.messages.FileFailure(file.path,
-                                   "the key looks wrong (the file's start decrypts to noise), but --force "
-                                   "was given: decrypting it all the same");
-      return ProgressAnswer::Continue;
-    };
+    context.messages.FileFailure(file.path,
+                                 "the key looks wrong (the file's start decrypts to noise), but --force "
+                                 "was given: decrypting it all the same");
   }
-  const FileReport report = TransformFile(*opened, direction, suffix, key.View(),
-                                          FollowOnBar(bar, context.signals, length), settings);
+  if (report.outcome == FileOutcome::Done || (report.outcome == FileOutcome::KeyLooksWrong && force)) {
+    report = run.Go(FollowOnBar(bar, context.signals, length));
+  }
   bar.Clear();
   const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {

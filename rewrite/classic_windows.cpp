@@ -16,11 +16,10 @@ void TransformBlocks(std::span<std::uint8_t> chunk, std::int32_t block_length, D
   }
 }
 
-ClassicWindows::ClassicWindows(std::string_view key_text, const EncryptedSuffix& suffix,
-                               std::int32_t block_length, std::int64_t spacing)
+ClassicWindows::ClassicWindows(const KeyWords& start, std::int32_t block_length, std::int64_t spacing)
     : block_length_(block_length), spacing_(spacing) {
   Verify(block_length_ > 0 && spacing_ > 0 && spacing_ % block_length_ == 0);
-  checkpoints_[0] = BuildKeyWords(key_text, suffix);
+  checkpoints_[0] = start;
 }
 
 // From the nearest checkpoint below, a window apart at a time (each kept), so

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <map>
 #include <span>
-#include <string_view>
 
 #include "crypto/cipher.h"
 #include "rewrite/window_engine.h"
@@ -21,12 +20,11 @@ void TransformBlocks(std::span<std::uint8_t> chunk, std::int32_t block_length, D
 
 class ClassicWindows final : public WindowCipher {
  public:
-  // The words of a file of blocks of `block_length` bytes, encrypted under
-  // `suffix` with `key_text` (which the caller may wipe once this is made).
-  // `spacing` is the longest window: an undo, going backwards, never moves
-  // words on over more than that for a window.
-  ClassicWindows(std::string_view key_text, const EncryptedSuffix& suffix, std::int32_t block_length,
-                 std::int64_t spacing);
+  // The words of a file of blocks of `block_length` bytes, from `start`,
+  // its words at offset 0 (BuildKeyWords). `spacing` is the longest window:
+  // an undo, going backwards, never moves words on over more than that for
+  // a window.
+  ClassicWindows(const KeyWords& start, std::int32_t block_length, std::int64_t spacing);
 
   void Begin(std::int64_t start, Direction direction) override;
   void Turn(std::span<std::uint8_t> chunk) override {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -52,23 +53,25 @@ std::size_t LongestName(FileCalls& calls, int folder) {
   return std::min<std::size_t>(space.f_namemax, NAME_MAX);
 }
 
+}  // namespace
+
 // --- 2. The run --------------------------------------------------------------
 
 class Run {
  public:
-  Run(OpenedFile& file, FileCalls& calls, const TransformSettings& settings, const ProgressFunction& progress)
+  Run(OpenedFile& file, FileCalls& calls, const TransformSettings& settings)
       : file_(file),
         calls_(calls),
         settings_(settings),
-        progress_(progress),
         checker_(settings.key_checker != nullptr ? *settings.key_checker : default_checker_),
         watch_(file, calls) {
     report_.name = file.Name();
     report_.length = file.Length();
   }
 
-  FileReport Start(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
-  FileReport Resume(std::string_view key_text, ResumeMode mode);
+  FileReport Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
+  FileReport PrepareResume(std::string_view key_text, ResumeMode mode);
+  FileReport Go(const ProgressFunction& progress);
 
  private:
   const JournalRunHeader& Header() const { return journal_->Header(); }
@@ -76,9 +79,9 @@ class Run {
 
   // Section 3.
   FileResult<JournalRunHeader> NewRunHeader(Direction direction, const EncryptedSuffix& suffix);
-  FileStatus TakeKeyCheck(JournalRunHeader& header, std::string_view key_text);
-  FileStatus StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
-  void SetUpWindows(std::string_view key_text, const EncryptedSuffix& suffix);
+  FileResult<bool> TakeKeyCheck(JournalRunHeader& header, std::string_view key_text);
+  FileResult<bool> StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
+  void SetUpWindows(const ProgressFunction& progress);
   FileStatus StoreKeyCheck();
   FileStatus RemoveKeyCheckNow();
   FileStatus Rename(const std::string& to);
@@ -90,16 +93,17 @@ class Run {
   FileReport RemoveJournal(Failure result, FileCondition condition, bool zero_images);
 
   // Section 4.
+  FileReport Start();
   FileReport UndoAll(Failure cause);
   FileReport End(bool resumed);
 
   // Section 5.
+  FileReport Resume();
   FileStatus SettleDoubleName();
 
   OpenedFile& file_;
   FileCalls& calls_;
   const TransformSettings& settings_;
-  const ProgressFunction& progress_;
   KeyChecker default_checker_;
   KeyChecker& checker_;
   FileWatch watch_;
@@ -107,6 +111,15 @@ class Run {
   std::optional<ClassicWindows> cipher_;
   std::optional<WindowEngine> engine_;
   FileReport report_;
+
+  // What Prepare found, for Go.
+  enum class Prepared { No, NewRun, Resume };
+  Prepared prepared_ = Prepared::No;
+  bool looked_wrong_ = false;     // a start that looked like noise: the file is looked at again
+  std::optional<JournalRunHeader> header_;  // of a new run, until its journal is made
+  ResumeMode mode_ = ResumeMode::Finish;
+  KeyWords start_words_;  // the key words at offset 0; key material
+  const ProgressFunction* progress_ = nullptr;  // Go's
 };
 
 // --- 3. The run's steps ----------------------------------------------------------
@@ -149,7 +162,8 @@ FileResult<JournalRunHeader> Run::NewRunHeader(Direction direction, const Encryp
 // The key check: made for an encryption; for a decryption, the file's own
 // when the key matches it (a wrong key stops here), else a new one, so that
 // a resume can always tell the run's key.
-FileStatus Run::TakeKeyCheck(JournalRunHeader& header, std::string_view key_text) {
+FileResult<bool> Run::TakeKeyCheck(JournalRunHeader& header, std::string_view key_text) {
+  bool looks_right = true;
   if (header.direction == Direction::Decrypt) {
     Result<std::optional<std::vector<std::uint8_t>>> stored = ReadKeyCheck(file_.Descriptor(), calls_);
     if (!stored) return Failure{FileOutcome::ReadError, stored.error()};
@@ -165,22 +179,25 @@ FileStatus Run::TakeKeyCheck(JournalRunHeader& header, std::string_view key_text
     }
     // No check to trust (none, one for another suffix or length, one this
     // program cannot read): the decrypted start is the only sign of the key.
-    if (header.key_check.empty()) QUORVANT_TRY(StartLooksRight(key_text, header.suffix));
+    if (header.key_check.empty()) {
+      const FileResult<bool> judged = StartLooksRight(key_text, header.suffix);
+      if (!judged) return judged.error();
+      looks_right = *judged;
+    }
   }
   if (header.key_check.empty()) {
     const Result<KeyCheckValue> made = checker_.Make(key_text, header.suffix, Length());
     if (!made) return Failure{FileOutcome::NoMemory, made.error()};
     header.key_check.assign(made->begin(), made->end());
   }
-  return {};
+  return looks_right;
 }
 
 // For a decryption without a usable key check: the first block as the key
-// decrypts it, in memory, judged. A start that looks like noise is asked
-// about, or refused. The copy of the key words and the decrypted bytes are
-// wiped.
-FileStatus Run::StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix) {
-  if (Length() == 0) return {};
+// decrypts it, in memory, judged: whether it looks right. The copy of the
+// key words and the decrypted bytes are wiped.
+FileResult<bool> Run::StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix) {
+  if (Length() == 0) return true;
   std::vector<std::uint8_t> start(static_cast<std::size_t>(file_.BlockLength()));
   if (Status read = ReadExactly(calls_, file_.Descriptor(), start, 0, file_.Name()); !read) {
     return Failure{FileOutcome::ReadError, read.error()};
@@ -190,29 +207,17 @@ FileStatus Run::StartLooksRight(std::string_view key_text, const EncryptedSuffix
   StartJudge judge;
   const StartVerdict verdict = judge.Judge(start).verdict;
   Wipe(start.data(), start.size());
-  if (verdict == StartVerdict::LooksRight) return {};
-  if (!settings_.key_looks_wrong) {
-    return Failure{FileOutcome::KeyLooksWrong,
-                   Error{0, "decrypted with this key, the start of " + file_.Name() + " looks like noise"}};
-  }
-  if (settings_.key_looks_wrong() == ProgressAnswer::Cancel) return Failure{FileOutcome::Cancelled, Error{}};
-  // Whoever answered may have taken a while: look at the file again.
-  Error error;
-  const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
-  if (ready != FileOutcome::Done) return Failure{ready, std::move(error)};
-  return {};
+  return verdict == StartVerdict::LooksRight;
 }
 
-// The cipher and the engine, once the journal is there; the key text is of
-// no more use to the run from here on.
-void Run::SetUpWindows(std::string_view key_text, const EncryptedSuffix& suffix) {
+// The cipher and the engine, once the journal is there.
+void Run::SetUpWindows(const ProgressFunction& progress) {
   const std::int64_t window = JournalWindowLength(Header());
-  cipher_.emplace(key_text, suffix, std::max<std::int32_t>(file_.BlockLength(), 1),
-                  std::max<std::int64_t>(window, 1));
+  cipher_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
+  start_words_.Wipe();
   engine_.emplace(file_, calls_, *journal_, *cipher_, watch_,
-                  WindowSettings{settings_.blocks_per_chunk, settings_.cipher_thread, &progress_,
+                  WindowSettings{settings_.blocks_per_chunk, settings_.cipher_thread, &progress,
                                  &settings_.sync_start});
-  if (settings_.key_text_done) settings_.key_text_done();
 }
 
 FileStatus Run::StoreKeyCheck() {
@@ -290,7 +295,7 @@ FileReport Run::RemoveJournal(Failure result, FileCondition condition, bool zero
 
 // --- 4. A new run, its undo and its end --------------------------------------------
 
-FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text) {
+FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text) {
   Error error;
   const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
   if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
@@ -304,13 +309,34 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
   }
   FileResult<JournalRunHeader> header = NewRunHeader(direction, suffix);
   if (!header) return Refuse(header.error());
-  if (FileStatus key = TakeKeyCheck(*header, key_text); !key) return Refuse(key.error());
-  if (calls_.Random(header->run_id.data(), header->run_id.size()) !=
-      static_cast<ssize_t>(header->run_id.size())) {
+  const FileResult<bool> looks_right = TakeKeyCheck(*header, key_text);
+  if (!looks_right) return Refuse(looks_right.error());
+  start_words_ = BuildKeyWords(key_text, suffix);
+  header_ = std::move(*header);
+  prepared_ = Prepared::NewRun;
+  looked_wrong_ = !*looks_right;
+  if (looked_wrong_) {
+    return Finish(FileOutcome::KeyLooksWrong, FileCondition::AsBefore,
+                  Error{0, "decrypted with this key, the start of " + file_.Name() + " looks like noise"});
+  }
+  return Finish(FileOutcome::Done, FileCondition::AsBefore);
+}
+
+FileReport Run::Start() {
+  if (looked_wrong_) {
+    // Whoever answered the question may have taken a while: look at the file again.
+    Error error;
+    const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
+    if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
+  }
+  JournalRunHeader& header = *header_;
+  if (calls_.Random(header.run_id.data(), header.run_id.size()) != static_cast<ssize_t>(header.run_id.size())) {
     return Finish(FileOutcome::RandomError, FileCondition::AsBefore, Error::FromErrno("read random bytes"));
   }
-
-  JournalAttempt attempt = CreateJournal(file_, std::move(*header), settings_.largest_window, calls_);
+  const Direction direction = header.direction;
+  const std::string journal_name = JournalName(file_.Inode());
+  JournalAttempt attempt = CreateJournal(file_, std::move(header), settings_.largest_window, calls_);
+  header_.reset();
   if (attempt.outcome != FileOutcome::Done) {
     if (attempt.outcome == FileOutcome::Interrupted) report_.journal = journal_name;
     return Finish(
@@ -319,7 +345,7 @@ FileReport Run::Start(Direction direction, const EncryptedSuffix& suffix, std::s
         std::move(attempt.error));
   }
   journal_.emplace(std::move(*attempt.journal));
-  SetUpWindows(key_text, suffix);
+  SetUpWindows(*progress_);
 
   if (direction == Direction::Encrypt) {
     // The salt is in the name, durably, before any byte is encrypted.
@@ -422,7 +448,7 @@ FileStatus Run::SettleDoubleName() {
   return {};
 }
 
-FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
+FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   Error error;
   // Two names may be the run's own (see FileWatch::OnlyTheRunsNames).
   const FileOutcome ready = CheckReadyToChange(file_, calls_, error, 2);
@@ -451,7 +477,14 @@ FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
     return KeepJournal(
         Failure{FileOutcome::JournalDamaged, Error{0, journal_->Name() + " holds no usable key check"}});
   }
-  SetUpWindows(key_text, Header().suffix);
+  start_words_ = BuildKeyWords(key_text, Header().suffix);
+  mode_ = mode;
+  prepared_ = Prepared::Resume;
+  return Finish(FileOutcome::Done, FileCondition::AsBefore);
+}
+
+FileReport Run::Resume() {
+  SetUpWindows(*progress_);
   // The slot may hold plain text from before the crash.
   engine_->SetPlainImage();
 
@@ -461,7 +494,7 @@ FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
     return KeepJournal(phase.error());
   }
   if (FileStatus settled = SettleDoubleName(); !settled) return KeepJournal(settled.error());
-  if (mode == ResumeMode::Undo || *phase == JournalPhase::Undo) return UndoAll(Failure{});
+  if (mode_ == ResumeMode::Undo || *phase == JournalPhase::Undo) return UndoAll(Failure{});
   if (Header().direction == Direction::Encrypt) {
     if (file_.Name() != Header().new_name) {
       if (FileStatus renamed = Rename(Header().new_name); !renamed) return KeepJournal(renamed.error());
@@ -472,15 +505,33 @@ FileReport Run::Resume(std::string_view key_text, ResumeMode mode) {
   return End(true);
 }
 
-}  // namespace
-
 // --- 6. The public functions ---------------------------------------------------------
+
+FileReport Run::Go(const ProgressFunction& progress) {
+  Verify(prepared_ != Prepared::No);
+  progress_ = &progress;
+  const Prepared prepared = std::exchange(prepared_, Prepared::No);
+  return prepared == Prepared::NewRun ? Start() : Resume();
+}
+
+FileRun::FileRun(OpenedFile& file, FileCalls& calls, const TransformSettings& settings)
+    : run_(std::make_unique<Run>(file, calls, settings)) {}
+FileRun::~FileRun() = default;
+
+FileReport FileRun::Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text) {
+  return run_->Prepare(direction, suffix, key_text);
+}
+FileReport FileRun::PrepareResume(std::string_view key_text, ResumeMode mode) {
+  return run_->PrepareResume(key_text, mode);
+}
+FileReport FileRun::Go(const ProgressFunction& progress) { return run_->Go(progress); }
 
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
                          std::string_view key_text, const ProgressFunction& progress, FileCalls& calls,
                          const TransformSettings& settings) {
-  Run run(file, calls, settings, progress);
-  return run.Start(direction, suffix, key_text);
+  FileRun run(file, calls, settings);
+  const FileReport prepared = run.Prepare(direction, suffix, key_text);
+  return prepared.outcome == FileOutcome::Done ? run.Go(progress) : prepared;
 }
 
 FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
@@ -504,8 +555,9 @@ InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls
 
 FileReport ResumeFile(OpenedFile& file, std::string_view key_text, ResumeMode mode,
                       const ProgressFunction& progress, FileCalls& calls, const TransformSettings& settings) {
-  Run run(file, calls, settings, progress);
-  return run.Resume(key_text, mode);
+  FileRun run(file, calls, settings);
+  const FileReport prepared = run.PrepareResume(key_text, mode);
+  return prepared.outcome == FileOutcome::Done ? run.Go(progress) : prepared;
 }
 
 FileReport ResumeFile(OpenedFile& file, std::string_view key_text, ResumeMode mode,

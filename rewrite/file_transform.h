@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,16 +37,40 @@ struct TransformSettings {
   // Called once when the last block has been transformed and only syncing
   // is left (for a display that says so); never when the run stops earlier.
   SyncStartFunction sync_start;
-  // For a decryption without a usable key check, when the key decrypts the
-  // file's first block to something that looks like noise (see
-  // crypto/key_judge.h): asked before anything changes. Continue goes on;
-  // Cancel stops the run as Cancelled. Not set: the run is refused as
-  // KeyLooksWrong.
-  std::function<ProgressAnswer()> key_looks_wrong;
-  // Called once the run has made all it needs from the key text (its key
-  // check and its key words), before its first change: the caller may wipe
-  // the text from then on. Not called when the run stops before that.
-  std::function<void()> key_text_done;
+};
+
+enum class ResumeMode {
+  Finish,  // carry the interrupted run through (an interrupted undo is finished as an undo)
+  Undo,    // bring the file back to how it was before the run
+};
+
+class Run;
+
+// A run in two calls, so that the caller can ask its user in between and
+// nothing here ever calls back into the caller's screen:
+//   Prepare (or PrepareResume): every check, and the key's, before anything
+//     changes. Done: ready to go. KeyLooksWrong: a decryption without a
+//     usable key check whose key decrypts the file's first block to noise
+//     (crypto/key_judge.h); the caller may ask its user, then Go anyway or
+//     drop the run. Anything else: refused, the file AsBefore.
+//   The key text is of no more use to the run after Prepare: the caller may
+//     wipe it then.
+//   Go: the run itself, as TransformFile or ResumeFile describe it.
+// `file`, `calls` and `settings` are the caller's and must outlive this.
+class FileRun {
+ public:
+  FileRun(OpenedFile& file, FileCalls& calls, const TransformSettings& settings = {});
+  ~FileRun();
+  FileRun(const FileRun&) = delete;
+  FileRun& operator=(const FileRun&) = delete;
+
+  FileReport Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
+  FileReport PrepareResume(std::string_view key_text, ResumeMode mode);
+  // Only after a Prepare that ended Done or KeyLooksWrong.
+  FileReport Go(const ProgressFunction& progress);
+
+ private:
+  std::unique_ptr<Run> run_;
 };
 
 // Encrypts (`file`'s name + `suffix` becomes its name) or decrypts (the name
@@ -59,9 +84,9 @@ struct TransformSettings {
 // second name is LinkedElsewhere); NameInvalid, NameTooLong, NameInUse for
 // the new name; Interrupted when the file has an interrupted run (resume it
 // first); WrongKey when a decryption's key fails the file's key check
-// attribute; for a decryption without a usable check, KeyLooksWrong (or
-// Cancelled) when the key decrypts the first block to noise and
-// settings.key_looks_wrong does not say to go on; NoSpace when not even a
+// attribute; for a decryption without a usable check, KeyLooksWrong when
+// the key decrypts the first block to noise (FileRun lets the caller go on
+// all the same); NoSpace when not even a
 // one-block journal fits. All of them leave the file AsBefore.
 //
 // Other programs: before each window, and before the run's last step, the
@@ -118,11 +143,6 @@ struct InterruptedRunAnswer {
   Error error;
 };
 InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls);
-
-enum class ResumeMode {
-  Finish,  // carry the interrupted run through (an interrupted undo is finished as an undo)
-  Undo,    // bring the file back to how it was before the run
-};
 
 // Finishes or undoes `file`'s interrupted run, whatever name it has now.
 // NothingToResume when it has none; JournalDamaged when its journal cannot be

@@ -105,7 +105,7 @@ struct KeyboardState {
 
 struct KeyEntryState {
   // Wiped as soon as the run it is for has made its key check and key words
-  // (TransformSettings::key_text_done), and on Esc, refusals and errors.
+  // (once FileRun::Prepare has returned), and on Esc, refusals and errors.
   KeyText TypedKey;
   // A hidden key is typed twice for an encryption: the first typing, while
   // the second is asked for. Wiped as TypedKey is.

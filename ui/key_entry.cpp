@@ -204,17 +204,25 @@ Next TransformOnScreen(AppState& s) {
     const auto progress = [&](std::int64_t offset, std::int64_t last) {
       return ShowProgress(s, offset, last);
     };
-    TransformSettings settings;
-    settings.key_looks_wrong = [&] { return AskKeyLooksWrong(s); };
-    settings.key_text_done = [&] { s.KeyEntry.TypedKey.Clear(); };
-    const FileReport report =
-        s.Work.Interrupted
-            ? ResumeFile(*s.Work.File1, s.KeyEntry.TypedKey.View(), ResumeMode::Finish, progress, settings)
-            : TransformFile(*s.Work.File1, direction, s.Work.Suffix, s.KeyEntry.TypedKey.View(), progress,
-                            settings);
+    FileCalls calls;
+    const TransformSettings settings;
+    FileRun run(*s.Work.File1, calls, settings);
+    const FileReport prepared =
+        s.Work.Interrupted ? run.PrepareResume(s.KeyEntry.TypedKey.View(), ResumeMode::Finish)
+                           : run.Prepare(direction, s.Work.Suffix, s.KeyEntry.TypedKey.View());
+    // The run has made all it needs from the typed key.
+    s.KeyEntry.TypedKey.Clear();
+    // A start that looks like noise is the user's to judge; Esc is a cancel.
+    bool cancelled = false;
+    if (prepared.outcome == FileOutcome::KeyLooksWrong) {
+      cancelled = AskKeyLooksWrong(s) == ProgressAnswer::Cancel;
+    }
+    const bool go = prepared.outcome == FileOutcome::Done ||
+                    (prepared.outcome == FileOutcome::KeyLooksWrong && !cancelled);
+    const FileReport report = go ? run.Go(progress) : prepared;
     s.Work.File1.reset();
     ClearStatusBand(s);
-    if (report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
+    if (!cancelled && report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
       ShowFileNotice(s, report.outcome);
     }
   }

@@ -144,9 +144,6 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     settings_.largest_window = scenario.window_blocks * Block;
     settings_.blocks_per_chunk = scenario.chunk_blocks;
     settings_.key_checker = &Checker();
-    // The content is noise-like, which the judge of a decryption without a
-    // key check questions whatever the key: the user says to go on.
-    settings_.key_looks_wrong = [] { return ProgressAnswer::Continue; };
     plain_ = testing::PatternBytes(scenario.length, static_cast<std::uint32_t>(scenario.length) + 1);
     const std::vector<std::uint8_t> cipher = Encrypted(plain_);
     const Result<KeyCheckValue> check =
@@ -190,7 +187,12 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     const auto progress = [&](std::int64_t, std::int64_t) {
       return blocks++ == scenario.cancel_at_block ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
     };
-    return TransformFile(*opened.file, scenario.direction, Suffix, Key, progress, fs, settings_);
+    // The content is noise-like, which the judge of a decryption without a
+    // key check questions whatever the key: the user says to go on.
+    FileRun run(*opened.file, fs, settings_);
+    const FileReport prepared = run.Prepare(scenario.direction, Suffix, Key);
+    if (prepared.outcome != FileOutcome::Done && prepared.outcome != FileOutcome::KeyLooksWrong) return prepared;
+    return run.Go(progress);
   }
 
   // A wrong key first, then the right one, on one copy of `state` (the wrong

@@ -85,13 +85,19 @@ Decryption Decrypt(const TempFolder& folder, const std::string& name, const char
   if (opened.outcome != FileOutcome::Done) return run;
   TransformSettings settings;
   settings.key_checker = &Checker();
-  if (answer) {
-    settings.key_looks_wrong = [&] {
-      ++run.questions;
-      return *answer;
-    };
+  // Asked between the two calls, as the window and the tool ask their user.
+  FileRun file_run(*opened.file, calls, settings);
+  run.report = file_run.Prepare(Direction::Decrypt, *SuffixOfName(name), key);
+  if (run.report.outcome == FileOutcome::KeyLooksWrong && answer) {
+    ++run.questions;
+    if (*answer == ProgressAnswer::Continue) {
+      run.report = file_run.Go({});
+    } else {
+      run.report.outcome = FileOutcome::Cancelled;
+    }
+  } else if (run.report.outcome == FileOutcome::Done) {
+    run.report = file_run.Go({});
   }
-  run.report = TransformFile(*opened.file, Direction::Decrypt, *SuffixOfName(name), key, {}, calls, settings);
   return run;  // the file closes here, before the test reads it
 }
 
@@ -271,9 +277,9 @@ TEST(WrongKey, NoAttributesMeansNoCheckAndTheSameBytes) {
   EXPECT_LT(getxattr(folder.PathOf("notes.txt" + SuffixText).c_str(), KeyCheckAttributeName, nullptr, 0), 0);
 }
 
-// The caller may wipe the key text once the run says it has what it needs;
-// a run that used the text after that would give other bytes.
-TEST(WrongKey, TheKeyTextIsNotUsedAfterTheRunLetsItGo) {
+// The caller may wipe the key text once Prepare has returned; a run that
+// used the text after that would give other bytes.
+TEST(WrongKey, TheKeyTextIsNotUsedAfterPrepare) {
   TempFolder folder;
   const Bytes plain = Prose(3 * MaxBlockLength + 5);
   folder.Write("a", plain);
@@ -282,15 +288,13 @@ TEST(WrongKey, TheKeyTextIsNotUsedAfterTheRunLetsItGo) {
   ASSERT_EQ(opened.outcome, FileOutcome::Done);
   TransformSettings settings;
   settings.key_checker = &Checker();
-  int told = 0;
-  settings.key_text_done = [&] {
-    ++told;
-    std::fill(key.begin(), key.end(), 'X');
-  };
-  const FileReport report = TransformFile(*opened.file, Direction::Encrypt, Suffix, key, {}, settings);
+  FileCalls calls;
+  FileRun run(*opened.file, calls, settings);
+  ASSERT_EQ(run.Prepare(Direction::Encrypt, Suffix, key).outcome, FileOutcome::Done);
+  std::fill(key.begin(), key.end(), 'X');
+  const FileReport report = run.Go({});
   ASSERT_EQ(report.outcome, FileOutcome::Done);
   opened.file.reset();
-  EXPECT_EQ(told, 1);
   EXPECT_EQ(folder.Read("a" + SuffixText), Encrypted(plain, Key));
 }
 
