@@ -16,6 +16,9 @@
 //       came: a key held down, with COUNT - 1 of the server's auto-repeats.
 //       Prints how many came and after how many ms; status 1 when fewer
 //       came within 30 s
+//   x11_probe bells COMMAND...
+//       runs COMMAND and prints how often the X server's bell rang meanwhile
+//       (a notice's beep); status 1 when the bell cannot be watched
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,11 +47,12 @@ int RunCommand(int argc, char** argv, int first) {
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (!((command == "close" && argc == 3) || (command == "lit" && argc >= 9) ||
-        (command == "caret" && argc >= 7) || (command == "presses" && argc >= 5))) {
-    std::fprintf(
-        stderr,
-        "usage: x11_probe close WINDOW | lit WINDOW X Y WIDTH HEIGHT RRGGBB [COMMAND...]"
-        " | caret WINDOW X Y WIDTH HEIGHT [COMMAND...] | presses WINDOW KEYSYM COUNT [COMMAND...]\n");
+        (command == "caret" && argc >= 7) || (command == "presses" && argc >= 5) ||
+        (command == "bells" && argc >= 3))) {
+    std::fprintf(stderr,
+                 "usage: x11_probe close WINDOW | lit WINDOW X Y WIDTH HEIGHT RRGGBB [COMMAND...]"
+                 " | caret WINDOW X Y WIDTH HEIGHT [COMMAND...] | presses WINDOW KEYSYM COUNT [COMMAND...]"
+                 " | bells COMMAND...\n");
     return 2;
   }
   Display* display = quorvant::x11::OpenDisplay();
@@ -56,8 +60,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "x11_probe: cannot open the display\n");
     return 1;
   }
-  const Window window = std::strtoul(argv[2], nullptr, 0);
   int status = 0;
+  if (command == "bells") {
+    const std::optional<int> bells =
+        quorvant::x11::CountBells(display, [&] { return RunCommand(argc, argv, 2); });
+    if (bells) {
+      std::printf("%d\n", *bells);
+    } else {
+      std::fprintf(stderr, "x11_probe: the bell cannot be watched (no XKB)\n");
+      status = 1;
+    }
+    XCloseDisplay(display);
+    return status;
+  }
+  const Window window = std::strtoul(argv[2], nullptr, 0);
   if (command == "close") {
     quorvant::x11::RequestClose(display, window);
   } else if (command == "presses") {

@@ -99,7 +99,8 @@ check "the window opens" "$([[ -n "$window" ]]; echo $?)" "no window named Quorv
 # client coordinates.
 eval "$(xdotool getwindowgeometry --shell "$window")"
 left=$X
-shot() { import -window root "$work/shot.png" 2>/dev/null; }
+# (-silent: import would ring the bell, which a check below counts.)
+shot() { import -silent -window root "$work/shot.png" 2>/dev/null; }
 pixel() {  # pixel X Y -> "r,g,b" at client coordinates
   local x=$(($1 + left))
   convert "$work/shot.png" -format "%[fx:int(255*p{$x,$2}.r+0.5)],%[fx:int(255*p{$x,$2}.g+0.5)],%[fx:int(255*p{$x,$2}.b+0.5)]" info:
@@ -385,6 +386,25 @@ held_ok=$?
 wait_until 30 end_shows_last
 check "after Del, a held Del erases the one file ($presses presses in $held_ms ms)" \
   "$([[ $held_ok == 0 && $(held_files) == 5 && ! -e "$held/a.txt" ]]; echo $?)" "$presses presses; $(ls "$held")"
+
+# Enter held on a file another program holds: one "Already open" (one
+# beep of the X server's bell), however long it is held. The bell is
+# counted from before the hold until End shows the last file again.
+wait_until 20 home_shows_first
+exec 7<"$held/b.txt"
+rm -f "$work/bells.ready" "$work/bells.stop"
+# (The probe hands its command to sh as one line; $work has no spaces.)
+"$probe" bells "touch $work/bells.ready; while [ ! -e $work/bells.stop ]; do sleep 0.1; done" >"$work/bells" 2>&1 &
+bells_pid=$!
+wait_until 30 test -e "$work/bells.ready"
+hold Return 30
+held_ok=$?
+wait_until 30 end_shows_last
+touch "$work/bells.stop"
+wait "$bells_pid"
+exec 7<&-
+check "Enter held on a file held elsewhere gives one notice ($presses presses in $held_ms ms)" \
+  "$([[ $held_ok == 0 && "$(cat "$work/bells")" == 1 ]]; echo $?)" "bells: $(cat "$work/bells")"
 
 "$probe" close "$window"
 wait_until 60 program_gone

@@ -5,6 +5,7 @@
 // sending it clicks, keys and the window manager's close request. For the
 // real-window test and the window benchmark; header only, Xlib only.
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -209,6 +210,27 @@ std::optional<Presses> CountPresses(Display* display, Window window, KeySym symb
   XSelectInput(display, window, NoEventMask);
   XSync(display, False);
   return presses;
+}
+
+// How often the X server's bell rang (any client's XBell) while `run` ran
+// (it returns 0 on success); nullopt when the server has no XKB to report
+// bells or `run` failed.
+template <typename Run>
+std::optional<int> CountBells(Display* display, Run&& run) {
+  int opcode = 0, event_base = 0, error_base = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+  if (!XkbQueryExtension(display, &opcode, &event_base, &error_base, &major, &minor)) return std::nullopt;
+  XkbSelectEvents(display, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+  XSync(display, False);
+  if (run() != 0) return std::nullopt;
+  // Every bell rung before this round trip has been reported by its end.
+  XSync(display, False);
+  int bells = 0;
+  while (XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == event_base && reinterpret_cast<XkbAnyEvent&>(event).xkb_type == XkbBellNotify) ++bells;
+  }
+  return bells;
 }
 
 // What a window manager's close button sends (Xvfb runs no window manager).
