@@ -333,6 +333,7 @@ void SdlPlatform::PumpEvents() {
   SDL_PumpEvents();
   SDL_Event event;
   while (TakeEvent(event, SDL_FIRSTEVENT, FirstKeyEvent - 1)) HandleEvent(event);
+  while (TakeEvent(event, LastKeyEvent + 1, FirstClickEvent - 1)) HandleEvent(event);
   while (TakeEvent(event, LastClickEvent + 1, SDL_LASTEVENT)) HandleEvent(event);
   while (!keys_.Full() && TakeEvent(event, FirstKeyEvent, LastKeyEvent)) HandleEvent(event);
   while (!clicks_.Full() && TakeEvent(event, FirstClickEvent, LastClickEvent)) HandleEvent(event);
@@ -342,6 +343,7 @@ void SdlPlatform::PumpEvents() {
 // Whether SDL's queue holds an event this thread would take now.
 bool SdlPlatform::EventsToTake() {
   return SDL_HasEvents(SDL_FIRSTEVENT, FirstKeyEvent - 1) ||
+         SDL_HasEvents(LastKeyEvent + 1, FirstClickEvent - 1) ||
          SDL_HasEvents(LastClickEvent + 1, SDL_LASTEVENT) ||
          (!keys_.Full() && SDL_HasEvents(FirstKeyEvent, LastKeyEvent)) ||
          (!clicks_.Full() && SDL_HasEvents(FirstClickEvent, LastClickEvent));
