@@ -91,6 +91,9 @@ struct InputState {
   // Where the click dispatch goes on once the byte viewer has closed: after
   // its List file test, or from the start when the statistics screen ran it.
   DispatchFrom ViewerReturn = DispatchFrom::AfterListFile;
+  // An icon was clicked: clicks that come before the next input wait begins
+  // came while its action ran, and are dropped there.
+  bool DropClicksAtWait = false;
 };
 
 struct HelpState {

@@ -37,7 +37,7 @@ Next BrowseStep(AppState& s) {
     std::string notice = "No encrypted files";
     notice += Spaces(50);
     s.Painter->PrintAt(LeftMargin, StatusY, Grey, notice);
-    Pause(s, 1000);
+    NoticePause(s, 1000);
     s.Status.Offset = 0;
     ClearPromptLine(s);
   }

@@ -13,6 +13,7 @@
 #include "ui/file_work.h"
 #include "ui/fixed_tables.h"
 #include "ui/help_screen.h"
+#include "ui/input_wait.h"
 #include "ui/panels.h"
 
 namespace quorvant {
@@ -358,7 +359,10 @@ ViewerExit RunByteViewer(AppState& s) {
   Viewer v{s, s.Work.File1->Length(), {}, 0};
   s.Viewer.ColumnCount = ColumnCountFor(v.length, s.Layout.WorkAreaWidth);
   s.Viewer.ColumnCache.assign(static_cast<std::size_t>(FittingColumns(s.Layout.WorkAreaWidth)), -1);
-  s.Link->ClearClick();
+  // The List file click's action is over: a second click that came
+  // meanwhile is not one on the view.
+  s.Input.DropClicksAtWait = false;
+  s.Platform->DropInput(InputKind::Clicks);
   Redraw(v);
 
   for (;;) {
@@ -367,7 +371,7 @@ ViewerExit RunByteViewer(AppState& s) {
       s.Viewer.Shown = false;
       return ViewerExit::ProgramEnd;
     }
-    s.Input.PendingKey = s.Platform->ReadKey(KeySite::Wait);
+    s.Input.PendingKey = ReadActingKey(s);
     // Double clicks are not acted on; dropped so the next click can come.
     if (s.Link->ClickKind.load() == 2) s.Link->ClearClick();
     bool click = s.Link->ClickKind.load() == 1;
@@ -406,6 +410,9 @@ ViewerExit RunByteViewer(AppState& s) {
         DrawColumns(v);
         continue;
       }
+      // The icon's action follows the viewer; clicks that come meanwhile
+      // are dropped when the program next waits.
+      s.Input.DropClicksAtWait = hit >= 0;
       return Leave(s, hit);
     }
     if (key::Is(s.Input.PendingKey, key::Escape) || key::Is(s.Input.PendingKey, key::Enter))

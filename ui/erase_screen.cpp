@@ -40,6 +40,7 @@ Next EraseSelectedFile(AppState& s) {
   const FileReport report = SecureEraseFile(
       *s.Work.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.Work.File1.reset();
+  EndLongOperation(s);
 
   if (report.outcome == FileOutcome::Done) {
     // Only now is the file gone from the folder.
@@ -47,13 +48,17 @@ Next EraseSelectedFile(AppState& s) {
     erased += Spaces(50);
     s.Painter->PrintAt(LeftMargin, StatusY, Grey, erased);
     // Long enough to be read: the status band is cleared right after.
-    Pause(s, ErasedNoticeMs);
+    NoticePause(s, ErasedNoticeMs);
     if (s.Browser.SelectedIndex > 1) --s.Browser.SelectedIndex;
-  } else if (report.outcome == FileOutcome::Cancelled) {
-    ClearStatusBand(s);
   } else if (report.condition == FileCondition::Overwritten) {
     // Every block is overwritten: "Not erased" would undersell it.
     ShowAlert(s, "Overwritten, not deleted");
+  } else if (report.condition == FileCondition::PartlyOverwritten) {
+    // Stopped part-way (Esc, a write error): kept, but not as it was.
+    ShowAlert(s, PartlyOverwrittenNotice);
+  } else if (report.outcome == FileOutcome::Cancelled) {
+    // Esc before the first block: nothing was written.
+    ShowAlert(s, "Not erased");
   } else {
     ShowAlert(s, SaysWhyNotErased(report.outcome) ? OutcomeText(report.outcome) : "Not erased");
   }

@@ -31,9 +31,13 @@ void ShowFileNotice(AppState& s, FileOutcome outcome) {
   ShowAlert(s, s.Status.Message);
 }
 
+void EndLongOperation(AppState& s) { s.Platform->DropInput(InputKind::KeysAndClicks); }
+
 ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset) {
   s.Input.PendingKey = s.Platform->ReadKey(KeySite::Progress);
   if (key::Is(s.Input.PendingKey, key::Escape)) return ProgressAnswer::Cancel;
+  // Clicks are not looked at during the run: each is dropped as it comes.
+  s.Link->ClearClick();
 
   // The text changes a hundred times in a run of thousands of blocks; only a
   // new value is drawn, so the drawing never slows the work.

@@ -23,6 +23,10 @@ bool OpenSelectedFile(AppState& s, bool& ended);
 // does not stop the work: it is finished first, then the program ends.
 ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_offset);
 
+// The end of a long operation: the keys and clicks that came while it ran
+// (Esc aside, which ShowProgress took) are dropped, not acted on after it.
+void EndLongOperation(AppState& s);
+
 // A refusal or failure of the file work as a notice: beep, the text, wait.
 void ShowFileNotice(AppState& s, FileOutcome outcome);
 

@@ -95,11 +95,39 @@ WaitResult ScanFolderStep(AppState& s, Rescan when) {
   return WaitResult::Input;
 }
 
+// A key held down repeats; what a repeat may do:
+//
+//   key                    repeat                        so that
+//   Enter, Esc             dropped                       a held Enter opens, confirms or answers once
+//   Del                    acts only in the key field    held, it erases nothing, and the erase
+//                          (deletes the next character)  prompt waits for a Del pressed anew
+//   every other key        acts                          held arrows and page keys move through the
+//                                                        list, held characters type
+bool RepeatActs(ScreenMode mode, const std::string& key) {
+  if (key::Is(key, key::Enter) || key::Is(key, key::Escape)) return false;
+  if (key::IsExtended(key) && key::Last(key) == scan::Del) return mode == ScreenMode::Key;
+  return true;
+}
+
+std::string ReadActingKey(AppState& s) {
+  for (;;) {
+    KeyStroke press = s.Platform->ReadKeyStroke(KeySite::Wait);
+    if (press.text.empty() || !press.repeat || RepeatActs(s.Mode, press.text)) return std::move(press.text);
+  }
+}
+
 WaitResult InputWait(AppState& s) {
+  // An icon's action is over once the program waits again: a second click
+  // that came meanwhile (a double click, an impatient one) is not a new
+  // command.
+  if (s.Input.DropClicksAtWait) {
+    s.Input.DropClicksAtWait = false;
+    s.Platform->DropInput(InputKind::Clicks);
+  }
   for (;;) {
     if (s.Mode == ScreenMode::Key && s.Status.Message.empty()) DrawCaret(s);
     if (s.Link->Alive.load() == 0) return WaitResult::ProgramEnd;
-    s.Input.PendingKey = s.Platform->ReadKey(KeySite::Wait);
+    s.Input.PendingKey = ReadActingKey(s);
     if (ScanFolderStep(s) == WaitResult::ProgramEnd) return WaitResult::ProgramEnd;
     if (s.Link->ClickKind.load() != 0 || !s.Input.PendingKey.empty())
       return DispatchClick(s, DispatchFrom::Start);
@@ -170,6 +198,7 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from) {
     const int hit = HitTestIconRow(s, x, y);
     if (hit >= 0) {
       s.Input.ClickedIcon = hit;
+      s.Input.DropClicksAtWait = true;
       PressFeedback(s, hit);
     }
     if (s.Mode == ScreenMode::Key && s.Input.ClickedIcon == icon::Statistics) return WaitResult::Input;

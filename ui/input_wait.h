@@ -11,7 +11,20 @@ namespace quorvant {
 // caret's blink, a due re-list where the folder's reports are not trusted).
 // A click is hit-tested against the icon row and dispatched (see the table in
 // input_wait.cpp); some icons pass control on to a screen.
+//
+// One press, one action: a key the keyboard repeats because it is held down
+// is dropped unless RepeatActs; clicks that came while an icon's action ran
+// are dropped when the wait begins.
 WaitResult InputWait(AppState& s);
+
+// Whether the keyboard's auto-repeat of `key` may act in `mode`: it moves
+// through the list and types into the key field, and never starts or
+// confirms anything (see the table in input_wait.cpp).
+bool RepeatActs(ScreenMode mode, const std::string& key);
+
+// The next key that may act, without waiting: repeats that may not are
+// dropped on the way. "" when none.
+std::string ReadActingKey(AppState& s);
 
 WaitResult DispatchClick(AppState& s, DispatchFrom from);
 

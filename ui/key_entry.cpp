@@ -124,29 +124,46 @@ void RedrawKey(AppState& s) {
 
 // --- 4. The run -----------------------------------------------------------------
 
-// Asked when the key decrypts the start of a file without a key check to
-// noise: in the alert form, but waiting for the answer. Enter (or the Key
-// icon) goes on; Esc stops with nothing changed, and so does a closed window.
-// Only an answer given after the alert's time counts: an Enter pressed twice
-// or held down must not decrypt with a wrong key before the question was
-// read. An Esc in that time stops at once.
-ProgressAnswer AskKeyLooksWrong(AppState& s) {
-  DrawAlert(s, "Key looks wrong");
-  Pause(s, AlertMilliseconds);
-  bool stopped = false;
-  for (std::string early = s.Platform->ReadKey(KeySite::Wait); !early.empty();
-       early = s.Platform->ReadKey(KeySite::Wait)) {
-    stopped = stopped || key::Is(early, key::Escape);
+// The question, with its answer, longest first: the first that fits the
+// status band at the screen font is asked.
+constexpr std::string_view KeyLooksWrongQuestions[] = {
+    "Key looks wrong: Enter decrypts, Esc stops",
+    "Key looks wrong: Enter decrypts",
+    "Key wrong? Enter/Esc",
+};
+
+}  // namespace
+
+std::string_view KeyLooksWrongQuestion(const AppState& s) {
+  const int room = s.Layout.WorkAreaWidth - LeftMargin;
+  for (const std::string_view question : KeyLooksWrongQuestions) {
+    if (s.Painter->MeasureText(question).width <= room) return question;
   }
-  s.Link->ClearClick();
+  return KeyLooksWrongQuestions[std::size(KeyLooksWrongQuestions) - 1];
+}
+
+namespace {
+
+// Asked when the key decrypts the start of a file without a key check to
+// noise: in the alert form, but waiting for the answer, which it names.
+// Enter (or the Key icon) goes on; Esc stops with nothing changed, and so
+// does a closed window. Only an answer given after the alert's time counts:
+// keys and clicks that came before are dropped, and an Enter held down (its
+// repeats) never answers, so that an Enter pressed twice or held cannot
+// decrypt with a wrong key before the question was read. An Esc in that
+// time stops at once.
+ProgressAnswer AskKeyLooksWrong(AppState& s) {
+  DrawAlert(s, KeyLooksWrongQuestion(s));
+  Pause(s, AlertMilliseconds);
+  const bool stopped = s.Platform->DropInput(InputKind::KeysAndClicks).escape;
   ProgressAnswer answer = ProgressAnswer::Cancel;
   while (!stopped && s.Link->Alive.load() != 0) {
-    const std::string key = s.Platform->ReadKey(KeySite::Wait);
-    if (key::Is(key, key::Enter)) {
+    const KeyStroke press = s.Platform->ReadKeyStroke(KeySite::Wait);
+    if (key::Is(press.text, key::Enter) && !press.repeat) {
       answer = ProgressAnswer::Continue;
       break;
     }
-    if (key::Is(key, key::Escape)) break;
+    if (key::Is(press.text, key::Escape)) break;
     if (s.Link->ClickKind.load() != 0) {
       const int hit = HitTestIconRow(s, s.Link->ClickX.load(), s.Link->ClickY.load());
       s.Link->ClearClick();
@@ -221,6 +238,7 @@ Next TransformOnScreen(AppState& s) {
                     (prepared.outcome == FileOutcome::KeyLooksWrong && !cancelled);
     const FileReport report = go ? run.Go(progress) : prepared;
     s.Work.File1.reset();
+    EndLongOperation(s);
     ClearStatusBand(s);
     if (!cancelled && report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
       ShowFileNotice(s, report.outcome);

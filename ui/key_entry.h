@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "ui/app_state.h"
 #include "ui/flow.h"
@@ -16,5 +17,9 @@ Next RunKeyEntry(AppState& s);
 // deletes after it and Left, Right, Home and End move the caret. Anything
 // else is ignored.
 void EditKey(AppState& s, const std::string& pending_key);
+
+// The "Key looks wrong" question as asked: it names the key that goes on
+// and the one that stops, shortened when the status band is too narrow.
+std::string_view KeyLooksWrongQuestion(const AppState& s);
 
 }  // namespace quorvant

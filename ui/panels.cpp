@@ -221,12 +221,17 @@ void DrawAlert(AppState& s, std::string_view message) {
 
 void ShowAlert(AppState& s, std::string_view message) {
   DrawAlert(s, message);
-  Pause(s, AlertMilliseconds);
+  NoticePause(s, AlertMilliseconds);
   ClearStatusBand(s, 1);
   s.Status.Message.clear();
 }
 
 void Pause(AppState& s, int milliseconds) { s.Platform->Wait(*s.Clock, WaitRequest::Pause(milliseconds)); }
+
+void NoticePause(AppState& s, int milliseconds) {
+  Pause(s, milliseconds);
+  s.Platform->DropInput(InputKind::KeysAndClicks);
+}
 
 void ShowFatalMessage(AppState& s, std::string_view message) {
   // Also where a terminal or a log keeps it: the window closes by itself.

@@ -60,6 +60,11 @@ void ClearWorkArea(AppState& s);
 // it. Ends early only when the window is closed.
 void Pause(AppState& s, int milliseconds);
 
+// A notice's timed wait. Keys and clicks that came before its end (typed
+// ahead of it, or while it was shown) are dropped after it: they were meant
+// for what the notice took the place of. They do not lengthen it either.
+void NoticePause(AppState& s, int milliseconds);
+
 // A refusal such as "Already open": beep, the message in the status band,
 // AlertMilliseconds, then the row is cleared and Status.Message emptied.
 constexpr int AlertMilliseconds = 1500;

@@ -35,6 +35,7 @@ bool ComputeForSelectedFile(AppState& s, bool& ended) {
       s.Work.File1->Descriptor(), length,
       [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
   s.Work.File1.reset();
+  if (length > ProgressPieceLength) EndLongOperation(s);
   ClearPromptLine(s);
   ClearStatusBand(s);
   if (!result.ok()) {

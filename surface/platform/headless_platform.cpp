@@ -7,6 +7,7 @@
 #include <span>
 #include <utility>
 
+#include "base/keys.h"
 #include "surface/platform/refresh_cycle.h"
 
 namespace quorvant {
@@ -18,6 +19,28 @@ HeadlessPlatform& HeadlessPlatform::Key(std::string key) {
 
 HeadlessPlatform& HeadlessPlatform::KeyAhead(std::string key) {
   steps_.push_back(Step{StepKind::KeyAhead, std::move(key), {}, 0, {}, {}});
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::KeyHeld(std::string key, int repeats) {
+  Key(key);
+  for (int i = 0; i < repeats; ++i) {
+    Step step{StepKind::KeyAhead, key, {}, 0, {}, {}};
+    step.repeat = true;
+    steps_.push_back(std::move(step));
+  }
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::KeyDuringPause(std::string key, bool repeat) {
+  Step step{StepKind::PauseKey, std::move(key), {}, 0, {}, {}};
+  step.repeat = repeat;
+  steps_.push_back(std::move(step));
+  return *this;
+}
+
+HeadlessPlatform& HeadlessPlatform::ClickDuringPause(Point at, int kind) {
+  steps_.push_back(Step{StepKind::PauseClick, {}, {kind, at.x, at.y}, 0, {}, {}});
   return *this;
 }
 
@@ -97,6 +120,7 @@ WaitEnd HeadlessPlatform::Block(Clock& clock, const WaitRequest& request) {
   if (closed_) ++reads_after_close_;
   if (!request.until_input) {
     wait_log_.push_back(WaitRecord{WaitKind::Paused, request.timeout_ms, -1});
+    TakePauseSteps();
     clock.Sleep(request.timeout_ms);
     return closed_ ? WaitEnd::Closed : WaitEnd::Timeout;
   }
@@ -128,13 +152,15 @@ void HeadlessPlatform::TakeStep(Clock& clock, std::int64_t left_ms) {
     case StepKind::Key:
     case StepKind::KeyAhead:
     case StepKind::ProgressKey:  // not in a long operation: the key comes to an idle wait instead
-      keys_.Push(std::move(step.key));
+    case StepKind::PauseKey:     // not in a timed wait: the same
+      keys_.Push(KeyStroke{std::move(step.key), step.repeat});
       steps_.pop_front();
       while (!steps_.empty() && steps_.front().kind == StepKind::KeyAhead) {
-        keys_.Push(std::move(steps_.front().key));
+        keys_.Push(KeyStroke{std::move(steps_.front().key), steps_.front().repeat});
         steps_.pop_front();
       }
       return;
+    case StepKind::PauseClick:
     case StepKind::Click:
       clicks_.Push(step.where ? step.where() : step.click);
       steps_.pop_front();
@@ -170,9 +196,22 @@ void HeadlessPlatform::TakeProgressStep() {
   if (step.kind != StepKind::ProgressKey && step.kind != StepKind::ProgressClose) return;
   if (progress_polls_++ < step.milliseconds) return;
   progress_polls_ = 0;
-  if (step.kind == StepKind::ProgressKey) keys_.Push(std::move(step.key));
+  if (step.kind == StepKind::ProgressKey) keys_.Push(KeyStroke{std::move(step.key), step.repeat});
   if (step.kind == StepKind::ProgressClose) CloseWindow();
   steps_.pop_front();
+}
+
+void HeadlessPlatform::TakePauseSteps() {
+  while (!steps_.empty() &&
+         (steps_.front().kind == StepKind::PauseKey || steps_.front().kind == StepKind::PauseClick)) {
+    Step& step = steps_.front();
+    if (step.kind == StepKind::PauseKey) {
+      keys_.Push(KeyStroke{std::move(step.key), step.repeat});
+    } else {
+      clicks_.Push(step.click);
+    }
+    steps_.pop_front();
+  }
 }
 
 void HeadlessPlatform::CloseWindow() {
@@ -181,13 +220,28 @@ void HeadlessPlatform::CloseWindow() {
   Link().Alive.store(0);
 }
 
-std::string HeadlessPlatform::ReadKey(KeySite site) {
+KeyStroke HeadlessPlatform::ReadKeyStroke(KeySite site) {
   if (!window_made_) return {};
   if (closed_) ++reads_after_close_;
   HandOverClick(Link(), clicks_);
   if (site == KeySite::Progress && keys_.Empty()) TakeProgressStep();
-  std::optional<std::string> key = keys_.Pop();
-  return key ? std::move(*key) : std::string();
+  std::optional<KeyStroke> key = keys_.Pop();
+  return key ? std::move(*key) : KeyStroke{};
+}
+
+DroppedInput HeadlessPlatform::DropInput(InputKind what) {
+  ++drops_;
+  DroppedInput dropped;
+  if (what == InputKind::KeysAndClicks) {
+    for (std::optional<KeyStroke> key = keys_.Pop(); key; key = keys_.Pop()) {
+      ++dropped_keys_;
+      if (key::Is(key->text, key::Escape)) dropped.escape = true;
+    }
+  }
+  if (Link().ClickKind.load() != 0) ++dropped_clicks_;
+  Link().ClearClick();
+  for (std::optional<quorvant::Click> click = clicks_.Pop(); click; click = clicks_.Pop()) ++dropped_clicks_;
+  return dropped;
 }
 
 }  // namespace quorvant

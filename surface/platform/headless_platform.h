@@ -32,6 +32,10 @@ class HeadlessPlatform final : public Platform {
   // A key pressed right after the key before it (twice, or held down): it
   // is already waiting when the program reads that one.
   HeadlessPlatform& KeyAhead(std::string key);
+  // A key held down: its press, then `repeats` presses of the keyboard's
+  // auto-repeat, all already waiting when the program reads the press (a
+  // burst, as when the program was busy while the key was held).
+  HeadlessPlatform& KeyHeld(std::string key, int repeats);
   // Each character of `text` as its own key.
   HeadlessPlatform& Type(std::string_view text);
   HeadlessPlatform& Click(int x, int y, int kind = 1);
@@ -48,6 +52,10 @@ class HeadlessPlatform final : public Platform {
   HeadlessPlatform& KeyDuringProgress(std::string key, int polls_first = 0);
   // The window closes while a long operation runs, after `polls_first` polls.
   HeadlessPlatform& CloseDuringProgress(int polls_first = 0);
+  // A key or click that arrives during the program's next timed wait (a
+  // notice, a press flash); with no such wait first, at an idle one.
+  HeadlessPlatform& KeyDuringPause(std::string key, bool repeat = false);
+  HeadlessPlatform& ClickDuringPause(Point at, int kind = 1);
   HeadlessPlatform& Close();
 
   // The two-character text of a navigation key: code 0, then the letter.
@@ -56,7 +64,8 @@ class HeadlessPlatform final : public Platform {
   // --- Platform -----------------------------------------------------------
   WorkArea DesktopWorkArea() override { return area_; }
   bool CreateWindow(const char* caption, int x, int y, Surface& surface) override;
-  std::string ReadKey(KeySite site) override;
+  KeyStroke ReadKeyStroke(KeySite site) override;
+  DroppedInput DropInput(InputKind what) override;
   void Beep() override { ++beeps_; }
   // Shown at once, and logged like the present before a wait.
   void ShowSoon() override { ShowDrawing(); }
@@ -82,6 +91,11 @@ class HeadlessPlatform final : public Platform {
 
   // --- What a test reads afterwards ---------------------------------------
   int Beeps() const { return beeps_; }
+  // How often the program dropped input (DropInput), and the keys and
+  // clicks it dropped so.
+  int Drops() const { return drops_; }
+  int DroppedKeys() const { return dropped_keys_; }
+  int DroppedClicks() const { return dropped_clicks_; }
   std::string Caption() const { return caption_; }
   int WindowX() const { return window_x_; }
   int WindowY() const { return window_y_; }
@@ -92,7 +106,18 @@ class HeadlessPlatform final : public Platform {
   std::int64_t ClosedAtMs() const { return closed_at_ms_; }
 
  private:
-  enum class StepKind { Key, KeyAhead, Click, Wait, Do, ProgressKey, ProgressClose, Close };
+  enum class StepKind {
+    Key,
+    KeyAhead,
+    Click,
+    Wait,
+    Do,
+    ProgressKey,
+    ProgressClose,
+    Close,
+    PauseKey,
+    PauseClick
+  };
   struct Step {
     StepKind kind;
     std::string key;
@@ -100,6 +125,7 @@ class HeadlessPlatform final : public Platform {
     int milliseconds = 0;
     std::function<void()> action;
     std::function<quorvant::Click()> where;
+    bool repeat = false;
   };
 
   void ShowDrawing() override;
@@ -110,14 +136,19 @@ class HeadlessPlatform final : public Platform {
   void TakeStep(Clock& clock, std::int64_t left_ms);
   // The steps meant for a long operation, which only peeks for keys.
   void TakeProgressStep();
+  // The steps meant for a timed wait.
+  void TakePauseSteps();
   void UpdateElapsed();
   void CloseWindow();
 
   WorkArea area_;
   Clock& clock_;
   std::deque<Step> steps_;
-  InputQueue<std::string> keys_;
+  InputQueue<KeyStroke> keys_;
   InputQueue<quorvant::Click> clicks_;
+  int drops_ = 0;
+  int dropped_keys_ = 0;
+  int dropped_clicks_ = 0;
   std::int64_t wait_until_ms_ = -1;
   int progress_polls_ = 0;
   int beeps_ = 0;

@@ -33,6 +33,25 @@ struct Click {
   int y = 0;
 };
 
+// A key as it arrives: its text (see ReadKey), and whether it is the
+// keyboard's auto-repeat of a key held down rather than a press of its own.
+struct KeyStroke {
+  std::string text;
+  bool repeat = false;
+};
+
+// What DropInput drops.
+enum class InputKind {
+  KeysAndClicks,
+  Clicks,
+};
+
+// What DropInput dropped, as far as a caller may still need it: an Esc
+// among the keys (it cancels, even when typed ahead).
+struct DroppedInput {
+  bool escape = false;
+};
+
 // What a wait of the program's logic waits for. A pause lets time pass
 // (a notice's display, a press flash) and ends early only when the window
 // goes; an input wait ends on a key or click, on `wake_fd` becoming readable
@@ -73,7 +92,15 @@ class Platform {
   virtual int SurfaceDpi() { return 96; }
   // The next key without waiting: "" when none; one character, or code 0
   // plus the scan-code letter for navigation keys.
-  virtual std::string ReadKey(KeySite site) = 0;
+  virtual KeyStroke ReadKeyStroke(KeySite site) = 0;
+  // The same, without telling a repeat from a press.
+  std::string ReadKey(KeySite site) { return ReadKeyStroke(site).text; }
+  // Drops every key (or only every click) that arrived until now: those
+  // queued for the logic, those still waiting in the window system's own
+  // queue, and a click handed over but not yet consumed. Returns once they
+  // are gone. For input that must not act on what follows it: keys typed
+  // during a notice, a second click while the first one's action runs.
+  virtual DroppedInput DropInput(InputKind what) = 0;
   virtual void Beep() = 0;
 
   // Every wait of the program's logic goes through here. What was drawn is

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "base/keys.h"
 #include "surface/platform/refresh_cycle.h"
 #include "surface/platform/sdl_keys.h"
 #include "surface/text_encoding.h"
@@ -43,13 +44,33 @@ bool EnvironmentSet(const char* name) {
 
 // Splits typed UTF-8 text into one key per character, as its byte in the
 // program's 8-bit texts; characters that page lacks deliver nothing.
-bool PushTypedText(const char* utf8, InputQueue<std::string>& keys) {
+bool PushTypedText(const char* utf8, bool repeat, InputQueue<KeyStroke>& keys) {
   bool pushed = false;
   for (const char32_t c : DecodeUtf8(utf8)) {
     const std::uint8_t byte = CodePointToCp1252(c);
-    if (byte != 0) pushed = keys.Push(std::string(1, static_cast<char>(byte))) || pushed;
+    if (byte == 0) continue;
+    keys.Push(KeyStroke{std::string(1, static_cast<char>(byte)), repeat});
+    pushed = true;
   }
   return pushed;
+}
+
+// The events that carry keys and clicks, in SDL's numbering: taken from its
+// queue only while ours has room, so that the rest wait there in order.
+constexpr std::uint32_t FirstKeyEvent = SDL_KEYDOWN;
+constexpr std::uint32_t LastKeyEvent = SDL_TEXTINPUT;
+constexpr std::uint32_t FirstClickEvent = SDL_MOUSEMOTION;
+constexpr std::uint32_t LastClickEvent = SDL_MOUSEWHEEL;
+
+// Input events the program has no use for; not queued at all, so that a
+// moving mouse cannot fill SDL's queue behind a full one of ours. SDL keeps
+// its own record of held keys (which makes a held key's presses repeats)
+// whether or not their releases are queued.
+constexpr std::uint32_t UnusedInputEvents[] = {SDL_KEYUP, SDL_TEXTEDITING, SDL_MOUSEMOTION, SDL_MOUSEBUTTONUP,
+                                               SDL_MOUSEWHEEL};
+
+bool TakeEvent(SDL_Event& event, std::uint32_t first, std::uint32_t last) {
+  return SDL_PeepEvents(&event, 1, SDL_GETEVENT, first, last) > 0;
 }
 
 // Copies a rectangle of the image (0x00BBGGRR) into the window's buffer in
@@ -119,6 +140,7 @@ SdlPlatform::SdlPlatform()
     problem_ = std::string("cannot start SDL: ") + SDL_GetError();
     return;
   }
+  for (const std::uint32_t type : UnusedInputEvents) SDL_EventState(type, SDL_IGNORE);
   problem_ = OpenVideo();
 }
 
@@ -206,10 +228,27 @@ bool SdlPlatform::CreateWindow(const char* caption, int x, int y, Surface& surfa
   return window_ok_;
 }
 
-std::string SdlPlatform::ReadKey(KeySite) {
+// Room again in a full queue: the window thread may take the next event
+// that waits in SDL's queue.
+void SdlPlatform::TakeClick() {
+  const bool was_full = clicks_.Full();
   HandOverClick(Link(), clicks_);
-  std::optional<std::string> key = keys_.Pop();
-  return key ? std::move(*key) : std::string();
+  if (was_full && !clicks_.Full()) sync_.InputTaken();
+}
+
+KeyStroke SdlPlatform::ReadKeyStroke(KeySite) {
+  TakeClick();
+  const bool was_full = keys_.Full();
+  std::optional<KeyStroke> key = keys_.Pop();
+  if (was_full && !keys_.Full()) sync_.InputTaken();
+  return key ? std::move(*key) : KeyStroke{};
+}
+
+DroppedInput SdlPlatform::DropInput(InputKind what) {
+  const DroppedInput dropped = sync_.DropAndWait(what);
+  // The click handed over to the logic is the logic's own to drop.
+  Link().ClearClick();
+  return dropped;
 }
 
 void SdlPlatform::Beep() { sync_.RingBell(); }
@@ -227,7 +266,7 @@ void SdlPlatform::ShowDrawing() {
 
 WaitEnd SdlPlatform::Block(Clock& clock, const WaitRequest& request) {
   return sync_.WaitForLogic(clock, request, [&] {
-    HandOverClick(Link(), clicks_);
+    TakeClick();
     return !keys_.Empty() || Link().ClickKind.load() != 0;
   });
 }
@@ -267,16 +306,19 @@ void SdlPlatform::HandleEvent(const SDL_Event& event) {
       }
       break;
     case SDL_KEYDOWN: {
+      last_press_repeated_ = event.key.repeat != 0;
       std::string key = SdlKeyText(event.key.keysym.sym, event.key.keysym.mod);
-      if (!key.empty() && keys_.Push(std::move(key))) sync_.InputArrived();
+      if (key.empty()) break;
+      keys_.Push(KeyStroke{std::move(key), last_press_repeated_});
+      sync_.InputArrived();
       break;
     }
     case SDL_TEXTINPUT:
-      if (PushTypedText(event.text.text, keys_)) sync_.InputArrived();
+      if (PushTypedText(event.text.text, last_press_repeated_, keys_)) sync_.InputArrived();
       break;
     case SDL_MOUSEBUTTONDOWN:
-      if (event.button.button == SDL_BUTTON_LEFT &&
-          clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y})) {
+      if (event.button.button == SDL_BUTTON_LEFT) {
+        clicks_.Push(Click{event.button.clicks >= 2 ? 2 : 1, event.button.x, event.button.y});
         sync_.InputArrived();
       }
       break;
@@ -284,10 +326,48 @@ void SdlPlatform::HandleEvent(const SDL_Event& event) {
   }
 }
 
+// Handles the window's own events, and keys and clicks only while their
+// queue has room: the others stay in SDL's queue, in order, until the logic
+// has taken some (InputTaken wakes this thread).
 void SdlPlatform::PumpEvents() {
+  SDL_PumpEvents();
   SDL_Event event;
-  while (SDL_PollEvent(&event) != 0) HandleEvent(event);
+  while (TakeEvent(event, SDL_FIRSTEVENT, FirstKeyEvent - 1)) HandleEvent(event);
+  while (TakeEvent(event, LastKeyEvent + 1, FirstClickEvent - 1)) HandleEvent(event);
+  while (TakeEvent(event, LastClickEvent + 1, SDL_LASTEVENT)) HandleEvent(event);
+  while (!keys_.Full() && TakeEvent(event, FirstKeyEvent, LastKeyEvent)) HandleEvent(event);
+  while (!clicks_.Full() && TakeEvent(event, FirstClickEvent, LastClickEvent)) HandleEvent(event);
   if (!window_open_ && window_ != nullptr) SDL_HideWindow(window_);
+}
+
+// Whether SDL's queue holds an event this thread would take now.
+bool SdlPlatform::EventsToTake() {
+  return SDL_HasEvents(SDL_FIRSTEVENT, FirstKeyEvent - 1) ||
+         SDL_HasEvents(LastKeyEvent + 1, FirstClickEvent - 1) ||
+         SDL_HasEvents(LastClickEvent + 1, SDL_LASTEVENT) ||
+         (!keys_.Full() && SDL_HasEvents(FirstKeyEvent, LastKeyEvent)) ||
+         (!clicks_.Full() && SDL_HasEvents(FirstClickEvent, LastClickEvent));
+}
+
+// Drops the clicks (and with `keys`, the keys) that came until now: first
+// everything the X server sent before this moment (one round trip), then
+// what SDL holds, then ours. Tells whether an Esc was among the keys.
+DroppedInput SdlPlatform::DropQueuedInput(bool keys) {
+  if (x_display_ != nullptr) XSync(static_cast<Display*>(x_display_), False);
+  SDL_PumpEvents();
+  DroppedInput dropped;
+  SDL_Event event;
+  if (keys) {
+    while (TakeEvent(event, FirstKeyEvent, LastKeyEvent)) {
+      if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) dropped.escape = true;
+    }
+    for (std::optional<KeyStroke> key = keys_.Pop(); key; key = keys_.Pop()) {
+      if (key::Is(key->text, key::Escape)) dropped.escape = true;
+    }
+  }
+  SDL_FlushEvents(FirstClickEvent, LastClickEvent);
+  clicks_.Clear();
+  return dropped;
 }
 
 // Sleeps until the window system has an event, the logic wants something, a
@@ -295,6 +375,10 @@ void SdlPlatform::PumpEvents() {
 // on the connection itself: SDL's own wait may poll every millisecond.
 void SdlPlatform::WaitForEvents(int timeout_ms) {
   if (x_display_ == nullptr) {
+    // SDL's own wait hands over whatever event comes first; a key taken so
+    // while our queue is full is queued all the same (never lost), so off
+    // X11 the queue's bound is kept only loosely.
+    if (EventsToTake()) return;
     SDL_Event event;
     if (SDL_WaitEventTimeout(&event, timeout_ms) != 0) HandleEvent(event);
     return;
@@ -302,7 +386,7 @@ void SdlPlatform::WaitForEvents(int timeout_ms) {
   auto* display = static_cast<Display*>(x_display_);
   // Presenting reads the server's replies, and with them events, into
   // Xlib's queue, where the connection no longer signals them.
-  if (XEventsQueued(display, QueuedAlready) > 0 || SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) return;
+  if (XEventsQueued(display, QueuedAlready) > 0 || EventsToTake()) return;
   pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {sync_.WindowWakeFd(), POLLIN, 0}};
   // A signal ends the wait (EINTR) so that the next turn sees SDL's quit.
   (void)poll(waits, 2, timeout_ms);
@@ -354,6 +438,7 @@ void SdlPlatform::RunWindow() {
     PumpEvents();
     const WindowSync::Requests requests = sync_.TakeRequests();
     if (requests.logic_finished) break;
+    if (requests.drop != 0) sync_.Dropped(requests.drop, DropQueuedInput(requests.drop_keys));
     if (RefreshTurn(Link(), window_open_, *surface_, present)) {
       SDL_UpdateWindowSurfaceRects(window_, &shown, 1);
     }

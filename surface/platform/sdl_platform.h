@@ -23,8 +23,9 @@ namespace quorvant {
 //
 //   main thread:  Run() -> waits for CreateWindow -> sleeps on the window
 //                 system's connection and the logic's wake-up descriptor;
-//                 queues keys and clicks, presents frames the logic asks
-//                 for, rings the bell
+//                 queues keys and clicks (a few; the rest wait in SDL's own
+//                 queue), presents frames the logic asks for, drops the
+//                 input it asks to drop, rings the bell
 //   logic thread: the program, calling CreateWindow (which blocks until the
 //                 window exists), ReadKey, Beep and Wait
 //
@@ -45,7 +46,8 @@ class SdlPlatform final : public Platform {
   WorkArea DesktopWorkArea() override;
   bool CreateWindow(const char* caption, int x, int y, Surface& surface) override;
   int SurfaceDpi() override;
-  std::string ReadKey(KeySite site) override;
+  KeyStroke ReadKeyStroke(KeySite site) override;
+  DroppedInput DropInput(InputKind what) override;
   // The window system's bell; nothing where there is none.
   void Beep() override;
   void ShowSoon() override;
@@ -65,12 +67,18 @@ class SdlPlatform final : public Platform {
   bool MakeWindow();
   void PumpEvents();
   void HandleEvent(const SDL_Event& event);
+  bool EventsToTake();
+  DroppedInput DropQueuedInput(bool keys);
+  void TakeClick();
   void WaitForEvents(int timeout_ms);
   void RingBell();
 
   std::string problem_;
-  InputQueue<std::string> keys_;
+  InputQueue<KeyStroke> keys_;
   InputQueue<quorvant::Click> clicks_;
+  // Whether the last key press was a repeat: its text input, which comes
+  // next and carries no such mark, is one too. Window thread only.
+  bool last_press_repeated_ = false;
   WindowSync sync_;
 
   // The window request, handed from the logic thread to the main thread.

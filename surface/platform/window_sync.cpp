@@ -62,6 +62,22 @@ void WindowSync::RingBell() {
   WakeWindow();
 }
 
+DroppedInput WindowSync::DropAndWait(InputKind what) {
+  std::unique_lock lock(mutex_);
+  if (gone_) return {};
+  const std::uint64_t drop = ++drops_asked_;
+  if (what == InputKind::KeysAndClicks) drop_keys_ = true;
+  lock.unlock();
+  WakeWindow();
+  lock.lock();
+  input_dropped_.wait(lock, [&] { return drops_done_ >= drop || gone_; });
+  const DroppedInput dropped = dropped_;
+  dropped_ = {};
+  return dropped;
+}
+
+void WindowSync::InputTaken() { WakeWindow(); }
+
 void WindowSync::LogicFinished() {
   {
     std::lock_guard lock(mutex_);
@@ -100,9 +116,21 @@ WaitEnd WindowSync::WaitForLogic(Clock& clock, const WaitRequest& request,
 WindowSync::Requests WindowSync::TakeRequests() {
   Drain(window_wake_);
   std::lock_guard lock(mutex_);
-  Requests requests{frames_asked_, bell_, logic_finished_};
+  Requests requests{frames_asked_, bell_, logic_finished_, 0, false};
   bell_ = false;
+  if (drops_asked_ > drops_done_) {
+    requests.drop = drops_asked_;
+    requests.drop_keys = drop_keys_;
+    drop_keys_ = false;
+  }
   return requests;
+}
+
+void WindowSync::Dropped(std::uint64_t drop, DroppedInput dropped) {
+  std::lock_guard lock(mutex_);
+  if (drop > drops_done_) drops_done_ = drop;
+  dropped_.escape = dropped_.escape || dropped.escape;
+  input_dropped_.notify_all();
 }
 
 void WindowSync::Presented(std::uint64_t frame) {
@@ -119,6 +147,7 @@ void WindowSync::WindowGone() {
     if (gone_) return;
     gone_ = true;
     frame_shown_.notify_all();
+    input_dropped_.notify_all();
   }
   Signal(window_gone_);
 }

@@ -10,9 +10,19 @@
 //       waits for the key caret in the area; given a COMMAND, runs it and
 //       waits for the caret to show further right: the key field took a
 //       character. Status 1 when a wait ran out (30 s each)
+//   x11_probe presses WINDOW KEYSYM COUNT [COMMAND...]
+//       runs COMMAND (say, an xdotool keydown), then watches the key
+//       presses the X server sends the window until COUNT presses of KEYSYM
+//       came: a key held down, with COUNT - 1 of the server's auto-repeats.
+//       Prints how many came and after how many ms; status 1 when fewer
+//       came within 30 s
+//   x11_probe bells COMMAND...
+//       runs COMMAND and prints how often the X server's bell rang meanwhile
+//       (a notice's beep); status 1 when the bell cannot be watched
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "tests/support/x11_screen.h"
@@ -37,10 +47,12 @@ int RunCommand(int argc, char** argv, int first) {
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (!((command == "close" && argc == 3) || (command == "lit" && argc >= 9) ||
-        (command == "caret" && argc >= 7))) {
+        (command == "caret" && argc >= 7) || (command == "presses" && argc >= 5) ||
+        (command == "bells" && argc >= 3))) {
     std::fprintf(stderr,
                  "usage: x11_probe close WINDOW | lit WINDOW X Y WIDTH HEIGHT RRGGBB [COMMAND...]"
-                 " | caret WINDOW X Y WIDTH HEIGHT [COMMAND...]\n");
+                 " | caret WINDOW X Y WIDTH HEIGHT [COMMAND...] | presses WINDOW KEYSYM COUNT [COMMAND...]"
+                 " | bells COMMAND...\n");
     return 2;
   }
   Display* display = quorvant::x11::OpenDisplay();
@@ -48,10 +60,35 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "x11_probe: cannot open the display\n");
     return 1;
   }
-  const Window window = std::strtoul(argv[2], nullptr, 0);
   int status = 0;
+  if (command == "bells") {
+    const std::optional<int> bells =
+        quorvant::x11::CountBells(display, [&] { return RunCommand(argc, argv, 2); });
+    if (bells) {
+      std::printf("%d\n", *bells);
+    } else {
+      std::fprintf(stderr, "x11_probe: the bell cannot be watched (no XKB)\n");
+      status = 1;
+    }
+    XCloseDisplay(display);
+    return status;
+  }
+  const Window window = std::strtoul(argv[2], nullptr, 0);
   if (command == "close") {
     quorvant::x11::RequestClose(display, window);
+  } else if (command == "presses") {
+    const KeySym symbol = XStringToKeysym(argv[3]);
+    const int wanted = std::atoi(argv[4]);
+    const auto presses = symbol == NoSymbol
+                             ? std::nullopt
+                             : quorvant::x11::CountPresses(display, window, symbol, wanted, BoundMs,
+                                                           [&] { return RunCommand(argc, argv, 5); });
+    if (presses) std::printf("%d %.0f\n", presses->count, presses->ms);
+    if (!presses || presses->count < wanted) {
+      std::fprintf(stderr, "x11_probe: %d of %d presses of %s came\n", presses ? presses->count : 0, wanted,
+                   argv[3]);
+      status = 1;
+    }
   } else {
     const quorvant::x11::Area area{std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                                    std::atoi(argv[6])};

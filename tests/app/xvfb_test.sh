@@ -99,7 +99,8 @@ check "the window opens" "$([[ -n "$window" ]]; echo $?)" "no window named Quorv
 # client coordinates.
 eval "$(xdotool getwindowgeometry --shell "$window")"
 left=$X
-shot() { import -window root "$work/shot.png" 2>/dev/null; }
+# (-silent: import would ring the bell, which a check below counts.)
+shot() { import -silent -window root "$work/shot.png" 2>/dev/null; }
 pixel() {  # pixel X Y -> "r,g,b" at client coordinates
   local x=$(($1 + left))
   convert "$work/shot.png" -format "%[fx:int(255*p{$x,$2}.r+0.5)],%[fx:int(255*p{$x,$2}.g+0.5)],%[fx:int(255*p{$x,$2}.b+0.5)]" info:
@@ -108,6 +109,10 @@ brown_in() {  # brown_in GEOMETRY: pixels of the encrypted-name colour in an are
   convert "$work/shot.png" -crop "$1" +repage txt:- | grep -c '#A52A2A'
 }
 brown_in_name_row() { brown_in 600x18+40+146; }
+brown_span() {  # brown_span GEOMETRY: the first and last screen x of brown pixels in an area of the last shot
+  convert "$work/shot.png" -crop "$1" +repage txt:- | awk -F'[,:]' -v x0="${1#*+}" \
+    '/#A52A2A/ { x = $1 + x0; if (min == "" || x < min) min = x; if (x > max) max = x } END { print min, max }'
+}
 # The status band's key field, as x11_probe takes an area: X Y WIDTH HEIGHT.
 key_field=(20 200 700 18)
 shows_pixel() {  # shows_pixel X Y RGB
@@ -117,6 +122,15 @@ shows_pixel() {  # shows_pixel X Y RGB
 wait_for_pixel() { wait_until 30 shows_pixel "$@"; }  # wait_for_pixel X Y RGB
 name_row_brown() { shot; [[ "$(brown_in_name_row)" -gt 20 ]]; }
 name_row_plain() { shot; [[ "$(brown_in_name_row)" == 0 ]]; }
+# A run's journal is there from before its first change to after its last.
+journal_in() { compgen -G "$1/quorvant-journal-*[0-9]" >/dev/null; }
+# End and Home show the last and the first file, where the last one's name
+# is brown and the first one's is not. Keys are handled in order, and those
+# that come during a notice or a run are dropped, so each is pressed again
+# until it shows (twice changes nothing): once it shows, everything pressed
+# before it is handled, and the program waits for the next input.
+end_shows_last() { xdotool key End && wait_until 2 name_row_brown; }
+home_shows_first() { xdotool key Home && wait_until 2 name_row_plain; }
 
 # The icon row's Lavender frames on black.
 wait_for_pixel 20 95 "239,216,255"
@@ -146,11 +160,14 @@ check "Up shows the plain file again" $? "still brown"
 # Enter, a key typed on the keyboard, Enter: the plain file is encrypted in
 # place and renamed; the same key decrypts it.
 encrypted_plain() { compgen -G "$folder/plain.txt ???????[" >/dev/null; }
+# The name changes first; the run is over once its journal is gone.
+encrypted_done() { encrypted_plain && ! journal_in "$folder"; }
+decrypted_done() { [[ -f "$folder/plain.txt" ]] && ! journal_in "$folder"; }
 original=$(md5sum < "$folder/plain.txt")
 xdotool key Return
 xdotool type --delay 20 'open sesame'
 xdotool key Return
-wait_until 60 encrypted_plain
+wait_until 60 encrypted_done
 check "Enter, key, Enter encrypts the file" $? "$(ls "$folder")"
 encrypted_file=$(compgen -G "$folder/plain.txt ???????[" | head -n 1)
 check "the encrypted content differs" "$([[ -n "$encrypted_file" && "$(md5sum < "$encrypted_file")" != "$original" ]]; echo $?)" "same content"
@@ -158,9 +175,15 @@ check "the encrypted content differs" "$([[ -n "$encrypted_file" && "$(md5sum < 
 xdotool key Return
 xdotool type --delay 20 'open sesame'
 xdotool key Return
-wait_until 60 test -f "$folder/plain.txt"
+wait_until 60 decrypted_done
 check "the same key decrypts it" "$([[ -f "$folder/plain.txt" && "$(md5sum < "$folder/plain.txt")" == "$original" ]]; echo $?)" \
   "$(ls "$folder")"
+
+# Clicks that come while a run is under way are dropped: the program is
+# first seen waiting again (End, Home), then clicked.
+wait_until 30 end_shows_last
+wait_until 30 home_shows_first
+check "the program waits again after the run" $? "the first file is not shown"
 
 # The Help icon shows the legend: the first legend icon's frame at (20, 241).
 xdotool mousemove --window "$window" 192 105 click 1
@@ -188,7 +211,7 @@ for _ in 1 2 3; do
 done
 check "each click on a key types one character" "$([[ $typed == 3 ]]; echo $?)" "$typed of 3"
 xdotool mousemove --window "$window" 50 270 click 1
-wait_until 60 encrypted_plain
+wait_until 60 encrypted_done
 check "keys clicked on the keyboard encrypt the file" $? "$(ls "$folder")"
 clicked_key=""
 encrypted_file=$(compgen -G "$folder/plain.txt ???????[" | head -n 1)
@@ -285,6 +308,15 @@ read -r lit gap < <("$probe" lit "$window" 20 200 200 18 A52A2A xdotool key --de
 check "\"Key looks wrong\" is not answered by keys typed ahead" \
   "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 9000 && "$(md5sum < "$plain/$asked_name")" == "$asked_original" ]]; echo $?)" \
   "lit for $lit ms; $(ls "$plain")"
+# The question names its answer, whole and within the status band: its
+# brown text reaches well past "Key looks wrong" and ends inside the window.
+shot
+read -r brown_from brown_to < <(brown_span 1280x18+0+200)
+check "the question says Enter decrypts, Esc stops, within the band" \
+  "$([[ "$brown_from" =~ ^[0-9]+$ && $((brown_from - left)) -ge 20 && $((brown_to - brown_from)) -ge 250 && \
+        $((brown_to - left)) -lt $((1280 + left)) ]]; echo $?)" \
+  "brown from x $brown_from to $brown_to on screen"
+echo "note: the question spans client x $((brown_from - left)) to $((brown_to - left))"
 status_band_plain() { shot; [[ "$(brown_in 600x18+20+200)" == 0 ]]; }
 xdotool key Escape
 wait_until 30 status_band_plain
@@ -300,6 +332,88 @@ check "closing ends the process" $ended "still running after 60 s"
 [[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
 check "still nothing on standard error" "$([[ ! -s "$work/plain.log" ]]; echo $?)" "$(head -c 500 "$work/plain.log")"
 
+# --- A key held down: one press, one action ------------------------------------
+# The X server repeats a key held down: the probe counts the presses it
+# sends the window and lets go only once it has seen them all, so the key is
+# surely held through its repeats. Keys are handled in order, so once End,
+# pressed after the release, shows the last file (in brown), every repeat
+# before it has been handled; the folder then says what they did. (End is
+# pressed again if a notice dropped it: it changes nothing twice.)
+held="$work/held"
+mkdir "$held"
+for name in a b c d e; do printf '%s\n' "$name" > "$held/$name.txt"; done
+printf 'z\n' > "$held/z.txt 1234567["
+start_in "$held" "$DISPLAY" "$work/held.log"
+check "the window opens for the held keys" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$work/held.log")"
+[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$window")"
+left=$X
+wait_for_pixel 20 95 "239,216,255"
+xdotool mousemove --window "$window" 640 600
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+held_files() { find "$held" -maxdepth 1 -type f | wc -l; }
+status_band_brown() { shot; [[ "$(brown_in 600x18+20+200)" -gt 20 ]]; }
+hold() {  # hold KEYSYM PRESSES: holds the key until the window got PRESSES presses of it; sets presses, held_ms
+  presses=0 held_ms=0
+  read -r presses held_ms < <("$probe" presses "$window" "$1" "$2" xdotool keydown "$1")
+  xdotool keyup "$1"
+  [[ "$presses" == "$2" ]]
+}
+
+# A held arrow key moves through the list: from the first file to the last.
+hold Down 10
+held_ok=$?
+wait_until 20 name_row_brown
+check "Down held moves through the list ($presses presses in $held_ms ms)" "$([[ $held_ok == 0 ]] && name_row_brown; echo $?)" \
+  "$presses presses; the last file is not shown"
+wait_until 20 home_shows_first
+
+# Del held from the start: the erase prompt, and nothing erased.
+hold Delete 30
+held_ok=$?
+wait_until 20 end_shows_last
+check "Del held erases nothing by itself ($presses presses in $held_ms ms)" \
+  "$([[ $held_ok == 0 && $(held_files) == 6 ]]; echo $?)" "$presses presses; $(ls "$held")"
+wait_until 20 home_shows_first
+
+# Del pressed and let go, then Del held through "Erased" and beyond: the
+# one file is erased, no other.
+xdotool key Delete
+wait_until 30 status_band_brown
+check "Del asks to erase" $? "no prompt"
+hold Delete 40
+held_ok=$?
+wait_until 30 end_shows_last
+check "after Del, a held Del erases the one file ($presses presses in $held_ms ms)" \
+  "$([[ $held_ok == 0 && $(held_files) == 5 && ! -e "$held/a.txt" ]]; echo $?)" "$presses presses; $(ls "$held")"
+
+# Enter held on a file another program holds: one "Already open" (one
+# beep of the X server's bell), however long it is held. The bell is
+# counted from before the hold until End shows the last file again.
+wait_until 20 home_shows_first
+exec 7<"$held/b.txt"
+rm -f "$work/bells.ready" "$work/bells.stop"
+# (The probe hands its command to sh as one line; $work has no spaces.)
+"$probe" bells "touch $work/bells.ready; while [ ! -e $work/bells.stop ]; do sleep 0.1; done" >"$work/bells" 2>&1 &
+bells_pid=$!
+wait_until 30 test -e "$work/bells.ready"
+hold Return 30
+held_ok=$?
+wait_until 30 end_shows_last
+touch "$work/bells.stop"
+wait "$bells_pid"
+exec 7<&-
+check "Enter held on a file held elsewhere gives one notice ($presses presses in $held_ms ms)" \
+  "$([[ $held_ok == 0 && "$(cat "$work/bells")" == 1 ]]; echo $?)" "bells: $(cat "$work/bells")"
+
+"$probe" close "$window"
+wait_until 60 program_gone
+ended=$?
+check "closing ends the held-key window" $ended "still running after 60 s"
+[[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
+check "nothing on standard error after the held keys" "$([[ ! -s "$work/held.log" ]]; echo $?)" \
+  "$(head -c 500 "$work/held.log")"
+
 # --- A run cut short by a hang-up or a lost X connection ----------------------
 # Either way the file run in progress is finished before the process ends,
 # as after a close of the window: the file ends fully encrypted, never half.
@@ -314,7 +428,6 @@ start_encryption() {  # start_encryption FOLDER DISPLAY LOG: Enter, a key, Enter
   DISPLAY=$2 xdotool type --delay 20 'k'
   DISPLAY=$2 xdotool key Return
 }
-journal_in() { compgen -G "$1/quorvant-journal-*[0-9]" >/dev/null; }
 program_state() { awk '{print $3}' "/proc/$program_pid/stat" 2>/dev/null; }
 held() { [[ "$(program_state)" == T ]]; }
 # Holds the program as soon as FOLDER has a journal, looking every STEP s;

@@ -5,8 +5,10 @@
 // sending it clicks, keys and the window manager's close request. For the
 // real-window test and the window benchmark; header only, Xlib only.
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -171,6 +173,64 @@ inline void SendKey(Display* display, Window window, KeySym symbol) {
   event.xkey.type = KeyRelease;
   XSendEvent(display, window, True, KeyReleaseMask, &event);
   XFlush(display);
+}
+
+// Key presses of `symbol` the server sends `window` once `start` has run
+// (it returns 0 on success), counted until `wanted` came or `bound_ms`
+// passed. A key held down arrives as its press and the server's
+// auto-repeats (each a release and a press, or a press alone). Selecting key
+// events on another client's window is allowed: they go to both.
+struct Presses {
+  int count = 0;
+  double ms = 0;  // from the start to the last press counted
+};
+template <typename Start>
+std::optional<Presses> CountPresses(Display* display, Window window, KeySym symbol, int wanted, int bound_ms,
+                                    Start&& start) {
+  const KeyCode code = XKeysymToKeycode(display, symbol);
+  XSelectInput(display, window, KeyPressMask);
+  XSync(display, False);
+  const auto begin = Steady::now();
+  if (start() != 0) return std::nullopt;
+  Presses presses;
+  while (presses.count < wanted && MsSince(begin) < bound_ms) {
+    while (XPending(display) > 0 && presses.count < wanted) {
+      XEvent event;
+      XNextEvent(display, &event);
+      if (event.type == KeyPress && event.xkey.keycode == code) {
+        ++presses.count;
+        presses.ms = MsSince(begin);
+      }
+    }
+    if (presses.count < wanted) {
+      pollfd connection{ConnectionNumber(display), POLLIN, 0};
+      (void)poll(&connection, 1, 50);
+    }
+  }
+  XSelectInput(display, window, NoEventMask);
+  XSync(display, False);
+  return presses;
+}
+
+// How often the X server's bell rang (any client's XBell) while `run` ran
+// (it returns 0 on success); nullopt when the server has no XKB to report
+// bells or `run` failed.
+template <typename Run>
+std::optional<int> CountBells(Display* display, Run&& run) {
+  int opcode = 0, event_base = 0, error_base = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+  if (!XkbQueryExtension(display, &opcode, &event_base, &error_base, &major, &minor)) return std::nullopt;
+  XkbSelectEvents(display, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+  XSync(display, False);
+  if (run() != 0) return std::nullopt;
+  // Every bell rung before this round trip has been reported by its end.
+  XSync(display, False);
+  int bells = 0;
+  while (XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == event_base && reinterpret_cast<XkbAnyEvent&>(event).xkb_type == XkbBellNotify) ++bells;
+  }
+  return bells;
 }
 
 // What a window manager's close button sends (Xvfb runs no window manager).

@@ -12,6 +12,7 @@
 
 #include "crypto/encrypted_name.h"
 #include "tests/support/program_harness.h"
+#include "ui/erase_screen.h"
 #include "ui/key_entry.h"
 
 namespace quorvant::testing {
@@ -73,6 +74,10 @@ TEST(KeyEditing, SequencesGiveKeyAndCaret) {
   for (int i = 0; i < 78; ++i) EditKey(s, std::string(1, static_cast<char>('!' + i % 90)));
   EXPECT_EQ(s.KeyEntry.TypedKey.Size(), 77u) << "78 characters keep 77";
 }
+
+// The "Key looks wrong" question as the window of the harness asks it: with
+// its answer, whole.
+const std::string KeyLooksWrongAsked = "Key looks wrong: Enter decrypts, Esc stops";
 
 // Enter, the key, Enter: encrypts; the same again decrypts.
 struct FileRun {
@@ -464,7 +469,7 @@ TEST(FileWork, WrongKeysAreRefusedOrAskedAbout) {
     FileRun::Transform(h.platform, "k");
     h.platform.Key(go_on ? Enter : Escape).Wait(1);
     h.Run();
-    EXPECT_TRUE(h.LastPrint("Key looks wrong"));
+    EXPECT_TRUE(h.LastPrint(KeyLooksWrongAsked));
     EXPECT_EQ(Caption(h.State().Mode), "scroll");
     if (go_on) {
       EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes"});
@@ -489,7 +494,7 @@ TEST(FileWork, KeyLooksWrongIsNotAnsweredByKeysTypedAhead) {
     for (const char key : ahead) h.platform.KeyAhead(std::string(1, key));
     h.platform.Wait(1);
     h.Run();
-    EXPECT_TRUE(h.LastPrint("Key looks wrong"));
+    EXPECT_TRUE(h.LastPrint(KeyLooksWrongAsked));
     EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes 1234567["});
     EXPECT_EQ(ReadFile(h.folder.PathOf("notes 1234567[")), prose);
   }
@@ -577,6 +582,164 @@ TEST(Erase, FileHeldElsewhereIsNotErased) {
   close(holder);
   EXPECT_TRUE(h.LastPrint("Already open"));
   EXPECT_EQ(ReadFile(h.folder.PathOf("a")), "held");
+}
+
+// ---------------------------------------------------------------------------
+// One key press, one action: a key held down (a burst of the keyboard's
+// repeats), keys typed during a notice, and Esc during an erase.
+
+int CountPrints(const ProgramHarness& h, const std::string& text) {
+  const std::vector<TextLogEntry> printed = h.Printed();
+  return static_cast<int>(
+      std::count_if(printed.begin(), printed.end(), [&](const TextLogEntry& e) { return e.text == text; }));
+}
+
+// Del held: its repeats never confirm the erase, whatever comes of the first
+// press; only a Del pressed anew (after a release) does, and a held second
+// Del erases that one file and no other.
+TEST(OnePress, DelHeldErasesAtMostTheOneFile) {
+  struct Case {
+    const char* name;
+    bool del_first;  // a Del pressed and released before the held one
+    std::size_t left;
+  } cases[] = {
+      {"Del held: the prompt only", false, 5},
+      {"Del, then Del held: one file", true, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramHarness h;
+    for (const char* name : {"a", "b", "c", "d", "e"}) WriteFile(h.folder.PathOf(name), Content(20'000));
+    if (c.del_first) h.platform.Key(Del);
+    h.platform.KeyHeld(Del, 30);
+    // The key still held while "Erased" is shown, and after it.
+    for (int i = 0; i < 5; ++i) h.platform.KeyDuringPause(Del, true);
+    h.platform.Wait(1);
+    for (int i = 0; i < 5; ++i) h.platform.KeyDuringPause(Del, true);
+    h.platform.Wait(1);
+    h.Run();
+    EXPECT_EQ(h.folder.Names().size(), c.left);
+    EXPECT_LE(CountPrints(h, "Erased"), 1);
+  }
+}
+
+// Enter held on a file another program holds: one "Already open", however
+// many repeats come during the notice or after it.
+TEST(OnePress, EnterHeldOnARefusalGivesOneNotice) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("held"), "held content");
+  const int holder = open(h.folder.PathOf("held").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  h.platform.KeyHeld(Enter, 10);
+  for (int i = 0; i < 10; ++i) h.platform.KeyDuringPause(Enter, true);
+  h.platform.Wait(1);
+  for (int i = 0; i < 10; ++i) h.platform.KeyDuringPause(Enter, true);
+  h.platform.Wait(1);
+  h.Run();
+  close(holder);
+  EXPECT_EQ(CountPrints(h, "Already open"), 1);
+  EXPECT_EQ(h.platform.Beeps(), 1);
+  EXPECT_EQ(Caption(h.State().Mode), "scroll");
+}
+
+// Keys and clicks that come while a notice is shown are dropped, and the
+// notice keeps its time; a key pressed after it acts.
+TEST(OnePress, KeysTypedDuringANoticeAreDropped) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("a"), "held");
+  WriteFile(h.folder.PathOf("b"), "two");
+  WriteFile(h.folder.PathOf("c"), "three");
+  const int holder = open(h.folder.PathOf("a").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  int selected_after_notice = 0;
+  h.platform.Key(Enter)
+      .KeyDuringPause(Down)
+      .KeyDuringPause(Enter)
+      .ClickDuringPause(IconRowCentre(icon::Help))
+      .Wait(1)
+      .Do([&] { selected_after_notice = h.State().Browser.SelectedIndex; })
+      .Key(Down)
+      .Wait(1);
+  h.Run();
+  close(holder);
+  EXPECT_EQ(CountPrints(h, "Already open"), 1);
+  EXPECT_EQ(selected_after_notice, 1) << "Down during the notice moved the selection";
+  EXPECT_FALSE(h.State().Help.Shown) << "the click during the notice acted";
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 2) << "Down after the notice acts";
+  EXPECT_EQ(h.platform.DroppedKeys(), 2);
+  EXPECT_EQ(h.platform.DroppedClicks(), 1);
+  int alert_waits = 0;
+  for (const HeadlessPlatform::WaitRecord& record : h.platform.WaitLog()) {
+    if (record.kind == HeadlessPlatform::WaitKind::Paused) {
+      EXPECT_EQ(record.milliseconds, AlertMilliseconds) << "the notice's time changed";
+      ++alert_waits;
+    }
+  }
+  EXPECT_EQ(alert_waits, 1);
+}
+
+// Esc during an erase says what became of the file: untouched ("Not
+// erased"), or kept and partly overwritten, in the alert form.
+TEST(OnePress, EscDuringEraseShowsItsNotice) {
+  struct Case {
+    const char* name;
+    int polls_first;  // blocks done before the Esc
+    std::string_view notice;
+    bool as_before;
+  } cases[] = {
+      {"at the first block", 0, "Not erased", true},
+      {"part-way", 20, PartlyOverwrittenNotice, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramHarness h;
+    const std::string original = Content(2 * 1024 * 1024, 11);
+    WriteFile(h.folder.PathOf("big"), original);
+    WriteFile(h.folder.PathOf("other"), "other");
+    h.platform.Key(Del).Key(Del).KeyDuringProgress(Escape, c.polls_first).Wait(1);
+    h.Run();
+    const auto notice = h.LastPrint(std::string(c.notice));
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->foreground, Brown);
+    EXPECT_EQ(notice->y, StatusY);
+    EXPECT_EQ(h.platform.Beeps(), 1);
+    EXPECT_EQ(h.folder.Names(), (std::vector<std::string>{"big", "other"}));
+    const std::string now = ReadFile(h.folder.PathOf("big"));
+    EXPECT_EQ(now.size(), original.size());
+    EXPECT_EQ(now == original, c.as_before);
+    EXPECT_EQ(Caption(h.State().Mode), "scroll");
+  }
+}
+
+// An Enter held down from the confirmed key never answers "Key looks
+// wrong", however long it is held: only a fresh Enter would.
+TEST(OnePress, KeyLooksWrongIsNotAnsweredByAHeldEnter) {
+  std::string prose;
+  for (int i = 0; prose.size() < 5000; ++i) prose += "line " + std::to_string(i) + " of the minutes\n";
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("notes 1234567["), prose);
+  h.platform.Key(Enter).Type("k").KeyHeld(Enter, 5);
+  for (int i = 0; i < 5; ++i) h.platform.KeyDuringPause(Enter, true);  // during the alert's time
+  h.platform.Wait(1);
+  for (int i = 0; i < 5; ++i) h.platform.KeyDuringPause(Enter, true);  // after it
+  h.platform.Wait(1);
+  bool still_asked = false;
+  h.platform.Do([&] { still_asked = h.State().Mode == ScreenMode::Decrypting; }).Key(Escape).Wait(1);
+  h.Run();
+  EXPECT_TRUE(h.LastPrint(KeyLooksWrongAsked));
+  EXPECT_TRUE(still_asked);
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"notes 1234567["});
+  EXPECT_EQ(ReadFile(h.folder.PathOf("notes 1234567[")), prose);
+}
+
+// The question names its answer and fits the status band of the window.
+TEST(OnePress, KeyLooksWrongFitsTheStatusBand) {
+  ProgramHarness h;
+  WriteFile(h.folder.PathOf("f"), "x");
+  h.Run();
+  const std::string_view question = KeyLooksWrongQuestion(h.State());
+  EXPECT_EQ(question, KeyLooksWrongAsked);
+  EXPECT_LE(LeftMargin + h.Paint().MeasureText(question).width, ProgramHarness::Area.width);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // without a time limit, a change in the folder wakes it, and the caret's
 // blink is the only thing that limits the wait during key entry.
 
+#include "ui/input_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -268,6 +270,83 @@ TEST(CaretWait, EachPhaseIsOneWaitShowingItsColour) {
     ++phases;
   }
   EXPECT_GE(phases, 9) << "five seconds of blinking";
+}
+
+// ---------------------------------------------------------------------------
+// One press, one action: what the keyboard's auto-repeat of a held key may
+// do, screen by screen.
+
+struct RepeatCase {
+  const char* name;
+  ScreenMode mode;
+  std::string key;
+  bool acts;
+};
+
+void PrintTo(const RepeatCase& c, std::ostream* out) { *out << c.name; }
+
+class RepeatActsTest : public ::testing::TestWithParam<RepeatCase> {};
+
+TEST_P(RepeatActsTest, MovesAndTypesButNeverStartsOrConfirms) {
+  const RepeatCase& c = GetParam();
+  EXPECT_EQ(RepeatActs(c.mode, c.key), c.acts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, RepeatActsTest,
+    ::testing::Values(RepeatCase{"DownMovesTheList", ScreenMode::Scroll, Down, true},
+                      RepeatCase{"PgDnMovesTheList", ScreenMode::Scroll, PgDn, true},
+                      RepeatCase{"ACharacterFindsInTheList", ScreenMode::Scroll, "a", true},
+                      RepeatCase{"EnterOpensNothing", ScreenMode::Scroll, Enter, false},
+                      RepeatCase{"DelStartsNoErase", ScreenMode::Scroll, Del, false},
+                      RepeatCase{"DelConfirmsNoErase", ScreenMode::Erasing, Del, false},
+                      RepeatCase{"EscInTheBrowser", ScreenMode::Scroll, Escape, false},
+                      RepeatCase{"ACharacterTypesIntoTheKey", ScreenMode::Key, "a", true},
+                      RepeatCase{"BackspaceEditsTheKey", ScreenMode::Key, Backspace, true},
+                      RepeatCase{"DelEditsTheKey", ScreenMode::Key, Del, true},
+                      RepeatCase{"LeftMovesTheCaret", ScreenMode::Key, Left, true},
+                      RepeatCase{"EnterConfirmsNoKey", ScreenMode::Key, Enter, false},
+                      RepeatCase{"EscLeavesNoKeyEntry", ScreenMode::Key, Escape, false},
+                      RepeatCase{"DownScrollsTheStatistics", ScreenMode::Statistics, Down, true}),
+    [](const ::testing::TestParamInfo<RepeatCase>& info) { return std::string(info.param.name); });
+
+// Held keys still do what holding them is for: arrows move through the
+// list, characters type into the key field.
+TEST(HeldKey, DownHeldMovesThroughTheList) {
+  ProgramHarness h;
+  for (const char* name : {"a", "b", "c", "d", "e", "f"}) h.folder.Write(name, 1);
+  h.platform.KeyHeld(Down, 3).Wait(1);
+  h.Run();
+  EXPECT_EQ(h.State().Browser.SelectedIndex, 5);
+}
+
+TEST(HeldKey, ACharacterHeldTypesIntoTheKeyField) {
+  ProgramHarness h;
+  h.folder.Write("f", 1);
+  std::string typed;
+  h.platform.Key(Enter).KeyHeld("x", 6).KeyHeld(Backspace, 2).Wait(1).Do([&] {
+    typed = std::string(h.State().KeyEntry.TypedKey.View());
+  });
+  h.Run();
+  EXPECT_EQ(typed, "xxxx");
+}
+
+// A second click on an icon that comes while the first one's action runs
+// (here during its press flash) is dropped: Help shows and stays. A click
+// after it acts.
+TEST(HeldKey, ASecondClickDuringAnIconsActionIsDropped) {
+  ProgramHarness h;
+  h.folder.Write("f", 1);
+  bool shown_after_double = false;
+  h.platform.Click(IconRowCentre(icon::Help))
+      .ClickDuringPause(IconRowCentre(icon::Help), 2)
+      .Wait(1)
+      .Do([&] { shown_after_double = h.State().Help.Shown; })
+      .Click(IconRowCentre(icon::Help))
+      .Wait(1);
+  h.Run();
+  EXPECT_TRUE(shown_after_double);
+  EXPECT_FALSE(h.State().Help.Shown);
 }
 
 }  // namespace

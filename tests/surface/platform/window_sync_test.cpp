@@ -98,6 +98,40 @@ TEST(WindowSync, InputFromTheWindowThreadEndsAnInputWait) {
   EXPECT_EQ(clock.SleptMilliseconds(), 0);
 }
 
+// A drop returns only once the window thread has dropped what came before
+// it (here a queue that the window side keeps filling), and tells whether an
+// Esc was among the keys; after the close it returns at once.
+TEST(WindowSync, DropReturnsOnceTheWindowHasDroppedWhatCame) {
+  WindowSync sync;
+  InputQueue<std::string> keys;
+  std::atomic<bool> stop{false};
+  std::thread window([&] {
+    int round = 0;
+    while (!stop.load()) {
+      pollfd wake{sync.WindowWakeFd(), POLLIN, 0};
+      (void)poll(&wake, 1, 10);
+      keys.Push(round++ % 3 == 0 ? "\x1b" : "k");
+      const WindowSync::Requests requests = sync.TakeRequests();
+      if (requests.drop == 0) continue;
+      DroppedInput dropped;
+      if (requests.drop_keys) {
+        for (auto key = keys.Pop(); key; key = keys.Pop()) dropped.escape = dropped.escape || *key == "\x1b";
+      }
+      sync.Dropped(requests.drop, dropped);
+    }
+  });
+  for (int i = 0; i < 50; ++i) {
+    keys.Push("\x1b");
+    EXPECT_TRUE(sync.DropAndWait(InputKind::KeysAndClicks).escape) << "round " << i;
+    keys.Push("\x1b");
+    EXPECT_FALSE(sync.DropAndWait(InputKind::Clicks).escape) << "the keys are kept";
+  }
+  stop.store(true);
+  window.join();
+  sync.WindowGone();
+  EXPECT_FALSE(sync.DropAndWait(InputKind::KeysAndClicks).escape);
+}
+
 TEST(WindowSync, ClosingEndsEveryWaitNowAndLater) {
   WindowSync sync;
   TestClock clock;
