@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "erase/secure_erase.h"
+#include "rewrite/erase_with_journal.h"
 #include "ui/file_work.h"
 #include "ui/input_wait.h"
 #include "ui/panels.h"
@@ -37,14 +37,17 @@ Next EraseSelectedFile(AppState& s) {
   if (!OpenSelectedFile(s, ended)) {
     return ended ? Next::ProgramEnd : Next::WaitThenBrowse;
   }
-  const FileReport report = SecureEraseFile(
-      *s.Work.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); });
+  // A half-done file goes with its run's journal, which holds part of it.
+  FileCalls calls;
+  const FileReport report = EraseFileAndJournal(
+      *s.Work.File1, [&](std::int64_t offset, std::int64_t last) { return ShowProgress(s, offset, last); },
+      calls);
   s.Work.File1.reset();
   EndLongOperation(s);
 
   if (report.outcome == FileOutcome::Done) {
     // Only now is the file gone from the folder.
-    std::string erased = "Erased";
+    std::string erased = report.journal_erased ? "Erased with its journal" : "Erased";
     erased += Spaces(50);
     s.Painter->PrintAt(LeftMargin, StatusY, Grey, erased);
     // Long enough to be read: the status band is cleared right after.

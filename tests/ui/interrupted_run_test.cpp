@@ -52,6 +52,16 @@ struct InterruptedFolder : ProgramHarness {
   std::vector<std::uint8_t> torn;
 };
 
+// Del, Del on the half-done file erases it with its journal, which holds
+// part of its content, and says so.
+TEST(InterruptedRun, EraseTakesTheJournalWithTheFile) {
+  InterruptedFolder h;
+  h.platform.Wait(1).Key(Down).Wait(1).Key(Del).Key(Del).Wait(1);
+  h.Run();
+  EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"plain.txt"});
+  EXPECT_TRUE(h.LastPrint("Erased with its journal"));
+}
+
 TEST(InterruptedRun, SelectingTheFileShowsTheNoticeAndEnterWithTheKeyFinishesIt) {
   InterruptedFolder h;
   ASSERT_EQ(h.names.size(), 3u) << "the file, the other file and the journal";
