@@ -28,6 +28,7 @@
 #include "rewrite/classic_windows.h"
 #include "rewrite/file_watch.h"
 #include "rewrite/journal_file.h"
+#include "rewrite/run_mark.h"
 #include "rewrite/window_engine.h"
 
 namespace quorvant {
@@ -100,6 +101,7 @@ class Run {
   // Section 5.
   FileReport Resume();
   FileStatus SettleDoubleName();
+  FileReport SetAsideOrphan(Failure why);
 
   OpenedFile& file_;
   FileCalls& calls_;
@@ -120,6 +122,8 @@ class Run {
   ResumeMode mode_ = ResumeMode::Finish;
   KeyWords start_words_;  // the key words at offset 0; key material
   const ProgressFunction* progress_ = nullptr;  // Go's
+  // A resumed run's file does not carry the run's mark (see Recover).
+  bool unbound_ = false;
 };
 
 // --- 3. The run's steps ----------------------------------------------------------
@@ -285,6 +289,11 @@ FileReport Run::RemoveJournal(Failure result, FileCondition condition, bool zero
   // A plain image must not stay behind in the free space. Should the zeros
   // fail, the journal still goes: the file is final.
   if (zero_images) (void)journal_->ZeroImages();
+  // The mark goes before the journal: a journal beside an unmarked file is
+  // believed only where the file shows the run's last window whole. A mark
+  // that cannot be cleared binds the file to a journal that is gone, which
+  // nothing acts on.
+  (void)ClearRunMark(file_.Descriptor(), calls_);
   if (Status removed = journal_->Remove(); !removed) {
     // The file is final; a resume finds nothing left to change and removes it.
     if (!journal_->Gone()) report_.journal = journal_->Name();
@@ -346,6 +355,11 @@ FileReport Run::Start() {
   }
   journal_.emplace(std::move(*attempt.journal));
   SetUpWindows(*progress_);
+  // The file is bound to this run before anything of it changes.
+  if (Status marked = WriteRunMark(file_.Descriptor(), Header().run_id, calls_); !marked) {
+    return RemoveJournal(Failure{OutcomeOfWriteError(marked.error()), marked.error()}, FileCondition::AsBefore,
+                         false);
+  }
 
   if (direction == Direction::Encrypt) {
     // The salt is in the name, durably, before any byte is encrypted.
@@ -448,6 +462,20 @@ FileStatus Run::SettleDoubleName() {
   return {};
 }
 
+// A journal that is not the file's is never applied, and must not block the
+// file either: it is renamed aside (it may hold another file's content, and
+// stays for a person to look at), and the file has no interrupted run.
+FileReport Run::SetAsideOrphan(Failure why) {
+  const std::string aside = journal_->Name() + std::string(OrphanJournalSuffix);
+  if (RenameWithoutReplacing(calls_, file_.Folder(), journal_->Name().c_str(), aside.c_str()) != 0 ||
+      calls_.Sync(file_.Folder()) != 0) {
+    return KeepJournal(Failure{FileOutcome::JournalDamaged, Error::FromErrno(why.error.action + "; set it aside")});
+  }
+  report_.journal = aside;
+  return Finish(FileOutcome::NothingToResume, FileCondition::AsBefore,
+                Error{0, why.error.action + "; set aside as " + aside});
+}
+
 FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   Error error;
   // Two names may be the run's own (see FileWatch::OnlyTheRunsNames).
@@ -464,6 +492,18 @@ FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   journal_.emplace(std::move(*attempt.journal));
   if (FileStatus names = watch_.OnlyTheRunsNames(Header().old_name, Header().new_name); !names) {
     return KeepJournal(names.error());
+  }
+
+  const Result<RunMark> mark = ReadRunMark(file_.Descriptor(), calls_);
+  if (!mark) return KeepJournal(Failure{FileOutcome::ReadError, mark.error()});
+  if (Header().marks_file && mark->supported && mark->run != Header().run_id) {
+    // Marked for another run: this journal is not its. Unmarked: the
+    // journal is believed only if the file shows its last window whole.
+    if (mark->run) {
+      return SetAsideOrphan(
+          Failure{FileOutcome::NothingToResume, Error{0, journal_->Name() + " is not this file's: the file is marked for another run"}});
+    }
+    unbound_ = true;
   }
 
   // The key first: a wrong one changes nothing at all.
@@ -488,10 +528,17 @@ FileReport Run::Resume() {
   // The slot may hold plain text from before the crash.
   engine_->SetPlainImage();
 
-  const FileResult<JournalPhase> phase = engine_->Recover();
+  const FileResult<JournalPhase> phase = engine_->Recover(unbound_);
   if (!phase) {
+    if (phase.error().outcome == FileOutcome::NothingToResume) return SetAsideOrphan(phase.error());
     report_.in_doubt = engine_->InDoubt();
     return KeepJournal(phase.error());
+  }
+  // A run the file showed whole: marked again before the run goes on.
+  if (unbound_) {
+    if (Status marked = WriteRunMark(file_.Descriptor(), Header().run_id, calls_); !marked) {
+      return KeepJournal(Failure{OutcomeOfWriteError(marked.error()), marked.error()});
+    }
   }
   if (FileStatus settled = SettleDoubleName(); !settled) return KeepJournal(settled.error());
   if (mode_ == ResumeMode::Undo || *phase == JournalPhase::Undo) return UndoAll(Failure{});

@@ -15,7 +15,9 @@ namespace {
 constexpr std::array<std::uint8_t, 16> RunMagic = {'Q', 'U', 'O', 'R', 'V', 'A', 'N', 'T',
                                                    '-', 'J', 'O', 'U', 'R', 'N', 'A', 'L'};
 constexpr std::array<std::uint8_t, 8> RecordMagic = {'Q', 'V', 'R', 'E', 'C', 'O', 'R', 'D'};
-constexpr std::uint32_t FormatVersion = 1;
+// 2: the run marks its file before its first change. 1 is still read.
+constexpr std::uint32_t FormatVersion = 2;
+constexpr std::uint32_t UnmarkedFormatVersion = 1;
 constexpr std::size_t HashLength = 16;
 constexpr std::size_t LongestName = 255;
 
@@ -133,7 +135,7 @@ JournalPage EncodeRunHeader(const JournalRunHeader& header) {
   JournalPage page{};
   PageWriter out(page);
   out.Bytes(RunMagic);
-  out.Number(FormatVersion, 4);
+  out.Number(header.marks_file ? FormatVersion : UnmarkedFormatVersion, 4);
   out.Bytes(header.run_id);
   out.Number(header.direction == Direction::Encrypt ? 0 : 1, 1);
   out.Bytes(header.suffix);
@@ -170,9 +172,11 @@ std::optional<JournalRunHeader> DecodeRunHeader(std::span<const std::uint8_t> pa
   header.key_check = in.Text(MaxJournalKeyCheckLength);
   const std::uint64_t had_key_check = in.Number(1);
   header.had_key_check = had_key_check == 1;
-  if (!in.Sealed() || magic != RunMagic || version != FormatVersion || direction > 1 || had_key_check > 1) {
+  if (!in.Sealed() || magic != RunMagic || (version != FormatVersion && version != UnmarkedFormatVersion) ||
+      direction > 1 || had_key_check > 1) {
     return std::nullopt;
   }
+  header.marks_file = version == FormatVersion;
   // Sound figures only: everything below trusts them.
   const bool sound =
       header.length >= 0 && header.block_length == std::min<std::int64_t>(header.length, MaxBlockLength) &&

@@ -49,6 +49,9 @@ using JournalHash = std::array<std::uint8_t, 16>;
 using RunId = std::array<std::uint8_t, 16>;
 
 std::string JournalName(ino_t inode);
+// Added to the name of a journal found to be another file's, when it is set
+// aside (it then no longer names any inode's journal).
+inline constexpr std::string_view OrphanJournalSuffix = ".orphan";
 // The inode a journal's name is for; nothing for any other name, drafts included.
 std::optional<ino_t> InodeOfJournalName(std::string_view name);
 
@@ -70,6 +73,9 @@ struct JournalRunHeader {
   // A decryption of a file that carried a key check attribute: an undo puts
   // the check back.
   bool had_key_check = false;
+  // The run marks its file (rewrite/run_mark.h); journals of earlier
+  // versions of the program did not.
+  bool marks_file = true;
 
   bool operator==(const JournalRunHeader&) const = default;
 };

@@ -202,7 +202,7 @@ Result<bool> WindowEngine::Holds(const JournalRecord& record, bool in_place) {
   return hash.Finish() == record.image_hash;
 }
 
-FileResult<JournalPhase> WindowEngine::Recover() {
+FileResult<JournalPhase> WindowEngine::Recover(bool unbound) {
   for (int page = 0; page < 2; ++page) {
     Result<std::optional<JournalRecord>> record = journal_.ReadRecord(page);
     if (!record) return Failed(FileOutcome::ReadError, record.error());
@@ -210,6 +210,15 @@ FileResult<JournalPhase> WindowEngine::Recover() {
   }
   if (!newest_) return JournalPhase::Forward;  // nothing was ever written to the file
   last_sequence_ = newest_->sequence;
+  if (unbound) {
+    const Result<bool> whole = Holds(*newest_, true);
+    if (!whole) return Failed(FileOutcome::ReadError, whole.error());
+    if (!*whole) {
+      newest_.reset();
+      return Failed(FileOutcome::NothingToResume,
+                    Error{0, journal_.Name() + " is not this file's: the file does not carry its run's mark"});
+    }
+  }
   const Result<bool> in_slot = Holds(*newest_, false);
   if (!in_slot) return Failed(FileOutcome::ReadError, in_slot.error());
   if (*in_slot) {

@@ -97,7 +97,11 @@ class WindowEngine {
   // phase of the newest record is returned (Forward when there is none).
   // JournalDamaged when neither the slot nor the file holds the newest
   // window's new bytes: the window is in doubt (InDoubt() bytes from Done()).
-  FileResult<JournalPhase> Recover();
+  // `unbound`: the file does not carry the run's mark, which goes only once
+  // the last window is whole in place; unless the newest window is whole in
+  // place already, the journal is another file's: NothingToResume, and
+  // nothing is written.
+  FileResult<JournalPhase> Recover(bool unbound);
   std::int64_t InDoubt() const { return in_doubt_; }
 
  private:

@@ -1,0 +1,32 @@
+#pragma once
+
+// The mark that binds a file to its run: a user attribute holding the run's
+// identity (the journal's run id), on the file itself. It is written and
+// synced before the run's first change, and cleared only after its last, so
+// a journal is applied only to the file that carries its mark; a journal
+// left by a deleted file whose inode a new file got is not.
+
+#include <optional>
+
+#include "base/result.h"
+#include "files/file_calls.h"
+#include "rewrite/journal_format.h"
+
+namespace quorvant {
+
+inline constexpr const char* RunMarkAttributeName = "user.quorvant.run";
+
+// What the file says about its run.
+struct RunMark {
+  bool supported = true;      // false: the file system keeps no user attributes
+  std::optional<RunId> run;   // the run it is marked for, if any
+};
+
+Result<RunMark> ReadRunMark(int descriptor, FileCalls& calls);
+// Writes the mark and syncs the file (attributes are not covered by
+// fdatasync). Nothing on a file system without user attributes.
+Status WriteRunMark(int descriptor, const RunId& run, FileCalls& calls);
+// Removes the mark, if there is one, and syncs the file.
+Status ClearRunMark(int descriptor, FileCalls& calls);
+
+}  // namespace quorvant
