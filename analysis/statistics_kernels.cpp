@@ -40,6 +40,7 @@ PieceSums ScanPortable(const std::uint8_t* data, std::size_t start, std::size_t 
 // into table k. Inlined into each kernel, so it is compiled for its target.
 __attribute__((always_inline)) inline void CountBlocks(const std::uint8_t* data, std::size_t blocks,
                                                        CountTables& counts) {
+#pragma GCC unroll 4
   for (std::size_t block = 0; block < blocks; ++block, data += 16) {
     std::uint64_t low_word;
     std::uint64_t high_word;
