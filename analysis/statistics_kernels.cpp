@@ -217,8 +217,20 @@ __attribute__((target("avx512f,avx512bw"))) PieceSums ScanAvx512(const std::uint
 
 #endif
 
+// The first Intel processors with AVX-512 (Skylake, Cascade Lake and Cooper
+// Lake servers) lower their clock while 512-bit multiplies run; the
+// increments, which bound the pass, would then run slower than beside AVX2.
+bool Avx512LowersTheClock() {
+#if QUORVANT_X86_KERNELS
+  return __builtin_cpu_is("skylake-avx512");
+#else
+  return false;
+#endif
+}
+
 ScanKernel ChooseFastestScanKernel() {
-  for (const ScanKernel kernel : {ScanKernel::Avx512, ScanKernel::Avx2, ScanKernel::Sse2}) {
+  if (ScanKernelRuns(ScanKernel::Avx512) && !Avx512LowersTheClock()) return ScanKernel::Avx512;
+  for (const ScanKernel kernel : {ScanKernel::Avx2, ScanKernel::Sse2}) {
     if (ScanKernelRuns(kernel)) return kernel;
   }
   return ScanKernel::Portable;
