@@ -36,8 +36,11 @@ PieceSums ScanPortable(const std::uint8_t* data, std::size_t start, std::size_t 
 
 #if QUORVANT_X86_KERNELS
 
-// Counts `blocks` × 16 bytes: two 64-bit words a step, byte k of each word
-// into table k. Inlined into each kernel, so it is compiled for its target.
+// Counts `blocks` × 16 bytes: two 64-bit words a step, byte k of the first
+// into table k and of the second into table 8 + k, as the portable loop
+// does. Inlined into each kernel, so it is compiled for its target.
+static_assert(CountTableCount == 16);
+
 __attribute__((always_inline)) inline void CountBlocks(const std::uint8_t* data, std::size_t blocks,
                                                        CountTables& counts) {
 #pragma GCC unroll 4
@@ -49,7 +52,7 @@ __attribute__((always_inline)) inline void CountBlocks(const std::uint8_t* data,
 #pragma GCC unroll 8
     for (int shift = 0; shift < 64; shift += 8) {
       ++counts[shift >> 3][(low_word >> shift) & 255];
-      ++counts[shift >> 3][(high_word >> shift) & 255];
+      ++counts[8 + (shift >> 3)][(high_word >> shift) & 255];
     }
   }
 }

@@ -12,11 +12,12 @@
 
 namespace quorvant {
 
-// The byte counts are spread over eight 32-bit tables, byte i of every
-// eight going to table i, so that neighbouring equal bytes do not wait on
-// each other's increment. A table's cell grows by at most one per eight
-// bytes; the caller folds them before 2^32 bytes.
-inline constexpr std::size_t CountTableCount = 8;
+// The byte counts are spread over sixteen 32-bit tables, byte i of every
+// sixteen going to table i, so that neighbouring equal bytes do not wait on
+// each other's increment: a run of one value (zeros) would otherwise chain
+// the increments of a table through memory. A table's cell grows by at most
+// one per sixteen bytes; the caller folds them before 2^32 bytes.
+inline constexpr std::size_t CountTableCount = 16;
 using CountTables = std::array<std::array<std::uint32_t, 256>, CountTableCount>;
 
 struct PieceSums {
