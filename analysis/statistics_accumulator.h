@@ -6,6 +6,7 @@
 #include <span>
 
 #include "analysis/stat_figures.h"
+#include "analysis/statistics_kernels.h"
 
 namespace quorvant {
 
@@ -15,6 +16,11 @@ namespace quorvant {
 // piece with the first of the next, are carried over.
 class StatisticsAccumulator {
  public:
+  // Counts with the fastest kernel this processor runs.
+  StatisticsAccumulator() = default;
+  // Counts with `kernel`, which must run here (tests and benchmarks).
+  explicit StatisticsAccumulator(ScanKernel kernel);
+
   void Add(std::span<const std::uint8_t> bytes);
 
   // Takes in the totals of `later`, which gathered the bytes that follow
@@ -29,15 +35,13 @@ class StatisticsAccumulator {
   ByteTotals Totals() const;
 
  private:
-  using PartialCounts = std::array<std::array<std::uint32_t, 256>, 4>;
-
   void AddSlice(std::span<const std::uint8_t> slice);
   void FoldPartialCounts();
 
-  // The hot loop counts into four 32-bit tables, so that neighbouring equal
-  // bytes do not wait on each other; they are folded into byte_counts_
+  ScanKernel kernel_ = FastestScanKernel();
+  // The kernel counts into 32-bit tables; they are folded into byte_counts_
   // before any of them could overflow.
-  PartialCounts partial_counts_{};
+  CountTables partial_counts_{};
   std::uint64_t partial_bytes_ = 0;
   ByteHistogram byte_counts_{};
   std::uint64_t length_ = 0;

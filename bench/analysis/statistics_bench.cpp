@@ -6,6 +6,7 @@
 #include "analysis/number_format.h"
 #include "analysis/stat_figures.h"
 #include "analysis/statistics_accumulator.h"
+#include "analysis/statistics_kernels.h"
 
 namespace quorvant {
 namespace {
@@ -43,6 +44,27 @@ BENCHMARK(BM_AccumulatorPass)
     ->Args({0, 1 << 20})
     ->Args({1, 1 << 20})
     ->Unit(benchmark::kMillisecond);
+
+// One kernel alone over random data in memory, fed in 1 MiB pieces:
+// range(0) is the ScanKernel (0 portable, 1 SSE2, 2 AVX2, 3 AVX-512).
+void BM_ScanKernel(benchmark::State& state) {
+  const auto kernel = static_cast<ScanKernel>(state.range(0));
+  if (!ScanKernelRuns(kernel)) {
+    state.SkipWithError("does not run here");
+    return;
+  }
+  const std::vector<std::uint8_t> bytes = RandomBytes(std::size_t{64} << 20);
+  for (auto _ : state) {
+    StatisticsAccumulator accumulator(kernel);
+    for (std::size_t offset = 0; offset < bytes.size(); offset += std::size_t{1} << 20) {
+      accumulator.Add(std::span(bytes).subspan(offset, std::size_t{1} << 20));
+    }
+    benchmark::DoNotOptimize(accumulator.Totals());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+  state.SetLabel(ScanKernelName(kernel));
+}
+BENCHMARK(BM_ScanKernel)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // Figures and texts from the totals: the per-run cost after the pass.
 void BM_FiguresAndTexts(benchmark::State& state) {

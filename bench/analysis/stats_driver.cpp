@@ -8,9 +8,14 @@
 //               choose; THREADS alone keeps its ranges), CHUNK-byte preads
 //   stats-mmap  the same ranges and threads, but the file mapped with mmap
 //               instead of read: the other way to read it, kept to measure
-// Prints "<mode> <bytes> <best seconds> <threads> <CPU seconds per pass>" to
-// stderr; the stats modes also print their report (figures and byte counts)
-// to stdout.
+//   kernel      the counting alone: the file is read into memory first (not
+//               timed), then counted on one thread in CHUNK-byte pieces, with
+//               the kernel the engine chooses, or the one named by the
+//               environment's QUORVANT_SCAN_KERNEL (portable, sse2, avx2,
+//               avx512)
+// Prints "<mode> <bytes> <best seconds> <threads> <CPU seconds per pass>
+// <kernel>" to stderr; the stats modes also print their report (figures and
+// byte counts) to stdout.
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -24,12 +29,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "analysis/statistics_accumulator.h"
 #include "analysis/statistics_engine.h"
+#include "analysis/statistics_kernels.h"
 
 namespace {
 
@@ -92,11 +99,35 @@ bool MappedStatistics(int file, std::uint64_t length, const quorvant::Statistics
   return true;
 }
 
+// The kernel QUORVANT_SCAN_KERNEL names, if it names one that runs here.
+quorvant::ScanKernel ChosenKernel() {
+  const char* name = std::getenv("QUORVANT_SCAN_KERNEL");
+  for (const quorvant::ScanKernel kernel : quorvant::AllScanKernels) {
+    if (name != nullptr && std::strcmp(name, quorvant::ScanKernelName(kernel)) == 0 &&
+        quorvant::ScanKernelRuns(kernel))
+      return kernel;
+  }
+  return quorvant::FastestScanKernel();
+}
+
+// The whole file in memory, page-aligned, its pages touched.
+std::vector<std::uint8_t> ReadWhole(int file, std::uint64_t length) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+  for (std::uint64_t offset = 0; offset < length;) {
+    const ssize_t got = pread(file, bytes.data() + offset, static_cast<std::size_t>(length - offset),
+                              static_cast<off_t>(offset));
+    if (got <= 0) return {};
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return bytes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s read|read16|stats|stats-mmap FILE [CHUNK] [REPEATS] [THREADS] [RANGES]\n",
+    std::fprintf(stderr,
+                 "usage: %s read|read16|stats|stats-mmap|kernel FILE [CHUNK] [REPEATS] [THREADS] [RANGES]\n",
                  argv[0]);
     return 2;
   }
@@ -113,6 +144,17 @@ int main(int argc, char** argv) {
   const int repeats = argc > 4 ? std::atoi(argv[4]) : 3;
   if (argc > 5) plan.threads = std::max<std::size_t>(std::strtoull(argv[5], nullptr, 10), 1);
   if (argc > 6) plan.ranges = std::max<std::size_t>(std::strtoull(argv[6], nullptr, 10), 1);
+
+  const quorvant::ScanKernel kernel = ChosenKernel();
+  std::vector<std::uint8_t> whole;
+  if (mode == "kernel") {
+    whole = ReadWhole(file, length);
+    if (whole.size() != length) {
+      std::fprintf(stderr, "read failed\n");
+      return 1;
+    }
+    plan.threads = 1;
+  }
 
   rusage usage_before{};
   getrusage(RUSAGE_SELF, &usage_before);
@@ -135,6 +177,13 @@ int main(int argc, char** argv) {
         return 1;
       }
       report = quorvant::RenderStatisticsReport(statistics, quorvant::ReportCounts::Include);
+    } else if (mode == "kernel") {
+      quorvant::StatisticsAccumulator accumulator(kernel);
+      for (std::size_t offset = 0; offset < whole.size(); offset += plan.chunk_length) {
+        accumulator.Add(std::span(whole).subspan(offset, std::min(plan.chunk_length, whole.size() - offset)));
+      }
+      report = quorvant::RenderStatisticsReport(quorvant::ComputeFileStatistics(accumulator.Totals()),
+                                                quorvant::ReportCounts::Include);
     } else if (mode == "read" || mode == "read16") {
       if (!ReadOnly(file, length, plan.chunk_length, mode == "read16" ? 16 : 0)) {
         std::fprintf(stderr, "read failed\n");
@@ -153,8 +202,9 @@ int main(int argc, char** argv) {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   };
   const double cpu_per_pass = (cpu_seconds(usage_after) - cpu_seconds(usage_before)) / std::max(repeats, 1);
-  std::fprintf(stderr, "%s %llu %.6f %zu %.6f\n", mode.c_str(), static_cast<unsigned long long>(length), best,
-               plan.threads, cpu_per_pass);
+  std::fprintf(stderr, "%s %llu %.6f %zu %.6f %s\n", mode.c_str(), static_cast<unsigned long long>(length),
+               best, plan.threads, cpu_per_pass,
+               quorvant::ScanKernelName(mode == "kernel" ? kernel : quorvant::FastestScanKernel()));
   std::fputs(report.c_str(), stdout);
   close(file);
   return 0;

@@ -154,6 +154,41 @@ TEST(StatisticsAccumulatorTest, AppendedRangesMatchOnePass) {
   }
 }
 
+// Every kernel that runs here, through the accumulator: cut at odd and even
+// places, so that pieces start after the first byte of a pair, and in
+// pieces around the lanes' widening point of each step width.
+class AccumulatorKernelTest : public ::testing::TestWithParam<ScanKernel> {};
+
+TEST_P(AccumulatorKernelTest, EveryKernelGivesTheTotalsOfTheDefinitions) {
+  if (!ScanKernelRuns(GetParam())) GTEST_SKIP() << ScanKernelName(GetParam()) << " does not run here";
+  const std::vector<Bytes> inputs = {
+      Bytes(),
+      Bytes(1, 200),
+      testing::LcgBytes(13, 99),
+      PairsNearTheCircle(),
+      Bytes(64 * 8192 + 65, 255),
+      testing::LcgBytes(17, 3 * 64 * 8192 + 7),
+  };
+  for (const Bytes& bytes : inputs) {
+    SCOPED_TRACE(bytes.size());
+    const ByteTotals whole = DirectTotals(bytes);
+    for (const std::size_t chunk_length : {std::size_t{1}, std::size_t{63}, std::size_t{16385},
+                                           std::size_t{32 * 8192 + 1}, std::size_t{1} << 20}) {
+      SCOPED_TRACE("chunk " + std::to_string(chunk_length));
+      StatisticsAccumulator accumulator(GetParam());
+      for (std::size_t offset = 0; offset < bytes.size(); offset += chunk_length) {
+        accumulator.Add(std::span(bytes).subspan(offset, std::min(chunk_length, bytes.size() - offset)));
+      }
+      ExpectSameTotals(accumulator.Totals(), whole);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKernels, AccumulatorKernelTest, ::testing::ValuesIn(AllScanKernels),
+                         [](const ::testing::TestParamInfo<ScanKernel>& info) {
+                           return std::string(ScanKernelName(info.param));
+                         });
+
 TEST(StatisticsAccumulatorTest, EmptyPiecesChangeNothing) {
   const Bytes bytes = testing::LcgBytes(3, 101);
   StatisticsAccumulator accumulator;
