@@ -57,6 +57,34 @@ FileStatus WindowEngine::Undo() {
   return {};
 }
 
+class WindowEngine::SlotSteps final : public ChunkSteps {
+ public:
+  SlotSteps(WindowEngine& engine, bool forward, std::int64_t start)
+      : engine_(engine), forward_(forward), start_(start) {}
+  Status Read(std::int64_t at, std::span<std::uint8_t> chunk) override {
+    return ReadExactly(engine_.calls_, engine_.file_.Descriptor(), chunk, at, engine_.file_.Name());
+  }
+  ProgressAnswer Ask(std::int64_t at) override {
+    if (!forward_ || engine_.progress_ == nullptr || !*engine_.progress_) return ProgressAnswer::Continue;
+    return (*engine_.progress_)(at, engine_.Length() - 1);
+  }
+  Status Write(std::int64_t at, std::span<const std::uint8_t> chunk) override {
+    if (Status written = engine_.journal_.WriteImage(chunk, at - start_); !written) return written;
+    const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+    if (written_end - hinted_ >= WritebackStep) {
+      engine_.journal_.StartImageWriteback(hinted_ - start_, written_end - hinted_);
+      hinted_ = written_end;
+    }
+    return {};
+  }
+
+ private:
+  WindowEngine& engine_;
+  const bool forward_;
+  const std::int64_t start_;
+  std::int64_t hinted_ = start_;  // where the last writeback hint ended
+};
+
 FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int64_t end) {
   const bool forward = phase == JournalPhase::Forward;
   const Direction direction = forward ? journal_.Header().direction : Opposite(journal_.Header().direction);
@@ -70,33 +98,7 @@ FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int
   // (forward only) before it is transformed; and a cancel or a failure in
   // this loop comes before the window's record, with the window untouched
   // in place, so the undo starts from the last durable record as before.
-  class SlotSteps final : public ChunkSteps {
-   public:
-    SlotSteps(WindowEngine& engine, bool forward, std::int64_t start)
-        : engine_(engine), forward_(forward), start_(start) {}
-    Status Read(std::int64_t at, std::span<std::uint8_t> chunk) override {
-      return ReadExactly(engine_.calls_, engine_.file_.Descriptor(), chunk, at, engine_.file_.Name());
-    }
-    ProgressAnswer Ask(std::int64_t at) override {
-      if (!forward_ || engine_.progress_ == nullptr || !*engine_.progress_) return ProgressAnswer::Continue;
-      return (*engine_.progress_)(at, engine_.Length() - 1);
-    }
-    Status Write(std::int64_t at, std::span<const std::uint8_t> chunk) override {
-      if (Status written = engine_.journal_.WriteImage(chunk, at - start_); !written) return written;
-      const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
-      if (written_end - hinted_ >= WritebackStep) {
-        engine_.journal_.StartImageWriteback(hinted_ - start_, written_end - hinted_);
-        hinted_ = written_end;
-      }
-      return {};
-    }
-
-   private:
-    WindowEngine& engine_;
-    const bool forward_;
-    const std::int64_t start_;
-    std::int64_t hinted_ = start_;  // where the last writeback hint ended
-  } steps(*this, forward, start);
+  SlotSteps steps(*this, forward, start);
   ImageHash hash;
   plain_image_ = plain_image_ || direction == Direction::Decrypt;
   const ChunkLoopResult loop = pipeline_->Run(start, end, ChunkLength(), file_.BlockLength(), cipher_, hash, steps);

@@ -105,6 +105,9 @@ class WindowEngine {
   std::int64_t InDoubt() const { return in_doubt_; }
 
  private:
+  // The chunk loop's steps for one window: the file read, the new bytes into the slot.
+  class SlotSteps;
+
   std::int64_t Length() const { return file_.Length(); }
   std::int64_t ChunkLength() const { return blocks_per_chunk_ * file_.BlockLength(); }
   std::span<std::uint8_t> Chunk(std::int64_t size) { return pipeline_->Buffer(static_cast<std::size_t>(size)); }

@@ -101,6 +101,18 @@ Decryption Decrypt(const TempFolder& folder, const std::string& name, const char
   return run;  // the file closes here, before the test reads it
 }
 
+// A copy without its key check, "file" + the suffix, decrypted with the
+// right key: never asked about, and plain again.
+void ExpectTheRightKeyDecryptsUnasked(const std::string& name, const Bytes& plain) {
+  TempFolder folder;
+  folder.Write(name, Encrypted(plain, Key));
+  NoAttributes calls;
+  const Decryption right = Decrypt(folder, name, Key, calls, ProgressAnswer::Cancel);
+  EXPECT_EQ(right.questions, 0);
+  EXPECT_EQ(right.report.outcome, FileOutcome::Done) << right.report.error.Describe();
+  EXPECT_EQ(folder.Read("file"), plain);
+}
+
 struct KindCase {
   const char* name;
   std::function<Bytes()> make;
@@ -130,13 +142,7 @@ TEST_P(WithoutAKeyCheck, TheRightKeyIsNeverQuestionedAndWrongOnesChangeNothing) 
     EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
     EXPECT_EQ(folder.Read(name), Encrypted(plain, Key));
   }
-  TempFolder folder;
-  folder.Write(name, Encrypted(plain, Key));
-  NoAttributes calls;
-  const Decryption right = Decrypt(folder, name, Key, calls, ProgressAnswer::Cancel);
-  EXPECT_EQ(right.questions, 0);
-  EXPECT_EQ(right.report.outcome, FileOutcome::Done) << right.report.error.Describe();
-  EXPECT_EQ(folder.Read("file"), plain);
+  ExpectTheRightKeyDecryptsUnasked(name, plain);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -185,13 +191,7 @@ TEST(WrongKey, KeysSharingTheRotationAreRefusedOnFilesThatCheckThemselves) {
       EXPECT_EQ(refused.report.outcome, FileOutcome::KeyLooksWrong) << refused.report.error.Describe();
       EXPECT_EQ(folder.Read(name), Encrypted(plain, Key));
     }
-    TempFolder folder;
-    folder.Write(name, Encrypted(plain, Key));
-    NoAttributes calls;
-    const Decryption right = Decrypt(folder, name, Key, calls, ProgressAnswer::Cancel);
-    EXPECT_EQ(right.questions, 0);
-    EXPECT_EQ(right.report.outcome, FileOutcome::Done) << right.report.error.Describe();
-    EXPECT_EQ(folder.Read("file"), plain);
+    ExpectTheRightKeyDecryptsUnasked(name, plain);
   }
 }
 

@@ -1,0 +1,94 @@
+#pragma once
+
+// The file run behind rewrite/file_transform.h, shared by the two files that
+// make it: rewrite/file_run_steps.cpp (its steps: the new run's header, the
+// key check, names, the journal's end) and rewrite/file_transform.cpp (a new
+// run, its undo and its end, resume, and the public functions). Around the
+// window engine (rewrite/window_engine.h), which changes the bytes, and the
+// watch over other programs (rewrite/file_watch.h).
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "crypto/key_check.h"
+#include "rewrite/classic_windows.h"
+#include "rewrite/file_transform.h"
+#include "rewrite/file_watch.h"
+#include "rewrite/journal_file.h"
+#include "rewrite/window_engine.h"
+
+namespace quorvant {
+
+// NameInUse, NameTooLong, Vanished or RenameError for a rename's errno.
+FileOutcome OutcomeOfRenameError(int error_code);
+
+class Run {
+ public:
+  Run(OpenedFile& file, FileCalls& calls, const TransformSettings& settings)
+      : file_(file),
+        calls_(calls),
+        settings_(settings),
+        checker_(settings.key_checker != nullptr ? *settings.key_checker : default_checker_),
+        watch_(file, calls) {
+    report_.name = file.Name();
+    report_.length = file.Length();
+  }
+
+  FileReport Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
+  FileReport PrepareResume(std::string_view key_text, ResumeMode mode);
+  FileReport Go(const ProgressFunction& progress);
+
+ private:
+  const JournalRunHeader& Header() const { return journal_->Header(); }
+  std::int64_t Length() const { return file_.Length(); }
+
+  // Its steps (rewrite/file_run_steps.cpp).
+  FileResult<JournalRunHeader> NewRunHeader(Direction direction, const EncryptedSuffix& suffix);
+  FileResult<bool> TakeKeyCheck(JournalRunHeader& header, std::string_view key_text);
+  FileResult<bool> StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
+  void SetUpWindows(const ProgressFunction& progress);
+  FileStatus StoreKeyCheck();
+  FileStatus RemoveKeyCheckNow();
+  FileStatus Rename(const std::string& to);
+  FileReport Finish(FileOutcome outcome, FileCondition condition, Error error = {});
+  FileReport Refuse(Failure failure) {
+    return Finish(failure.outcome, FileCondition::AsBefore, std::move(failure.error));
+  }
+  FileReport KeepJournal(Failure failure);
+  FileReport RemoveJournal(Failure result, FileCondition condition, bool zero_images);
+
+  // A new run, its undo and its end (rewrite/file_transform.cpp).
+  FileReport Start();
+  FileReport UndoAll(Failure cause);
+  FileReport End(bool resumed);
+
+  // Resume (rewrite/file_transform.cpp).
+  FileReport Resume();
+  FileStatus SettleDoubleName();
+  FileReport SetAsideOrphan(Failure why);
+
+  OpenedFile& file_;
+  FileCalls& calls_;
+  const TransformSettings& settings_;
+  KeyChecker default_checker_;
+  KeyChecker& checker_;
+  FileWatch watch_;
+  std::optional<JournalFile> journal_;
+  std::optional<ClassicWindows> cipher_;
+  std::optional<WindowEngine> engine_;
+  FileReport report_;
+
+  // What Prepare found, for Go.
+  enum class Prepared { No, NewRun, Resume };
+  Prepared prepared_ = Prepared::No;
+  bool looked_wrong_ = false;     // a start that looked like noise: the file is looked at again
+  std::optional<JournalRunHeader> header_;  // of a new run, until its journal is made
+  ResumeMode mode_ = ResumeMode::Finish;
+  KeyWords start_words_;  // the key words at offset 0; key material
+  const ProgressFunction* progress_ = nullptr;  // Go's
+  // A resumed run's file does not carry the run's mark (see Recover).
+  bool unbound_ = false;
+};
+
+}  // namespace quorvant

@@ -1,0 +1,217 @@
+// The file run's steps: the new run's header and key check, the cipher and
+// the engine, names, and the journal's end. See rewrite/file_run.h.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "base/verify.h"
+#include "base/wipe.h"
+#include "crypto/encrypted_name.h"
+#include "crypto/key_judge.h"
+#include "rewrite/file_run.h"
+#include "rewrite/run_mark.h"
+
+namespace quorvant {
+
+FileOutcome OutcomeOfRenameError(int error_code) {
+  switch (error_code) {
+    case EEXIST:
+    case ENOTEMPTY: return FileOutcome::NameInUse;
+    case ENAMETOOLONG: return FileOutcome::NameTooLong;
+    case ENOENT: return FileOutcome::Vanished;
+    default: return FileOutcome::RenameError;
+  }
+}
+
+namespace {
+
+// The longest name the folder's file system takes, never above NAME_MAX.
+std::size_t LongestName(FileCalls& calls, int folder) {
+  struct statvfs space {};
+  if (calls.FolderSpace(folder, &space) != 0 || space.f_namemax == 0) return NAME_MAX;
+  return std::min<std::size_t>(space.f_namemax, NAME_MAX);
+}
+
+}  // namespace
+
+// The journal's run header of a new run, with both names; refused when the
+// new name cannot be had. The key check is not in it yet.
+FileResult<JournalRunHeader> Run::NewRunHeader(Direction direction, const EncryptedSuffix& suffix) {
+  JournalRunHeader header;
+  header.direction = direction;
+  header.suffix = suffix;
+  header.length = Length();
+  header.block_length = file_.BlockLength();
+  header.inode = static_cast<std::uint64_t>(file_.Inode());
+  header.old_name = file_.Name();
+  if (direction == Direction::Encrypt) {
+    header.new_name = EncryptedName(header.old_name, suffix);
+  } else {
+    const std::optional<std::string> plain_name = PlainName(header.old_name);
+    if (!plain_name) {
+      return Failure{FileOutcome::NameInvalid,
+                     Error{EINVAL, header.old_name + " has no encrypted-name suffix to remove"}};
+    }
+    // The key words are made from this suffix: anything else is a mistake of the caller.
+    Verify(SuffixOfName(header.old_name) == suffix);
+    header.new_name = *plain_name;
+  }
+  if (header.new_name.size() > LongestName(calls_, file_.Folder())) {
+    return Failure{FileOutcome::NameTooLong, Error{ENAMETOOLONG, "rename to " + header.new_name}};
+  }
+  struct stat existing {};
+  if (calls_.StatAt(file_.Folder(), header.new_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    return Failure{FileOutcome::NameInUse, Error{EEXIST, "rename to " + header.new_name}};
+  } else if (errno != ENOENT) {
+    const int code = errno;
+    return Failure{OutcomeOfRenameError(code), Error{code, "look at " + header.new_name}};
+  }
+  return header;
+}
+
+// The key check: made for an encryption; for a decryption, the file's own
+// when the key matches it (a wrong key stops here), else a new one, so that
+// a resume can always tell the run's key.
+FileResult<bool> Run::TakeKeyCheck(JournalRunHeader& header, std::string_view key_text) {
+  bool looks_right = true;
+  if (header.direction == Direction::Decrypt) {
+    Result<std::optional<std::vector<std::uint8_t>>> stored = ReadKeyCheck(file_.Descriptor(), calls_);
+    if (!stored) return Failure{FileOutcome::ReadError, stored.error()};
+    if (*stored) {
+      header.had_key_check = true;
+      const Result<KeyCheckVerdict> verdict = checker_.Judge(key_text, header.suffix, Length(), **stored);
+      if (!verdict) return Failure{FileOutcome::NoMemory, verdict.error()};
+      if (*verdict == KeyCheckVerdict::Mismatch) {
+        return Failure{FileOutcome::WrongKey,
+                       Error{0, "the key is not the one " + file_.Name() + " was encrypted with"}};
+      }
+      if (*verdict == KeyCheckVerdict::Match) header.key_check = **stored;
+    }
+    // No check to trust (none, one for another suffix or length, one this
+    // program cannot read): the decrypted start is the only sign of the key.
+    if (header.key_check.empty()) {
+      const FileResult<bool> judged = StartLooksRight(key_text, header.suffix);
+      if (!judged) return judged.error();
+      looks_right = *judged;
+    }
+  }
+  if (header.key_check.empty()) {
+    const Result<KeyCheckValue> made = checker_.Make(key_text, header.suffix, Length());
+    if (!made) return Failure{FileOutcome::NoMemory, made.error()};
+    header.key_check.assign(made->begin(), made->end());
+  }
+  return looks_right;
+}
+
+// For a decryption without a usable key check: the first block as the key
+// decrypts it, in memory, judged: whether it looks right. The copy of the
+// key words and the decrypted bytes are wiped.
+FileResult<bool> Run::StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix) {
+  if (Length() == 0) return true;
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(file_.BlockLength()));
+  if (Status read = ReadExactly(calls_, file_.Descriptor(), start, 0, file_.Name()); !read) {
+    return Failure{FileOutcome::ReadError, read.error()};
+  }
+  KeyWords words = BuildKeyWords(key_text, suffix);
+  TransformBlock(start, file_.BlockLength(), Direction::Decrypt, words);
+  StartJudge judge;
+  const StartVerdict verdict = judge.Judge(start).verdict;
+  Wipe(start.data(), start.size());
+  return verdict == StartVerdict::LooksRight;
+}
+
+// The cipher and the engine, once the journal is there.
+void Run::SetUpWindows(const ProgressFunction& progress) {
+  const std::int64_t window = JournalWindowLength(Header());
+  cipher_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
+  start_words_.Wipe();
+  engine_.emplace(file_, calls_, *journal_, *cipher_, watch_,
+                  WindowSettings{settings_.blocks_per_chunk, settings_.cipher_thread, &progress,
+                                 &settings_.sync_start});
+}
+
+FileStatus Run::StoreKeyCheck() {
+  KeyCheckValue value{};
+  if (Header().key_check.size() != value.size()) return {};  // a check this program did not make
+  std::copy(Header().key_check.begin(), Header().key_check.end(), value.begin());
+  const Result<KeyCheckStore> stored = WriteKeyCheck(file_.Descriptor(), value, calls_);
+  if (!stored) return Failure{OutcomeOfWriteError(stored.error()), stored.error()};
+  // fdatasync does not cover attributes.
+  if (*stored == KeyCheckStore::Stored && calls_.Sync(file_.Descriptor()) != 0) {
+    return Failure{FileOutcome::SyncError, Error::FromErrno("sync " + file_.Name())};
+  }
+  return {};
+}
+
+FileStatus Run::RemoveKeyCheckNow() {
+  if (Status removed = RemoveKeyCheck(file_.Descriptor(), calls_); !removed) {
+    return Failure{FileOutcome::WriteError, removed.error()};
+  }
+  if (calls_.Sync(file_.Descriptor()) != 0) {
+    return Failure{FileOutcome::SyncError, Error::FromErrno("sync " + file_.Name())};
+  }
+  return {};
+}
+
+FileStatus Run::Rename(const std::string& to) {
+  const std::string from = file_.Name();
+  if (RenameWithoutReplacing(calls_, file_.Folder(), from.c_str(), to.c_str()) != 0) {
+    const int code = errno;
+    return Failure{OutcomeOfRenameError(code), Error{code, "rename " + from + " to " + to}};
+  }
+  file_.SetName(to);
+  if (calls_.Sync(file_.Folder()) != 0) return Failure{FileOutcome::SyncError, Error::FromErrno("sync the folder")};
+  return {};
+}
+
+FileReport Run::Finish(FileOutcome outcome, FileCondition condition, Error error) {
+  if (condition == FileCondition::AsBefore && watch_.ChangedElsewhere())
+    condition = FileCondition::UndoneChangedElsewhere;
+  report_.outcome = outcome;
+  report_.condition = condition;
+  report_.name = file_.Name();
+  report_.error = std::move(error);
+  report_.done = engine_ ? engine_->Done() : 0;
+  return report_;
+}
+
+// Stopped with the journal kept: the file is consistent at Done(), and a
+// resume finishes or undoes the run.
+FileReport Run::KeepJournal(Failure failure) {
+  report_.journal = journal_->Name();
+  return Finish(failure.outcome, FileCondition::Interrupted, std::move(failure.error));
+}
+
+// Ends the run with `result` (Done, or why the run was undone), the file in
+// `condition`.
+FileReport Run::RemoveJournal(Failure result, FileCondition condition, bool zero_images) {
+  // Every name change of the file is durable before the journal's removal can
+  // be: a failed rename may have left one that is not.
+  if (calls_.Sync(file_.Folder()) != 0) {
+    report_.journal = journal_->Name();
+    if (result.error.action.empty()) result.error = Error::FromErrno("sync the folder");
+    return Finish(result.outcome, condition, std::move(result.error));
+  }
+  // A plain image must not stay behind in the free space. Should the zeros
+  // fail, the journal still goes: the file is final.
+  if (zero_images) (void)journal_->ZeroImages();
+  // The mark goes before the journal: a journal beside an unmarked file is
+  // believed only where the file shows the run's last window whole. A mark
+  // that cannot be cleared binds the file to a journal that is gone, which
+  // nothing acts on.
+  (void)ClearRunMark(file_.Descriptor(), calls_);
+  if (Status removed = journal_->Remove(); !removed) {
+    // The file is final; a resume finds nothing left to change and removes it.
+    if (!journal_->Gone()) report_.journal = journal_->Name();
+    if (result.error.action.empty()) result.error = removed.error();
+  }
+  return Finish(result.outcome, condition, std::move(result.error));
+}
+
+}  // namespace quorvant
