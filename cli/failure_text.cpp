@@ -82,6 +82,11 @@ std::string DescribeTransformReport(const FileReport& report, std::string_view n
   std::string text = report.outcome == FileOutcome::NameInUse && !new_path.empty()
                          ? QuoteName(new_path) + " exists already"
                          : DescribeFailure(report.outcome, report.error);
+  // Out of space once the run had begun: an overwrite in place needs room
+  // too on a copy-on-write file system, whatever was reserved beforehand.
+  if (report.outcome == FileOutcome::NoSpace && report.condition == FileCondition::Interrupted) {
+    text = "the disk ran out of space part-way (" + report.error.Describe() + ")";
+  }
   const std::string finish = ResumeCommandFor(path_now, false);
   const std::string undo = ResumeCommandFor(path_now, true);
   const std::string journal = QuoteName(report.journal);
@@ -133,9 +138,15 @@ std::string DescribeTransformReport(const FileReport& report, std::string_view n
       }
       text += "; THE RUN IS INTERRUPTED: the first " + std::to_string(report.done) + " of " +
               std::to_string(report.length) + " bytes are " +
-              (direction == Direction::Encrypt ? "encrypted" : "decrypted") +
-              ", the rest are as before, and its journal " + journal + " is kept. " + finish +
-              " finishes the run, " + undo +
+              (direction == Direction::Encrypt ? "encrypted" : "decrypted") + " and the rest are as before";
+      if (report.torn_length > 0) {
+        // Said, so that nobody takes "the first 0 bytes" for an untouched file.
+        text += ", except bytes " + std::to_string(report.torn_from) + " to " +
+                std::to_string(report.torn_from + report.torn_length - 1) +
+                ", which were being written when it stopped (the journal holds them whole, and either "
+                "command below writes them whole first)";
+      }
+      text += ". Its journal " + journal + " is kept. " + finish + " finishes the run, " + undo +
               " undoes it (or select the file in the window, press Enter and type the key)";
       break;
     case FileCondition::RestoredNameTaken:

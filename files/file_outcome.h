@@ -83,6 +83,11 @@ struct FileReport {
   // For a journal found damaged: how many bytes after `done` are in neither
   // form for sure (the rest after them are as before the run).
   std::int64_t in_doubt = 0;
+  // For Interrupted: a window that was being written when the run stopped,
+  // [torn_from, torn_from + torn_length), may be part old, part new. The
+  // journal holds it whole, and a resume writes it whole first.
+  std::int64_t torn_from = 0;
+  std::int64_t torn_length = 0;
   // An erase of a file with an interrupted run: its journal, which held part
   // of the file's content, was erased first.
   bool journal_erased = false;

@@ -185,6 +185,10 @@ FileReport Run::Finish(FileOutcome outcome, FileCondition condition, Error error
 // resume finishes or undoes the run.
 FileReport Run::KeepJournal(Failure failure) {
   report_.journal = journal_->Name();
+  if (const std::optional<JournalRecord> torn = engine_ ? engine_->TornWindow() : std::nullopt) {
+    report_.torn_from = torn->offset;
+    report_.torn_length = torn->length;
+  }
   return Finish(failure.outcome, FileCondition::Interrupted, std::move(failure.error));
 }
 

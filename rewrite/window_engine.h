@@ -103,6 +103,9 @@ class WindowEngine {
   // nothing is written.
   FileResult<JournalPhase> Recover(bool unbound);
   std::int64_t InDoubt() const { return in_doubt_; }
+  // The window whose write in place did not finish, if one did not: its
+  // bytes may be part old, part new (the journal holds them whole).
+  std::optional<JournalRecord> TornWindow() const { return torn_ ? newest_ : std::nullopt; }
 
  private:
   // The chunk loop's steps for one window: the file read, the new bytes into the slot.

@@ -6,6 +6,7 @@
 #include "rewrite/file_transform.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -380,6 +381,37 @@ TEST(FileTransformTest, AnUndoThatCannotWriteKeepsTheJournalForAResume) {
       EXPECT_EQ(folder.Read("notes.txt"), plain);
     }
   }
+}
+
+// Copy-on-write file systems need room for every overwrite in place, which
+// no reservation beforehand guarantees: the disk fills up half-way through
+// the second window, and the undo cannot write either. The report says which
+// bytes were being written (never "the first N are done" alone), and a
+// resume, once there is room, finishes the run.
+TEST(FileTransformTest, RunningOutOfSpaceInPlaceSaysWhichBytesWereBeingWritten) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(2 * FullChunk + 999, 6);
+  folder.Write("notes.txt", plain);
+  FaultyCalls calls;
+  calls.write_fault = [&](int descriptor, off_t offset) {
+    struct stat status {};
+    const bool the_file = fstat(descriptor, &status) == 0 && status.st_size == static_cast<off_t>(plain.size());
+    return the_file && offset >= static_cast<off_t>(FullChunk) ? ENOSPC : 0;
+  };
+  const TransformRunResult run = Transform(folder, "notes.txt", Direction::Encrypt, calls);
+  EXPECT_EQ(run.report.outcome, FileOutcome::NoSpace);
+  ASSERT_EQ(run.report.condition, FileCondition::Interrupted);
+  EXPECT_EQ(run.report.done, static_cast<std::int64_t>(FullChunk));
+  EXPECT_EQ(run.report.torn_from, static_cast<std::int64_t>(FullChunk));
+  EXPECT_EQ(run.report.torn_length, static_cast<std::int64_t>(FullChunk));
+  const std::vector<std::uint8_t> after = folder.Read("notes.txt" + SuffixText);
+  EXPECT_NE(std::vector<std::uint8_t>(after.begin() + FullChunk, after.begin() + 2 * FullChunk),
+            std::vector<std::uint8_t>(plain.begin() + FullChunk, plain.begin() + 2 * FullChunk))
+      << "the model should have left the second window part written";
+
+  const FileReport resumed = Resume(folder, "notes.txt" + SuffixText, ResumeMode::Finish);
+  EXPECT_EQ(resumed.outcome, FileOutcome::Done) << resumed.error.Describe();
+  EXPECT_EQ(folder.Read("notes.txt" + SuffixText), TransformInMemory(plain, Direction::Encrypt));
 }
 
 // Renames that another program makes fail half-way through a run.

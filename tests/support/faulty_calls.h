@@ -31,6 +31,9 @@ class FaultyCalls : public FileCalls {
   int lease_error = 0;
   // pread and pwrite move at most this many bytes per call.
   std::size_t max_transfer = std::numeric_limits<std::size_t>::max();
+  // Asked before each pwrite: an errno makes it write half its data and
+  // then fail with that errno (0: it writes as usual).
+  std::function<int(int descriptor, off_t offset)> write_fault;
   // Runs before each fdatasync (for instance, to look at the file then).
   std::function<void(int descriptor)> before_sync_data;
   // Runs before each renameat2.
@@ -50,6 +53,10 @@ class FaultyCalls : public FileCalls {
   ssize_t WriteAt(int descriptor, const void* data, std::size_t size, off_t offset) override {
     ++writes;
     if (fail_writes_from != 0 && writes >= fail_writes_from) return Fail(EIO);
+    if (const int fault = write_fault ? write_fault(descriptor, offset) : 0; fault != 0) {
+      (void)FileCalls::WriteAt(descriptor, data, size / 2, offset);
+      return Fail(fault);
+    }
     if (writes == fail_write) {
       (void)FileCalls::WriteAt(descriptor, data, size / 2, offset);
       return Fail(EIO);
