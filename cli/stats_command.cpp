@@ -26,6 +26,14 @@ enum class StatsForm { Text, Json };
 std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts counts, StatsForm form,
                                      bool heading, CommandContext& context) {
   Messages& messages = context.messages;
+  // Even a non-blocking open breaks the lease of a run working on the file,
+  // which then stops and undoes itself: a file with a journal is not opened.
+  if (HasInterruptedRun(file)) {
+    messages.FileFailure(file.path,
+                         "busy: a run is encrypting or decrypting it, or one was cut short (" +
+                             ResumeCommandFor(file.path, false) + " finishes it)");
+    return std::nullopt;
+  }
   UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!opened.IsOpen()) {
     messages.FileFailure(file.path, "cannot open: " + std::string(std::strerror(errno)));

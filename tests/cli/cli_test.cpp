@@ -608,6 +608,19 @@ TEST(CliTest, EraseTakesTheJournalOfACutShortRunWithIt) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
+// A file with a run's journal is worked on, or was: stats does not open it,
+// since even a read-only open would break a running run's lease and stop it.
+TEST(CliTest, StatsLeavesAFileWithARunAlone) {
+  TempFolder folder;
+  folder.Write("f", Prose(5 * MaxBlockLength));
+  testing::InterruptRun(folder, "f", Direction::Encrypt, testing::Suffix, testing::Key, 6);
+  const std::string half_done = "f" + testing::SuffixText;
+  const CliRun run = RunCli(folder, {"stats", half_done}, {});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("busy: a run is encrypting or decrypting it"), std::string::npos) << run.err;
+}
+
 // Started with descriptor 0 closed, the tool must not take its own signal
 // descriptor for standard input and wait on it forever.
 TEST(CliTest, ClosedStandardInputFailsAtOnce) {
