@@ -97,12 +97,13 @@ void CopyPixels(const Image& image, const Rect& area, SDL_Surface& target) {
 // there is one window, and so one platform, per process.
 std::atomic<SdlPlatform*> WindowPlatform{nullptr};
 
-// The X connection is gone (the server died, the session ended). Xlib ends
-// the process as soon as this returns, so a file run in progress is first let
-// finish, exactly as after a close of the window.
+// The X connection is gone (the server died, the session ended). Xlib would
+// end the process with status 1 as soon as this returned, so a file run in
+// progress is first let finish, exactly as after a close of the window, and
+// the process ends here with a status of its own.
 int OnConnectionLost(Display*) {
   if (SdlPlatform* platform = WindowPlatform.load()) platform->WaitForLogicAfterLoss();
-  return 0;
+  std::exit(ExitDisplayLost);
 }
 
 // A closed terminal (SIGHUP) or Ctrl-\ (SIGQUIT) would end the process in the

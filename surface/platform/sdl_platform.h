@@ -30,6 +30,11 @@ namespace quorvant {
 //                 window exists), ReadKey, Beep and Wait
 //
 // Neither thread wakes unless something happened (window_sync.h).
+// The process's exit status when the connection to the display was lost
+// (the X server died, the session ended), once a file run in progress was
+// let finish: neither a closed window (0) nor a window that never opened (1).
+inline constexpr int ExitDisplayLost = 3;
+
 class SdlPlatform final : public Platform {
  public:
   SdlPlatform();

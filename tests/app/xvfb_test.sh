@@ -444,9 +444,10 @@ hold_mid_run() {  # hold_mid_run FOLDER STEP
   wait_until 30 held || return 1
   journal_in "$1"
 }
-ended_within() {  # ended_within SECONDS: the program has exited
+ended_within() {  # ended_within SECONDS: the program has exited; its status in program_status
   wait_until "$1" program_gone || return 1
   wait "$program_pid"
+  program_status=$?
   program_pid=""
 }
 decrypts_to_original() {  # decrypts_to_original FOLDER MD5
@@ -487,6 +488,10 @@ for cut in hangup connection; do
   check "a $cut came while the run was under way (its journal there)" $cut_mid_run "$(ls "$folder")"
   ended_within 120
   check "after a $cut the program ends" $? "still running"
+  expected_status=0
+  [[ $cut == connection ]] && expected_status=3
+  check "after a $cut the exit status is $expected_status" "$([[ $program_status == "$expected_status" ]]; echo $?)" \
+    "status $program_status"
   check "after a $cut no journal is left" "$(! journal_in "$folder"; echo $?)" "$(ls "$folder")"
   decrypts_to_original "$folder" "$big_original"
   check "after a $cut the file was encrypted whole" $? "$(ls "$folder")"
