@@ -32,6 +32,7 @@ std::string_view OutcomeWords(FileOutcome outcome) {
     case FileOutcome::Interrupted: return "an earlier run on it was cut short";
     case FileOutcome::NothingToResume: return "no interrupted run";
     case FileOutcome::JournalDamaged: return "its journal cannot be used";
+    case FileOutcome::NotAJournal: return "the name its journal would have is taken";
     case FileOutcome::KeyLooksWrong:
       return "the key looks wrong: no key check is stored with the file, and decrypted with this key its "
              "start looks like noise, not like a file";
@@ -63,6 +64,8 @@ bool ShowsSystemError(FileOutcome outcome) {
 
 std::string DescribeFailure(FileOutcome outcome, const Error& error) {
   std::string text(OutcomeWords(outcome));
+  // What took the name, and what to do about it.
+  if (outcome == FileOutcome::NotAJournal && !error.action.empty()) text += ": " + error.action;
   if (ShowsSystemError(outcome)) {
     text += ": ";
     // A read that found the file shorter than it was is no failed call.

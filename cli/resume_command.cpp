@@ -78,7 +78,12 @@ int ResumeCommand(const CommandLine& line, CommandContext& context) {
     UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     FileCalls calls;
     if (folder.IsOpen() && !HasJournal(folder.Get(), file.name, calls)) {
-      messages.Result(QuoteName(file.path) + ": no interrupted run; nothing to do");
+      if (std::optional<Error> taken = NotAJournalAt(folder.Get(), file.name, calls)) {
+        messages.FileFailure(file.path, DescribeFailure(FileOutcome::NotAJournal, *taken));
+        any_failed = true;
+      } else {
+        messages.Result(QuoteName(file.path) + ": no interrupted run; nothing to do");
+      }
       continue;
     }
     files.push_back(std::move(file));

@@ -31,7 +31,8 @@ std::string_view OutcomeText(FileOutcome outcome) {
     case FileOutcome::NoMemory: return "No memory";
     case FileOutcome::Interrupted: return "Interrupted";
     case FileOutcome::NothingToResume: return "Nothing to resume";
-    case FileOutcome::JournalDamaged: return "Journal damaged";
+    case FileOutcome::JournalDamaged:
+    case FileOutcome::NotAJournal: return "Journal damaged";
     case FileOutcome::KeyLooksWrong: return "Key looks wrong";
     case FileOutcome::LinkedElsewhere: return "Linked elsewhere";
     case FileOutcome::OpenedElsewhere: return "Opened elsewhere";

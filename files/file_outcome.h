@@ -36,6 +36,7 @@ enum class FileOutcome {
   Interrupted,       // the file has an interrupted run: it must be resumed first
   NothingToResume,   // a resume found no interrupted run for the file
   JournalDamaged,    // the file's journal cannot be read, or belongs to another file: nothing done
+  NotAJournal,       // the name of the file's journal is taken by a symlink, FIFO, folder...: nothing done
   KeyLooksWrong,     // no usable key check, and the key decrypts the file's start to noise: not decrypted
   LinkedElsewhere,   // the file has another name (a hard link): never encrypted, decrypted or erased
   OpenedElsewhere,   // another program opened the file during the run (see CheckReadyToChange)

@@ -27,6 +27,9 @@ FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std:
   const std::string journal_name = JournalName(file_.Inode());
   struct stat existing {};
   if (calls_.StatAt(file_.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (std::optional<Error> not_journal = NotAJournal(existing, journal_name)) {
+      return Finish(FileOutcome::NotAJournal, FileCondition::AsBefore, std::move(*not_journal));
+    }
     report_.journal = journal_name;
     return Finish(FileOutcome::Interrupted, FileCondition::Interrupted,
                   Error{0, "an earlier run on " + file_.Name() + " was cut short"});
@@ -198,8 +201,9 @@ FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
   JournalAttempt attempt = OpenJournal(file_, calls_);
   if (attempt.outcome != FileOutcome::Done) {
-    const bool has_journal =
-        attempt.outcome != FileOutcome::NothingToResume && attempt.outcome != FileOutcome::OpenError;
+    const bool has_journal = attempt.outcome != FileOutcome::NothingToResume &&
+                             attempt.outcome != FileOutcome::OpenError &&
+                             attempt.outcome != FileOutcome::NotAJournal;
     if (has_journal) report_.journal = JournalName(file_.Inode());
     return Finish(attempt.outcome, has_journal ? FileCondition::Interrupted : FileCondition::AsBefore,
                   std::move(attempt.error));

@@ -185,8 +185,33 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
   return attempt;
 }
 
+std::optional<Error> NotAJournal(const struct stat& entry, const std::string& name) {
+  if (S_ISREG(entry.st_mode)) return std::nullopt;
+  const char* kind = S_ISLNK(entry.st_mode)    ? "a symbolic link"
+                     : S_ISDIR(entry.st_mode)  ? "a folder"
+                     : S_ISFIFO(entry.st_mode) ? "a FIFO"
+                     : S_ISSOCK(entry.st_mode) ? "a socket"
+                                               : "a device";
+  return Error{0, name + " is " + kind + ", not a run's journal; remove it and try again"};
+}
+
+std::optional<Error> NotAJournalAt(int folder, std::string_view name, FileCalls& calls) {
+  struct stat status {};
+  if (calls.StatAt(folder, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  const std::string journal = JournalName(status.st_ino);
+  struct stat entry {};
+  if (calls.StatAt(folder, journal.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  return NotAJournal(entry, journal);
+}
+
 JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls) {
   const std::string name = JournalName(file.Inode());
+  struct stat entry {};
+  if (calls.StatAt(file.Folder(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (std::optional<Error> not_journal = NotAJournal(entry, name)) {
+      return Refusal(FileOutcome::NotAJournal, std::move(*not_journal));
+    }
+  }
   JournalFile journal(calls, file.Folder(), name);
   journal.file_.Reset(calls.OpenAt(file.Folder(), name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
   if (!journal.file_.IsOpen()) {
@@ -217,7 +242,8 @@ bool HasJournal(int folder, std::string_view name, FileCalls& calls) {
   struct stat status {};
   if (calls.StatAt(folder, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
   struct stat journal {};
-  return calls.StatAt(folder, JournalName(status.st_ino).c_str(), &journal, AT_SYMLINK_NOFOLLOW) == 0;
+  return calls.StatAt(folder, JournalName(status.st_ino).c_str(), &journal, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(journal.st_mode);
 }
 
 }  // namespace quorvant

@@ -97,7 +97,15 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
 JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls);
 
 // Whether the file `name` of the folder has an interrupted run: a journal
-// named for its inode. False when the name cannot be looked at.
+// named for its inode. False when the name cannot be looked at, or when what
+// has the journal's name is no regular file (see NotAJournal).
 bool HasJournal(int folder, std::string_view name, FileCalls& calls);
+
+// For an entry found under a journal's name: nothing when it is a regular
+// file; otherwise the refusal (NotAJournal) that says what it is instead.
+std::optional<Error> NotAJournal(const struct stat& entry, const std::string& name);
+// The same for the journal's name of the file `name` of the folder: nothing
+// when that name is free, or a regular file, or cannot be looked at.
+std::optional<Error> NotAJournalAt(int folder, std::string_view name, FileCalls& calls);
 
 }  // namespace quorvant

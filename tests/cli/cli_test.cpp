@@ -621,6 +621,38 @@ TEST(CliTest, StatsLeavesAFileWithARunAlone) {
   EXPECT_NE(run.err.find("busy: a run is encrypting or decrypting it"), std::string::npos) << run.err;
 }
 
+// Something that is no journal under a journal's name (a symlink, a FIFO, a
+// folder) is named for what it is, and no command sends the user round in
+// circles: encrypt and resume both say to remove it, and nothing changes.
+TEST(CliTest, WhatIsNoJournalUnderAJournalsNameIsCalledSo) {
+  struct Case {
+    const char* kind;
+    std::function<void(const std::string& path)> make;
+  } cases[] = {
+      {"a symbolic link", [](const std::string& path) { ASSERT_EQ(symlink("elsewhere", path.c_str()), 0); }},
+      {"a FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+      {"a folder", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    TempFolder folder;
+    folder.Write("f", Prose(3000));
+    struct stat status {};
+    ASSERT_EQ(stat(folder.PathOf("f").c_str(), &status), 0);
+    const std::string journal = JournalName(status.st_ino);
+    c.make(folder.PathOf(journal));
+    const std::string says = journal + " is " + c.kind + ", not a run's journal; remove it and try again";
+    const CliRun encrypt = RunCli(folder, {"encrypt", "f"}, {"k\n"});
+    EXPECT_EQ(encrypt.status, 1);
+    EXPECT_NE(encrypt.err.find(says), std::string::npos) << encrypt.err;
+    const CliRun resume = RunCli(folder, {"resume", "f"}, {"k\n"});
+    EXPECT_EQ(resume.status, 1);
+    EXPECT_NE(resume.err.find(says), std::string::npos) << resume.err;
+    EXPECT_EQ(resume.err.find("INTERRUPTED"), std::string::npos) << resume.err;
+    EXPECT_EQ(folder.Read("f"), Prose(3000));
+  }
+}
+
 // Started with descriptor 0 closed, the tool must not take its own signal
 // descriptor for standard input and wait on it forever.
 TEST(CliTest, ClosedStandardInputFailsAtOnce) {
