@@ -122,16 +122,11 @@ Result<KeyCheckVerdict> VerifyKeyCheck(std::string_view key_text, std::span<cons
   return same ? KeyCheckVerdict::Match : KeyCheckVerdict::Mismatch;
 }
 
-namespace {
-// ENOTSUP and EOPNOTSUPP are one value on Linux, but not everywhere.
-bool MeansNoAttributesHere(int code) { return code == ENOTSUP || code == EOPNOTSUPP; }
-}  // namespace
-
 Result<std::optional<std::vector<std::uint8_t>>> ReadKeyCheck(int descriptor, FileCalls& calls) {
   std::vector<std::uint8_t> value(LargestReadableValue);
   const ssize_t size = calls.GetAttribute(descriptor, KeyCheckAttributeName, value.data(), value.size());
   if (size < 0) {
-    if (errno == ENODATA || MeansNoAttributesHere(errno)) return std::optional<std::vector<std::uint8_t>>{};
+    if (errno == ENODATA || MeansNoUserAttributes(errno)) return std::optional<std::vector<std::uint8_t>>{};
     if (errno == ERANGE) return std::optional(std::vector<std::uint8_t>{});
     return Error::FromErrno("read the key check");
   }
@@ -143,13 +138,13 @@ Result<KeyCheckStore> WriteKeyCheck(int descriptor, const KeyCheckValue& value, 
   if (calls.SetAttribute(descriptor, KeyCheckAttributeName, value.data(), value.size()) == 0) {
     return KeyCheckStore::Stored;
   }
-  if (MeansNoAttributesHere(errno)) return KeyCheckStore::NotSupported;
+  if (MeansNoUserAttributes(errno)) return KeyCheckStore::NotSupported;
   return Error::FromErrno("store the key check");
 }
 
 Status RemoveKeyCheck(int descriptor, FileCalls& calls) {
   if (calls.RemoveAttribute(descriptor, KeyCheckAttributeName) == 0) return {};
-  if (errno == ENODATA || MeansNoAttributesHere(errno)) return {};
+  if (errno == ENODATA || MeansNoUserAttributes(errno)) return {};
   return Error::FromErrno("remove the key check");
 }
 

@@ -9,6 +9,7 @@
 #include <sys/statvfs.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -73,5 +74,14 @@ Status WriteExactly(FileCalls& calls, int descriptor, std::span<const std::uint8
 // unlink and lose the link, leaving the file with no name at all. Never
 // replaces an existing file. -1 with errno on failure.
 int RenameWithoutReplacing(FileCalls& calls, int folder, const char* from, const char* to);
+
+// The errno of an attribute call on a file system that keeps no user
+// attributes (ENOTSUP and EOPNOTSUPP are one value on Linux, but not
+// everywhere).
+inline bool MeansNoUserAttributes(int error_code) {
+  return error_code == ENOTSUP || error_code == EOPNOTSUPP;
+}
+// The errno of a write that found no room (no space, or no quota left).
+inline bool MeansNoSpace(int error_code) { return error_code == ENOSPC || error_code == EDQUOT; }
 
 }  // namespace quorvant

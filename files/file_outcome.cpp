@@ -1,11 +1,11 @@
 #include "files/file_outcome.h"
 
-#include <cerrno>
+#include "files/file_calls.h"
 
 namespace quorvant {
 
 FileOutcome OutcomeOfWriteError(const Error& error) {
-  return error.code == ENOSPC || error.code == EDQUOT ? FileOutcome::NoSpace : FileOutcome::WriteError;
+  return MeansNoSpace(error.code) ? FileOutcome::NoSpace : FileOutcome::WriteError;
 }
 
 std::string_view OutcomeText(FileOutcome outcome) {

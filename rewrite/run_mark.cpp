@@ -4,25 +4,18 @@
 
 namespace quorvant {
 
-namespace {
-
-// ENOTSUP and EOPNOTSUPP are one value on Linux, but not everywhere.
-bool MeansNoAttributesHere(int code) { return code == ENOTSUP || code == EOPNOTSUPP; }
-
-}  // namespace
-
 Result<RunMark> ReadRunMark(int descriptor, FileCalls& calls) {
   RunId run{};
   const ssize_t size = calls.GetAttribute(descriptor, RunMarkAttributeName, run.data(), run.size());
   if (size == static_cast<ssize_t>(run.size())) return RunMark{true, run};
   if (size >= 0 || errno == ENODATA || errno == ERANGE) return RunMark{true, std::nullopt};
-  if (MeansNoAttributesHere(errno)) return RunMark{false, std::nullopt};
+  if (MeansNoUserAttributes(errno)) return RunMark{false, std::nullopt};
   return Error::FromErrno("read the run's mark");
 }
 
 Status WriteRunMark(int descriptor, const RunId& run, FileCalls& calls) {
   if (calls.SetAttribute(descriptor, RunMarkAttributeName, run.data(), run.size()) != 0) {
-    if (MeansNoAttributesHere(errno)) return {};
+    if (MeansNoUserAttributes(errno)) return {};
     return Error::FromErrno("mark the file for its run");
   }
   if (calls.Sync(descriptor) != 0) return Error::FromErrno("sync the run's mark");
@@ -31,7 +24,7 @@ Status WriteRunMark(int descriptor, const RunId& run, FileCalls& calls) {
 
 Status ClearRunMark(int descriptor, FileCalls& calls) {
   if (calls.RemoveAttribute(descriptor, RunMarkAttributeName) != 0) {
-    if (errno == ENODATA || MeansNoAttributesHere(errno)) return {};
+    if (errno == ENODATA || MeansNoUserAttributes(errno)) return {};
     return Error::FromErrno("clear the run's mark");
   }
   if (calls.Sync(descriptor) != 0) return Error::FromErrno("sync the run's mark");
