@@ -1,45 +1,111 @@
 #include "files/file_outcome.h"
 
+#include <array>
+#include <cstring>
+#include <string>
+
 #include "files/file_calls.h"
 
 namespace quorvant {
+
+namespace {
+
+using enum FileOutcome;
+
+// One row per outcome, in the enumeration's order.
+constexpr std::array Wordings{
+    OutcomeWording{Done, "Done", "done", false, false},
+    OutcomeWording{Cancelled, "Cancelled", "cancelled", false, false},
+    OutcomeWording{AlreadyOpen, "Already open", "another program has it open or locked", false, true},
+    OutcomeWording{ReadOnly, "Read only", "read only: it can be read but not changed", false, true},
+    OutcomeWording{Vanished, "File gone", "no longer there under that name", false, true},
+    OutcomeWording{NotRegular, "Not a file", "not a regular file", false, true},
+    OutcomeWording{NameInUse, "Name in use", "the new name is taken", false, true},
+    OutcomeWording{NameTooLong, "Name too long", "the new name would be too long", false, true},
+    OutcomeWording{NameInvalid, "Not encrypted",
+                   "not an encrypted name (it does not end in \" \" + 7 characters + \"[\")", false, true},
+    OutcomeWording{AlreadyEncrypted, "Encrypted",
+                   "already an encrypted name (it ends in \" \" + 7 characters + \"[\"); not encrypted again",
+                   false, true},
+    OutcomeWording{OpenError, "Open error", "cannot open", true, false},
+    OutcomeWording{ReadError, "Read error", "read error", true, false},
+    OutcomeWording{WriteError, "Write error", "write error", true, false},
+    OutcomeWording{SyncError, "Sync error", "sync error", true, false},
+    OutcomeWording{RenameError, "Rename error", "cannot rename", true, false},
+    OutcomeWording{DeleteError, "Not erased", "cannot delete", true, false},
+    OutcomeWording{RandomError, "Random error", "no random bytes", true, false},
+    OutcomeWording{WrongKey, "Wrong key", "wrong key", false, true},
+    OutcomeWording{NoSpace, "No space", "no space for the run's journal", false, true},
+    OutcomeWording{NoMemory, "No memory", "not enough memory for the key check", false, false},
+    OutcomeWording{Interrupted, "Interrupted", "an earlier run on it was cut short", false, true},
+    OutcomeWording{NothingToResume, "Nothing to resume", "no interrupted run", false, true},
+    OutcomeWording{JournalDamaged, "Journal damaged", "its journal cannot be used", false, true},
+    OutcomeWording{NotAJournal, "Journal damaged", "the name its journal would have is taken", false, true},
+    OutcomeWording{KeyLooksWrong, "Key looks wrong",
+                   "the key looks wrong: no key check is stored with the file, and decrypted with this key its "
+                   "start looks like noise, not like a file",
+                   false, true},
+    OutcomeWording{LinkedElsewhere, "Linked elsewhere",
+                   "it has another name (a hard link), which would be left with a file that no longer fits it",
+                   false, true},
+    OutcomeWording{OpenedElsewhere, "Opened elsewhere", "another program opened it during the run", false, true},
+    OutcomeWording{ChangedElsewhere, "Changed elsewhere", "another program changed its length", false, true},
+    OutcomeWording{NotDeletable, "Not deletable", "it could not be deleted from its folder afterwards", true,
+                   true},
+};
+
+constexpr bool RowsInOrder() {
+  for (std::size_t row = 0; row < Wordings.size(); ++row) {
+    if (static_cast<std::size_t>(Wordings[row].outcome) != row) return false;
+  }
+  return Wordings.size() == static_cast<std::size_t>(NotDeletable) + 1;
+}
+static_assert(RowsInOrder(), "one wording per outcome, in the enumeration's order");
+
+// "it has 3 names (hard links)" where the check counted them.
+std::string LinkWords(const Error& error) {
+  constexpr std::string_view Counted = " names (hard links)";
+  const std::size_t end = error.action.rfind(Counted);
+  if (error.code != EMLINK || end == std::string::npos || end + Counted.size() != error.action.size()) {
+    return std::string(WordingOf(LinkedElsewhere).words);
+  }
+  std::size_t start = end;
+  while (start > 0 && error.action[start - 1] >= '0' && error.action[start - 1] <= '9') --start;
+  if (start == end) return std::string(WordingOf(LinkedElsewhere).words);
+  return "it has " + error.action.substr(start, end - start) +
+         " names (hard links), and the other names would be left with a file that no longer fits them";
+}
+
+}  // namespace
 
 FileOutcome OutcomeOfWriteError(const Error& error) {
   return MeansNoSpace(error.code) ? FileOutcome::NoSpace : FileOutcome::WriteError;
 }
 
-std::string_view OutcomeText(FileOutcome outcome) {
-  switch (outcome) {
-    case FileOutcome::Done: return "Done";
-    case FileOutcome::Cancelled: return "Cancelled";
-    case FileOutcome::AlreadyOpen: return "Already open";
-    case FileOutcome::ReadOnly: return "Read only";
-    case FileOutcome::Vanished: return "File gone";
-    case FileOutcome::NotRegular: return "Not a file";
-    case FileOutcome::NameInUse: return "Name in use";
-    case FileOutcome::NameTooLong: return "Name too long";
-    case FileOutcome::NameInvalid: return "Not encrypted";
-    case FileOutcome::OpenError: return "Open error";
-    case FileOutcome::ReadError: return "Read error";
-    case FileOutcome::WriteError: return "Write error";
-    case FileOutcome::SyncError: return "Sync error";
-    case FileOutcome::RenameError: return "Rename error";
-    case FileOutcome::DeleteError: return "Not erased";
-    case FileOutcome::RandomError: return "Random error";
-    case FileOutcome::WrongKey: return "Wrong key";
-    case FileOutcome::NoSpace: return "No space";
-    case FileOutcome::NoMemory: return "No memory";
-    case FileOutcome::Interrupted: return "Interrupted";
-    case FileOutcome::NothingToResume: return "Nothing to resume";
-    case FileOutcome::JournalDamaged:
-    case FileOutcome::NotAJournal: return "Journal damaged";
-    case FileOutcome::KeyLooksWrong: return "Key looks wrong";
-    case FileOutcome::LinkedElsewhere: return "Linked elsewhere";
-    case FileOutcome::OpenedElsewhere: return "Opened elsewhere";
-    case FileOutcome::ChangedElsewhere: return "Changed elsewhere";
-    case FileOutcome::NotDeletable: return "Not deletable";
+const OutcomeWording& WordingOf(FileOutcome outcome) {
+  const auto row = static_cast<std::size_t>(outcome);
+  return row < Wordings.size() ? Wordings[row] : Wordings[static_cast<std::size_t>(OpenError)];
+}
+
+std::string_view OutcomeText(FileOutcome outcome) { return WordingOf(outcome).notice; }
+
+std::string DescribeFailure(FileOutcome outcome, const Error& error) {
+  const OutcomeWording& wording = WordingOf(outcome);
+  std::string text = outcome == LinkedElsewhere ? LinkWords(error) : std::string(wording.words);
+  // What took the name, and what to do about it.
+  if (outcome == NotAJournal && !error.action.empty()) text += ": " + error.action;
+  if (wording.shows_error) {
+    text += ": ";
+    // A read that found the file shorter than it was is no failed call.
+    text += error.code != 0 ? std::strerror(error.code) : "the file ended early";
   }
-  return "Error";
+  return text;
+}
+
+std::string DescribeFailureFully(FileOutcome outcome, const Error& error) {
+  std::string text = DescribeFailure(outcome, error);
+  if (!WordingOf(outcome).shows_error && error.code != 0) text += std::string(": ") + std::strerror(error.code);
+  return text;
 }
 
 }  // namespace quorvant

@@ -23,6 +23,7 @@ enum class FileOutcome {
   NameInUse,    // the new name is already taken
   NameTooLong,  // the new name would exceed the file system's limit
   NameInvalid,  // the name has no encrypted-name suffix to remove, or nothing would remain
+  AlreadyEncrypted,  // an encryption asked for a name that is already an encrypted name
   OpenError,    // any other failure to open (the error says which)
   ReadError,
   WriteError,
@@ -109,7 +110,28 @@ using FileStatus = FileResult<>;
 // NoSpace for a write that failed for want of space (or quota), else WriteError.
 FileOutcome OutcomeOfWriteError(const Error& error);
 
-// A short text for an outcome, in the program's notice style ("Already open").
+// How an outcome is told, in one table for the window and the tool.
+struct OutcomeWording {
+  FileOutcome outcome;
+  std::string_view notice;  // the window's, in its notice style ("Already open")
+  std::string_view words;   // the tool's, after "FILE: " ("another program has it open or locked")
+  bool shows_error;         // the failed call's error follows the words: it is what went wrong
+  // The file's state, not a failed call, is why nothing was done: a notice
+  // names it (an erase refused says why rather than "Not erased").
+  bool refusal;
+};
+const OutcomeWording& WordingOf(FileOutcome outcome);
+
+// The window's notice for an outcome.
 std::string_view OutcomeText(FileOutcome outcome);
+
+// The tool's words with the error where it matters: "write error: No space
+// left on device". The action recorded in an Error is never part of it: it
+// may hold a raw file name.
+std::string DescribeFailure(FileOutcome outcome, const Error& error);
+
+// The same, with the error's text whenever there is one: what the window
+// writes to standard error for a notice, so that its cause can be found.
+std::string DescribeFailureFully(FileOutcome outcome, const Error& error);
 
 }  // namespace quorvant

@@ -168,51 +168,43 @@ OpenAttempt OpenFileInFolder(int folder, std::string_view name) {
   return OpenFileInFolder(folder, name, calls);
 }
 
-FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& error, nlink_t names) {
+FileStatus CheckReadyToChange(const OpenedFile& file, FileCalls& calls, nlink_t names) {
   if (file.IsReadOnly()) {
-    error = Error{EACCES, file.Name() + " can be opened for reading only"};
-    return FileOutcome::ReadOnly;
+    return Failure{FileOutcome::ReadOnly, Error{EACCES, file.Name() + " can be opened for reading only"}};
   }
   // A lease that another program's open has started to break is no longer
   // F_WRLCK: somebody wants the file.
   if (file.Lock() == FileLock::Lease && calls.Control(file.Descriptor(), F_GETLEASE, 0) != F_WRLCK) {
-    error = Error{EWOULDBLOCK, "another program asked to open " + file.Name()};
-    return FileOutcome::AlreadyOpen;
+    return Failure{FileOutcome::AlreadyOpen, Error{EWOULDBLOCK, "another program asked to open " + file.Name()}};
   }
   struct stat status {};
   if (calls.Stat(file.Descriptor(), &status) != 0) {
-    error = Error::FromErrno("stat " + file.Name());
-    return FileOutcome::OpenError;
+    return Failure{FileOutcome::OpenError, Error::FromErrno("stat " + file.Name())};
   }
   if (status.st_nlink == 0) {
-    error = Error{ENOENT, file.Name() + " was deleted"};
-    return FileOutcome::Vanished;
+    return Failure{FileOutcome::Vanished, Error{ENOENT, file.Name() + " was deleted"}};
   }
   if (status.st_size != file.Length()) {
-    error = Error{0, file.Name() + " was " + std::to_string(file.Length()) + " bytes long and is now " +
-                         std::to_string(status.st_size)};
-    return FileOutcome::ChangedElsewhere;
+    return Failure{FileOutcome::ChangedElsewhere, Error{0, file.Name() + " was " + std::to_string(file.Length()) + " bytes long and is now " +
+                         std::to_string(status.st_size)}};
   }
   // Renames and deletes work by name: make sure the name still means this file.
   struct stat named {};
   if (calls.StatAt(file.Folder(), file.Name().c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
     const int code = errno;
-    error = Error{code, "look at " + file.Name()};
-    return code == ENOENT ? FileOutcome::Vanished : FileOutcome::OpenError;
+    return Failure{code == ENOENT ? FileOutcome::Vanished : FileOutcome::OpenError,
+                   Error{code, "look at " + file.Name()}};
   }
   if (named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
-    error = Error{0, file.Name() + " now names another file"};
-    return FileOutcome::Vanished;
+    return Failure{FileOutcome::Vanished, Error{0, file.Name() + " now names another file"}};
   }
   if (status.st_nlink > names) {
-    error = Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"};
-    return FileOutcome::LinkedElsewhere;
+    return Failure{FileOutcome::LinkedElsewhere, Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"}};
   }
   if (file.Lock() == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
-    error = Error{EBUSY, "another process has " + file.Name() + " open"};
-    return FileOutcome::AlreadyOpen;
+    return Failure{FileOutcome::AlreadyOpen, Error{EBUSY, "another process has " + file.Name() + " open"}};
   }
-  return FileOutcome::Done;
+  return {};
 }
 
 }  // namespace quorvant

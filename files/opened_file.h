@@ -88,7 +88,7 @@ struct OpenAttempt {
 OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls);
 OpenAttempt OpenFileInFolder(int folder, std::string_view name);
 
-// Whether an opened file may now be changed (transformed, erased): Done, or
+// Whether an opened file may now be changed (transformed, erased): yes, or
 //  - ReadOnly;
 //  - AlreadyOpen when another program asked to open it since (its lease is
 //    broken), or, where it has no lease, another process has it open as far
@@ -98,7 +98,7 @@ OpenAttempt OpenFileInFolder(int folder, std::string_view name);
 //  - LinkedElsewhere when it has more than `names` names (hard links):
 //    changing it under one name would leave the others with a file that no
 //    longer fits them.
-// `error` gets the failed call, if one failed, or what was found.
-FileOutcome CheckReadyToChange(const OpenedFile& file, FileCalls& calls, Error& error, nlink_t names = 1);
+// A refusal carries the failed call, if one failed, or what was found.
+FileStatus CheckReadyToChange(const OpenedFile& file, FileCalls& calls, nlink_t names = 1);
 
 }  // namespace quorvant

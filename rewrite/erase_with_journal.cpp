@@ -35,12 +35,11 @@ FileReport EraseFileAndJournal(OpenedFile& file, const ProgressFunction& progres
 
   // The file's own refusals first: the journal is the only way to finish or
   // undo the run, and goes only together with the file.
-  Error error;
-  if (const FileOutcome ready = CheckReadyToChange(file, calls, error); ready != FileOutcome::Done) {
-    return Refused(file, ready, std::move(error));
+  if (FileStatus ready = CheckReadyToChange(file, calls); !ready) {
+    return Refused(file, ready.error().outcome, std::move(ready.error().error));
   }
-  if (const FileOutcome deletable = FileMayBeDeleted(file, calls, error); deletable != FileOutcome::Done) {
-    return Refused(file, deletable, std::move(error));
+  if (FileStatus deletable = FileMayBeDeleted(file, calls); !deletable) {
+    return Refused(file, deletable.error().outcome, std::move(deletable.error().error));
   }
   OpenAttempt opened = OpenFileInFolder(file.Folder(), journal_name, calls);
   if (opened.outcome != FileOutcome::Done) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "crypto/key_check.h"
+#include "rewrite/admission.h"
 #include "rewrite/classic_windows.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/file_watch.h"
@@ -36,6 +37,7 @@ class Run {
   }
 
   FileReport Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
+  FileReport Prepare(const Admission& admitted, std::string_view key_text);
   FileReport PrepareResume(std::string_view key_text, ResumeMode mode);
   FileReport Go(const ProgressFunction& progress);
 
@@ -44,7 +46,7 @@ class Run {
   std::int64_t Length() const { return file_.Length(); }
 
   // Its steps (rewrite/file_run_steps.cpp).
-  FileResult<JournalRunHeader> NewRunHeader(Direction direction, const EncryptedSuffix& suffix);
+  FileResult<JournalRunHeader> NewRunHeader(const Admission& admitted);
   FileResult<bool> TakeKeyCheck(JournalRunHeader& header, std::string_view key_text);
   FileResult<bool> StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
   void SetUpWindows(const ProgressFunction& progress);

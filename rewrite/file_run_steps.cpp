@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/verify.h"
 #include "base/wipe.h"
-#include "crypto/encrypted_name.h"
 #include "crypto/key_judge.h"
 #include "rewrite/file_run.h"
 #include "rewrite/run_mark.h"
@@ -42,26 +40,15 @@ std::size_t LongestName(FileCalls& calls, int folder) {
 
 // The journal's run header of a new run, with both names; refused when the
 // new name cannot be had. The key check is not in it yet.
-FileResult<JournalRunHeader> Run::NewRunHeader(Direction direction, const EncryptedSuffix& suffix) {
+FileResult<JournalRunHeader> Run::NewRunHeader(const Admission& admitted) {
   JournalRunHeader header;
-  header.direction = direction;
-  header.suffix = suffix;
+  header.direction = admitted.direction;
+  header.suffix = admitted.suffix;
   header.length = Length();
   header.block_length = file_.BlockLength();
   header.inode = static_cast<std::uint64_t>(file_.Inode());
   header.old_name = file_.Name();
-  if (direction == Direction::Encrypt) {
-    header.new_name = EncryptedName(header.old_name, suffix);
-  } else {
-    const std::optional<std::string> plain_name = PlainName(header.old_name);
-    if (!plain_name) {
-      return Failure{FileOutcome::NameInvalid,
-                     Error{EINVAL, header.old_name + " has no encrypted-name suffix to remove"}};
-    }
-    // The key words are made from this suffix: anything else is a mistake of the caller.
-    Verify(SuffixOfName(header.old_name) == suffix);
-    header.new_name = *plain_name;
-  }
+  header.new_name = admitted.new_name;
   if (header.new_name.size() > LongestName(calls_, file_.Folder())) {
     return Failure{FileOutcome::NameTooLong, Error{ENAMETOOLONG, "rename to " + header.new_name}};
   }

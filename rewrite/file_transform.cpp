@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/verify.h"
+#include "rewrite/admission.h"
 #include "rewrite/file_run.h"
 #include "rewrite/run_mark.h"
 
@@ -20,21 +21,14 @@ namespace quorvant {
 // --- 1. A new run, its undo and its end --------------------------------------------
 
 FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text) {
-  Error error;
-  const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
-  if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
-  // A file with an interrupted run is resumed, never started afresh.
-  const std::string journal_name = JournalName(file_.Inode());
-  struct stat existing {};
-  if (calls_.StatAt(file_.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (std::optional<Error> not_journal = NotAJournal(existing, journal_name)) {
-      return Finish(FileOutcome::NotAJournal, FileCondition::AsBefore, std::move(*not_journal));
-    }
-    report_.journal = journal_name;
-    return Finish(FileOutcome::Interrupted, FileCondition::Interrupted,
-                  Error{0, "an earlier run on " + file_.Name() + " was cut short"});
+  FileResult<Admission> admitted = AdmitTransform(file_, direction, suffix, calls_);
+  if (!admitted) {
+    // A file with an interrupted run is resumed, never started afresh.
+    if (admitted.error().outcome != FileOutcome::Interrupted) return Refuse(admitted.error());
+    report_.journal = JournalName(file_.Inode());
+    return Finish(FileOutcome::Interrupted, FileCondition::Interrupted, std::move(admitted.error().error));
   }
-  FileResult<JournalRunHeader> header = NewRunHeader(direction, suffix);
+  FileResult<JournalRunHeader> header = NewRunHeader(*admitted);
   if (!header) return Refuse(header.error());
   const FileResult<bool> looks_right = TakeKeyCheck(*header, key_text);
   if (!looks_right) return Refuse(looks_right.error());
@@ -52,9 +46,7 @@ FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std:
 FileReport Run::Start() {
   if (looked_wrong_) {
     // Whoever answered the question may have taken a while: look at the file again.
-    Error error;
-    const FileOutcome ready = CheckReadyToChange(file_, calls_, error);
-    if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
+    if (FileStatus ready = CheckReadyToChange(file_, calls_); !ready) return Refuse(ready.error());
   }
   JournalRunHeader& header = *header_;
   if (calls_.Random(header.run_id.data(), header.run_id.size()) != static_cast<ssize_t>(header.run_id.size())) {
@@ -194,11 +186,15 @@ FileReport Run::SetAsideOrphan(Failure why) {
                 Error{0, why.error.action + "; set aside as " + aside});
 }
 
+FileReport Run::Prepare(const Admission& admitted, std::string_view key_text) {
+  if (FileStatus still = StillAdmitted(file_, admitted, calls_); !still) return Refuse(still.error());
+  if (admitted.interrupted) return PrepareResume(key_text, ResumeMode::Finish);
+  return Prepare(admitted.direction, admitted.suffix, key_text);
+}
+
 FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
-  Error error;
   // Two names may be the run's own (see FileWatch::OnlyTheRunsNames).
-  const FileOutcome ready = CheckReadyToChange(file_, calls_, error, 2);
-  if (ready != FileOutcome::Done) return Finish(ready, FileCondition::AsBefore, std::move(error));
+  if (FileStatus ready = CheckReadyToChange(file_, calls_, 2); !ready) return Refuse(ready.error());
   JournalAttempt attempt = OpenJournal(file_, calls_);
   if (attempt.outcome != FileOutcome::Done) {
     const bool has_journal = attempt.outcome != FileOutcome::NothingToResume &&
@@ -286,6 +282,9 @@ FileRun::~FileRun() = default;
 
 FileReport FileRun::Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text) {
   return run_->Prepare(direction, suffix, key_text);
+}
+FileReport FileRun::Prepare(const Admission& admitted, std::string_view key_text) {
+  return run_->Prepare(admitted, key_text);
 }
 FileReport FileRun::PrepareResume(std::string_view key_text, ResumeMode mode) {
   return run_->PrepareResume(key_text, mode);

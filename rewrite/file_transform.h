@@ -45,6 +45,7 @@ enum class ResumeMode {
 };
 
 class Run;
+struct Admission;
 
 // A run in two calls, so that the caller can ask its user in between and
 // nothing here ever calls back into the caller's screen:
@@ -65,6 +66,10 @@ class FileRun {
   FileRun& operator=(const FileRun&) = delete;
 
   FileReport Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text);
+  // After AdmitFile (rewrite/admission.h), with the file opened again: the
+  // admission is asked again first; then a new run, or the finish of the
+  // interrupted run it found.
+  FileReport Prepare(const Admission& admitted, std::string_view key_text);
   FileReport PrepareResume(std::string_view key_text, ResumeMode mode);
   // Only after a Prepare that ended Done or KeyLooksWrong.
   FileReport Go(const ProgressFunction& progress);

@@ -1,0 +1,114 @@
+#include "rewrite/admission.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "crypto/encrypted_name.h"
+#include "rewrite/journal_file.h"
+
+namespace quorvant {
+
+namespace {
+
+// A journal beside the file means its run was cut short: cheap to see, and
+// enough to refuse a new run (the journal is read only by a resume).
+FileStatus NoJournalBeside(const OpenedFile& file, FileCalls& calls) {
+  const std::string journal_name = JournalName(file.Inode());
+  struct stat existing {};
+  if (calls.StatAt(file.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  if (std::optional<Error> not_journal = NotAJournal(existing, journal_name)) {
+    return Failure{FileOutcome::NotAJournal, std::move(*not_journal)};
+  }
+  return Failure{FileOutcome::Interrupted, Error{0, "an earlier run on " + file.Name() + " was cut short"}};
+}
+
+// The direction a name allows, the suffix and the new name.
+FileStatus FitName(const std::string& name, Admission& admission, const EncryptedSuffix* drawn) {
+  const bool encrypted_shape = HasEncryptedSuffixShape(name);
+  if (admission.intent == FileIntent::ByName) {
+    admission.direction = encrypted_shape ? Direction::Decrypt : Direction::Encrypt;
+  }
+  if (admission.direction == Direction::Encrypt) {
+    if (encrypted_shape) {
+      return Failure{FileOutcome::AlreadyEncrypted, Error{0, name + " already has an encrypted name"}};
+    }
+    admission.suffix = *drawn;
+    admission.new_name = EncryptedName(name, admission.suffix);
+    return {};
+  }
+  const std::optional<EncryptedSuffix> suffix = SuffixOfName(name);
+  const std::optional<std::string> plain = PlainName(name);
+  if (!suffix || !plain) {
+    return Failure{FileOutcome::NameInvalid, Error{EINVAL, name + " has no encrypted-name suffix to remove"}};
+  }
+  admission.suffix = *suffix;
+  admission.new_name = *plain;
+  return {};
+}
+
+FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction direction,
+                            const EncryptedSuffix& drawn, FileCalls& calls) {
+  Admission admission;
+  admission.intent = intent;
+  admission.direction = direction;
+  admission.device = file.Device();
+  admission.inode = file.Inode();
+  admission.length = file.Length();
+
+  if (intent == FileIntent::Encrypt || intent == FileIntent::Decrypt) {
+    QUORVANT_TRY(CheckReadyToChange(file, calls));
+    QUORVANT_TRY(NoJournalBeside(file, calls));
+    QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
+    return admission;
+  }
+  InterruptedRunAnswer found = FindInterruptedRun(file, calls);
+  if (found.outcome == FileOutcome::Done) {
+    admission.direction = found.run->direction;
+    admission.suffix = found.run->suffix;
+    admission.new_name = found.run->new_name;
+    admission.interrupted = std::move(found.run);
+    // A run cut short may have left the file under both of its names; the
+    // resume sorts that out.
+    QUORVANT_TRY(CheckReadyToChange(file, calls, 2));
+    return admission;
+  }
+  if (found.outcome != FileOutcome::NothingToResume || intent == FileIntent::Resume) {
+    return Failure{found.outcome, std::move(found.error)};
+  }
+  QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
+  QUORVANT_TRY(CheckReadyToChange(file, calls));
+  return admission;
+}
+
+}  // namespace
+
+FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls) {
+  const Direction direction = intent == FileIntent::Decrypt ? Direction::Decrypt : Direction::Encrypt;
+  return Admit(file, intent, direction, MakeEncryptedSuffix(clock), calls);
+}
+
+FileResult<Admission> AdmitTransform(const OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
+                                     FileCalls& calls) {
+  return Admit(file, direction == Direction::Encrypt ? FileIntent::Encrypt : FileIntent::Decrypt, direction,
+               suffix, calls);
+}
+
+FileStatus StillAdmitted(const OpenedFile& file, const Admission& admitted, FileCalls& calls) {
+  if (file.Device() != admitted.device || file.Inode() != admitted.inode) {
+    return Failure{FileOutcome::Vanished, Error{0, file.Name() + " now names another file"}};
+  }
+  if (file.Length() != admitted.length) {
+    return Failure{FileOutcome::ChangedElsewhere, Error{0, file.Name() + " changed its length"}};
+  }
+  FileResult<Admission> again = Admit(file, admitted.intent, admitted.direction, admitted.suffix, calls);
+  if (!again) return again.error();
+  // A run cut short since (another copy of the program), or resumed meanwhile.
+  if (again->interrupted.has_value() != admitted.interrupted.has_value()) {
+    return Failure{FileOutcome::ChangedElsewhere, Error{0, file.Name() + " was worked on meanwhile"}};
+  }
+  return {};
+}
+
+}  // namespace quorvant

@@ -1,0 +1,68 @@
+#pragma once
+
+// Whether a file may be encrypted, decrypted or resumed, and how: decided in
+// one place, before the key is asked for, by the window, the command-line
+// tool and the run alike. The verdict on the key comes after it, from
+// FileRun::Prepare (rewrite/file_transform.h), which asks this again first:
+// the file may have changed while the key was typed.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/clock.h"
+#include "crypto/cipher.h"
+#include "files/file_calls.h"
+#include "files/file_outcome.h"
+#include "files/opened_file.h"
+#include "rewrite/file_transform.h"
+
+namespace quorvant {
+
+enum class FileIntent {
+  // The window's Enter: finish an interrupted run; else decrypt an encrypted
+  // name, encrypt any other.
+  ByName,
+  // The tool's commands: the name must fit the direction, and a file whose
+  // run was cut short is refused (Interrupted) rather than resumed.
+  Encrypt,
+  Decrypt,
+  // Finish or undo an interrupted run (NothingToResume without one).
+  Resume,
+};
+
+struct Admission {
+  FileIntent intent = FileIntent::ByName;
+  Direction direction = Direction::Encrypt;
+  // The suffix an encryption adds (drawn here, once) or a decryption removes.
+  EncryptedSuffix suffix{};
+  std::string new_name;
+  // The run to finish, for ByName and Resume.
+  std::optional<InterruptedRun> interrupted;
+  // The file the answer is about, to know it again after the key.
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::int64_t length = 0;
+};
+
+// Before the key. Refusals, each leaving the file as it is: an interrupted run
+// (Interrupted, or NotAJournal when its journal's name is taken; ByName and
+// Resume read the journal and refuse JournalDamaged, OpenError, ReadError);
+// AlreadyEncrypted or NameInvalid for a name that does not fit; what
+// CheckReadyToChange finds (read only, another name, busy, gone). Whether
+// the new name can be had is found out when the run starts (NameInUse,
+// NameTooLong).
+FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls);
+
+// The same for a direction and suffix already chosen (the run's own check).
+FileResult<Admission> AdmitTransform(const OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
+                                     FileCalls& calls);
+
+// After the key, with `file` opened again: still the same file (Vanished when
+// the name now means another, ChangedElsewhere when its length changed), and
+// still the same answer.
+FileStatus StillAdmitted(const OpenedFile& file, const Admission& admitted, FileCalls& calls);
+
+}  // namespace quorvant
