@@ -1,78 +1,8 @@
 #include "cli/failure_text.h"
 
-#include <cstring>
-
 #include "cli/name_quoting.h"
 
 namespace quorvant::cli {
-
-namespace {
-
-std::string_view OutcomeWords(FileOutcome outcome) {
-  switch (outcome) {
-    case FileOutcome::Done: return "done";
-    case FileOutcome::Cancelled: return "cancelled";
-    case FileOutcome::AlreadyOpen: return "another program has it open or locked";
-    case FileOutcome::ReadOnly: return "read only: it can be read but not changed";
-    case FileOutcome::Vanished: return "no longer there under that name";
-    case FileOutcome::NotRegular: return "not a regular file";
-    case FileOutcome::NameInUse: return "the new name is taken";
-    case FileOutcome::NameTooLong: return "the new name would be too long";
-    case FileOutcome::NameInvalid: return "not an encrypted name";
-    case FileOutcome::OpenError: return "cannot open";
-    case FileOutcome::ReadError: return "read error";
-    case FileOutcome::WriteError: return "write error";
-    case FileOutcome::SyncError: return "sync error";
-    case FileOutcome::RenameError: return "cannot rename";
-    case FileOutcome::DeleteError: return "cannot delete";
-    case FileOutcome::RandomError: return "no random bytes";
-    case FileOutcome::WrongKey: return "wrong key";
-    case FileOutcome::NoSpace: return "no space for the run's journal";
-    case FileOutcome::NoMemory: return "not enough memory for the key check";
-    case FileOutcome::Interrupted: return "an earlier run on it was cut short";
-    case FileOutcome::NothingToResume: return "no interrupted run";
-    case FileOutcome::JournalDamaged: return "its journal cannot be used";
-    case FileOutcome::NotAJournal: return "the name its journal would have is taken";
-    case FileOutcome::KeyLooksWrong:
-      return "the key looks wrong: no key check is stored with the file, and decrypted with this key its "
-             "start looks like noise, not like a file";
-    case FileOutcome::LinkedElsewhere:
-      return "it has another name (a hard link), which would be left with a file that no longer fits it";
-    case FileOutcome::OpenedElsewhere: return "another program opened it during the run";
-    case FileOutcome::ChangedElsewhere: return "another program changed its length";
-    case FileOutcome::NotDeletable: return "it could not be deleted from its folder afterwards";
-  }
-  return "failed";
-}
-
-// The refusals say all in their words; the errno behind them adds nothing.
-bool ShowsSystemError(FileOutcome outcome) {
-  switch (outcome) {
-    case FileOutcome::OpenError:
-    case FileOutcome::ReadError:
-    case FileOutcome::WriteError:
-    case FileOutcome::SyncError:
-    case FileOutcome::RenameError:
-    case FileOutcome::DeleteError:
-    case FileOutcome::RandomError:
-    case FileOutcome::NotDeletable: return true;
-    default: return false;
-  }
-}
-
-}  // namespace
-
-std::string DescribeFailure(FileOutcome outcome, const Error& error) {
-  std::string text(OutcomeWords(outcome));
-  // What took the name, and what to do about it.
-  if (outcome == FileOutcome::NotAJournal && !error.action.empty()) text += ": " + error.action;
-  if (ShowsSystemError(outcome)) {
-    text += ": ";
-    // A read that found the file shorter than it was is no failed call.
-    text += error.code != 0 ? std::strerror(error.code) : "the file ended early";
-  }
-  return text;
-}
 
 std::string ResumeCommandFor(std::string_view path, bool undo) {
   // A name beginning with "-" would read as an option.

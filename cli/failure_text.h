@@ -1,9 +1,8 @@
 #pragma once
 
 // How the tool words what went wrong with a file: the text that follows
-// "quorvant-cli: FILE: ". System errors are given by their strerror text;
-// the action recorded in an Error is never printed, since it may hold a raw
-// file name.
+// "quorvant-cli: FILE: ". Each outcome's own words are in the outcome table
+// (files/file_outcome.h, DescribeFailure); here, what a run's report adds.
 
 #include <string>
 #include <string_view>
@@ -12,9 +11,6 @@
 #include "files/file_outcome.h"
 
 namespace quorvant::cli {
-
-// "another program has it open or locked", "write error: No space left on device".
-std::string DescribeFailure(FileOutcome outcome, const Error& error);
 
 // A transform or resume that did not simply finish: the failure, then the
 // state the file is left in ("; the file is unchanged"). `new_path`, when

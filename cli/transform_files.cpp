@@ -10,50 +10,51 @@
 #include "cli/key_prompt.h"
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
-#include "crypto/encrypted_name.h"
+#include "rewrite/admission.h"
 #include "rewrite/file_transform.h"
-#include "rewrite/journal_file.h"
 #include "files/opened_file.h"
 
 namespace quorvant::cli {
 
 namespace {
 
-// The direction must agree with the name, as the window program decides it
-// from the name alone.
-bool NameFitsDirection(Direction direction, const FileArgument& file, Messages& messages) {
-  if (direction == Direction::Encrypt && HasEncryptedSuffixShape(file.name)) {
-    messages.FileFailure(file.path,
-                         "already an encrypted name (it ends in \" \" + 7 characters + \"[\"); "
-                         "not encrypted again");
-    return false;
+// Why a file is refused before the key, and what that leaves it as.
+std::string RefusalBeforeTheKey(const FileArgument& file, const Failure& refused) {
+  std::string text = DescribeFailure(refused.outcome, refused.error);
+  switch (refused.outcome) {
+    case FileOutcome::AlreadyEncrypted:
+    case FileOutcome::NameInvalid: return text;
+    case FileOutcome::Interrupted:
+      // Resumed, never started afresh: the commands to use.
+      return text + "; " + ResumeCommandFor(file.path, false) + " finishes it, " +
+             ResumeCommandFor(file.path, true) + " undoes it";
+    default: return text + "; the file is unchanged";
   }
-  if (direction == Direction::Decrypt && !PlainName(file.name)) {
-    messages.FileFailure(file.path,
-                         "not an encrypted name (it does not end in \" \" + 7 characters + \"[\")");
-    return false;
-  }
-  return true;
 }
 
-// A file whose earlier run was cut short is resumed, never started afresh:
-// refused before the key is asked, naming the commands to use.
-bool HasNoInterruptedRun(const FileArgument& file, Messages& messages) {
-  if (!HasInterruptedRun(file)) return true;
-  messages.FileFailure(file.path, "an earlier run on it was cut short; " +
-                                      ResumeCommandFor(file.path, false) + " finishes it, " +
-                                      ResumeCommandFor(file.path, true) + " undoes it");
-  return false;
+// The admission of each file, before the key is asked for (the file is
+// opened to be looked at, and let go again); the refused ones are reported.
+std::optional<Admission> AdmitBeforeTheKey(Direction direction, const FileArgument& file,
+                                           CommandContext& context) {
+  std::optional<OpenedFile> opened = OpenForChange(file, context.messages, "; the file is unchanged");
+  if (!opened) return std::nullopt;
+  FileCalls calls;
+  FileResult<Admission> admitted =
+      AdmitFile(*opened, direction == Direction::Encrypt ? FileIntent::Encrypt : FileIntent::Decrypt,
+                context.clock, calls);
+  if (!admitted) {
+    context.messages.FileFailure(file.path, RefusalBeforeTheKey(file, admitted.error()));
+    return std::nullopt;
+  }
+  return std::move(*admitted);
 }
 
-bool TransformOne(Direction direction, const FileArgument& file, const KeyText& key, bool force,
+bool TransformOne(const Admission& admitted, const FileArgument& file, const KeyText& key, bool force,
                   CommandContext& context) {
   std::optional<OpenedFile> opened = OpenForChange(file, context.messages);
   if (!opened) return false;
-  const EncryptedSuffix suffix =
-      direction == Direction::Encrypt ? MakeEncryptedSuffix(context.clock) : *SuffixOfName(file.name);
-  const std::string new_name =
-      direction == Direction::Encrypt ? EncryptedName(file.name, suffix) : *PlainName(file.name);
+  const Direction direction = admitted.direction;
+  const std::string& new_name = admitted.new_name;
   ProgressBar bar(
       std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") + QuoteName(file.name),
       context.clock, context.messages);
@@ -62,7 +63,7 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
   settings.sync_start = [&] { bar.ShowSyncing(length); };
   FileCalls calls;
   FileRun run(*opened, calls, settings);
-  FileReport report = run.Prepare(direction, suffix, key.View());
+  FileReport report = run.Prepare(admitted, key.View());
   if (report.outcome == FileOutcome::KeyLooksWrong && force) {
     // Said, so that a script's log shows which files were forced through.
     context.messages.FileFailure(file.path,
@@ -93,10 +94,11 @@ bool TransformOne(Direction direction, const FileArgument& file, const KeyText& 
 int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context) {
   Messages& messages = context.messages;
   std::vector<FileArgument> files;
+  std::vector<Admission> admissions;
   for (FileArgument& file : CheckFileArguments(line.files, messages)) {
-    if (HasNoInterruptedRun(file, messages) && NameFitsDirection(direction, file, messages) &&
-        HasOneName(file, messages, "; the file is unchanged")) {
+    if (std::optional<Admission> admitted = AdmitBeforeTheKey(direction, file, context)) {
       files.push_back(std::move(file));
+      admissions.push_back(std::move(*admitted));
     }
   }
   bool any_failed = files.size() != line.files.size();
@@ -105,7 +107,8 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   return RunWithKey(line, context, files,
                     direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
                     any_failed, "the file is unchanged", [&](const FileArgument& file, const KeyText& key) {
-                      return TransformOne(direction, file, key, line.Has("--force"), context);
+                      const Admission& admitted = admissions[static_cast<std::size_t>(&file - files.data())];
+                      return TransformOne(admitted, file, key, line.Has("--force"), context);
                     });
 }
 

@@ -46,40 +46,35 @@ bool StickyFolderAllowsDelete(const struct stat& folder, const struct stat& file
   return user == file.st_uid || user == folder.st_uid;
 }
 
-FileOutcome FileMayBeDeleted(const OpenedFile& file, FileCalls& calls, Error& error) {
+FileStatus FileMayBeDeleted(const OpenedFile& file, FileCalls& calls) {
   // AT_EACCESS: the effective user, the one unlinkat acts as.
   if (calls.Access(file.Folder(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
-    error = Error::FromErrno("delete files from the folder of " + file.Name());
-    return FileOutcome::NotDeletable;
+    return Failure{FileOutcome::NotDeletable, Error::FromErrno("delete files from the folder of " + file.Name())};
   }
   struct stat folder {
   }, status{};
   if (calls.Stat(file.Folder(), &folder) != 0 || calls.Stat(file.Descriptor(), &status) != 0) {
-    error = Error::FromErrno("stat " + file.Name() + " and its folder");
-    return FileOutcome::NotDeletable;
+    return Failure{FileOutcome::NotDeletable, Error::FromErrno("stat " + file.Name() + " and its folder")};
   }
   // An append-only or immutable folder keeps its names whoever asks, root
   // too; faccessat reports only the immutable one. A file system without
   // such flags cannot have them set.
   int flags = 0;
   if (calls.InodeFlags(file.Folder(), &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
-    error = Error{EPERM, "delete " + file.Name() + ": its folder is append-only or immutable"};
-    return FileOutcome::NotDeletable;
+    return Failure{FileOutcome::NotDeletable, Error{EPERM, "delete " + file.Name() + ": its folder is append-only or immutable"}};
   }
   // Close enough to CAP_FOWNER for the programs' use: root may.
   if (!StickyFolderAllowsDelete(folder, status, geteuid(), geteuid() == 0)) {
-    error = Error{EPERM, "delete " + file.Name() + ": its folder is sticky and the file is another user's"};
-    return FileOutcome::NotDeletable;
+    return Failure{FileOutcome::NotDeletable, Error{EPERM, "delete " + file.Name() + ": its folder is sticky and the file is another user's"}};
   }
-  return FileOutcome::Done;
+  return {};
 }
 
 FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
                            const SyncStartFunction& sync_start) {
-  Error error;
-  FileOutcome ready = CheckReadyToChange(file, calls, error);
-  if (ready == FileOutcome::Done) ready = FileMayBeDeleted(file, calls, error);
-  if (ready != FileOutcome::Done) return Report(file, ready, FileCondition::AsBefore, std::move(error));
+  FileStatus ready = CheckReadyToChange(file, calls);
+  if (ready) ready = FileMayBeDeleted(file, calls);
+  if (!ready) return Report(file, ready.error().outcome, FileCondition::AsBefore, std::move(ready.error().error));
 
   const std::int64_t length = file.Length();
   const std::int64_t block_length = file.BlockLength();
@@ -133,10 +128,11 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
   }
   // Between the check above and here the name could have been taken by
   // another file; make sure it still names this one.
-  if (CheckReadyToChange(file, calls, error) != FileOutcome::Done ||
-      calls.UnlinkAt(file.Folder(), file.Name().c_str()) != 0) {
-    if (error.action.empty()) error = Error::FromErrno("delete " + file.Name());
-    return Report(file, FileOutcome::DeleteError, written_condition, std::move(error));
+  if (FileStatus still = CheckReadyToChange(file, calls); !still) {
+    return Report(file, FileOutcome::DeleteError, written_condition, std::move(still.error().error));
+  }
+  if (calls.UnlinkAt(file.Folder(), file.Name().c_str()) != 0) {
+    return Report(file, FileOutcome::DeleteError, written_condition, Error::FromErrno("delete " + file.Name()));
   }
   // Whether the deletion itself survives a crash matters less: the content is gone.
   calls.Sync(file.Folder());

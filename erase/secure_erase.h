@@ -46,8 +46,8 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress,
 // Whether `file` could be deleted from its folder by this process: the
 // folder is writable and searchable for it (faccessat with the effective
 // user), and, in a sticky folder (as /tmp), it owns the file or the folder,
-// or is privileged. Done, or NotDeletable with the reason in `error`.
-FileOutcome FileMayBeDeleted(const OpenedFile& file, FileCalls& calls, Error& error);
+// or is privileged. Yes, or NotDeletable with the reason.
+FileStatus FileMayBeDeleted(const OpenedFile& file, FileCalls& calls);
 
 // The sticky-folder rule on its own: in a folder with the sticky bit only
 // the file's owner, the folder's owner or a privileged process may delete

@@ -14,6 +14,7 @@
 #include "browser/file_table.h"
 #include "browser/folder_watch.h"
 #include "crypto/cipher.h"
+#include "rewrite/admission.h"
 #include "rewrite/file_transform.h"
 #include "crypto/key_text.h"
 #include "files/opened_file.h"
@@ -30,10 +31,9 @@ namespace quorvant {
 // never from whatever entry the list shows by then.
 struct KeyTarget {
   std::string Name;
-  dev_t Device = 0;
-  ino_t Inode = 0;
-  std::int64_t Length = 0;
-  Direction RunDirection = Direction::Encrypt;
+  // What was decided about the file before the key: the direction, the
+  // suffix, the interrupted run to finish.
+  Admission Admitted;
 };
 
 // Where the window's parts are: measured at start-up from the work area and
@@ -125,10 +125,9 @@ struct FileWorkState {
   // while it is looked at (Enter), and worked on (from the confirmed key to
   // the end of the run), never while the key is typed.
   std::optional<OpenedFile> File1;
+  // The file the key is typed for. An interrupted run found on it is
+  // finished by Enter and the key.
   std::optional<KeyTarget> Target;
-  EncryptedSuffix Suffix{};
-  // File1's interrupted run, when it has one: Enter and the key finish it.
-  std::optional<InterruptedRun> Interrupted;
   // The window was closed while a file was worked on: finish, then end.
   bool EndAfterWork = false;
   // What a long operation last printed (percentage and whether the row was

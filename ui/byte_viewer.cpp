@@ -209,7 +209,7 @@ void ReadShownBytes(Viewer& v) {
       ReadExactly(calls, s.Work.File1->Descriptor(), v.bytes, s.Viewer.ViewStart, s.Work.File1->Name());
   if (!read) {
     v.bytes.clear();
-    ShowFileNotice(s, FileOutcome::ReadError);
+    ShowFileNotice(s, FileOutcome::ReadError, read.error());
   }
 }
 

@@ -9,24 +9,6 @@
 
 namespace quorvant {
 
-namespace {
-
-// The refusals whose own words say more than "Not erased": nothing was
-// overwritten.
-bool SaysWhyNotErased(FileOutcome outcome) {
-  switch (outcome) {
-    case FileOutcome::ReadOnly:
-    case FileOutcome::AlreadyOpen:
-    case FileOutcome::Vanished:
-    case FileOutcome::LinkedElsewhere:
-    case FileOutcome::ChangedElsewhere:
-    case FileOutcome::NotDeletable: return true;
-    default: return false;
-  }
-}
-
-}  // namespace
-
 Next EraseSelectedFile(AppState& s) {
   ClearStatusBand(s);
   s.Painter->SetBackground(Black);
@@ -63,7 +45,9 @@ Next EraseSelectedFile(AppState& s) {
     // Esc before the first block: nothing was written.
     ShowAlert(s, "Not erased");
   } else {
-    ShowAlert(s, SaysWhyNotErased(report.outcome) ? OutcomeText(report.outcome) : "Not erased");
+    // A refusal says why; after a failed call, nothing was overwritten.
+    LogFileError(s, report.outcome, report.error);
+    ShowAlert(s, WordingOf(report.outcome).refusal ? OutcomeText(report.outcome) : "Not erased");
   }
 
   ClearStatusBand(s);

@@ -1,6 +1,7 @@
 #include "ui/file_work.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "analysis/number_format.h"
@@ -19,14 +20,23 @@ bool OpenSelectedFile(AppState& s, bool& ended) {
   }
   OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Browser.Files.Entry(s.Browser.SelectedIndex).name);
   if (attempt.outcome != FileOutcome::Done) {
-    ShowFileNotice(s, attempt.outcome);
+    ShowFileNotice(s, attempt.outcome, attempt.error);
     return false;
   }
   s.Work.File1 = std::move(attempt.file);
   return true;
 }
 
-void ShowFileNotice(AppState& s, FileOutcome outcome) {
+void LogFileError(AppState& s, FileOutcome outcome, const Error& error) {
+  if (error.code != 0 && s.FileCount() > 0) {
+    std::string name = s.Browser.Files.Entry(s.Browser.SelectedIndex).name;
+    std::replace_if(name.begin(), name.end(), [](char c) { return c >= 0 && c < 32; }, '?');
+    std::fprintf(stderr, "quorvant: %s: %s\n", name.c_str(), DescribeFailureFully(outcome, error).c_str());
+  }
+}
+
+void ShowFileNotice(AppState& s, FileOutcome outcome, const Error& error) {
+  LogFileError(s, outcome, error);
   s.Status.Message = std::string(OutcomeText(outcome));
   ShowAlert(s, s.Status.Message);
 }

@@ -27,7 +27,13 @@ ProgressAnswer ShowProgress(AppState& s, std::int64_t offset, std::int64_t last_
 // (Esc aside, which ShowProgress took) are dropped, not acted on after it.
 void EndLongOperation(AppState& s);
 
-// A refusal or failure of the file work as a notice: beep, the text, wait.
-void ShowFileNotice(AppState& s, FileOutcome outcome);
+// A refusal or failure of the file work as a notice: beep, the text, wait;
+// and LogFileError.
+void ShowFileNotice(AppState& s, FileOutcome outcome, const Error& error = {});
+
+// The notice is a word or two: an error with a code is also written to
+// standard error in the tool's words, with the selected file's name, where a
+// user can find out exactly why.
+void LogFileError(AppState& s, FileOutcome outcome, const Error& error);
 
 }  // namespace quorvant

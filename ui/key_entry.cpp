@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/encrypted_name.h"
+#include "rewrite/admission.h"
 #include "rewrite/file_transform.h"
 #include "ui/file_work.h"
 #include "ui/fixed_tables.h"
@@ -23,44 +23,18 @@ namespace {
 
 // --- 1. Starting ------------------------------------------------------------
 
-// What the run will be, from the file as it is now: a file with an
-// interrupted run takes its run's direction and suffix, and the key finishes
-// that run; otherwise the name says: a fresh suffix for a plain file, or the
-// one in an encrypted file's name. A file that cannot be worked on gets its
-// notice now, before any key is typed.
+// What the run will be, decided before any key is typed (a file that cannot
+// be worked on gets its notice now): the finish of an interrupted run, or
+// what the name says.
 bool FindKeyTarget(AppState& s) {
   const OpenedFile& file = *s.Work.File1;
   FileCalls calls;
-  Direction direction = Direction::Encrypt;
-  InterruptedRunAnswer interrupted = FindInterruptedRun(file, calls);
-  if (interrupted.outcome == FileOutcome::Done) {
-    s.Work.Interrupted = std::move(interrupted.run);
-    s.Work.Suffix = s.Work.Interrupted->suffix;
-    direction = s.Work.Interrupted->direction;
-  } else if (interrupted.outcome != FileOutcome::NothingToResume) {
-    ShowFileNotice(s, interrupted.outcome);
-    return false;
-  } else if (HasEncryptedSuffixShape(file.Name())) {
-    const std::optional<EncryptedSuffix> suffix = SuffixOfName(file.Name());
-    if (!suffix) {
-      ShowFileNotice(s, FileOutcome::NameInvalid);
-      return false;
-    }
-    s.Work.Suffix = *suffix;
-    direction = Direction::Decrypt;
-  } else {
-    s.Work.Suffix = MakeEncryptedSuffix(*s.Clock);
-  }
-  // Read only, a second name, ... An interrupted run may have left the file
-  // under both of its names; the resume sorts that out.
-  Error error;
-  const FileOutcome ready = CheckReadyToChange(file, calls, error, s.Work.Interrupted ? 2 : 1);
-  if (ready != FileOutcome::Done) {
-    s.Work.Interrupted.reset();
-    ShowFileNotice(s, ready);
+  FileResult<Admission> admitted = AdmitFile(file, FileIntent::ByName, *s.Clock, calls);
+  if (!admitted) {
+    ShowFileNotice(s, admitted.error().outcome, admitted.error().error);
     return false;
   }
-  s.Work.Target = KeyTarget{file.Name(), file.Device(), file.Inode(), file.Length(), direction};
+  s.Work.Target = KeyTarget{file.Name(), std::move(*admitted)};
   return true;
 }
 
@@ -88,7 +62,6 @@ void ForgetKey(AppState& s) {
 // typed: holding it would make another program's open wait (its lease
 // break) for as long as the user types.
 bool StartKeyEntry(AppState& s, bool& ended) {
-  s.Work.Interrupted.reset();
   s.Work.Target.reset();
   if (!OpenSelectedFile(s, ended)) return false;
   const bool ready = FindKeyTarget(s);
@@ -105,7 +78,6 @@ void LeaveKeyEntry(AppState& s) {
   ForgetKey(s);
   s.Work.File1.reset();
   s.Work.Target.reset();
-  s.Work.Interrupted.reset();
   s.Status.PromptKeepWidth = 0;
 }
 
@@ -183,21 +155,12 @@ ProgressAnswer AskKeyLooksWrong(AppState& s) {
 }
 
 // The file the key was typed for, opened again now that it is to be worked
-// on: refused (with its notice) when it cannot be had, or when its name now
-// means another file ("File gone") or its length changed.
+// on: refused (with its notice) when it cannot be had. Whether it is still
+// the same file, as it was, is the run's first question.
 bool OpenKeyTarget(AppState& s) {
   OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Work.Target->Name);
-  FileOutcome outcome = attempt.outcome;
-  if (outcome == FileOutcome::Done) {
-    const OpenedFile& file = *attempt.file;
-    if (file.Device() != s.Work.Target->Device || file.Inode() != s.Work.Target->Inode) {
-      outcome = FileOutcome::Vanished;
-    } else if (file.Length() != s.Work.Target->Length) {
-      outcome = FileOutcome::ChangedElsewhere;
-    }
-  }
-  if (outcome != FileOutcome::Done) {
-    ShowFileNotice(s, outcome);
+  if (attempt.outcome != FileOutcome::Done) {
+    ShowFileNotice(s, attempt.outcome, attempt.error);
     return false;
   }
   s.Work.File1 = std::move(attempt.file);
@@ -208,7 +171,7 @@ bool OpenKeyTarget(AppState& s) {
 // sync; Esc or an error undoes it all. For a file with an interrupted run,
 // the run is finished instead (Esc then stops it, to be finished later).
 Next TransformOnScreen(AppState& s) {
-  const Direction direction = s.Work.Target->RunDirection;
+  const Direction direction = s.Work.Target->Admitted.direction;
   s.Painter->DrawBox(0, StatusY, s.Layout.WorkAreaWidth, StatusY + s.Layout.WorkAreaHeight, 0, Black, Black);
   s.Mode = direction == Direction::Decrypt ? ScreenMode::Decrypting : ScreenMode::Encrypting;
   s.Painter->SetBackground(Black);
@@ -224,9 +187,7 @@ Next TransformOnScreen(AppState& s) {
     FileCalls calls;
     const TransformSettings settings;
     FileRun run(*s.Work.File1, calls, settings);
-    const FileReport prepared =
-        s.Work.Interrupted ? run.PrepareResume(s.KeyEntry.TypedKey.View(), ResumeMode::Finish)
-                           : run.Prepare(direction, s.Work.Suffix, s.KeyEntry.TypedKey.View());
+    const FileReport prepared = run.Prepare(s.Work.Target->Admitted, s.KeyEntry.TypedKey.View());
     // The run has made all it needs from the typed key.
     s.KeyEntry.TypedKey.Clear();
     // A start that looks like noise is the user's to judge; Esc is a cancel.
@@ -241,11 +202,10 @@ Next TransformOnScreen(AppState& s) {
     EndLongOperation(s);
     ClearStatusBand(s);
     if (!cancelled && report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
-      ShowFileNotice(s, report.outcome);
+      ShowFileNotice(s, report.outcome, report.error);
     }
   }
   ForgetKey(s);
-  s.Work.Interrupted.reset();
   s.Work.Target.reset();
   // The Enter that confirmed the key is used up: after a refusal found
   // before the first block ("Name in use"), it would open key entry again.
@@ -262,7 +222,8 @@ Next TransformOnScreen(AppState& s) {
 // Nothing while the second typing is asked for.
 std::optional<Next> ConfirmKey(AppState& s) {
   const bool typed_blind =
-      s.KeyEntry.Hidden && s.Work.Target->RunDirection == Direction::Encrypt && !s.Work.Interrupted;
+      s.KeyEntry.Hidden && s.Work.Target->Admitted.direction == Direction::Encrypt &&
+      !s.Work.Target->Admitted.interrupted;
   if (typed_blind && !s.KeyEntry.AskingAgain) {
     s.KeyEntry.FirstTyping.TakeFrom(s.KeyEntry.TypedKey);
     s.KeyEntry.AskingAgain = true;

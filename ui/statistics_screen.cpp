@@ -39,7 +39,7 @@ bool ComputeForSelectedFile(AppState& s, bool& ended) {
   ClearPromptLine(s);
   ClearStatusBand(s);
   if (!result.ok()) {
-    ShowFileNotice(s, FileOutcome::ReadError);
+    ShowFileNotice(s, FileOutcome::ReadError, result.error());
     return false;
   }
   if (!result.value().has_value()) return false;  // Esc

@@ -140,8 +140,9 @@ TEST(OpenedFileTest, HoldsOthersOffWhileOpen) {
   EXPECT_EQ(::openat(folder.Fd(), "held", O_RDONLY | O_NONBLOCK | O_CLOEXEC), -1);
   EXPECT_EQ(errno, EWOULDBLOCK);
   FileCalls calls;
-  Error error;
-  EXPECT_EQ(CheckReadyToChange(*opened.file, calls, error), FileOutcome::AlreadyOpen);
+  const FileStatus ready = CheckReadyToChange(*opened.file, calls);
+  ASSERT_FALSE(ready);
+  EXPECT_EQ(ready.error().outcome, FileOutcome::AlreadyOpen);
 }
 
 // As with a read-only attribute, an owner without write permission gets it.
@@ -168,8 +169,9 @@ TEST(OpenedFileTest, AFileThatCannotBeWrittenOpensReadOnly) {
     std::vector<std::uint8_t> first(content.size());
     ASSERT_EQ(::pread(file.Descriptor(), first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
     EXPECT_EQ(first, content);
-    Error error;
-    EXPECT_EQ(CheckReadyToChange(file, calls, error), FileOutcome::ReadOnly);
+    const FileStatus ready = CheckReadyToChange(file, calls);
+    ASSERT_FALSE(ready);
+    EXPECT_EQ(ready.error().outcome, FileOutcome::ReadOnly);
   });
 }
 
