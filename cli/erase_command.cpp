@@ -11,6 +11,7 @@
 #include "cli/progress_bar.h"
 #include "files/file_calls.h"
 #include "files/opened_file.h"
+#include "rewrite/admission.h"
 #include "rewrite/erase_with_journal.h"
 
 namespace quorvant::cli {
@@ -19,10 +20,11 @@ namespace {
 
 enum class Confirmation { Yes, No, Cancelled };
 
-Confirmation Ask(const FileArgument& file, CommandContext& context) {
+Confirmation Ask(const FileArgument& file, const Admission& admitted, CommandContext& context) {
   // The journal of a cut-short run holds part of the file: it goes too.
   context.messages.Prompt("erase " + QuoteName(file.path) +
-                          (HasInterruptedRun(file) ? " and the journal of its interrupted run" : "") + "? [y/N] ");
+                          (admitted.journal_beside ? " and the journal of its interrupted run" : "") +
+                          "? [y/N] ");
   std::string answer;
   const LineOutcome outcome = ReadTerminalLine(answer, 8, context.signals);
   if (outcome == LineOutcome::Cancelled) return Confirmation::Cancelled;
@@ -69,13 +71,18 @@ int EraseCommand(const CommandLine& line, CommandContext& context) {
                                        "standard input is not a terminal to confirm on; give --yes");
   }
   std::vector<FileArgument> files;
+  std::vector<Admission> admissions;
   for (FileArgument& file : CheckFileArguments(line.files, context.messages)) {
-    if (HasOneName(file, context.messages, "; not erased")) files.push_back(std::move(file));
+    if (std::optional<Admission> admitted = AdmitArgument(file, FileIntent::Erase, "; not erased", context.clock, context.messages)) {
+      files.push_back(std::move(file));
+      admissions.push_back(std::move(*admitted));
+    }
   }
   bool any_failed = files.size() != line.files.size();
-  for (const FileArgument& file : files) {
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    const FileArgument& file = files[index];
     if (!context.signals.Requested() && ask) {
-      const Confirmation confirmed = Ask(file, context);
+      const Confirmation confirmed = Ask(file, admissions[index], context);
       if (confirmed == Confirmation::No) {
         context.messages.Result("kept " + QuoteName(file.path));
         continue;

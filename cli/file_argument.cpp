@@ -75,15 +75,6 @@ std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> p
   return files;
 }
 
-bool HasOneName(const FileArgument& file, Messages& messages, std::string_view consequence) {
-  if (file.names <= 1) return true;
-  messages.FileFailure(file.path, "it has " + std::to_string(file.names) +
-                                      " names (hard links), and the other names would be left with a file "
-                                      "that no longer fits them" +
-                                      std::string(consequence));
-  return false;
-}
-
 std::string PathInFolder(const FileArgument& file, std::string_view name) {
   const std::size_t slash = file.path.rfind('/');
   if (slash == std::string::npos) return std::string(name);
@@ -110,6 +101,23 @@ bool HasInterruptedRun(const FileArgument& file) {
   UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   FileCalls calls;
   return folder.IsOpen() && HasJournal(folder.Get(), file.name, calls);
+}
+
+
+std::optional<Admission> AdmitArgument(const FileArgument& file, FileIntent intent, std::string_view consequence,
+                                       Clock& clock, Messages& messages, const RefusalWords& words) {
+  std::optional<OpenedFile> opened = OpenForChange(file, messages, consequence);
+  if (!opened) return std::nullopt;
+  FileCalls calls;
+  FileResult<Admission> admitted = AdmitFile(*opened, intent, clock, calls);
+  if (!admitted) {
+    const Failure& refused = admitted.error();
+    messages.FileFailure(file.path, words ? words(file, refused)
+                                                  : DescribeFailure(refused.outcome, refused.error) +
+                                                        std::string(consequence));
+    return std::nullopt;
+  }
+  return std::move(*admitted);
 }
 
 }  // namespace quorvant::cli

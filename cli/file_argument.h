@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "cli/messages.h"
 #include "files/opened_file.h"
+#include "rewrite/admission.h"
 
 namespace quorvant::cli {
 
@@ -40,11 +42,15 @@ std::vector<FileArgument> CheckFileArguments(std::span<const std::string_view> p
 std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& messages,
                                         std::string_view consequence = {});
 
-// Whether the file has one name only; a file with hard links is reported
-// ("; not encrypted", say, as `consequence`) and gives false. Encrypting,
-// decrypting or erasing it under one name would leave the others with a
-// file that no longer fits them.
-bool HasOneName(const FileArgument& file, Messages& messages, std::string_view consequence);
+// Why a file is refused, in a command's own words.
+using RefusalWords = std::function<std::string(const FileArgument& file, const Failure& refused)>;
+
+// Opens the file and asks whether it may be worked on as `intent` says
+// (rewrite/admission.h), before any key or question; then lets it go again.
+// A refusal is reported in `words`, or else in the outcome's words followed
+// by `consequence`, and gives nothing.
+std::optional<Admission> AdmitArgument(const FileArgument& file, FileIntent intent, std::string_view consequence,
+                                       Clock& clock, Messages& messages, const RefusalWords& words = {});
 
 // Whether the file has an interrupted run: a journal of its run beside it.
 bool HasInterruptedRun(const FileArgument& file);

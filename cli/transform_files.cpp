@@ -32,23 +32,6 @@ std::string RefusalBeforeTheKey(const FileArgument& file, const Failure& refused
   }
 }
 
-// The admission of each file, before the key is asked for (the file is
-// opened to be looked at, and let go again); the refused ones are reported.
-std::optional<Admission> AdmitBeforeTheKey(Direction direction, const FileArgument& file,
-                                           CommandContext& context) {
-  std::optional<OpenedFile> opened = OpenForChange(file, context.messages, "; the file is unchanged");
-  if (!opened) return std::nullopt;
-  FileCalls calls;
-  FileResult<Admission> admitted =
-      AdmitFile(*opened, direction == Direction::Encrypt ? FileIntent::Encrypt : FileIntent::Decrypt,
-                context.clock, calls);
-  if (!admitted) {
-    context.messages.FileFailure(file.path, RefusalBeforeTheKey(file, admitted.error()));
-    return std::nullopt;
-  }
-  return std::move(*admitted);
-}
-
 bool TransformOne(const Admission& admitted, const FileArgument& file, const KeyText& key, bool force,
                   CommandContext& context) {
   std::optional<OpenedFile> opened = OpenForChange(file, context.messages);
@@ -96,7 +79,10 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   std::vector<FileArgument> files;
   std::vector<Admission> admissions;
   for (FileArgument& file : CheckFileArguments(line.files, messages)) {
-    if (std::optional<Admission> admitted = AdmitBeforeTheKey(direction, file, context)) {
+    const FileIntent intent = direction == Direction::Encrypt ? FileIntent::Encrypt : FileIntent::Decrypt;
+    if (std::optional<Admission> admitted =
+            AdmitArgument(file, intent, "; the file is unchanged", context.clock, context.messages,
+                          RefusalBeforeTheKey)) {
       files.push_back(std::move(file));
       admissions.push_back(std::move(*admitted));
     }

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "crypto/encrypted_name.h"
+#include "erase/secure_erase.h"
 #include "rewrite/journal_file.h"
 
 namespace quorvant {
@@ -57,6 +58,12 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
   admission.inode = file.Inode();
   admission.length = file.Length();
 
+  if (intent == FileIntent::Erase) {
+    QUORVANT_TRY(CheckReadyToChange(file, calls));
+    QUORVANT_TRY(FileMayBeDeleted(file, calls));
+    admission.journal_beside = !NoJournalBeside(file, calls);
+    return admission;
+  }
   if (intent == FileIntent::Encrypt || intent == FileIntent::Decrypt) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(NoJournalBeside(file, calls));

@@ -31,6 +31,9 @@ enum class FileIntent {
   Decrypt,
   // Finish or undo an interrupted run (NothingToResume without one).
   Resume,
+  // Overwrite and delete: with the journal of an interrupted run, if it has
+  // one, which holds part of its content.
+  Erase,
 };
 
 struct Admission {
@@ -41,6 +44,8 @@ struct Admission {
   std::string new_name;
   // The run to finish, for ByName and Resume.
   std::optional<InterruptedRun> interrupted;
+  // Erase: a journal of an interrupted run lies beside the file.
+  bool journal_beside = false;
   // The file the answer is about, to know it again after the key.
   dev_t device = 0;
   ino_t inode = 0;
@@ -51,7 +56,8 @@ struct Admission {
 // (Interrupted, or NotAJournal when its journal's name is taken; ByName and
 // Resume read the journal and refuse JournalDamaged, OpenError, ReadError);
 // AlreadyEncrypted or NameInvalid for a name that does not fit; what
-// CheckReadyToChange finds (read only, another name, busy, gone). Whether
+// CheckReadyToChange finds (read only, another name, busy, gone); for an
+// erase, NotDeletable when the folder keeps the name. Whether
 // the new name can be had is found out when the run starts (NameInUse,
 // NameTooLong).
 FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls);
