@@ -119,7 +119,7 @@ void Run::SetUpWindows(const ProgressFunction& progress) {
   cipher_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
   start_words_.Wipe();
   engine_.emplace(file_, calls_, *journal_, *cipher_, watch_,
-                  WindowSettings{settings_.blocks_per_chunk, settings_.cipher_thread, &progress,
+                  WindowSettings{-1, settings_.blocks_per_chunk, settings_.cipher_thread, &progress,
                                  &settings_.sync_start});
 }
 

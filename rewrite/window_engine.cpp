@@ -1,6 +1,9 @@
 #include "rewrite/window_engine.h"
 
 #include <algorithm>
+#include <array>
+#include <numeric>
+#include <vector>
 
 #include "base/verify.h"
 
@@ -21,6 +24,15 @@ Direction Opposite(Direction direction) {
 
 Failure Failed(FileOutcome outcome, Error error) { return Failure{outcome, std::move(error)}; }
 
+// The longest window whose data, and side bytes, the slot holds: a multiple of `unit`.
+std::int64_t DataWindow(std::int64_t slot, std::int64_t unit, const WindowCipher& cipher) {
+  std::int64_t window = slot / unit * unit;
+  while (window > unit && window + cipher.SideLengthFor(window) > slot) window -= unit;
+  // An empty file has no slot; any other's journal is made to hold one window.
+  Verify(slot == 0 || (window > 0 && window + cipher.SideLengthFor(window) <= slot));
+  return window;
+}
+
 }  // namespace
 
 WindowEngine::WindowEngine(OpenedFile& file, FileCalls& calls, JournalFile& journal, WindowCipher& cipher,
@@ -32,8 +44,10 @@ WindowEngine::WindowEngine(OpenedFile& file, FileCalls& calls, JournalFile& jour
       guard_(guard),
       progress_(settings.progress),
       sync_start_(settings.sync_start),
-      blocks_per_chunk_(settings.blocks_per_chunk),
-      window_(JournalWindowLength(journal.Header())) {
+      data_length_(settings.data_length),
+      unit_(std::lcm(std::max<std::int64_t>(file.BlockLength(), 1), cipher.Alignment())),
+      chunk_length_(RoundUp(settings.blocks_per_chunk * file.BlockLength(), unit_)),
+      window_(DataWindow(JournalWindowLength(journal.Header()), unit_, cipher)) {
   if (Length() > 0) {
     pipeline_.emplace(static_cast<std::size_t>(std::min({ChunkLength(), window_, Length()})),
                       settings.cipher_thread);
@@ -51,7 +65,7 @@ FileStatus WindowEngine::Forward() {
 FileStatus WindowEngine::Undo() {
   while (done_ > 0) {
     QUORVANT_TRY(guard_.MayWrite(JournalPhase::Undo, done_));
-    const std::int64_t start = std::max<std::int64_t>(0, RoundUp(done_, file_.BlockLength()) - window_);
+    const std::int64_t start = std::max<std::int64_t>(0, RoundUp(done_, unit_) - window_);
     QUORVANT_TRY(Window(JournalPhase::Undo, start, done_));
   }
   return {};
@@ -109,6 +123,16 @@ FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int
     case ChunkLoopEnd::ReadFailed: return Failed(FileOutcome::ReadError, loop.error);
     case ChunkLoopEnd::WriteFailed: return Failed(OutcomeOfWriteError(loop.error), loop.error);
   }
+  // The side bytes after the data's, in the slot and in the hash.
+  const ByteRange side = SideOf(phase, start, end);
+  if (side.length > 0) {
+    std::vector<std::uint8_t> side_bytes(static_cast<std::size_t>(side.length));
+    cipher_.Side(side_bytes);
+    hash.Add(side_bytes);
+    if (Status written = journal_.WriteImage(side_bytes, end - start); !written) {
+      return Failed(OutcomeOfWriteError(written.error()), written.error());
+    }
+  }
   if (forward && end == Length() && sync_start_ != nullptr && *sync_start_) (*sync_start_)();
   if (Status synced = journal_.Sync(); !synced) return Failed(FileOutcome::SyncError, synced.error());
 
@@ -158,18 +182,22 @@ FileStatus WindowEngine::Apply(const JournalRecord& record) {
     WindowGuard& guard;
     ~Written() { guard.Wrote(); }
   } written_by_the_run{guard_};
-  std::int64_t hinted = 0;
-  for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
-    const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));
-    if (Status read = journal_.ReadImage(chunk, at); !read) return Failed(FileOutcome::ReadError, read.error());
-    if (Status written = WriteExactly(calls_, file_.Descriptor(), chunk, record.offset + at, file_.Name());
-        !written) {
-      return Failed(OutcomeOfWriteError(written.error()), written.error());
-    }
-    const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
-    if (written_end - hinted >= WritebackStep) {
-      calls_.StartWriteback(file_.Descriptor(), record.offset + hinted, written_end - hinted);
-      hinted = written_end;
+  for (const Piece& piece : PiecesOf(record)) {
+    std::int64_t hinted = 0;
+    for (std::int64_t at = 0; at < piece.length; at += ChunkLength()) {
+      const std::span<std::uint8_t> chunk = PieceBuffer(piece, at);
+      if (Status read = journal_.ReadImage(chunk, piece.image + at); !read) {
+        return Failed(FileOutcome::ReadError, read.error());
+      }
+      if (Status written = WriteExactly(calls_, file_.Descriptor(), chunk, piece.offset + at, file_.Name());
+          !written) {
+        return Failed(OutcomeOfWriteError(written.error()), written.error());
+      }
+      const std::int64_t written_end = at + static_cast<std::int64_t>(chunk.size());
+      if (written_end - hinted >= WritebackStep) {
+        calls_.StartWriteback(file_.Descriptor(), piece.offset + hinted, written_end - hinted);
+        hinted = written_end;
+      }
     }
   }
   if (calls_.SyncData(file_.Descriptor()) != 0) {
@@ -189,19 +217,40 @@ FileStatus WindowEngine::MendTorn() {
 
 Result<bool> WindowEngine::Holds(const JournalRecord& record, bool in_place) {
   ImageHash hash;
-  for (std::int64_t at = 0; at < record.length; at += ChunkLength()) {
-    const std::span<std::uint8_t> chunk = Chunk(std::min(ChunkLength(), record.length - at));
-    const Status read = in_place
-                            ? ReadExactly(calls_, file_.Descriptor(), chunk, record.offset + at, file_.Name())
-                            : journal_.ReadImage(chunk, at);
-    if (!read) {
-      // A slot or a file cut short does not hold the bytes; a failed read says nothing.
-      if (read.error().code != 0) return read.error();
-      return false;
+  for (const Piece& piece : PiecesOf(record)) {
+    for (std::int64_t at = 0; at < piece.length; at += ChunkLength()) {
+      const std::span<std::uint8_t> chunk = PieceBuffer(piece, at);
+      const Status read = in_place
+                              ? ReadExactly(calls_, file_.Descriptor(), chunk, piece.offset + at, file_.Name())
+                              : journal_.ReadImage(chunk, piece.image + at);
+      if (!read) {
+        // A slot or a file cut short does not hold the bytes; a failed read says nothing.
+        if (read.error().code != 0) return read.error();
+        return false;
+      }
+      hash.Add(chunk);
     }
-    hash.Add(chunk);
   }
   return hash.Finish() == record.image_hash;
+}
+
+std::span<std::uint8_t> WindowEngine::PieceBuffer(const Piece& piece, std::int64_t at) {
+  const std::int64_t size = std::min(ChunkLength(), piece.length - at);
+  if (piece.image == 0) return Chunk(size);
+  // Side bytes are few, and may be more than the chunk buffer of a short file holds.
+  side_buffer_.resize(static_cast<std::size_t>(size));
+  return side_buffer_;
+}
+
+std::array<WindowEngine::Piece, 2> WindowEngine::PiecesOf(const JournalRecord& record) const {
+  const ByteRange side = SideOf(record.phase, record.offset, record.offset + record.length);
+  return {Piece{record.offset, 0, record.length}, Piece{side.offset, record.length, side.length}};
+}
+
+ByteRange WindowEngine::SideOf(JournalPhase phase, std::int64_t start, std::int64_t end) const {
+  const Direction direction =
+      phase == JournalPhase::Forward ? journal_.Header().direction : Opposite(journal_.Header().direction);
+  return cipher_.SideRange(start, end, direction);
 }
 
 FileResult<JournalPhase> WindowEngine::Recover(bool unbound) {

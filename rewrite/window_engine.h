@@ -25,9 +25,11 @@
 // whether the file may still be written (a WindowGuard); names, key checks,
 // the journal's making and removal and the run's ending are the run's too.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "base/progress.h"
 #include "files/file_calls.h"
@@ -38,13 +40,37 @@
 
 namespace quorvant {
 
-// Turns the windows of a run. Begin and Keep are called on the run's thread;
-// Turn (see ChunkCipher) maybe on the chunk loop's.
+// Bytes of a file, [offset, offset + length).
+struct ByteRange {
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+};
+
+// Turns the windows of a run. Begin, Side and Keep are called on the run's
+// thread; Turn (see ChunkCipher) maybe on the chunk loop's.
+//
+// A window is its data range, turned in place, and may have a side range:
+// bytes elsewhere in the file that change with the data (a format's tags for
+// the window's data, say). Their new bytes follow the data's in the slot and
+// in the image's hash, so the journal vouches for both and a resume writes
+// both whole. The side range follows from the window and its direction alone,
+// so that a record (offset, length, phase) still says everything.
 class WindowCipher : public ChunkCipher {
  public:
-  // Makes ready to turn the window that starts at `start` (a block boundary)
-  // in `direction`.
+  // Windows start at multiples of this (and of the file's block length), and
+  // Turn is given whole multiples of it but at the file's end.
+  virtual std::int64_t Alignment() const { return 1; }
+  // The side range of the window [start, end) turned in `direction`; empty
+  // for none. At most SideLengthFor(end - start) bytes long.
+  virtual ByteRange SideRange(std::int64_t /*start*/, std::int64_t /*end*/, Direction /*direction*/) const {
+    return {};
+  }
+  virtual std::int64_t SideLengthFor(std::int64_t /*window_length*/) const { return 0; }
+  // Makes ready to turn the window that starts at `start` (aligned) in
+  // `direction`.
   virtual void Begin(std::int64_t start, Direction direction) = 0;
+  // After the window's data went through Turn: the side range's new bytes.
+  virtual void Side(std::span<std::uint8_t> /*side*/) {}
   // The window begun last was turned whole, up to `end`.
   virtual void Keep(std::int64_t end) = 0;
 };
@@ -62,6 +88,9 @@ class WindowGuard {
 };
 
 struct WindowSettings {
+  // The windows cover [0, data_length); negative: the whole file. What lies
+  // after (a format's tags and trailer) changes only as windows' side ranges.
+  std::int64_t data_length = -1;
   std::int64_t blocks_per_chunk = BlocksPerChunk;
   CipherThread cipher_thread = CipherThread::Auto;
   // Called with each block's offset before it is changed, going forward only.
@@ -108,11 +137,23 @@ class WindowEngine {
   std::optional<JournalRecord> TornWindow() const { return torn_ ? newest_ : std::nullopt; }
 
  private:
+  // A window's bytes in the file and in the slot: its data, then its side range.
+  struct Piece {
+    std::int64_t offset;  // in the file
+    std::int64_t image;   // in the slot
+    std::int64_t length;
+  };
+  std::array<Piece, 2> PiecesOf(const JournalRecord& record) const;
+
   // The chunk loop's steps for one window: the file read, the new bytes into the slot.
   class SlotSteps;
 
-  std::int64_t Length() const { return file_.Length(); }
-  std::int64_t ChunkLength() const { return blocks_per_chunk_ * file_.BlockLength(); }
+  std::int64_t Length() const { return data_length_ >= 0 ? data_length_ : file_.Length(); }
+  std::int64_t ChunkLength() const { return chunk_length_; }
+  // Where the window [start, end) turned in `phase` keeps its side bytes.
+  ByteRange SideOf(JournalPhase phase, std::int64_t start, std::int64_t end) const;
+  // A buffer for the bytes of `piece` from `at`, at most a chunk of them.
+  std::span<std::uint8_t> PieceBuffer(const Piece& piece, std::int64_t at);
   std::span<std::uint8_t> Chunk(std::int64_t size) { return pipeline_->Buffer(static_cast<std::size_t>(size)); }
 
   FileStatus Window(JournalPhase phase, std::int64_t start, std::int64_t end);
@@ -128,10 +169,15 @@ class WindowEngine {
   WindowGuard& guard_;
   const ProgressFunction* progress_;
   const SyncStartFunction* sync_start_;
-  const std::int64_t blocks_per_chunk_;
+  const std::int64_t data_length_;
+  // Windows start at multiples of this: the block length and the cipher's alignment.
+  const std::int64_t unit_;
+  const std::int64_t chunk_length_;
+  // The longest window's data: its side bytes fit in the slot too.
   const std::int64_t window_;
   // The chunk buffers (which hold the file's data, and are wiped) and the cipher's thread.
   std::optional<ChunkPipeline> pipeline_;
+  std::vector<std::uint8_t> side_buffer_;
 
   std::int64_t done_ = 0;
   std::uint64_t last_sequence_ = 0;  // of the newest durable record; 0 for none
