@@ -270,7 +270,8 @@ int main(int argc, char** argv) {
 
   std::printf("program:                  %s\n", program.c_str());
   std::printf("files in folder:          %d\n", files);
-  if (busy) std::printf("busy folder:              \"file 0000\" appended every 10 ms (%ld writes)\n", appended);
+  if (busy)
+    std::printf("busy folder:              \"file 0000\" appended every 10 ms (%ld writes)\n", appended);
   std::printf("first frame after start:  %.1f ms\n", first_frame_ms);
   std::printf("idle CPU (schedstat):     %s of one core, %d x %d s\n", idle_percent.Describe("%", 4).c_str(),
               4, window_seconds);
