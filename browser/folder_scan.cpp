@@ -70,6 +70,17 @@ void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std:
   }
 }
 
+// A handle of our own starts at the folder's first entry whatever folder_fd
+// has been used for, and works when folder_fd is an O_PATH descriptor.
+UniqueFd OpenForListing(int folder_fd, const FolderScanSeam* seam) {
+  const int fault = seam != nullptr && seam->BeforeOpen ? seam->BeforeOpen() : 0;
+  if (fault != 0) {
+    errno = fault;
+    return UniqueFd();
+  }
+  return UniqueFd(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 }  // namespace
 
 Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
@@ -80,15 +91,7 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   // The inodes the folder's journals are named for (usually none).
   std::vector<std::uint64_t> journal_inodes;
 
-  // A handle of our own starts at the folder's first entry whatever folder_fd
-  // has been used for, and works when folder_fd is an O_PATH descriptor.
-  UniqueFd folder;
-  const int fault = seam != nullptr && seam->BeforeOpen ? seam->BeforeOpen() : 0;
-  if (fault != 0) {
-    errno = fault;
-  } else {
-    folder.Reset(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  }
+  UniqueFd folder = OpenForListing(folder_fd, seam);
   if (!folder.IsOpen()) {
     status = Error::FromErrno("open folder");
   } else {
