@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs window_bench under a private Xvfb: the window program of BUILD_DIR in a
 # folder of 20 files and of 2000 files, idle for 20 s each, then in the folder
-# of 2000 files while another writer appends to one of them every 10 ms
-# (BUSY_ONLY=1 runs only that case). Name another
+# of 2000 files while another writer appends to one of them every 10 ms, and
+# while it makes a new file every 10 ms (BUSY_ONLY=1 runs only these two
+# cases). Name another
 # quorvant binary (an older build, say) to measure it the same way after.
 #   bench/app/window_bench.sh [BUILD_DIR] [OTHER_QUORVANT]
 set -euo pipefail
@@ -21,6 +22,8 @@ for program in "$build/app/quorvant" ${other:+"$other"}; do
       echo
     done
   fi
-  "$build/bench/app/window_bench" "$program" 2000 20 busy
-  echo
+  for busy in busy busy-new; do
+    "$build/bench/app/window_bench" "$program" 2000 20 "$busy"
+    echo
+  done
 done
