@@ -50,9 +50,8 @@ FolderRecord ReadRecord(const char* record) {
 // Whether an entry could be listed, judged from the name and the folder's own
 // idea of its kind, before any system call is spent on it.
 bool MayList(const FolderRecord& record) {
-  if (record.name_view.empty() || record.name_view.front() == '.') return false;
   if (record.type != DT_REG && record.type != DT_UNKNOWN) return false;
-  return !BeginsWithProgramName(record.name_view);
+  return NameMayBeListed(record.name_view);
 }
 
 // Writes entry number count + 1, reusing the string of an earlier scan.
@@ -71,6 +70,17 @@ void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std:
   }
 }
 
+// A handle of our own starts at the folder's first entry whatever folder_fd
+// has been used for, and works when folder_fd is an O_PATH descriptor.
+UniqueFd OpenForListing(int folder_fd, const FolderScanSeam* seam) {
+  const int fault = seam != nullptr && seam->BeforeOpen ? seam->BeforeOpen() : 0;
+  if (fault != 0) {
+    errno = fault;
+    return UniqueFd();
+  }
+  return UniqueFd(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 }  // namespace
 
 Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
@@ -81,9 +91,7 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   // The inodes the folder's journals are named for (usually none).
   std::vector<std::uint64_t> journal_inodes;
 
-  // A handle of our own starts at the folder's first entry whatever folder_fd
-  // has been used for, and works when folder_fd is an O_PATH descriptor.
-  UniqueFd folder(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd folder = OpenForListing(folder_fd, seam);
   if (!folder.IsOpen()) {
     status = Error::FromErrno("open folder");
   } else {
@@ -136,6 +144,24 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
             [](const FileEntry& a, const FileEntry& b) { return ListedBefore(a.name, b.name); });
   table.EncryptedCount = encrypted_count;
   return status;
+}
+
+bool NameMayBeListed(std::string_view name) {
+  if (name.empty() || name.front() == '.') return false;
+  return !BeginsWithProgramName(name);
+}
+
+bool UpdateEntry(int folder_fd, FileTable& table, const std::string& name) {
+  const auto found = std::lower_bound(
+      table.entries.begin(), table.entries.end(), name,
+      [](const FileEntry& entry, const std::string& wanted) { return ListedBefore(entry.name, wanted); });
+  if (found == table.entries.end() || found->name != name) return false;
+  struct stat facts {};
+  if (fstatat(folder_fd, name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  // Same inode, so its journal mark and everything taken from the name hold.
+  if (!S_ISREG(facts.st_mode) || facts.st_size <= 0 || facts.st_ino != found->inode) return false;
+  found->size = static_cast<std::uint64_t>(facts.st_size);
+  return true;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "base/result.h"
@@ -11,9 +12,13 @@
 namespace quorvant {
 
 // Lets a test act between reading an entry's name and looking at the entry
-// (to make a file vanish or change kind at that moment). Not for production.
+// (to make a file vanish or change kind at that moment), and count listings
+// or make one fail. Not for production.
 struct FolderScanSeam {
   std::function<void(std::string_view name)> BeforeStat;
+  // Called as each listing begins; an errno it returns makes the opening of
+  // the folder fail with it (0: opened as usual).
+  std::function<int()> BeforeOpen;
 };
 
 // Lists the folder open as folder_fd into table, in name order (ListedBefore):
@@ -32,6 +37,16 @@ struct FolderScanSeam {
 // part-way keeps what was listed before it. A file that vanishes while being
 // listed is skipped.
 Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam = nullptr);
+
+// Whether a file of this name could be listed at all: false for the names
+// that never are (hidden ones, the program's own files).
+bool NameMayBeListed(std::string_view name);
+
+// Brings the size of the listed entry `name` up to date with one look at the
+// file (no listing): true when done. False when only a whole listing can be
+// right: the name is not in the table, or no longer names the same listable
+// file (gone, emptied, another kind, another inode).
+bool UpdateEntry(int folder_fd, FileTable& table, const std::string& name);
 
 // The listing order: names compared byte by byte with ASCII letters folded
 // to lower case, then shorter first, then by their exact bytes, so that the

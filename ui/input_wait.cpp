@@ -1,6 +1,8 @@
 #include "ui/input_wait.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "browser/folder_scan.h"
 #include "browser/folder_watch.h"
@@ -49,6 +51,23 @@ int MsUntilDue(AppState& s) {
   return due_ms;
 }
 
+// Brings the listing up to date; true when the table was written. A listing
+// that fails keeps the entries the table had, and says why on standard error
+// when the failure begins.
+bool RefreshListing(AppState& s, Rescan when) {
+  if (s.Watch == nullptr) {
+    (void)FolderScan(s.FolderFd, s.Browser.Files);
+    return true;
+  }
+  const ListingUpdate update = when == Rescan::Now ? s.Watch->ListNow(*s.Clock, s.FolderFd, s.Browser.Files)
+                                                   : s.Watch->Update(*s.Clock, s.FolderFd, s.Browser.Files);
+  if (update.ProblemBegan) {
+    std::fprintf(stderr, "quorvant: cannot read the folder: %s\n",
+                 std::strerror(s.Watch->ListingProblem()->code));
+  }
+  return update.Changed;
+}
+
 void HideHelp(AppState& s) {
   ClearWorkArea(s);
   s.Help.Shown = false;
@@ -70,9 +89,15 @@ WaitResult ShowSelectedFile(AppState& s) {
 }
 
 WaitResult ScanFolderStep(AppState& s, Rescan when) {
-  if (when == Rescan::Now || s.Watch == nullptr || s.Watch->MustRescan(*s.Clock)) {
-    // An unreadable folder lists as empty, which ends the program below.
-    (void)FolderScan(s.FolderFd, s.Browser.Files);
+  const bool changed = RefreshListing(s, when);
+  // Told once, while browsing, where the status band is free; a folder that
+  // never listed a file (unreadable from the start) ends below as empty.
+  if (s.Watch != nullptr && s.Mode == ScreenMode::Scroll && s.FileCount() > 0 &&
+      s.Watch->TakeUntoldProblem()) {
+    s.Status.Message = "Cannot read folder";
+    ShowAlert(s, s.Status.Message);
+  }
+  if (changed || s.FileCount() == 0) {
     s.Browser.PageStep = s.Browser.Files.PageStep();
     // While a key is typed, the list keeps showing the file it is for,
     // wherever a change in the folder moved it.
@@ -124,6 +149,9 @@ WaitResult InputWait(AppState& s) {
     s.Input.DropClicksAtWait = false;
     s.Platform->DropInput(InputKind::Clicks);
   }
+  // Back from doing something, perhaps to the folder: the changes it made are
+  // listed at once, not merged with what another program does meanwhile.
+  if (s.Watch != nullptr) s.Watch->EndQuietPeriod();
   for (;;) {
     if (s.Mode == ScreenMode::Key && s.Status.Message.empty()) DrawCaret(s);
     if (s.Link->Alive.load() == 0) return WaitResult::ProgramEnd;

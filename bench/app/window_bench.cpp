@@ -1,7 +1,11 @@
 // Measures the window program from outside, as a person meets it, under the
 // current X display (Xvfb in practice): it starts the program in a folder of
 // FILES files and samples the window's pixels on the X server.
-//   window_bench QUORVANT FILES [IDLE_SECONDS]
+//   window_bench QUORVANT FILES [IDLE_SECONDS] [busy|busy-new]
+// With "busy", another writer appends a line to the first file (the one the
+// window shows) every 10 ms from before the idle windows to the end, as a
+// log being written would; with "busy-new" it makes a new file every 10 ms
+// instead. The idle figures are then the cost of a busy folder.
 // Prints: time to the first frame; idle CPU (from /proc/PID/stat utime +
 // stime, and to the nanosecond from each thread's schedstat) and wake-ups,
 // in four windows for the spread; key to frame; how long the 1000 ms "No
@@ -10,11 +14,13 @@
 
 #include <X11/keysym.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -96,6 +102,50 @@ struct Spread {
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Another program busy in the folder every 10 ms until stopped: appending a
+// line to one file through one open descriptor (each write one report of a
+// changed file), or making a new file of one line (reports of a new name).
+enum class Busy { Quiet, Append, NewFiles };
+
+class BusyWriter {
+ public:
+  BusyWriter(Busy kind, const std::string& folder) : kind_(kind), folder_(folder) {
+    if (kind_ == Busy::Append) fd_ = open((folder_ + "/file 0000").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    thread_ = std::thread([this] {
+      while (!stop_.load()) {
+        if (WriteOnce()) ++writes_;
+        SleepMs(10);
+      }
+    });
+  }
+  ~BusyWriter() {
+    stop_.store(true);
+    thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  long Writes() const { return writes_.load(); }
+
+ private:
+  bool WriteOnce() {
+    static constexpr char Line[] = "another line of a busy log\n";
+    if (kind_ == Busy::Append) return fd_ >= 0 && write(fd_, Line, sizeof Line - 1) > 0;
+    char name[32];
+    std::snprintf(name, sizeof name, "/new %06ld", writes_.load());
+    const int fd = open((folder_ + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = write(fd, Line, sizeof Line - 1) > 0;
+    close(fd);
+    return written;
+  }
+
+  Busy kind_;
+  std::string folder_;
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<long> writes_{0};
+  std::thread thread_;
+};
+
 // A real click through the X server's test extension (SDL ignores clicks
 // sent as plain events), made by a child process while this one already
 // samples the screen: starting xdotool takes about as long as a press flash.
@@ -124,12 +174,16 @@ std::optional<double> ClickAndMeasure(Display* display, Window window, int x, in
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: window_bench QUORVANT FILES [IDLE_SECONDS]\n");
+    std::fprintf(stderr, "usage: window_bench QUORVANT FILES [IDLE_SECONDS] [busy|busy-new]\n");
     return 2;
   }
   const std::string program = std::filesystem::absolute(argv[1]);
   const int files = std::atoi(argv[2]);
   const int idle_seconds = argc > 3 ? std::atoi(argv[3]) : 20;
+  const std::string busy_word = argc > 4 ? argv[4] : "";
+  const Busy busy = busy_word == "busy"       ? Busy::Append
+                    : busy_word == "busy-new" ? Busy::NewFiles
+                                              : Busy::Quiet;
 
   char pattern[] = "/tmp/quorvant-window-bench-XXXXXX";
   const std::string folder = mkdtemp(pattern);
@@ -171,6 +225,8 @@ int main(int argc, char** argv) {
     waitpid(pid, nullptr, 0);
     return 1;
   }
+  std::optional<BusyWriter> busy_writer;
+  if (busy != Busy::Quiet) busy_writer.emplace(busy, folder);
   SleepMs(2000);
 
   // Idle: four windows, for the spread.
@@ -222,6 +278,9 @@ int main(int argc, char** argv) {
     SleepMs(300);
   }
 
+  const long busy_writes = busy_writer ? busy_writer->Writes() : 0;
+  busy_writer.reset();
+
   // Close to exit.
   const Steady::time_point closed = Steady::now();
   quorvant::x11::RequestClose(display, window);
@@ -231,6 +290,10 @@ int main(int argc, char** argv) {
 
   std::printf("program:                  %s\n", program.c_str());
   std::printf("files in folder:          %d\n", files);
+  if (busy == Busy::Append)
+    std::printf("busy folder:              \"file 0000\" appended every 10 ms (%ld writes)\n", busy_writes);
+  if (busy == Busy::NewFiles)
+    std::printf("busy folder:              a new file every 10 ms (%ld files)\n", busy_writes);
   std::printf("first frame after start:  %.1f ms\n", first_frame_ms);
   std::printf("idle CPU (schedstat):     %s of one core, %d x %d s\n", idle_percent.Describe("%", 4).c_str(),
               4, window_seconds);

@@ -295,6 +295,63 @@ TEST(FolderScan, ListsAtMostTheTableCapacity) {
 }
 
 // ---------------------------------------------------------------------------
+// One entry brought up to date without a listing: only while the name still
+// names the same listable file; anything else asks for a whole listing.
+
+struct EntryCase {
+  const char* label;
+  void (*change)(TempFolder& folder);
+  const char* name;
+  bool updated;
+  std::uint64_t size;  // of "b Ab3xZ9q[" in the table afterwards
+};
+
+class UpdateEntryTest : public ::testing::TestWithParam<EntryCase> {};
+
+void PrintTo(const EntryCase& c, std::ostream* out) { *out << c.label; }
+
+TEST_P(UpdateEntryTest, UpdatesOnlyTheSameFile) {
+  const EntryCase& c = GetParam();
+  TempFolder folder;
+  folder.Write("a", 1);
+  folder.Write("b Ab3xZ9q[", 2);
+  folder.Write("C", 3);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  const FileTable before = table;
+  c.change(folder);
+  EXPECT_EQ(UpdateEntry(folder.Fd(), table, c.name), c.updated);
+  ASSERT_EQ(Names(table), Names(before)) << "names and order stay";
+  EXPECT_EQ(table.Entry(2).size, c.size);
+  EXPECT_EQ(table.Entry(2).encrypted_flag, 1);
+  EXPECT_EQ(table.EncryptedCount, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, UpdateEntryTest,
+    ::testing::Values(
+        EntryCase{"Grown", [](TempFolder& f) { f.Append("b Ab3xZ9q[", 40); }, "b Ab3xZ9q[", true, 42},
+        EntryCase{"Unchanged", [](TempFolder&) {}, "b Ab3xZ9q[", true, 2},
+        EntryCase{"Emptied", [](TempFolder& f) { f.Write("b Ab3xZ9q[", 0); }, "b Ab3xZ9q[", false, 2},
+        EntryCase{"Removed", [](TempFolder& f) { f.Remove("b Ab3xZ9q["); }, "b Ab3xZ9q[", false, 2},
+        EntryCase{"ReplacedByAnotherInode",
+                  [](TempFolder& f) {
+                    f.Write("other", 7);
+                    f.Rename("other", "b Ab3xZ9q[");
+                  },
+                  "b Ab3xZ9q[", false, 2},
+        EntryCase{"NowALink",
+                  [](TempFolder& f) {
+                    f.Remove("b Ab3xZ9q[");
+                    f.MakeSymlink("b Ab3xZ9q[", f.PathOf("a"));
+                  },
+                  "b Ab3xZ9q[", false, 2},
+        EntryCase{"NotListed", [](TempFolder& f) { f.Write("d", 5); }, "d", false, 2},
+        // Names are found by their exact bytes, not by the folded order.
+        EntryCase{"OtherCase", [](TempFolder& f) { f.Write("c", 5); }, "c", false, 2}),
+    [](const ::testing::TestParamInfo<EntryCase>& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
 // What the main loop does after a scan.
 
 struct DecisionCase {

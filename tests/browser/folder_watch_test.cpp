@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "base/clock.h"
@@ -37,6 +41,14 @@ class FolderWatchTest : public ::testing::Test {
     ASSERT_EQ(watch_.Mode(), WatchMode::Trusted) << watch_.Problem()->Describe();
     EXPECT_EQ(watch_.MsUntilRescan(clock_), 0);
     EXPECT_TRUE(watch_.MustRescan(clock_));
+    EXPECT_FALSE(watch_.MustRescan(clock_));
+  }
+
+  // A change right after one that was acted on would be held: tests of
+  // single changes let that time pass, with nothing to wait for meanwhile.
+  void EndQuietPeriod() {
+    EXPECT_EQ(watch_.MsUntilRescan(clock_), -1);
+    clock_.Advance(FolderWatch::QuietMs);
     EXPECT_FALSE(watch_.MustRescan(clock_));
   }
 
@@ -74,6 +86,7 @@ TEST_F(FolderWatchTest, EveryKindOfChangeWakesTheWaitAndAsksForOneRescan) {
     EXPECT_TRUE(watch_.MustRescan(clock_)) << change.label;
     EXPECT_FALSE(WakesTheWait(watch_)) << change.label << ": reports were not drained";
     EXPECT_FALSE(watch_.MustRescan(clock_)) << change.label;
+    EndQuietPeriod();
   }
 }
 
@@ -96,6 +109,7 @@ TEST_F(FolderWatchTest, OverflowedQueueAsksForARescanAndWatchingGoesOn) {
   EXPECT_TRUE(watch_.MustRescan(clock_));
   EXPECT_FALSE(watch_.MustRescan(clock_));
   EXPECT_EQ(watch_.Mode(), WatchMode::Trusted);
+  EndQuietPeriod();
   folder_.Write("after the overflow", 1);
   EXPECT_TRUE(watch_.MustRescan(clock_));
 }
@@ -115,6 +129,7 @@ TEST_F(FolderWatchTest, RenamedFolderIsStillWatched) {
   EXPECT_TRUE(watch_.MustRescan(clock_));
   EXPECT_FALSE(watch_.MustRescan(clock_));
   EXPECT_EQ(watch_.Mode(), WatchMode::Trusted);
+  EndQuietPeriod();
   folder_.Write("after the move", 1);  // through the descriptor, which follows the folder
   EXPECT_TRUE(watch_.MustRescan(clock_));
   ASSERT_EQ(rename(moved.c_str(), folder_.Path().c_str()), 0);
@@ -125,6 +140,218 @@ TEST_F(FolderWatchTest, MovedWatchKeepsWatching) {
   folder_.Write("x", 1);
   EXPECT_TRUE(moved.MustRescan(clock_));
   EXPECT_FALSE(moved.MustRescan(clock_));
+}
+
+// ---------------------------------------------------------------------------
+// The listing the watch keeps up to date: how many whole listings a change
+// costs, counted as they begin.
+
+class FolderListingTest : public ::testing::Test {
+ public:
+  std::uint64_t SizeOf(const std::string& name) const {
+    for (const FileEntry& entry : table_.entries) {
+      if (entry.name == name) return entry.size;
+    }
+    return 0;
+  }
+  bool Listed(const std::string& name) const {
+    for (const FileEntry& entry : table_.entries) {
+      if (entry.name == name) return true;
+    }
+    return false;
+  }
+
+ protected:
+  // Two listed files, and what is never listed: an empty file, a hidden
+  // one, a folder.
+  void SetUp() override {
+    folder_.Write("a", 10);
+    folder_.Write("b", 20);
+    folder_.Write("empty", 0);
+    folder_.Write(".keep", 1);
+    folder_.MakeFolder("sub");
+    if (watch_.Mode() == WatchMode::Untrusted) GTEST_SKIP() << "/tmp is on a network file system here";
+    ASSERT_EQ(watch_.Mode(), WatchMode::Trusted);
+    ASSERT_TRUE(watch_.Update(clock_, folder_.Fd(), table_).Changed);
+    ASSERT_EQ(listings_, 1);
+    ASSERT_EQ(table_.FileCount(), 2);
+    // The files were made after the watch began: their reports are held for
+    // a while, and taken in already.
+    clock_.Advance(FolderWatch::QuietMs);
+    ASSERT_FALSE(Update().Changed);
+    ASSERT_EQ(watch_.MsUntilRescan(clock_), -1);
+  }
+
+  ListingUpdate Update() { return watch_.Update(clock_, folder_.Fd(), table_); }
+
+  TempFolder folder_;
+  TestClock clock_;
+  int listings_ = 0;
+  int open_error_ = 0;  // the errno the next listings fail with; 0: they succeed
+  const FolderWatchSeam seam_{nullptr, FolderScanSeam{nullptr, [this] {
+                                                        ++listings_;
+                                                        return open_error_;
+                                                      }}};
+  FolderWatch watch_{folder_.Fd(), &seam_};
+  FileTable table_;
+};
+
+// However many changes came, one listing takes them all in, and the quiet
+// period that follows ends without another.
+TEST_F(FolderListingTest, BurstOfChangesIsOneListing) {
+  for (int i = 0; i < 200; ++i) folder_.Write("new " + std::to_string(i), 1);
+  folder_.Remove("a");
+  EXPECT_TRUE(Update().Changed);
+  EXPECT_EQ(listings_, 2);
+  EXPECT_EQ(table_.FileCount(), 201);
+  EXPECT_FALSE(Update().Changed);
+  clock_.Advance(FolderWatch::QuietMs);
+  EXPECT_FALSE(Update().Changed);
+  EXPECT_EQ(listings_, 2);
+  EXPECT_EQ(watch_.MsUntilRescan(clock_), -1) << "idle again: only a report ends the wait";
+}
+
+// Another program makes a file every 10 ms for a second: one listing at the
+// first, then one at the end of each quiet period, not one per file.
+TEST_F(FolderListingTest, SteadyStreamIsListedOncePerQuietPeriod) {
+  for (int i = 0; i < 100; ++i) {
+    folder_.Write("log " + std::to_string(i), 1);
+    // The input wait would sleep until the watch's next deadline, or until
+    // the next change where that comes first.
+    const int due_ms = watch_.MsUntilRescan(clock_);
+    if (due_ms == 0 || WakesTheWait(watch_)) (void)Update();
+    clock_.Advance(10);
+  }
+  clock_.Advance(FolderWatch::QuietMs);
+  (void)Update();
+  EXPECT_EQ(table_.FileCount(), 102);
+  EXPECT_EQ(listings_, 1 + 1 + 1000 / FolderWatch::QuietMs);
+}
+
+TEST_F(FolderListingTest, CreatedDuringTheQuietPeriodIsListedAtItsEnd) {
+  folder_.Write("first", 1);
+  ASSERT_TRUE(Update().Changed);
+  EXPECT_EQ(watch_.MsUntilRescan(clock_), -1) << "no timer after a lone change";
+  clock_.Advance(40);
+  folder_.Write("second", 1);
+  EXPECT_TRUE(WakesTheWait(watch_));
+  EXPECT_FALSE(Update().Changed);
+  EXPECT_FALSE(Listed("second"));
+  folder_.Write("third", 1);
+  EXPECT_FALSE(WakesTheWait(watch_)) << "while reports are held, more do not wake the wait";
+  EXPECT_EQ(watch_.MsUntilRescan(clock_), FolderWatch::QuietMs - 40);
+  clock_.Advance(FolderWatch::QuietMs - 41);
+  EXPECT_FALSE(Update().Changed);
+  clock_.Advance(1);
+  EXPECT_EQ(watch_.MsUntilRescan(clock_), 0);
+  EXPECT_TRUE(Update().Changed);
+  EXPECT_TRUE(Listed("second"));
+  EXPECT_TRUE(Listed("third"));
+  EXPECT_EQ(listings_, 3);
+}
+
+// What each kind of change costs: a look at one file, a whole listing, or
+// nothing at all.
+struct ChangeCost {
+  const char* label;
+  std::function<void(TempFolder&)> make;
+  int listings;  // whole listings it causes
+  bool changed;
+  std::function<bool(const FolderListingTest&)> holds = nullptr;
+};
+
+class ChangeCostTest : public FolderListingTest, public ::testing::WithParamInterface<ChangeCost> {};
+
+void PrintTo(const ChangeCost& c, std::ostream* out) { *out << c.label; }
+
+TEST_P(ChangeCostTest, CostsWhatItMust) {
+  const ChangeCost& c = GetParam();
+  c.make(folder_);
+  EXPECT_EQ(Update().Changed, c.changed);
+  EXPECT_EQ(listings_ - 1, c.listings);
+  if (c.holds) {
+    EXPECT_TRUE(c.holds(*this));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangeCostTest,
+    ::testing::Values(
+        ChangeCost{"Appended", [](TempFolder& f) { f.Append("a", 5); }, 0, true,
+                   [](const FolderListingTest& t) { return t.SizeOf("a") == 15 && t.SizeOf("b") == 20; }},
+        ChangeCost{"Truncated", [](TempFolder& f) { ASSERT_EQ(truncate(f.PathOf("b").c_str(), 3), 0); }, 0,
+                   true, [](const FolderListingTest& t) { return t.SizeOf("b") == 3; }},
+        ChangeCost{"Touched", [](TempFolder& f) { ASSERT_EQ(utimensat(f.Fd(), "a", nullptr, 0), 0); }, 0,
+                   true},
+        ChangeCost{"ModeChanged", [](TempFolder& f) { ASSERT_EQ(chmod(f.PathOf("a").c_str(), 0600), 0); }, 0,
+                   true},
+        ChangeCost{"Emptied", [](TempFolder& f) { f.Write("a", 0); }, 1, true,
+                   [](const FolderListingTest& t) { return !t.Listed("a"); }},
+        ChangeCost{"RenamedOver",
+                   [](TempFolder& f) {
+                     f.Write("c", 7);
+                     f.Rename("c", "a");
+                   },
+                   1, true, [](const FolderListingTest& t) { return t.SizeOf("a") == 7 && !t.Listed("c"); }},
+        ChangeCost{"Created", [](TempFolder& f) { f.Write("c", 1); }, 1, true,
+                   [](const FolderListingTest& t) { return t.Listed("c"); }},
+        ChangeCost{"Removed", [](TempFolder& f) { f.Remove("b"); }, 1, true,
+                   [](const FolderListingTest& t) { return !t.Listed("b"); }},
+        ChangeCost{"GrownFromEmpty", [](TempFolder& f) { f.Append("empty", 4); }, 1, true,
+                   [](const FolderListingTest& t) { return t.SizeOf("empty") == 4; }},
+        ChangeCost{"HiddenFileAppended", [](TempFolder& f) { f.Append(".keep", 10); }, 0, false},
+        ChangeCost{"FolderInsideTouched",
+                   [](TempFolder& f) { ASSERT_EQ(chmod(f.PathOf("sub").c_str(), 0700), 0); }, 0, false}),
+    [](const ::testing::TestParamInfo<ChangeCost>& info) { return std::string(info.param.label); });
+
+// The program's own change is listed at once, with the reports before it.
+TEST_F(FolderListingTest, ListNowTakesInEarlierReports) {
+  folder_.Remove("a");
+  EXPECT_TRUE(watch_.ListNow(clock_, folder_.Fd(), table_).Changed);
+  EXPECT_EQ(listings_, 2);
+  EXPECT_FALSE(Listed("a"));
+  EXPECT_FALSE(Update().Changed) << "the removal was reported before the listing took it in";
+  EXPECT_EQ(listings_, 2);
+}
+
+// A folder that cannot be read keeps the listing it had; the problem is
+// told once, and the listing is tried again once a second until it works.
+TEST_F(FolderListingTest, FailedListingKeepsTheTable) {
+  open_error_ = EACCES;
+  folder_.Write("c", 1);
+  ListingUpdate update = Update();
+  EXPECT_FALSE(update.Changed);
+  EXPECT_TRUE(update.ProblemBegan);
+  ASSERT_TRUE(watch_.ListingProblem().has_value());
+  EXPECT_EQ(watch_.ListingProblem()->code, EACCES);
+  EXPECT_EQ(table_.FileCount(), 2);
+  EXPECT_TRUE(watch_.TakeUntoldProblem());
+  EXPECT_FALSE(watch_.TakeUntoldProblem());
+
+  EXPECT_EQ(watch_.MsUntilRescan(clock_), 1000) << "tried again in a second";
+  clock_.Advance(999);
+  EXPECT_FALSE(Update().Changed);
+  EXPECT_EQ(listings_, 2);
+  clock_.Advance(1);
+  update = Update();
+  EXPECT_FALSE(update.ProblemBegan) << "the same problem goes on";
+  EXPECT_EQ(listings_, 3);
+  EXPECT_FALSE(watch_.TakeUntoldProblem());
+
+  open_error_ = 0;
+  clock_.Advance(1000);
+  EXPECT_TRUE(Update().Changed);
+  EXPECT_EQ(table_.FileCount(), 3);
+  EXPECT_FALSE(watch_.ListingProblem().has_value());
+  EXPECT_EQ(watch_.MsUntilRescan(clock_), -1) << "idle again";
+}
+
+// A folder that is gone holds no file: it lists as empty, no problem.
+TEST_F(FolderListingTest, RemovedFolderListsAsEmpty) {
+  std::filesystem::remove_all(folder_.Path());
+  EXPECT_TRUE(Update().Changed);
+  EXPECT_EQ(table_.FileCount(), 0);
+  EXPECT_FALSE(watch_.ListingProblem().has_value());
 }
 
 // ---------------------------------------------------------------------------

@@ -107,13 +107,13 @@ TEST(Browse, FolderChangesByOtherProgramsShowWithinOneCycle) {
   int count_after_create = 0;
   std::string name_after_rename;
   h.platform.Do([&] { h.folder.Write("c.txt", 5); })
-      .Wait(1)
+      .Wait(FolderWatch::QuietMs)
       .Do([&] { count_after_create = h.State().FileCount(); })
       .Do([&] { h.folder.Rename("b.txt", "a.txt"); })
-      .Wait(1)
+      .Wait(FolderWatch::QuietMs)
       .Do([&] { name_after_rename = ShownName(h); })
       .Do([&] { h.folder.Remove("a.txt"); })
-      .Wait(1);
+      .Wait(FolderWatch::QuietMs);
   h.Run();
   EXPECT_EQ(count_after_create, 2);
   EXPECT_EQ(name_after_rename, "a.txt");

@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "analysis/number_format.h"
 #include "tests/support/program_harness.h"
 
 namespace quorvant::testing {
@@ -207,6 +210,103 @@ TEST(FolderWatchWait, NetworkFolderIsStillListedOnceASecond) {
   }
   EXPECT_GE(waits, 10);
   EXPECT_LE(waits, 11);
+}
+
+// Another program appends to the shown file every 10 ms: the size shown
+// follows without a single listing, and the program wakes about twice per
+// quiet period instead of once per write.
+TEST(FolderWatchWait, ABusyFileCostsNoListing) {
+  ProgramHarness h;
+  int listings = 0;
+  h.watch_seam = FolderWatchSeam{nullptr, FolderScanSeam{nullptr, [&] {
+                                                           ++listings;
+                                                           return 0;
+                                                         }}};
+  h.folder.Write("log", 100);
+  h.folder.Write("other", 1);
+  std::size_t log_at_start = 0, log_at_end = 0;
+  h.platform.Wait(1).Do([&] { log_at_start = h.platform.WaitLog().size(); });
+  for (int i = 0; i < 100; ++i) h.platform.Do([&] { h.folder.Append("log", 10); }).Wait(10);
+  h.platform.Wait(FolderWatch::QuietMs).Do([&] { log_at_end = h.platform.WaitLog().size(); });
+  h.Run();
+  EXPECT_EQ(listings, 1);
+  EXPECT_EQ(h.State().Browser.LastShownSize, 100u + 100u * 10u);
+  EXPECT_EQ(h.LastTextAt(h.State().Layout.SizeValueX, SizeRowY(h.State())), FormatGroupedCount(1100));
+  int waits = 0;
+  const auto& log = h.platform.WaitLog();
+  for (std::size_t i = log_at_start; i < log_at_end; ++i) {
+    if (log[i].kind == WaitKind::WaitedForInput) ++waits;
+  }
+  EXPECT_LE(waits, 2 * (1000 / FolderWatch::QuietMs) + 4) << "one wake per write would be 100";
+}
+
+// A folder that can no longer be read keeps the listing it had: the notice
+// comes once, the cause once on standard error, and the listing is tried
+// again each second until it works.
+struct UnreadableFolder {
+  ProgramHarness h;
+  int open_error = 0;
+  UnreadableFolder() {
+    h.watch_seam = FolderWatchSeam{nullptr, FolderScanSeam{nullptr, [this] { return open_error; }}};
+    h.folder.Write("a", 1);
+    h.folder.Write("b", 2);
+  }
+  void Fail() {
+    open_error = EACCES;
+    h.folder.Write("c", 3);
+  }
+  int Notices() const {
+    const std::vector<TextLogEntry> texts = h.Printed();
+    return static_cast<int>(std::count_if(texts.begin(), texts.end(), [](const TextLogEntry& e) {
+      return e.text == "Cannot read folder" && e.x == LeftMargin && e.y == StatusY && e.foreground == Brown;
+    }));
+  }
+};
+
+TEST(FolderListingProblem, KeepsTheListingAndSaysSoOnce) {
+  UnreadableFolder f;
+  int files_while_failing = 0, files_after = 0, notices_while_failing = 0;
+  f.h.platform.Wait(1)
+      .Do([&] { f.Fail(); })
+      .Wait(5000)
+      .Do([&] {
+        files_while_failing = f.h.State().FileCount();
+        notices_while_failing = f.Notices();
+        f.open_error = 0;
+      })
+      .Wait(1000)
+      .Do([&] { files_after = f.h.State().FileCount(); });
+  ::testing::internal::CaptureStderr();
+  f.h.Run();
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(files_while_failing, 2);
+  EXPECT_EQ(notices_while_failing, 1);
+  EXPECT_EQ(f.h.platform.Beeps(), 1);
+  EXPECT_EQ(files_after, 3);
+  const std::string line = "quorvant: cannot read the folder: Permission denied\n";
+  EXPECT_NE(errors.find(line), std::string::npos) << errors;
+  EXPECT_EQ(errors.find(line), errors.rfind(line)) << "logged once";
+  EXPECT_GE(f.h.FrameDuringLastPause(AlertMilliseconds), 0) << "the notice is shown for its wait";
+}
+
+// During key entry the status band holds the key: the notice waits until
+// the program is back in the list.
+TEST(FolderListingProblem, TheNoticeWaitsForTheList) {
+  UnreadableFolder f;
+  int notices_in_key_entry = -1;
+  f.h.platform.Key(Enter)
+      .Wait(1)
+      .Do([&] { f.Fail(); })
+      .Wait(1)
+      .Do([&] { notices_in_key_entry = f.Notices(); })
+      .Key(Escape)
+      .Wait(1);
+  ::testing::internal::CaptureStderr();
+  f.h.Run();
+  (void)::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(notices_in_key_entry, 0);
+  EXPECT_EQ(f.Notices(), 1);
+  EXPECT_EQ(f.h.State().FileCount(), 2);
 }
 
 // ---------------------------------------------------------------------------
