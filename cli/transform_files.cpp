@@ -119,4 +119,14 @@ int RunWithKey(const CommandLine& line, CommandContext& context, const std::vect
   return any_failed ? ExitFailure : ExitSuccess;
 }
 
+// quorvant-cli encrypt FILE...: NAME becomes NAME + " " + salt + "[".
+int EncryptCommand(const CommandLine& line, CommandContext& context) {
+  return TransformFiles(Direction::Encrypt, line, context);
+}
+
+// quorvant-cli decrypt FILE...: the name loses its last nine characters.
+int DecryptCommand(const CommandLine& line, CommandContext& context) {
+  return TransformFiles(Direction::Decrypt, line, context);
+}
+
 }  // namespace quorvant::cli

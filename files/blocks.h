@@ -14,4 +14,7 @@ inline constexpr std::int32_t MaxBlockLength = 16384;
 // the file data held in memory, whatever the file's size.
 inline constexpr std::int64_t BlocksPerChunk = 64;
 
+// `value` rounded up to a multiple of `unit` (both positive).
+constexpr std::int64_t RoundUp(std::int64_t value, std::int64_t unit) { return (value + unit - 1) / unit * unit; }
+
 }  // namespace quorvant

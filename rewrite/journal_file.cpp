@@ -14,8 +14,6 @@ namespace {
 // Zeros are written this much at a time.
 constexpr std::int64_t ZeroChunk = 1 << 20;
 
-std::int64_t RoundUp(std::int64_t value, std::int64_t unit) { return (value + unit - 1) / unit * unit; }
-
 bool MeansNotSupported(int code) { return code == EOPNOTSUPP || code == ENOSYS || code == EINVAL; }
 
 JournalAttempt Refusal(FileOutcome outcome, Error error) {

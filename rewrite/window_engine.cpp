@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/verify.h"
+#include "files/blocks.h"
 
 namespace quorvant {
 
@@ -15,8 +16,6 @@ namespace {
 // start writing them to the disk, so that the disk works while the cipher
 // does and the sync at the window's end has less left to wait for.
 constexpr std::int64_t WritebackStep = std::int64_t{8} << 20;
-
-std::int64_t RoundUp(std::int64_t value, std::int64_t unit) { return (value + unit - 1) / unit * unit; }
 
 Direction Opposite(Direction direction) {
   return direction == Direction::Encrypt ? Direction::Decrypt : Direction::Encrypt;

@@ -10,11 +10,10 @@ set -euo pipefail
 build=${1:-build/default}
 other=${2:-}
 work=$(mktemp -d)
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb=$!
-trap 'kill $xvfb; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
+source "$(dirname "$0")/../../scripts/xvfb.sh"
+trap 'kill ${xvfb_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
+start_xvfb "$work/display"
+export DISPLAY=$xvfb_display
 for program in "$build/app/quorvant" ${other:+"$other"}; do
   if [[ -z ${BUSY_ONLY:-} ]]; then
     for files in 20 2000; do

@@ -6,6 +6,7 @@
 # plainly.
 #   xvfb_test.sh QUORVANT X11_PROBE QUORVANT_CLI
 set -uo pipefail
+source "$(dirname "$0")/../../scripts/xvfb.sh"
 quorvant=$1
 probe=$2
 cli=$3
@@ -65,12 +66,8 @@ check "no display: status 1 and a message, no hidden run" \
   "status $status: $(cat "$work/headless.log")"
 
 # --- In the window --------------------------------------------------------------
-# The X server picks a free display and tells us its number. It must not reset
-# when the last client leaves: the next program would find it gone a moment.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_until 30 test -s "$work/display"
-export DISPLAY=":$(cat "$work/display")"
+start_xvfb "$work/display" "$work/xvfb.log"
+export DISPLAY=$xvfb_display
 
 folder="$work/folder"
 mkdir "$folder"
@@ -473,11 +470,11 @@ for cut in hangup connection; do
     if [[ $cut == hangup ]]; then
       display=$DISPLAY
     else
-      rm -f "$work/display2"
-      Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display2" 2>/dev/null &
-      second_xvfb=$!
-      wait_until 30 test -s "$work/display2"
-      display=":$(cat "$work/display2")"
+      first_xvfb=$xvfb_pid
+      start_xvfb "$work/display2"
+      second_xvfb=$xvfb_pid
+      xvfb_pid=$first_xvfb
+      display=$xvfb_display
     fi
     if start_encryption "$folder" "$display" "$work/$cut.log" && hold_mid_run "$folder" "$step"; then
       cut_mid_run=0

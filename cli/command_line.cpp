@@ -1,3 +1,5 @@
+// The command line: its options and files, read against a command's table entry.
+
 #include "cli/command.h"
 
 #include <algorithm>
