@@ -74,6 +74,22 @@ std::optional<std::string> JournalNameFor(int folder, ino_t inode, const RunMark
   return std::nullopt;
 }
 
+// The window: a multiple of the block length, as large as allowed and as
+// the free space takes, halved down to one block.
+std::int64_t FirstWindow(const OpenedFile& file, std::int64_t largest_window, FileCalls& calls) {
+  const std::int64_t block = file.BlockLength();
+  if (block <= 0) return 0;
+  std::int64_t window = std::min(std::max(block, largest_window / block * block), RoundUp(file.Length(), block));
+  struct statvfs space {};
+  if (calls.FolderSpace(file.Folder(), &space) == 0 && space.f_frsize > 0) {
+    const auto free = static_cast<std::int64_t>(space.f_bavail) * static_cast<std::int64_t>(space.f_frsize);
+    while (window > block && JournalImageOffset + RoundUp(window, JournalPageSize) > free) {
+      window = std::max(block, window / 2 / block * block);
+    }
+  }
+  return window;
+}
+
 }  // namespace
 
 Status JournalFile::WriteImage(std::span<const std::uint8_t> data, std::int64_t at) {
@@ -164,20 +180,8 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
                   Error{code, "allocate " + file.Name()});
   }
 
-  // The window: a multiple of the block length, as large as allowed and as
-  // the free space takes, halved down to one block.
   const std::int64_t block = file.BlockLength();
-  std::int64_t window = 0;
-  if (block > 0) {
-    window = std::min(std::max(block, largest_window / block * block), RoundUp(file.Length(), block));
-    struct statvfs space {};
-    if (calls.FolderSpace(folder, &space) == 0 && space.f_frsize > 0) {
-      const auto free = static_cast<std::int64_t>(space.f_bavail) * static_cast<std::int64_t>(space.f_frsize);
-      while (window > block && JournalImageOffset + RoundUp(window, JournalPageSize) > free) {
-        window = std::max(block, window / 2 / block * block);
-      }
-    }
-  }
+  std::int64_t window = FirstWindow(file, largest_window, calls);
   for (;;) {
     header.slot_length = RoundUp(std::max<std::int64_t>(window, 1), JournalPageSize);
     const Status reserved = Reserve(calls, journal.file_.Get(), JournalFileLength(header), draft);
