@@ -207,6 +207,17 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
 
   if (RenameWithoutReplacing(calls, folder, draft.c_str(), name.c_str()) != 0) {
     const int code = errno;
+    // Where renaming is a link and an unlink, the link may have been made
+    // (and taken back unsynced): that name goes durably before the mark may.
+    if (code != EEXIST) {
+      struct stat draft_status {}, named {};
+      const bool ours = calls.Stat(journal.file_.Get(), &draft_status) == 0 &&
+                        calls.StatAt(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        named.st_ino == draft_status.st_ino;
+      if ((ours && calls.UnlinkAt(folder, name.c_str()) != 0) || calls.Sync(folder) != 0) {
+        marked = false;  // the mark stays with the journal that may come back
+      }
+    }
     JournalAttempt refused = refuse(code == EEXIST ? FileOutcome::Interrupted : FileOutcome::RenameError,
                                     Error{code, "name the journal " + name});
     refused.name = name;
