@@ -17,6 +17,7 @@
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
 #include "rewrite/journal_format.h"
+#include "rewrite/run_mark.h"
 
 namespace quorvant {
 
@@ -90,6 +91,8 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
   Status status;
   // The inodes the folder's journals are named for (usually none).
   std::vector<std::uint64_t> journal_inodes;
+  // The runs the folder's journals are named for.
+  std::vector<RunId> journal_runs;
 
   UniqueFd folder = OpenForListing(folder_fd, seam);
   if (!folder.IsOpen()) {
@@ -110,6 +113,7 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
         if (const std::optional<ino_t> inode = InodeOfJournalName(record.name_view)) {
           journal_inodes.push_back(*inode);
         }
+        if (const std::optional<RunId> run = RunOfJournalName(record.name_view)) journal_runs.push_back(*run);
         if (!MayList(record)) continue;
         if (seam != nullptr && seam->BeforeStat) seam->BeforeStat(record.name_view);
 
@@ -135,6 +139,15 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
     std::sort(journal_inodes.begin(), journal_inodes.end());
     for (FileEntry& entry : table.entries) {
       entry.interrupted = std::binary_search(journal_inodes.begin(), journal_inodes.end(), entry.inode);
+    }
+  }
+  if (!journal_runs.empty()) {
+    // A file leads to its run's journal by its mark, read without opening it.
+    FileCalls calls;
+    for (FileEntry& entry : table.entries) {
+      const Result<RunMark> mark = ReadRunMarkAt(folder.Get(), entry.name, calls);
+      if (mark && mark->run && std::find(journal_runs.begin(), journal_runs.end(), *mark->run) != journal_runs.end())
+        entry.interrupted = true;
     }
   }
   // The folder's own order on Linux follows name hashes: a file renamed by

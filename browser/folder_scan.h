@@ -27,7 +27,8 @@ struct FolderScanSeam {
 // the program's name, folders, symbolic links, FIFOs, sockets and devices.
 // Nothing is ever opened but the folder itself, so a FIFO cannot hang the scan.
 // Sets each entry's encrypted_flag (HasEncryptedSuffixShape) and the table's EncryptedCount,
-// and marks as interrupted each entry whose inode a journal in the folder is named for.
+// and marks as interrupted each entry whose inode a journal in the folder is named for,
+// or that carries the mark of a run a journal in the folder is named for (read by path).
 //
 // The table's storage is reused: a scan of an unchanged folder allocates
 // nothing beyond the folder handle. folder_fd may be an O_PATH descriptor; its

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
@@ -30,6 +31,8 @@ struct Option {
   std::string_view name;   // "--yes"
   std::string_view alias;  // "-y", or empty
   std::string_view help;   // what it does, one line for --help
+  std::string_view value = {};  // "PATH" when it takes the next argument as its value
+  bool files_optional = false;  // with it, the command may be given no FILE
 };
 
 // A command's arguments, parsed.
@@ -37,8 +40,11 @@ struct CommandLine {
   std::string_view command;               // "erase"
   std::vector<std::string_view> files;    // in the order given
   std::vector<std::string_view> options;  // by their names ("--yes" also for "-y")
+  std::vector<std::pair<std::string_view, std::string_view>> values;  // of the options that take one
 
   bool Has(std::string_view option_name) const;
+  // The value given to an option that takes one; empty when it was not given.
+  std::string_view Value(std::string_view option_name) const;
 };
 
 // What every command may use; owned by main.
@@ -55,6 +61,9 @@ struct Command {
   std::span<const Option> options;
   std::string_view summary;  // one line for --help
   CommandFunction run;
+  // Usage lines after the command's name, when the options do not combine
+  // freely; empty: made from the options.
+  std::string_view usage = {};
 };
 
 // The table, in the order --help lists it.
@@ -62,7 +71,7 @@ std::span<const Command> Commands();
 // Nothing for a name that is not in the table.
 const Command* FindCommand(std::string_view name);
 
-// "erase [--yes] FILE..."
+// "erase [--yes] FILE..."; one line per form of the command.
 std::string UsageOf(const Command& command);
 
 // What --help prints: at most 40 lines of at most 80 columns; the long

@@ -16,11 +16,15 @@ constexpr Option DecryptOptions[] = {
 };
 
 constexpr Option EraseOptions[] = {
-    {"--yes", "-y", "do not ask \"erase FILE? [y/N]\" before each file"},
+    {"--yes", "-y", "do not ask for a confirmation before each file"},
 };
 
 constexpr Option ResumeOptions[] = {
     {"--undo", "", "bring the file back to how it was before the run"},
+    {"--list", "", "list FOLDER's journals (default .) and their files", {}, true},
+    {"--forget", "", "forget an orphan journal, or a mark without a journal"},
+    {"--journal", "", "resume with the journal PATH, found in another folder", "PATH"},
+    {"--yes", "-y", "do not ask before forgetting a file's mark"},
 };
 
 constexpr Option StatsOptions[] = {
@@ -33,7 +37,8 @@ constexpr Command CommandTable[] = {
     {"encrypt", {}, "encrypt in place; NAME becomes NAME + \" \" + 7 salt characters + \"[\"", EncryptCommand},
     {"decrypt", DecryptOptions, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
     {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
-    {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand},
+    {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand,
+     "[--undo] [--journal PATH] FILE...\n--list [FOLDER]\n--forget [--yes] JOURNAL|FILE..."},
     {"stats", StatsOptions, "print the eleven byte statistics, as the window shows them", StatsCommand},
 };
 // clang-format on
@@ -87,8 +92,13 @@ std::string HelpText() {
   std::string text;
   std::string_view lead = "Usage: ";
   for (const Command& command : CommandTable) {
-    text += std::string(lead) + "quorvant-cli " + UsageOf(command) + "\n";
-    lead = "       ";
+    const std::string usage = UsageOf(command);
+    for (std::size_t from = 0; from < usage.size();) {
+      const std::size_t end = std::min(usage.find('\n', from), usage.size());
+      text += std::string(lead) + "quorvant-cli " + usage.substr(from, end - from) + "\n";
+      lead = "       ";
+      from = end + 1;
+    }
   }
   text += std::string(lead) + "quorvant-cli --help | --version\n";
   text += "Works on each FILE in place, exactly as the Quorvant window program does.\n";

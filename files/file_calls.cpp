@@ -69,6 +69,13 @@ ssize_t FileCalls::GetAttribute(int descriptor, const char* name, void* value, s
   return ::fgetxattr(descriptor, name, value, size);
 }
 
+ssize_t FileCalls::GetAttributeAt(int folder, const char* name, const char* attribute, void* value,
+                                  std::size_t size) {
+  // There is no lgetxattr relative to a folder descriptor: its /proc link stands in.
+  const std::string path = "/proc/self/fd/" + std::to_string(folder) + "/" + name;
+  return ::lgetxattr(path.c_str(), attribute, value, size);
+}
+
 int FileCalls::SetAttribute(int descriptor, const char* name, const void* value, std::size_t size) {
   return ::fsetxattr(descriptor, name, value, size, 0);
 }

@@ -42,6 +42,10 @@ class FileCalls {
   virtual int UnlinkAt(int folder, const char* name);                                  // unlinkat
   virtual ssize_t Random(void* data, std::size_t size);                                // getrandom
   virtual ssize_t GetAttribute(int descriptor, const char* name, void* value, std::size_t size);  // fgetxattr
+  // lgetxattr of `name` in `folder`, without opening the file: even a
+  // read-only open would break the lease of a run working on it.
+  virtual ssize_t GetAttributeAt(int folder, const char* name, const char* attribute, void* value,
+                                 std::size_t size);
   virtual int SetAttribute(int descriptor, const char* name, const void* value,
                            std::size_t size);                                  // fsetxattr
   virtual int RemoveAttribute(int descriptor, const char* name);               // fremovexattr

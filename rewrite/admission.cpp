@@ -16,7 +16,10 @@ namespace {
 // A journal beside the file means its run was cut short: cheap to see, and
 // enough to refuse a new run (the journal is read only by a resume).
 FileStatus NoJournalBeside(const OpenedFile& file, FileCalls& calls) {
-  const std::string journal_name = JournalName(file.Inode());
+  const Result<std::optional<std::string>> found = FindJournalName(file, calls);
+  if (!found) return Failure{FileOutcome::ReadError, found.error()};
+  if (!*found) return {};
+  const std::string& journal_name = **found;
   struct stat existing {};
   if (calls.StatAt(file.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) return {};
   if (std::optional<Error> not_journal = NotAJournal(existing, journal_name)) {

@@ -4,7 +4,8 @@
 #include <sys/stat.h>
 
 #include "erase/secure_erase.h"
-#include "rewrite/journal_format.h"
+#include "rewrite/journal_file.h"
+#include "rewrite/journal_list.h"
 
 namespace quorvant {
 
@@ -24,14 +25,11 @@ FileReport Refused(const OpenedFile& file, FileOutcome outcome, Error error) {
 
 FileReport EraseFileAndJournal(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
                                const SyncStartFunction& sync_start) {
-  // The journal named for the file's inode: this file's, damaged or not, or
-  // one left by a deleted file whose inode this file now has. Either way it
-  // is of no use once the file is gone.
-  const std::string journal_name = JournalName(file.Inode());
-  struct stat journal_status {};
-  if (calls.StatAt(file.Folder(), journal_name.c_str(), &journal_status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return SecureEraseFile(file, progress, calls, sync_start);
-  }
+  // The file's journal, damaged or not: of no use once the file is gone.
+  const Result<std::optional<std::string>> found = FindJournalName(file, calls);
+  if (!found) return Refused(file, FileOutcome::ReadError, found.error());
+  if (!*found) return SecureEraseFile(file, progress, calls, sync_start);
+  const std::string& journal_name = **found;
 
   // The file's own refusals first: the journal is the only way to finish or
   // undo the run, and goes only together with the file.
@@ -54,6 +52,27 @@ FileReport EraseFileAndJournal(OpenedFile& file, const ProgressFunction& progres
   FileReport report = SecureEraseFile(file, progress, calls, sync_start);
   report.journal_erased = true;
   return report;
+}
+
+FileReport ForgetJournal(int folder, std::string_view name, FileCalls& calls) {
+  const JournalListing journal = LookAtJournal(folder, name, calls);
+  if (journal.file) {
+    FileReport refused;
+    refused.outcome = FileOutcome::Interrupted;
+    refused.condition = FileCondition::AsBefore;
+    refused.name = *journal.file;
+    refused.error = Error{0, std::string(name) + " belongs to " + *journal.file};
+    return refused;
+  }
+  OpenAttempt opened = OpenFileInFolder(folder, name, calls);
+  if (opened.outcome != FileOutcome::Done) {
+    FileReport refused;
+    refused.outcome = opened.outcome;
+    refused.name = std::string(name);
+    refused.error = std::move(opened.error);
+    return refused;
+  }
+  return SecureEraseFile(*opened.file, {}, calls);
 }
 
 }  // namespace quorvant

@@ -192,15 +192,16 @@ FileReport Run::RemoveJournal(Failure result, FileCondition condition, bool zero
   // A plain image must not stay behind in the free space. Should the zeros
   // fail, the journal still goes: the file is final.
   if (zero_images) (void)journal_->ZeroImages();
-  // The mark goes before the journal: a journal beside an unmarked file is
-  // believed only where the file shows the run's last window whole. A mark
-  // that cannot be cleared binds the file to a journal that is gone, which
-  // nothing acts on.
-  (void)ClearRunMark(file_.Descriptor(), calls_);
   if (Status removed = journal_->Remove(); !removed) {
-    // The file is final; a resume finds nothing left to change and removes it.
+    // The file is final; a resume finds nothing left to change and removes
+    // it. The mark stays, so that the journal is found should it be there.
     if (!journal_->Gone()) report_.journal = journal_->Name();
     if (result.error.action.empty()) result.error = removed.error();
+  } else {
+    // The mark goes once the journal's removal is durable: the mark is how
+    // the journal is found. One that cannot be cleared binds the file to a
+    // journal that is gone, which nothing acts on unasked.
+    (void)ClearRunMark(file_.Descriptor(), calls_);
   }
   return Finish(result.outcome, condition, std::move(result.error));
 }

@@ -25,7 +25,9 @@ FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std:
   if (!admitted) {
     // A file with an interrupted run is resumed, never started afresh.
     if (admitted.error().outcome != FileOutcome::Interrupted) return Refuse(admitted.error());
-    report_.journal = JournalName(file_.Inode());
+    if (const Result<std::optional<std::string>> found = FindJournalName(file_, calls_); found && *found) {
+      report_.journal = **found;
+    }
     return Finish(FileOutcome::Interrupted, FileCondition::Interrupted, std::move(admitted.error().error));
   }
   FileResult<JournalRunHeader> header = NewRunHeader(*admitted);
@@ -53,11 +55,11 @@ FileReport Run::Start() {
     return Finish(FileOutcome::RandomError, FileCondition::AsBefore, Error::FromErrno("read random bytes"));
   }
   const Direction direction = header.direction;
-  const std::string journal_name = JournalName(file_.Inode());
+  // The journal marks the file for the run before it takes its name.
   JournalAttempt attempt = CreateJournal(file_, std::move(header), settings_.largest_window, calls_);
   header_.reset();
   if (attempt.outcome != FileOutcome::Done) {
-    if (attempt.outcome == FileOutcome::Interrupted) report_.journal = journal_name;
+    if (attempt.outcome == FileOutcome::Interrupted) report_.journal = attempt.name;
     return Finish(
         attempt.outcome,
         attempt.outcome == FileOutcome::Interrupted ? FileCondition::Interrupted : FileCondition::AsBefore,
@@ -65,11 +67,6 @@ FileReport Run::Start() {
   }
   journal_.emplace(std::move(*attempt.journal));
   SetUpWindows(*progress_);
-  // The file is bound to this run before anything of it changes.
-  if (Status marked = WriteRunMark(file_.Descriptor(), Header().run_id, calls_); !marked) {
-    return RemoveJournal(Failure{OutcomeOfWriteError(marked.error()), marked.error()}, FileCondition::AsBefore,
-                         false);
-  }
 
   if (direction == Direction::Encrypt) {
     // The salt is in the name, durably, before any byte is encrypted.
@@ -177,8 +174,8 @@ FileStatus Run::SettleDoubleName() {
 // stays for a person to look at), and the file has no interrupted run.
 FileReport Run::SetAsideOrphan(Failure why) {
   const std::string aside = journal_->Name() + std::string(OrphanJournalSuffix);
-  if (RenameWithoutReplacing(calls_, file_.Folder(), journal_->Name().c_str(), aside.c_str()) != 0 ||
-      calls_.Sync(file_.Folder()) != 0) {
+  if (RenameWithoutReplacing(calls_, journal_->Folder(), journal_->Name().c_str(), aside.c_str()) != 0 ||
+      calls_.Sync(journal_->Folder()) != 0) {
     return KeepJournal(Failure{FileOutcome::JournalDamaged, Error::FromErrno(why.error.action + "; set it aside")});
   }
   report_.journal = aside;
@@ -195,12 +192,12 @@ FileReport Run::Prepare(const Admission& admitted, std::string_view key_text) {
 FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   // Two names may be the run's own (see FileWatch::OnlyTheRunsNames).
   if (FileStatus ready = CheckReadyToChange(file_, calls_, 2); !ready) return Refuse(ready.error());
-  JournalAttempt attempt = OpenJournal(file_, calls_);
+  JournalAttempt attempt = OpenJournal(file_, calls_, settings_.journal);
   if (attempt.outcome != FileOutcome::Done) {
     const bool has_journal = attempt.outcome != FileOutcome::NothingToResume &&
                              attempt.outcome != FileOutcome::OpenError &&
                              attempt.outcome != FileOutcome::NotAJournal;
-    if (has_journal) report_.journal = JournalName(file_.Inode());
+    if (has_journal) report_.journal = attempt.name;
     return Finish(attempt.outcome, has_journal ? FileCondition::Interrupted : FileCondition::AsBefore,
                   std::move(attempt.error));
   }
@@ -306,9 +303,9 @@ FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedS
   return TransformFile(file, direction, suffix, key_text, progress, calls, settings);
 }
 
-InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls) {
+InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls, const JournalPlace* place) {
   InterruptedRunAnswer answer;
-  JournalAttempt attempt = OpenJournal(file, calls);
+  JournalAttempt attempt = OpenJournal(file, calls, place);
   answer.outcome = attempt.outcome;
   answer.error = std::move(attempt.error);
   if (attempt.outcome != FileOutcome::Done) return answer;

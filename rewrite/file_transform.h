@@ -24,6 +24,8 @@ namespace quorvant {
 // while the run goes on.
 inline constexpr std::int64_t DefaultWindowLength = std::int64_t{64} << 20;
 
+struct JournalPlace;
+
 struct TransformSettings {
   std::int64_t largest_window = DefaultWindowLength;
   // Blocks per read and write (tests make it small, to have more moments to
@@ -37,6 +39,9 @@ struct TransformSettings {
   // Called once when the last block has been transformed and only syncing
   // is left (for a display that says so); never when the run stops earlier.
   SyncStartFunction sync_start;
+  // A resume's journal when it is not in the file's folder (a half-done file
+  // moved): believed only for a file that carries the mark of its run.
+  const JournalPlace* journal = nullptr;
 };
 
 enum class ResumeMode {
@@ -147,7 +152,9 @@ struct InterruptedRunAnswer {
   std::optional<InterruptedRun> run;
   Error error;
 };
-InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls);
+// `place`: the journal is there, not in the file's folder (see TransformSettings::journal).
+InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls,
+                                        const JournalPlace* place = nullptr);
 
 // Finishes or undoes `file`'s interrupted run, whatever name it has now.
 // NothingToResume when it has none; JournalDamaged when its journal cannot be

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "rewrite/run_mark.h"
+
 namespace quorvant {
 
 namespace {
@@ -43,6 +45,47 @@ Status Reserve(FileCalls& calls, int descriptor, std::int64_t length, std::strin
   if (calls.Allocate(descriptor, 0, 0, length) == 0) return {};
   if (!MeansNotSupported(errno)) return Error::FromErrno("allocate " + std::string(name));
   return WriteZeros(calls, descriptor, 0, length, name);
+}
+
+bool IsRegularAt(int folder, const std::string& name, FileCalls& calls) {
+  struct stat entry {};
+  return calls.StatAt(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(entry.st_mode);
+}
+
+bool ExistsAt(int folder, const std::string& name, FileCalls& calls) {
+  struct stat entry {};
+  return calls.StatAt(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The journal's name in `folder` of a file with inode `inode` and mark
+// `mark`, when something has that name (see FindJournalName).
+std::optional<std::string> JournalNameFor(int folder, ino_t inode, const RunMark& mark, FileCalls& calls) {
+  const std::string by_inode = JournalName(inode);
+  if (!mark.run) {
+    if (ExistsAt(folder, by_inode, calls)) return by_inode;
+    return std::nullopt;
+  }
+  const std::string by_run = JournalName(*mark.run);
+  if (ExistsAt(folder, by_run, calls)) return by_run;
+  const std::optional<JournalRunHeader> header = ReadJournalHeader(folder, by_inode, calls);
+  if (header && header->run_id == *mark.run) return by_inode;
+  return std::nullopt;
+}
+
+// The window: a multiple of the block length, as large as allowed and as
+// the free space takes, halved down to one block.
+std::int64_t FirstWindow(const OpenedFile& file, std::int64_t largest_window, FileCalls& calls) {
+  const std::int64_t block = file.BlockLength();
+  if (block <= 0) return 0;
+  std::int64_t window = std::min(std::max(block, largest_window / block * block), RoundUp(file.Length(), block));
+  struct statvfs space {};
+  if (calls.FolderSpace(file.Folder(), &space) == 0 && space.f_frsize > 0) {
+    const auto free = static_cast<std::int64_t>(space.f_bavail) * static_cast<std::int64_t>(space.f_frsize);
+    while (window > block && JournalImageOffset + RoundUp(window, JournalPageSize) > free) {
+      window = std::max(block, window / 2 / block * block);
+    }
+  }
+  return window;
 }
 
 }  // namespace
@@ -107,8 +150,7 @@ Status JournalFile::Remove() {
 JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
                              FileCalls& calls) {
   const int folder = file.Folder();
-  const std::string name = JournalName(file.Inode());
-  const std::string draft = name + std::string(JournalDraftSuffix);
+  const std::string draft = JournalName(file.Inode()) + std::string(JournalDraftSuffix);
   JournalFile journal(calls, folder, draft);
 
   // A draft left by a run that died before it changed anything goes first.
@@ -119,10 +161,12 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
     return Refusal(MeansNoSpace(code) ? FileOutcome::NoSpace : FileOutcome::OpenError,
                    Error{code, "make the journal " + draft});
   }
-  // From here on a refusal takes the draft away again.
+  // From here on a refusal takes the draft away again, and the mark.
+  bool marked = false;
   const auto refuse = [&](FileOutcome outcome, Error error) {
     journal.file_.Reset();
     calls.UnlinkAt(folder, draft.c_str());
+    if (marked) (void)ClearRunMark(file.Descriptor(), calls);
     return Refusal(outcome, std::move(error));
   };
 
@@ -134,20 +178,8 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
                   Error{code, "allocate " + file.Name()});
   }
 
-  // The window: a multiple of the block length, as large as allowed and as
-  // the free space takes, halved down to one block.
   const std::int64_t block = file.BlockLength();
-  std::int64_t window = 0;
-  if (block > 0) {
-    window = std::min(std::max(block, largest_window / block * block), RoundUp(file.Length(), block));
-    struct statvfs space {};
-    if (calls.FolderSpace(folder, &space) == 0 && space.f_frsize > 0) {
-      const auto free = static_cast<std::int64_t>(space.f_bavail) * static_cast<std::int64_t>(space.f_frsize);
-      while (window > block && JournalImageOffset + RoundUp(window, JournalPageSize) > free) {
-        window = std::max(block, window / 2 / block * block);
-      }
-    }
-  }
+  std::int64_t window = FirstWindow(file, largest_window, calls);
   for (;;) {
     header.slot_length = RoundUp(std::max<std::int64_t>(window, 1), JournalPageSize);
     const Status reserved = Reserve(calls, journal.file_.Get(), JournalFileLength(header), draft);
@@ -164,16 +196,36 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
   }
   if (Status synced = journal.Sync(); !synced) return refuse(FileOutcome::SyncError, synced.error());
 
+  // The file is bound to the run before the journal has a name a later
+  // look can find: the mark leads to the journal, never the other way.
+  const Result<bool> stored = StoreRunMark(file.Descriptor(), journal.header_.run_id, calls);
+  marked = true;  // even a failed sync may have left it
+  if (!stored) return refuse(OutcomeOfWriteError(stored.error()), stored.error());
+  const std::string name = *stored ? JournalName(journal.header_.run_id) : JournalName(file.Inode());
+
   if (RenameWithoutReplacing(calls, folder, draft.c_str(), name.c_str()) != 0) {
     const int code = errno;
-    return refuse(code == EEXIST ? FileOutcome::Interrupted : FileOutcome::RenameError,
-                  Error{code, "name the journal " + name});
+    // Where renaming is a link and an unlink, the link may have been made
+    // (and taken back unsynced): that name goes durably before the mark may.
+    if (code != EEXIST) {
+      struct stat draft_status {}, named {};
+      const bool ours = calls.Stat(journal.file_.Get(), &draft_status) == 0 &&
+                        calls.StatAt(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        named.st_ino == draft_status.st_ino;
+      if ((ours && calls.UnlinkAt(folder, name.c_str()) != 0) || calls.Sync(folder) != 0) {
+        marked = false;  // the mark stays with the journal that may come back
+      }
+    }
+    JournalAttempt refused = refuse(code == EEXIST ? FileOutcome::Interrupted : FileOutcome::RenameError,
+                                    Error{code, "name the journal " + name});
+    refused.name = name;
+    return refused;
   }
   journal.name_ = name;
   if (calls.Sync(folder) != 0) {
     const Error error = Error::FromErrno("sync the folder");
-    // The run has not begun: the journal goes again.
-    (void)journal.Remove();
+    // The run has not begun: the journal goes again; the mark only once that is durable.
+    if (journal.Remove()) (void)ClearRunMark(file.Descriptor(), calls);
     return Refusal(FileOutcome::SyncError, error);
   }
   JournalAttempt attempt;
@@ -191,55 +243,108 @@ std::optional<Error> NotAJournal(const struct stat& entry, const std::string& na
   return Error{0, name + " is " + kind + ", not a run's journal; remove it and try again"};
 }
 
-std::optional<Error> NotAJournalAt(int folder, std::string_view name, FileCalls& calls) {
+namespace {
+
+// The journal's name of the file `name` of the folder, its mark read without
+// opening it; nothing when the file cannot be looked at or has none.
+std::optional<std::string> JournalNameAt(int folder, std::string_view name, FileCalls& calls) {
   struct stat status {};
   if (calls.StatAt(folder, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
-  const std::string journal = JournalName(status.st_ino);
-  struct stat entry {};
-  if (calls.StatAt(folder, journal.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
-  return NotAJournal(entry, journal);
+  // A mark that cannot be read counts as none: the journal named for the
+  // inode is then still found, as before marks.
+  const Result<RunMark> mark = ReadRunMarkAt(folder, name, calls);
+  return JournalNameFor(folder, status.st_ino, mark ? *mark : RunMark{}, calls);
 }
 
-JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls) {
-  const std::string name = JournalName(file.Inode());
+}  // namespace
+
+std::optional<Error> NotAJournalAt(int folder, std::string_view name, FileCalls& calls) {
+  const std::optional<std::string> journal = JournalNameAt(folder, name, calls);
   struct stat entry {};
-  if (calls.StatAt(file.Folder(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (!journal || calls.StatAt(folder, journal->c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  return NotAJournal(entry, *journal);
+}
+
+Result<std::optional<std::string>> FindJournalName(const OpenedFile& file, FileCalls& calls) {
+  const Result<RunMark> mark = ReadRunMark(file.Descriptor(), calls);
+  if (!mark) return mark.error();
+  return JournalNameFor(file.Folder(), file.Inode(), *mark, calls);
+}
+
+std::optional<JournalRunHeader> ReadJournalHeader(int folder, std::string_view name, FileCalls& calls) {
+  // Non-blocking: a FIFO under a journal's name must not hang the look.
+  UniqueFd journal(
+      calls.OpenAt(folder, std::string(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat status {};
+  if (!journal.IsOpen() || calls.Stat(journal.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return std::nullopt;
+  }
+  JournalPage page{};
+  if (!ReadExactly(calls, journal.Get(), page, 0, name)) return std::nullopt;
+  return DecodeRunHeader(page);
+}
+
+JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place) {
+  std::string name;
+  if (place != nullptr) {
+    name = place->name;
+  } else {
+    const Result<std::optional<std::string>> found = FindJournalName(file, calls);
+    if (!found) return Refusal(FileOutcome::ReadError, found.error());
+    if (!*found) return Refusal(FileOutcome::NothingToResume, Error{ENOENT, "find the file's journal"});
+    name = **found;
+  }
+  const int folder = place != nullptr ? place->folder : file.Folder();
+  const auto refuse = [&](FileOutcome outcome, Error error) {
+    JournalAttempt refused = Refusal(outcome, std::move(error));
+    refused.name = name;
+    return refused;
+  };
+  struct stat entry {};
+  if (calls.StatAt(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
     if (std::optional<Error> not_journal = NotAJournal(entry, name)) {
-      return Refusal(FileOutcome::NotAJournal, std::move(*not_journal));
+      return refuse(FileOutcome::NotAJournal, std::move(*not_journal));
     }
   }
-  JournalFile journal(calls, file.Folder(), name);
-  journal.file_.Reset(calls.OpenAt(file.Folder(), name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  JournalFile journal(calls, folder, name);
+  journal.file_.Reset(calls.OpenAt(folder, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
   if (!journal.file_.IsOpen()) {
     const int code = errno;
-    if (code == ENOENT) return Refusal(FileOutcome::NothingToResume, Error{code, "open " + name});
-    return Refusal(FileOutcome::OpenError, Error{code, "open " + name});
+    if (code == ENOENT) return refuse(FileOutcome::NothingToResume, Error{code, "open " + name});
+    return refuse(FileOutcome::OpenError, Error{code, "open " + name});
   }
   JournalPage page{};
   if (Status read = ReadExactly(calls, journal.file_.Get(), page, 0, name); !read) {
-    if (read.error().code != 0) return Refusal(FileOutcome::ReadError, read.error());
-    return Refusal(FileOutcome::JournalDamaged, Error{0, name + " is cut short"});
+    if (read.error().code != 0) return refuse(FileOutcome::ReadError, read.error());
+    return refuse(FileOutcome::JournalDamaged, Error{0, name + " is cut short"});
   }
   std::optional<JournalRunHeader> header = DecodeRunHeader(page);
   // A journal gets its name only once its header is durable: a header that
   // is not whole means damage, not a crash. It is left for a person to see.
-  if (!header) return Refusal(FileOutcome::JournalDamaged, Error{0, name + " is damaged"});
+  if (!header) return refuse(FileOutcome::JournalDamaged, Error{0, name + " is damaged"});
   if (header->inode != static_cast<std::uint64_t>(file.Inode()) || header->length != file.Length() ||
       (file.Name() != header->old_name && file.Name() != header->new_name)) {
-    return Refusal(FileOutcome::JournalDamaged, Error{0, name + " belongs to another file"});
+    return refuse(FileOutcome::JournalDamaged, Error{0, name + " belongs to another file"});
+  }
+  if (place != nullptr) {
+    // Found elsewhere, it is believed only for the file marked for its run.
+    const Result<RunMark> mark = ReadRunMark(file.Descriptor(), calls);
+    if (!mark) return refuse(FileOutcome::ReadError, mark.error());
+    if (mark->run != header->run_id) {
+      return refuse(FileOutcome::JournalDamaged,
+                    Error{0, name + " is not this file's: the file does not carry its run's mark"});
+    }
   }
   journal.header_ = std::move(*header);
   JournalAttempt attempt;
   attempt.journal = std::move(journal);
+  attempt.name = name;
   return attempt;
 }
 
 bool HasJournal(int folder, std::string_view name, FileCalls& calls) {
-  struct stat status {};
-  if (calls.StatAt(folder, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  struct stat journal {};
-  return calls.StatAt(folder, JournalName(status.st_ino).c_str(), &journal, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(journal.st_mode);
+  const std::optional<std::string> journal = JournalNameAt(folder, name, calls);
+  return journal && IsRegularAt(folder, *journal, calls);
 }
 
 }  // namespace quorvant

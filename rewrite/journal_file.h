@@ -22,14 +22,21 @@ namespace quorvant {
 
 struct JournalAttempt;
 
+// Where a journal is: a folder (not owned) and its name there.
+struct JournalPlace {
+  int folder = -1;
+  std::string name;
+};
+
 class JournalFile {
  public:
   JournalFile(JournalFile&&) noexcept = default;
   JournalFile& operator=(JournalFile&&) noexcept = default;
 
   const JournalRunHeader& Header() const { return header_; }
-  // Its name in the file's folder.
+  // Its name in its folder: the file's, or where a resume was told to find it.
   const std::string& Name() const { return name_; }
+  int Folder() const { return folder_; }
 
   // `at` counts from the start of the image slot.
   Status WriteImage(std::span<const std::uint8_t> data, std::int64_t at);
@@ -58,12 +65,12 @@ class JournalFile {
  private:
   friend JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header,
                                       std::int64_t largest_window, FileCalls& calls);
-  friend JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls);
+  friend JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place);
   JournalFile(FileCalls& calls, int folder, std::string name)
       : calls_(&calls), folder_(folder), name_(name) {}
 
   FileCalls* calls_;
-  int folder_;  // the file's folder; not owned
+  int folder_;  // the journal's folder; not owned
   std::string name_;
   UniqueFd file_;
   JournalRunHeader header_;
@@ -74,6 +81,8 @@ struct JournalAttempt {
   FileOutcome outcome = FileOutcome::Done;  // Done when `journal` holds the journal
   std::optional<JournalFile> journal;
   Error error;
+  // The journal's name, also on a refusal that found one.
+  std::string name;
 };
 
 // Makes the journal of a new run on `file`, before the run changes anything:
@@ -83,23 +92,47 @@ struct JournalAttempt {
 //  - space for the largest window up to `largest_window` (a multiple of the
 //    block length, halved down to one block while space is short; NoSpace
 //    when even that does not fit), which sets header.slot_length;
-//  - its run header written and synced, and only then renamed to its real
-//    name (never replacing one: Interrupted if one appeared meanwhile) and
-//    the folder synced.
-// A refusal removes what it made; the file is untouched either way.
+//  - its run header written and synced; then the file marked for the run
+//    (rewrite/run_mark.h), durably;
+//  - only then renamed to its real name, the run's (JournalName(run_id)), or
+//    the inode's where the file system keeps no marks (never replacing one:
+//    Interrupted if one appeared meanwhile), and the folder synced.
+// The draft is named for the inode: a draft left by a run that died is
+// found and replaced by the next run on the file. A journal under its real
+// name thus always has its file marked, where marks are kept.
+// A refusal removes what it made, the mark too; the file's bytes are
+// untouched either way.
 JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
                              FileCalls& calls);
 
-// Opens the journal of `file`'s interrupted run and reads its run header:
-// NothingToResume when there is none; JournalDamaged when its header is not
-// whole or it describes another file (an inode number used again after its
-// file was deleted, or a file renamed since by hand): nothing is touched.
-JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls);
+// Opens the journal of `file`'s interrupted run (FindJournalName), or the one
+// at `place` when given, and reads its run header: NothingToResume when
+// there is none; JournalDamaged when its header is not whole or it describes
+// another file (an inode number used again after its file was deleted, or a
+// file renamed since by hand), or, for one at `place`, when the file does not
+// carry the mark of its run: nothing is touched.
+JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place = nullptr);
+
+// The name of `file`'s journal in its folder, when something has that name:
+//  - a file marked for a run: the run's journal (JournalName(run)); else one
+//    named for its inode whose header is of that run (earlier versions of
+//    the program named journals so). A journal of another run is never its.
+//  - a file without a mark (no user attributes, or a run of an earlier
+//    version): the one named for its inode, whatever it holds; OpenJournal
+//    and the resume then judge it.
+// An error when the mark cannot be read.
+Result<std::optional<std::string>> FindJournalName(const OpenedFile& file, FileCalls& calls);
 
 // Whether the file `name` of the folder has an interrupted run: a journal
-// named for its inode. False when the name cannot be looked at, or when what
-// has the journal's name is no regular file (see NotAJournal).
+// found as FindJournalName finds it, the mark read without opening the file.
+// An orphan (a journal of a run the file is not marked for) never counts.
+// False when the name cannot be looked at, or when what has the journal's
+// name is no regular file (see NotAJournal).
 bool HasJournal(int folder, std::string_view name, FileCalls& calls);
+
+// The run header of the journal `name` of `folder`: nothing when that is no
+// regular file or its header is not whole.
+std::optional<JournalRunHeader> ReadJournalHeader(int folder, std::string_view name, FileCalls& calls);
 
 // For an entry found under a journal's name: nothing when it is a regular
 // file; otherwise the refusal (NotAJournal) that says what it is instead.

@@ -115,6 +115,40 @@ bool IsPlainName(const std::string& name) {
 
 std::string JournalName(ino_t inode) { return std::string(JournalNamePrefix) + std::to_string(inode); }
 
+std::string JournalName(const RunId& run) {
+  constexpr char Digits[] = "0123456789abcdef";
+  std::string name(JournalNamePrefix);
+  for (const std::uint8_t byte : run) {
+    name += Digits[byte >> 4];
+    name += Digits[byte & 15];
+  }
+  return name;
+}
+
+std::optional<RunId> RunOfJournalName(std::string_view name) {
+  if (!name.starts_with(JournalNamePrefix)) return std::nullopt;
+  const std::string_view digits = name.substr(JournalNamePrefix.size());
+  RunId run{};
+  if (digits.size() != 2 * run.size()) return std::nullopt;
+  const auto value = [](char digit) -> int {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+    return -1;
+  };
+  for (std::size_t at = 0; at < run.size(); ++at) {
+    const int high = value(digits[2 * at]);
+    const int low = value(digits[2 * at + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    run[at] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return run;
+}
+
+bool IsJournalName(std::string_view name) {
+  if (name.ends_with(OrphanJournalSuffix)) name.remove_suffix(OrphanJournalSuffix.size());
+  return RunOfJournalName(name) || InodeOfJournalName(name);
+}
+
 std::optional<ino_t> InodeOfJournalName(std::string_view name) {
   if (!name.starts_with(JournalNamePrefix)) return std::nullopt;
   const std::string_view digits = name.substr(JournalNamePrefix.size());

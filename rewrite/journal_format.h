@@ -1,9 +1,14 @@
 #pragma once
 
 // The journal of a file run, on disk. A run that changes a file keeps one in
-// the file's folder, named "quorvant-journal-<inode>" (inode numbers survive
-// renames, and two files of one folder never share one); the browser never
-// lists it, as its name begins with the program's name.
+// the file's folder, named "quorvant-journal-<run id in hex>": the file
+// carries the same id as its run's mark (rewrite/run_mark.h), so the file
+// leads to its journal, and the journal of a deleted file can never be
+// taken for that of a later file with its inode. Where the file system keeps
+// no user attributes (no mark), and for journals of earlier versions of the
+// program, the name is "quorvant-journal-<inode>" instead (inode numbers
+// survive renames). The browser never lists a journal, as its name begins
+// with the program's name.
 //
 // Layout, all integers little-endian:
 //   [0, 4096)              run header, written once
@@ -48,12 +53,20 @@ inline constexpr std::size_t MaxJournalKeyCheckLength = 512;
 using JournalHash = std::array<std::uint8_t, 16>;
 using RunId = std::array<std::uint8_t, 16>;
 
+// The journal's name of a file without a mark: for its inode.
 std::string JournalName(ino_t inode);
+// The journal's name of a run that marks its file: for the run.
+std::string JournalName(const RunId& run);
+// The run a journal's name is for; nothing for any other name, drafts included.
+std::optional<RunId> RunOfJournalName(std::string_view name);
 // Added to the name of a journal found to be another file's, when it is set
 // aside (it then no longer names any inode's journal).
 inline constexpr std::string_view OrphanJournalSuffix = ".orphan";
 // The inode a journal's name is for; nothing for any other name, drafts included.
 std::optional<ino_t> InodeOfJournalName(std::string_view name);
+// Whether `name` is a journal's: for a run or an inode, or one of these set
+// aside (OrphanJournalSuffix). Drafts are not.
+bool IsJournalName(std::string_view name);
 
 // What a later run needs to finish or undo this one.
 struct JournalRunHeader {

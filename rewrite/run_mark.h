@@ -7,6 +7,7 @@
 // left by a deleted file whose inode a new file got is not.
 
 #include <optional>
+#include <string_view>
 
 #include "base/result.h"
 #include "files/file_calls.h"
@@ -23,8 +24,12 @@ struct RunMark {
 };
 
 Result<RunMark> ReadRunMark(int descriptor, FileCalls& calls);
+// The same for the file `name` of `folder`, without opening it (an open
+// would break the lease of a run working on it).
+Result<RunMark> ReadRunMarkAt(int folder, std::string_view name, FileCalls& calls);
 // Writes the mark and syncs the file (attributes are not covered by
-// fdatasync). Nothing on a file system without user attributes.
+// fdatasync). Nothing on a file system without user attributes: then false.
+Result<bool> StoreRunMark(int descriptor, const RunId& run, FileCalls& calls);
 Status WriteRunMark(int descriptor, const RunId& run, FileCalls& calls);
 // Removes the mark, if there is one, and syncs the file.
 Status ClearRunMark(int descriptor, FileCalls& calls);

@@ -1,15 +1,19 @@
 // Runs cut short, and `quorvant-cli resume`: the built tool on real files,
 // killed with SIGKILL at chosen moments of a large file, sent the signals
-// that would end a process, and resumed.
+// that would end a process, and resumed; and the journals looked after:
+// listed, forgotten, or found in another folder.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -23,6 +27,7 @@
 #include "crypto/encrypted_name.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/journal_format.h"
+#include "rewrite/run_mark.h"
 #include "tests/support/interrupted_run.h"
 #include "tests/support/journal_view.h"
 #include "tests/support/stopped_process.h"
@@ -291,6 +296,135 @@ TEST(ResumeAfterKill, EndsExactlyAsTheReferenceOrTheOriginal) {
                 (plain_expected ? plain : TransformInMemory(plain, killed.header.suffix, Direction::Encrypt)))
         << "byte for byte";
   }
+}
+
+// The run's mark on the file `name`, if it carries one.
+std::optional<RunId> MarkOf(const TempFolder& folder, const std::string& name) {
+  RunId run{};
+  if (getxattr(folder.PathOf(name).c_str(), RunMarkAttributeName, run.data(), run.size()) !=
+      static_cast<ssize_t>(run.size())) {
+    return std::nullopt;
+  }
+  return run;
+}
+
+// Two runs cut short: a.txt's, whose file is there, and b.txt's, whose file
+// was deleted since: its journal is an orphan.
+struct LiveAndOrphan {
+  TempFolder folder;
+  std::vector<std::uint8_t> plain = PatternBytes(7 * MaxBlockLength + 100, 21);
+  std::string half_done = "a.txt" + SuffixText;
+  std::string live, orphan;  // the journals
+
+  LiveAndOrphan() {
+    folder.Write("a.txt", plain);
+    folder.Write("b.txt", plain);
+    testing::InterruptRun(folder, "a.txt", Direction::Encrypt, Suffix, Key, 6);
+    testing::InterruptRun(folder, "b.txt", Direction::Encrypt, Suffix, Key, 6);
+    const std::optional<RunId> a_mark = MarkOf(folder, half_done);
+    const std::optional<RunId> b_mark = MarkOf(folder, "b.txt" + SuffixText);
+    EXPECT_TRUE(a_mark && b_mark) << "user attributes are needed here";
+    if (a_mark) live = JournalName(*a_mark);
+    if (b_mark) orphan = JournalName(*b_mark);
+    EXPECT_EQ(unlink(folder.PathOf("b.txt" + SuffixText).c_str()), 0);
+  }
+};
+
+// --list asks for no key and changes nothing: the live journal is shown with
+// its file as it is named now, the orphan as one, each with how far it got.
+TEST(ResumeJournals, ListShowsEachJournalsFileOrThatItIsAnOrphan) {
+  LiveAndOrphan runs;
+  const std::vector<std::string> names = runs.folder.Names();
+  const CliRun listed = RunCli(runs.folder, {"resume", "--list"}, "");
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.err, "");
+  const std::string of = " of " + std::to_string(runs.plain.size()) + " bytes done\n";
+  EXPECT_NE(listed.out.find(runs.live + ": 'a.txt" + SuffixText + "', encrypt, "), std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find(runs.orphan + ": orphan: its file is gone (it was b.txt), encrypt, "),
+            std::string::npos)
+      << listed.out;
+  EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2) << listed.out;
+  EXPECT_NE(listed.out.find(of), std::string::npos) << listed.out;
+  EXPECT_EQ(runs.folder.Names(), names);
+
+  TempFolder empty;
+  const CliRun none = RunCli(empty, {"resume", "--list", "."}, "");
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, "no journal in .\n");
+}
+
+// Only an orphan may be forgotten; the live journal is the only way to finish
+// or undo its run, and the refusal says which command does.
+TEST(ResumeJournals, ForgetRefusesALiveJournalAndErasesAnOrphan) {
+  LiveAndOrphan runs;
+  const std::vector<std::uint8_t> live_bytes = runs.folder.Read(runs.live);
+  const CliRun refused = RunCli(runs.folder, {"resume", "--forget", runs.live}, "");
+  EXPECT_EQ(refused.status, 1);
+  const std::string file = "'a.txt" + SuffixText + "'";
+  EXPECT_EQ(refused.err, "quorvant-cli: " + runs.live + ": it is the journal of " + file +
+                             ", still there: quorvant-cli resume " + file + " finishes its run, quorvant-cli resume --undo " +
+                             file + " undoes it, and either ends the journal; not forgotten\n");
+  EXPECT_EQ(runs.folder.Read(runs.live), live_bytes);
+
+  const CliRun forgot = RunCli(runs.folder, {"resume", "--forget", runs.orphan}, "");
+  EXPECT_EQ(forgot.status, 0) << forgot.err;
+  EXPECT_EQ(forgot.out, "forgot " + runs.orphan + ": overwritten and deleted\n");
+  EXPECT_EQ(runs.folder.Names(), (std::vector<std::string>{runs.half_done, runs.live}));
+
+  const CliRun finished = RunCli(runs.folder, {"resume", runs.half_done}, std::string(Key) + "\n");
+  EXPECT_EQ(finished.status, 0) << finished.err;
+  EXPECT_EQ(runs.folder.Read(runs.half_done), TransformInMemory(runs.plain, Suffix, Direction::Encrypt));
+}
+
+// A file marked for a run whose journal is lost: resume says so and points
+// to --forget, which says what is unknown, asks (--yes answers without a
+// terminal), then removes the mark; no byte changes.
+TEST(ResumeJournals, ForgetFileRemovesTheMarkOfARunWhoseJournalIsLost) {
+  LiveAndOrphan runs;
+  ASSERT_EQ(unlink(runs.folder.PathOf(runs.live).c_str()), 0);
+  const std::vector<std::uint8_t> half = runs.folder.Read(runs.half_done);
+  const CliRun resumed = RunCli(runs.folder, {"resume", runs.half_done}, "");
+  EXPECT_EQ(resumed.status, 1);
+  EXPECT_NE(resumed.err.find("marked for a run whose journal is not in its folder"), std::string::npos)
+      << resumed.err;
+  EXPECT_NE(resumed.err.find("quorvant-cli resume --forget 'a.txt"), std::string::npos) << resumed.err;
+
+  const CliRun unasked = RunCli(runs.folder, {"resume", "--forget", runs.half_done}, "y\n");
+  EXPECT_EQ(unasked.status, 2) << "standard input is no terminal to confirm on";
+  EXPECT_TRUE(MarkOf(runs.folder, runs.half_done));
+
+  const CliRun forgot = RunCli(runs.folder, {"resume", "--forget", "--yes", runs.half_done}, "");
+  EXPECT_EQ(forgot.status, 0) << forgot.err;
+  EXPECT_NE(forgot.err.find("some bytes may be encrypted and the rest plain"), std::string::npos) << forgot.err;
+  EXPECT_EQ(forgot.out, "forgot the run of 'a.txt" + SuffixText + "': its mark is removed\n");
+  EXPECT_FALSE(MarkOf(runs.folder, runs.half_done));
+  EXPECT_EQ(runs.folder.Read(runs.half_done), half);
+  const CliRun calm = RunCli(runs.folder, {"resume", runs.half_done}, "");
+  EXPECT_EQ(calm.status, 0) << calm.err;
+}
+
+// A half-done file moved to another folder is resumed with its journal
+// named by --journal; a journal of another run is refused before the key.
+TEST(ResumeJournals, JournalPathResumesAMovedFileAndRefusesAnotherRunsJournal) {
+  LiveAndOrphan runs;
+  ASSERT_EQ(mkdir(runs.folder.PathOf("moved").c_str(), 0700), 0);
+  const std::string moved = "moved/" + runs.half_done;
+  ASSERT_EQ(rename(runs.folder.PathOf(runs.half_done).c_str(), runs.folder.PathOf(moved).c_str()), 0);
+  const std::vector<std::uint8_t> half = runs.folder.Read(moved);
+
+  const CliRun other = RunCli(runs.folder, {"resume", "--journal", runs.orphan, moved}, std::string(Key) + "\n");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find(runs.orphan + ": the journal of another run: 'moved/a.txt"), std::string::npos)
+      << other.err;
+  EXPECT_EQ(runs.folder.Read(moved), half);
+  EXPECT_TRUE(runs.folder.Exists(runs.orphan));
+
+  const CliRun resumed = RunCli(runs.folder, {"resume", "--journal", runs.live, moved}, std::string(Key) + "\n");
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(runs.folder.Read(moved), TransformInMemory(runs.plain, Suffix, Direction::Encrypt));
+  EXPECT_FALSE(runs.folder.Exists(runs.live));
+  EXPECT_FALSE(MarkOf(runs.folder, moved));
 }
 
 }  // namespace

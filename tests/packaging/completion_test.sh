@@ -50,6 +50,12 @@ check_all() {
   expect 'quorvant-cli encrypt -' --help --
   expect 'quorvant-cli decrypt -' --force --help --
   expect 'quorvant-cli resume --u' --undo
+  expect 'quorvant-cli resume -' --undo --list --forget --journal --yes -y --help --
+  expect 'quorvant-cli resume --j' --journal
+  # resume --list takes a folder; --journal and --forget, files.
+  expect 'quorvant-cli resume --list ' docs
+  expect 'quorvant-cli resume --journal rep' report.txt 'report.txt k3VqZ8a['
+  expect 'quorvant-cli resume --forget rep' report.txt 'report.txt k3VqZ8a['
   expect 'quorvant-cli erase -' --yes -y --help --
   expect 'quorvant-cli stats --c' --counts
   expect 'quorvant-cli stats report.txt --j' --json

@@ -119,6 +119,30 @@ TEST(JournalFormat, NamesCarryTheInode) {
   }
 }
 
+// A run's journal is named for the run; the two namings never overlap, and
+// a set-aside journal is still a journal, a draft is not.
+TEST(JournalFormat, NamesCarryTheRun) {
+  RunId run{};
+  for (std::size_t at = 0; at < run.size(); ++at) run[at] = static_cast<std::uint8_t>(at * 17 + 3);
+  const std::string name = JournalName(run);
+  EXPECT_EQ(name, "quorvant-journal-031425364758697a8b9cadbecfe0f102");
+  EXPECT_EQ(RunOfJournalName(name), run);
+  EXPECT_FALSE(InodeOfJournalName(name));
+  const std::string digits_only = JournalName(RunId{});
+  EXPECT_EQ(RunOfJournalName(digits_only), RunId{});
+  EXPECT_FALSE(InodeOfJournalName(digits_only)) << "32 digits are a run, never an inode";
+  EXPECT_FALSE(RunOfJournalName("quorvant-journal-42"));
+  for (const std::string& other : {name + ".new", name.substr(0, name.size() - 1), name + "0",
+                                   std::string("quorvant-journal-031425364758697A8B9CADBECFE0F102")}) {
+    EXPECT_FALSE(RunOfJournalName(other)) << other;
+  }
+  EXPECT_TRUE(IsJournalName(name));
+  EXPECT_TRUE(IsJournalName(name + std::string(OrphanJournalSuffix)));
+  EXPECT_TRUE(IsJournalName("quorvant-journal-42.orphan"));
+  EXPECT_FALSE(IsJournalName(name + std::string(JournalDraftSuffix)));
+  EXPECT_FALSE(IsJournalName("quorvant settings"));
+}
+
 TEST(JournalFormat, ImageHashIsTheSameFedWholeOrInPieces) {
   std::vector<std::uint8_t> data(100000);
   for (std::size_t index = 0; index < data.size(); ++index)

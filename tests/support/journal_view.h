@@ -22,7 +22,7 @@ namespace quorvant::testing {
 // The folder's journal (not a draft of one), if it has one.
 inline std::optional<std::string> JournalIn(const TempFolder& folder) {
   for (const std::string& name : folder.Names()) {
-    if (InodeOfJournalName(name)) return name;
+    if (IsJournalName(name) && !name.ends_with(OrphanJournalSuffix)) return name;
   }
   return std::nullopt;
 }
