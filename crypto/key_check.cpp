@@ -252,7 +252,7 @@ Result<std::optional<std::vector<std::uint8_t>>> ReadKeyCheck(int descriptor, Fi
   return std::optional(std::move(value));
 }
 
-Result<KeyCheckStore> WriteKeyCheck(int descriptor, const KeyCheckValue& value, FileCalls& calls) {
+Result<KeyCheckStore> WriteKeyCheck(int descriptor, std::span<const std::uint8_t> value, FileCalls& calls) {
   if (calls.SetAttribute(descriptor, KeyCheckAttributeName, value.data(), value.size()) == 0) {
     return KeyCheckStore::Stored;
   }

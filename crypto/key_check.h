@@ -143,11 +143,12 @@ Result<std::optional<std::vector<std::uint8_t>>> ReadKeyCheck(int descriptor, Fi
 
 enum class KeyCheckStore { Stored, NotSupported };
 
-// Stores (or replaces) the check. NotSupported when the file system keeps no
-// user attributes: the file then simply has no check. Other failures (ENOSPC,
-// EDQUOT, E2BIG, EPERM, EIO) are Errors; the caller may go on without a check,
-// as any earlier check left on the file is then Stale for the new suffix.
-Result<KeyCheckStore> WriteKeyCheck(int descriptor, const KeyCheckValue& value, FileCalls& calls);
+// Stores (or replaces) the check, of either version. NotSupported when the
+// file system keeps no user attributes: the file then simply has no check.
+// Other failures (ENOSPC, EDQUOT, E2BIG, EPERM, EIO) are Errors; the caller
+// may go on without a check, as any earlier check left on the file is then
+// Stale for the new suffix.
+Result<KeyCheckStore> WriteKeyCheck(int descriptor, std::span<const std::uint8_t> value, FileCalls& calls);
 
 // Removes the check after a decryption. Succeeds when there is none or the
 // file system keeps no user attributes.
