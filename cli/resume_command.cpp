@@ -48,6 +48,7 @@ bool ResumeOne(const FileArgument& file, const KeyText& key, ResumeMode mode, Co
   const std::int64_t length = opened->Length();
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
+  settings.key_checker = context.key_checker;
   const FileReport report =
       ResumeFile(*opened, key.View(), mode, FollowOnBar(bar, context.signals, length), calls, settings);
   bar.Clear();
