@@ -15,6 +15,9 @@
 #                                  the same bytes already in memory
 #   stats / ent                    how many times faster than `ent` (if installed)
 #   erase / shred                  quorvant-cli erase against `shred -n 1 -u`
+#   many small files / ccrypt      quorvant-cli encrypt * and decrypt * over 1,000
+#                                  files of 4 KiB against ccrypt + sync (if
+#                                  installed): bench/crypto/many_files.sh
 #
 #   bench/run.sh [BUILD_FOLDER]      (default: build/default)
 #
@@ -232,5 +235,10 @@ if [[ $has_ent == yes ]]; then
   compare "monte carlo pi" "$(ours 'Monte carlo pi ')" \
     "$(sed -n 's/^Monte Carlo value for Pi is \([0-9.]*\) .*/\1/p' "$work/ent.txt")" 0.000000001
 fi
+
+# Many small files with one key, in a folder of their own under the same
+# parent as the big file.
+echo
+ROUNDS=$rounds BENCH_TMP=${BENCH_TMP:-/tmp} "$source_folder/bench/crypto/many_files.sh" "$build"
 echo
 echo "Run time: $(($(date +%s) - started)) s"

@@ -16,6 +16,10 @@
 #include "cli/cancel_signals.h"
 #include "cli/messages.h"
 
+namespace quorvant {
+class KeyChecker;
+}  // namespace quorvant
+
 namespace quorvant::cli {
 
 // Exit statuses.
@@ -52,6 +56,9 @@ struct CommandContext {
   Clock& clock;
   CancelSignals& signals;
   Messages& messages;
+  // While RunWithKey works through its files: the one key checker of the
+  // whole command, which derives the slow key check once.
+  KeyChecker* key_checker = nullptr;
 };
 
 using CommandFunction = int (*)(const CommandLine& line, CommandContext& context);

@@ -55,6 +55,7 @@ bool ResumeOne(const FileArgument& file, const KeyText& key, ResumeMode mode, co
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
   settings.journal = place;
+  settings.key_checker = context.key_checker;
   const FileReport report =
       ResumeFile(*opened, key.View(), mode, FollowOnBar(bar, context.signals, length), calls, settings);
   bar.Clear();

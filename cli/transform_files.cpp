@@ -44,6 +44,7 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   const std::int64_t length = opened->Length();
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
+  settings.key_checker = context.key_checker;
   FileCalls calls;
   FileRun run(*opened, calls, settings);
   FileReport report = run.Prepare(admitted, key.View());
@@ -108,6 +109,9 @@ int RunWithKey(const CommandLine& line, CommandContext& context, const std::vect
     messages.CommandFailure(line.command, answer.message + "; no file was changed");
     return ExitFailure;
   }
+  // One key check derivation for all the files; wiped when the command ends.
+  RunKeyChecker key_checker(key.View());
+  context.key_checker = &key_checker;
   for (const FileArgument& file : files) {
     if (context.signals.StopRequested()) {
       messages.NotStarted(file.path, left_as);
@@ -116,6 +120,7 @@ int RunWithKey(const CommandLine& line, CommandContext& context, const std::vect
       any_failed = true;
     }
   }
+  context.key_checker = nullptr;
   return any_failed ? ExitFailure : ExitSuccess;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "base/verify.h"
 #include "base/wipe.h"
@@ -13,14 +14,43 @@ namespace quorvant {
 
 namespace {
 
+// Both versions: the cost at the same place.
 constexpr std::size_t CostOffset = 1;
-constexpr std::size_t SaltOffset = 4;
-constexpr std::size_t SuffixOffset = 20;
-constexpr std::size_t LengthOffset = 29;
-constexpr std::size_t TagOffset = 37;
+
+// Version 1.
+constexpr std::size_t Version1SaltOffset = 4;
+constexpr std::size_t Version1SuffixOffset = 20;
+constexpr std::size_t Version1TagOffset = 37;
+constexpr std::size_t Version1TagLength = KeyCheckVersion1Length - Version1TagOffset;
+static_assert(Version1TagLength == 16);
+
+// Version 2.
+constexpr std::size_t RunSaltOffset = 4;
+constexpr std::size_t FileSaltOffset = 20;
+constexpr std::size_t SuffixOffset = 36;
+constexpr std::size_t TagOffset = 53;
 constexpr std::size_t TagLength = KeyCheckLength - TagOffset;
-static_assert(TagLength == 16);
-static_assert(crypto_pwhash_SALTBYTES == 16);
+static_assert(TagLength == crypto_generichash_BYTES);
+static_assert(crypto_pwhash_SALTBYTES == KeyCheckSaltLength && DerivationSaltLength == KeyCheckSaltLength);
+static_assert(DerivedKeyLength == crypto_kdf_KEYBYTES);
+
+// The tag's key is a subkey of the Argon2id output, so that the same
+// derivation can serve other uses under other contexts without the tag ever
+// revealing anything about them.
+constexpr char TagContext[crypto_kdf_CONTEXTBYTES + 1] = "keycheck";
+constexpr std::uint64_t TagSubkeyId = 1;
+
+// Where each version keeps the suffix (the file length follows it), and how
+// long its values are.
+struct Layout {
+  std::uint8_t version;
+  std::size_t length;
+  std::size_t suffix_offset;
+};
+constexpr Layout Layouts[] = {
+    {KeyCheckVersion1, KeyCheckVersion1Length, Version1SuffixOffset},
+    {KeyCheckVersion, KeyCheckLength, SuffixOffset},
+};
 
 // Larger than any value a version of this program writes; a bigger attribute
 // is not ours.
@@ -31,30 +61,64 @@ bool CostIsAccepted(KeyCheckCost cost) {
          cost.memory_mib >= MinKeyCheckMemoryMib && cost.memory_mib <= MaxKeyCheckMemoryMib;
 }
 
+Argon2idCost ToArgon2idCost(KeyCheckCost cost) {
+  return Argon2idCost{cost.passes, std::uint32_t{cost.memory_mib} * 1024};
+}
+
 Status StartSodium() {
   // sodium_init is safe to call again and from several threads.
   if (sodium_init() < 0) return Error{0, "start the key check library"};
   return {};
 }
 
-// The clear head of a value: everything but the tag.
-void WriteHead(KeyCheckValue& value, KeyCheckCost cost, std::span<const std::uint8_t, 16> salt,
-               std::span<const std::uint8_t, 9> suffix, std::int64_t file_length) {
-  value[0] = KeyCheckVersion;
+// The fields both versions share: version, cost, then `suffix` and
+// `file_length` at `suffix_offset`.
+void WriteCommonFields(std::span<std::uint8_t> value, std::uint8_t version, KeyCheckCost cost,
+                       std::size_t suffix_offset, std::span<const std::uint8_t, 9> suffix,
+                       std::int64_t file_length) {
+  value[0] = version;
   value[CostOffset] = cost.passes;
   value[CostOffset + 1] = static_cast<std::uint8_t>(cost.memory_mib & 0xFF);
   value[CostOffset + 2] = static_cast<std::uint8_t>(cost.memory_mib >> 8);
-  std::memcpy(value.data() + SaltOffset, salt.data(), salt.size());
-  std::memcpy(value.data() + SuffixOffset, suffix.data(), suffix.size());
+  std::memcpy(value.data() + suffix_offset, suffix.data(), suffix.size());
   const auto length = static_cast<std::uint64_t>(file_length);
-  for (int byte = 0; byte < 8; ++byte)
-    value[LengthOffset + byte] = static_cast<std::uint8_t>(length >> (8 * byte));
+  for (std::size_t byte = 0; byte < 8; ++byte)
+    value[suffix_offset + suffix.size() + byte] = static_cast<std::uint8_t>(length >> (8 * byte));
 }
 
-// Argon2id over the key, salted with a hash of the whole head, so that the
-// tag vouches for the random salt, the suffix, the length and the cost alike.
-Status DeriveTag(std::string_view key_text, std::span<const std::uint8_t> head, KeyCheckCost cost,
-                 std::span<std::uint8_t, TagLength> tag) {
+KeyCheckCost ReadCost(std::span<const std::uint8_t> stored_value) {
+  return KeyCheckCost{
+      stored_value[CostOffset],
+      static_cast<std::uint16_t>(stored_value[CostOffset + 1] | (stored_value[CostOffset + 2] << 8))};
+}
+
+// Unreadable or Stale from the clear fields alone; nothing when only the
+// slow derivation can tell.
+std::optional<KeyCheckVerdict> JudgeClearFields(std::span<const std::uint8_t, 9> suffix,
+                                                std::int64_t file_length,
+                                                std::span<const std::uint8_t> stored_value) {
+  const Layout* layout = nullptr;
+  for (const Layout& known : Layouts) {
+    if (!stored_value.empty() && stored_value[0] == known.version && stored_value.size() == known.length) {
+      layout = &known;
+    }
+  }
+  if (layout == nullptr || !CostIsAccepted(ReadCost(stored_value))) return KeyCheckVerdict::Unreadable;
+  std::array<std::uint8_t, KeyCheckLength> expected{};
+  WriteCommonFields(expected, layout->version, ReadCost(stored_value), layout->suffix_offset, suffix,
+                    file_length);
+  if (std::memcmp(expected.data() + layout->suffix_offset, stored_value.data() + layout->suffix_offset,
+                  suffix.size() + 8) != 0) {
+    return KeyCheckVerdict::Stale;
+  }
+  return std::nullopt;
+}
+
+// Version 1: Argon2id over the key, salted with a hash of the whole head, so
+// that the tag vouches for the random salt, the suffix, the length and the
+// cost alike.
+Status DeriveVersion1Tag(std::string_view key_text, std::span<const std::uint8_t, Version1TagOffset> head,
+                         KeyCheckCost cost, std::span<std::uint8_t, Version1TagLength> tag) {
   std::array<std::uint8_t, crypto_pwhash_SALTBYTES> argon_salt{};
   crypto_generichash(argon_salt.data(), argon_salt.size(), head.data(), head.size(), nullptr, 0);
   const int failed =
@@ -66,60 +130,114 @@ Status DeriveTag(std::string_view key_text, std::span<const std::uint8_t> head, 
   return {};
 }
 
+// Version 2: the keyed hash of the head under the derived key's subkey.
+void ComputeTag(DerivedKey derived, std::span<const std::uint8_t, TagOffset> head,
+                std::span<std::uint8_t, TagLength> tag) {
+  std::array<std::uint8_t, crypto_generichash_KEYBYTES> subkey{};
+  crypto_kdf_derive_from_key(subkey.data(), subkey.size(), TagSubkeyId, TagContext, derived.data());
+  crypto_generichash(tag.data(), tag.size(), head.data(), head.size(), subkey.data(), subkey.size());
+  Wipe(std::span(subkey));
+}
+
+// Whether the tag of `stored_value` (of its version's length, cost
+// accepted) is the one `expected` derives; `expected` is wiped.
+template <std::size_t Length>
+bool SameTag(std::array<std::uint8_t, Length>& expected, std::span<const std::uint8_t> stored_value) {
+  const bool same =
+      sodium_memcmp(expected.data(), stored_value.data() + stored_value.size() - Length, Length) == 0;
+  Wipe(std::span(expected));
+  return same;
+}
+
 }  // namespace
 
-Result<KeyCheckValue> MakeKeyCheckWithSalt(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
-                                           std::int64_t file_length, KeyCheckCost cost,
-                                           std::span<const std::uint8_t, 16> salt) {
-  Verify(IsValidKeyText(key_text));
+Result<KeyCheckValue> MakeKeyCheckWithSalts(KeyDerivation& derivations, KeyCheckSalt run_salt,
+                                            KeyCheckSalt file_salt, std::span<const std::uint8_t, 9> suffix,
+                                            std::int64_t file_length, KeyCheckCost cost) {
+  Verify(IsValidKeyText(derivations.KeyText()));
   Verify(file_length >= 0);
   Verify(CostIsAccepted(cost));
   if (Status started = StartSodium(); !started) return started.error();
   KeyCheckValue value{};
-  WriteHead(value, cost, salt, suffix, file_length);
-  auto tag = std::span(value).subspan<TagOffset, TagLength>();
-  if (Status derived = DeriveTag(key_text, std::span(value).first<TagOffset>(), cost, tag); !derived) {
-    return derived.error();
-  }
+  WriteCommonFields(value, KeyCheckVersion, cost, SuffixOffset, suffix, file_length);
+  std::memcpy(value.data() + RunSaltOffset, run_salt.data(), run_salt.size());
+  std::memcpy(value.data() + FileSaltOffset, file_salt.data(), file_salt.size());
+  const Result<DerivedKey> derived = derivations.Derive(run_salt, ToArgon2idCost(cost));
+  if (!derived) return Error{derived.error().code, "derive the key check"};
+  ComputeTag(*derived, std::span(value).first<TagOffset>(), std::span(value).subspan<TagOffset, TagLength>());
   return value;
+}
+
+Result<KeyCheckValue> MakeKeyCheck(KeyDerivation& derivations, KeyCheckSalt run_salt,
+                                   std::span<const std::uint8_t, 9> suffix, std::int64_t file_length,
+                                   KeyCheckCost cost) {
+  if (Status started = StartSodium(); !started) return started.error();
+  std::array<std::uint8_t, KeyCheckSaltLength> file_salt{};
+  randombytes_buf(file_salt.data(), file_salt.size());
+  return MakeKeyCheckWithSalts(derivations, run_salt, file_salt, suffix, file_length, cost);
 }
 
 Result<KeyCheckValue> MakeKeyCheck(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                    std::int64_t file_length, KeyCheckCost cost) {
   if (Status started = StartSodium(); !started) return started.error();
-  std::array<std::uint8_t, 16> salt{};
-  randombytes_buf(salt.data(), salt.size());
-  return MakeKeyCheckWithSalt(key_text, suffix, file_length, cost, salt);
+  std::array<std::uint8_t, KeyCheckSaltLength> run_salt{};
+  randombytes_buf(run_salt.data(), run_salt.size());
+  KeyDerivation derivations(key_text);
+  return MakeKeyCheck(derivations, run_salt, suffix, file_length, cost);
+}
+
+Result<KeyCheckVersion1Value> MakeVersion1KeyCheck(std::string_view key_text,
+                                                   std::span<const std::uint8_t, 9> suffix,
+                                                   std::int64_t file_length, KeyCheckCost cost,
+                                                   KeyCheckSalt salt) {
+  Verify(IsValidKeyText(key_text));
+  Verify(file_length >= 0);
+  Verify(CostIsAccepted(cost));
+  if (Status started = StartSodium(); !started) return started.error();
+  KeyCheckVersion1Value value{};
+  WriteCommonFields(value, KeyCheckVersion1, cost, Version1SuffixOffset, suffix, file_length);
+  std::memcpy(value.data() + Version1SaltOffset, salt.data(), salt.size());
+  auto tag = std::span(value).subspan<Version1TagOffset, Version1TagLength>();
+  if (Status derived = DeriveVersion1Tag(key_text, std::span(value).first<Version1TagOffset>(), cost, tag);
+      !derived) {
+    return derived.error();
+  }
+  return value;
+}
+
+Result<KeyCheckVerdict> VerifyKeyCheck(KeyDerivation& derivations, std::span<const std::uint8_t, 9> suffix,
+                                       std::int64_t file_length, std::span<const std::uint8_t> stored_value) {
+  const std::string_view key_text = derivations.KeyText();
+  Verify(IsValidKeyText(key_text));
+  Verify(file_length >= 0);
+  // Clear fields first: nothing here needs the slow derivation.
+  if (std::optional<KeyCheckVerdict> clear = JudgeClearFields(suffix, file_length, stored_value))
+    return *clear;
+  if (Status started = StartSodium(); !started) return started.error();
+  const KeyCheckCost cost = ReadCost(stored_value);
+
+  if (stored_value[0] == KeyCheckVersion1) {
+    std::array<std::uint8_t, Version1TagLength> tag{};
+    if (Status derived = DeriveVersion1Tag(key_text, stored_value.first<Version1TagOffset>(), cost, tag);
+        !derived) {
+      return derived.error();
+    }
+    return SameTag(tag, stored_value) ? KeyCheckVerdict::Match : KeyCheckVerdict::Mismatch;
+  }
+
+  const Result<DerivedKey> derived =
+      derivations.Derive(stored_value.subspan<RunSaltOffset, KeyCheckSaltLength>(), ToArgon2idCost(cost));
+  if (!derived) return Error{derived.error().code, "derive the key check"};
+  std::array<std::uint8_t, TagLength> tag{};
+  ComputeTag(*derived, stored_value.first<TagOffset>(), tag);
+  return SameTag(tag, stored_value) ? KeyCheckVerdict::Match : KeyCheckVerdict::Mismatch;
 }
 
 Result<KeyCheckVerdict> VerifyKeyCheck(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                        std::int64_t file_length, std::span<const std::uint8_t> stored_value) {
   Verify(IsValidKeyText(key_text));
-  Verify(file_length >= 0);
-  // Clear fields first: nothing here needs the slow derivation.
-  if (stored_value.size() != KeyCheckLength || stored_value[0] != KeyCheckVersion) {
-    return KeyCheckVerdict::Unreadable;
-  }
-  const KeyCheckCost cost{
-      stored_value[CostOffset],
-      static_cast<std::uint16_t>(stored_value[CostOffset + 1] | (stored_value[CostOffset + 2] << 8))};
-  if (!CostIsAccepted(cost)) return KeyCheckVerdict::Unreadable;
-
-  KeyCheckValue expected{};
-  WriteHead(expected, cost, stored_value.subspan<SaltOffset, 16>(), suffix, file_length);
-  if (std::memcmp(expected.data() + SuffixOffset, stored_value.data() + SuffixOffset,
-                  TagOffset - SuffixOffset) != 0) {
-    return KeyCheckVerdict::Stale;
-  }
-
-  if (Status started = StartSodium(); !started) return started.error();
-  auto tag = std::span(expected).subspan<TagOffset, TagLength>();
-  if (Status derived = DeriveTag(key_text, std::span(expected).first<TagOffset>(), cost, tag); !derived) {
-    return derived.error();
-  }
-  const bool same = sodium_memcmp(tag.data(), stored_value.data() + TagOffset, TagLength) == 0;
-  Wipe(tag);
-  return same ? KeyCheckVerdict::Match : KeyCheckVerdict::Mismatch;
+  KeyDerivation derivations(key_text);
+  return VerifyKeyCheck(derivations, suffix, file_length, stored_value);
 }
 
 Result<std::optional<std::vector<std::uint8_t>>> ReadKeyCheck(int descriptor, FileCalls& calls) {
@@ -134,7 +252,7 @@ Result<std::optional<std::vector<std::uint8_t>>> ReadKeyCheck(int descriptor, Fi
   return std::optional(std::move(value));
 }
 
-Result<KeyCheckStore> WriteKeyCheck(int descriptor, const KeyCheckValue& value, FileCalls& calls) {
+Result<KeyCheckStore> WriteKeyCheck(int descriptor, std::span<const std::uint8_t> value, FileCalls& calls) {
   if (calls.SetAttribute(descriptor, KeyCheckAttributeName, value.data(), value.size()) == 0) {
     return KeyCheckStore::Stored;
   }
@@ -146,6 +264,29 @@ Status RemoveKeyCheck(int descriptor, FileCalls& calls) {
   if (calls.RemoveAttribute(descriptor, KeyCheckAttributeName) == 0) return {};
   if (errno == ENODATA || MeansNoUserAttributes(errno)) return {};
   return Error::FromErrno("remove the key check");
+}
+
+RunKeyChecker::RunKeyChecker(std::string_view key_text, KeyCheckCost cost)
+    : KeyChecker(cost), derivations_(key_text) {}
+
+Result<KeyCheckValue> RunKeyChecker::Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                                          std::int64_t file_length) {
+  if (!derivations_.HoldsKeyText(key_text)) return KeyChecker::Make(key_text, suffix, file_length);
+  if (!run_salt_) {
+    if (Status started = StartSodium(); !started) return started.error();
+    run_salt_.emplace();
+    randombytes_buf(run_salt_->data(), run_salt_->size());
+  }
+  return MakeKeyCheck(derivations_, *run_salt_, suffix, file_length, Cost());
+}
+
+Result<KeyCheckVerdict> RunKeyChecker::Judge(std::string_view key_text,
+                                             std::span<const std::uint8_t, 9> suffix,
+                                             std::int64_t file_length,
+                                             std::span<const std::uint8_t> stored_value) {
+  if (!derivations_.HoldsKeyText(key_text))
+    return KeyChecker::Judge(key_text, suffix, file_length, stored_value);
+  return VerifyKeyCheck(derivations_, suffix, file_length, stored_value);
 }
 
 }  // namespace quorvant

@@ -124,9 +124,9 @@ void Run::SetUpWindows(const ProgressFunction& progress) {
 }
 
 FileStatus Run::StoreKeyCheck() {
-  KeyCheckValue value{};
-  if (Header().key_check.size() != value.size()) return {};  // a check this program did not make
-  std::copy(Header().key_check.begin(), Header().key_check.end(), value.begin());
+  // Either version: a decryption's undo puts back the check the file had.
+  const std::vector<std::uint8_t>& value = Header().key_check;
+  if (value.size() != KeyCheckLength && value.size() != KeyCheckVersion1Length) return {};  // not one of ours
   const Result<KeyCheckStore> stored = WriteKeyCheck(file_.Descriptor(), value, calls_);
   if (!stored) return Failure{OutcomeOfWriteError(stored.error()), stored.error()};
   // fdatasync does not cover attributes.

@@ -1,5 +1,7 @@
 // Figures for choosing the key check's cost. Run by hand; not part of the tests.
 //   BM_MakeKeyCheck/P/M       one derivation at P passes and M MiB
+//   BM_RunMakeKeyCheck/M      one more check in a run that already derived
+//                             (a run's checker at 3 passes and M MiB)
 //   BM_JudgeStart/kind        one judgement of a 16 KiB start
 #include <benchmark/benchmark.h>
 
@@ -29,6 +31,17 @@ BENCHMARK(BM_MakeKeyCheck)
     ->Args({2, 64})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(15);
+
+void BM_RunMakeKeyCheck(benchmark::State& state) {
+  RunKeyChecker checker("correct horse battery", KeyCheckCost{3, static_cast<std::uint16_t>(state.range(0))});
+  benchmark::DoNotOptimize(checker.Make("correct horse battery", Suffix, 1));
+  for (auto _ : state) {
+    Result<KeyCheckValue> value = checker.Make("correct horse battery", Suffix, 1 << 20);
+    benchmark::DoNotOptimize(value);
+  }
+  if (checker.Derivations() != 1) state.SkipWithError("derived more than once");
+}
+BENCHMARK(BM_RunMakeKeyCheck)->Arg(32)->Unit(benchmark::kMicrosecond);
 
 void BM_JudgeStart(benchmark::State& state) {
   static StartJudge judge;

@@ -45,6 +45,7 @@ KeyCheckVerdict VerifyOk(std::string_view key, const EncryptedSuffix& suffix, st
 // Stored values must stay readable by every later copy of the program, so
 // the layout and the derivation are pinned by answers computed with a second
 // implementation (tests/data/key_check_kat.py: hashlib BLAKE2b, cryptography Argon2id).
+// These are version 1 checks, which earlier copies wrote.
 struct KnownAnswer {
   std::string_view key;
   EncryptedSuffix suffix;
@@ -63,8 +64,8 @@ TEST_P(KeyCheckKnownAnswer, MatchesTheSecondImplementation) {
     salt[index] =
         answer.first_salt_byte == 0xff ? 0xff : static_cast<std::uint8_t>(answer.first_salt_byte + index);
   }
-  Result<KeyCheckValue> value =
-      MakeKeyCheckWithSalt(answer.key, answer.suffix, answer.length, answer.cost, salt);
+  Result<KeyCheckVersion1Value> value =
+      MakeVersion1KeyCheck(answer.key, answer.suffix, answer.length, answer.cost, salt);
   ASSERT_TRUE(value.ok());
   EXPECT_EQ(std::vector<std::uint8_t>(value->begin(), value->end()), FromHex(answer.value_hex));
   EXPECT_EQ(VerifyOk(answer.key, answer.suffix, answer.length, *value), KeyCheckVerdict::Match);
@@ -99,6 +100,126 @@ INSTANTIATE_TEST_SUITE_P(
             100,
             "010108006465666768696a6b6c6d6e6f70717273207a7a7a7a7a7a7a5b0700000000010000d75c0e0601088e86d2a819"
             "df09d3aabe"}));
+
+// Version 2, which this program writes, pinned the same way. The first two
+// share the run salt and cost, and so one derivation.
+struct KnownAnswerVersion2 {
+  std::string_view key;
+  EncryptedSuffix suffix;
+  std::int64_t length;
+  KeyCheckCost cost;
+  std::uint8_t first_run_salt_byte;   // as above
+  std::uint8_t first_file_salt_byte;  // as above
+  std::string_view value_hex;
+};
+
+std::array<std::uint8_t, 16> CountingSalt(std::uint8_t first) {
+  std::array<std::uint8_t, 16> salt{};
+  for (int index = 0; index < 16; ++index)
+    salt[index] = first == 0xff ? 0xff : static_cast<std::uint8_t>(first + index);
+  return salt;
+}
+
+constexpr KnownAnswerVersion2 KnownAnswersVersion2[] = {
+    {"correct horse",
+     Suffix,
+     12345,
+     {1, 8},
+     0x00,
+     0x10,
+     "02010800000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f206142337828517e5b3930000000000"
+     "0"
+     "009283a2224039b4e9699d0781844744a241a4e608eba9d63453c5060bc6cff411"},
+    {"correct horse",
+     {' ', '!', '!', '!', '!', '!', '!', '!', '['},
+     0,
+     {1, 8},
+     0x00,
+     0xff,
+     "02010800000102030405060708090a0b0c0d0e0fffffffffffffffffffffffffffffffff20212121212121215b0000000000000"
+     "0"
+     "00b82f3e873c8d72516fc98ef24af74ea1795f2c41b10b62c55c4516a5ecc5ed12"},
+    // The longest key, a length above 2^32, two passes and an odd memory size.
+    {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
+     {' ', 'z', 'z', 'z', 'z', 'z', 'z', 'z', '['},
+     (std::int64_t{1} << 40) + 7,
+     {2, 9},
+     0xff,
+     100,
+     "02020900ffffffffffffffffffffffffffffffff6465666768696a6b6c6d6e6f70717273207a7a7a7a7a7a7a5b070000000001"
+     "00005379cd0e296aa636180a218ed9719d216e17c63a85e8d71b1bcee5e1187438e7"},
+};
+
+TEST(KeyCheckVersion2, MatchesTheSecondImplementation) {
+  KeyDerivation horse("correct horse");
+  for (const KnownAnswerVersion2& answer : KnownAnswersVersion2) {
+    KeyDerivation other(answer.key);
+    KeyDerivation& derivations = answer.key == "correct horse" ? horse : other;
+    Result<KeyCheckValue> value = MakeKeyCheckWithSalts(derivations, CountingSalt(answer.first_run_salt_byte),
+                                                        CountingSalt(answer.first_file_salt_byte),
+                                                        answer.suffix, answer.length, answer.cost);
+    ASSERT_TRUE(value.ok());
+    EXPECT_EQ(std::vector<std::uint8_t>(value->begin(), value->end()), FromHex(answer.value_hex))
+        << answer.key;
+    EXPECT_EQ(VerifyOk(answer.key, answer.suffix, answer.length, *value), KeyCheckVerdict::Match);
+  }
+  EXPECT_EQ(horse.Derivations(), 1u);
+}
+
+// Checks earlier copies of the program left on files are judged as before.
+TEST(KeyCheckVersion1, IsStillJudged) {
+  Result<KeyCheckVersion1Value> made = MakeVersion1KeyCheck("old key", Suffix, 7, CheapCost, CountingSalt(3));
+  ASSERT_TRUE(made.ok());
+  const KeyCheckVersion1Value value = *made;
+  EXPECT_EQ(VerifyOk("old key", Suffix, 7, value), KeyCheckVerdict::Match);
+  EXPECT_EQ(VerifyOk("old kez", Suffix, 7, value), KeyCheckVerdict::Mismatch);
+  EXPECT_EQ(VerifyOk("old key", OtherSuffix, 7, value), KeyCheckVerdict::Stale);
+  EXPECT_EQ(VerifyOk("old key", Suffix, 8, value), KeyCheckVerdict::Stale);
+  KeyCheckVersion1Value hostile = value;
+  hostile[2] = 0xff;
+  hostile[3] = 0xff;
+  EXPECT_EQ(VerifyOk("old key", Suffix, 7, hostile), KeyCheckVerdict::Unreadable);
+
+  // A run's checker judges them too, deriving for each as before.
+  RunKeyChecker checker("old key", CheapCost);
+  EXPECT_EQ(checker.Judge("old key", Suffix, 7, value).value(), KeyCheckVerdict::Match);
+  EXPECT_EQ(checker.Judge("old kez", Suffix, 7, value).value(), KeyCheckVerdict::Mismatch);
+  EXPECT_EQ(checker.Derivations(), 0u);
+}
+
+// Each field of a version 2 check changed: what the judge then says.
+struct ChangedField {
+  const char* name;
+  std::size_t at;
+  std::uint8_t to;
+  KeyCheckVerdict verdict;
+};
+
+class KeyCheckVersion2Field : public testing::TestWithParam<ChangedField> {};
+
+TEST_P(KeyCheckVersion2Field, ChangedGivesItsVerdict) {
+  const ChangedField& field = GetParam();
+  KeyCheckValue value = MakeCheap("key", Suffix, 7);
+  value[field.at] = field.to;
+  EXPECT_EQ(VerifyOk("key", Suffix, 7, value), field.verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, KeyCheckVersion2Field,
+                         testing::Values(ChangedField{"Version", 0, 3, KeyCheckVerdict::Unreadable},
+                                         ChangedField{"NoPasses", 1, 0, KeyCheckVerdict::Unreadable},
+                                         ChangedField{"MorePasses", 1, 2, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"MoreMemory", 2, 9, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"HostileMemory", 3, 0x40, KeyCheckVerdict::Unreadable},
+                                         ChangedField{"RunSalt", 4, 0xAA, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"RunSaltEnd", 19, 0xAA, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"FileSalt", 20, 0xAA, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"FileSaltEnd", 35, 0xAA, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"Suffix", 37, 'b', KeyCheckVerdict::Stale},
+                                         ChangedField{"Length", 45, 8, KeyCheckVerdict::Stale},
+                                         ChangedField{"LengthTop", 52, 1, KeyCheckVerdict::Stale},
+                                         ChangedField{"Tag", 53, 0xAA, KeyCheckVerdict::Mismatch},
+                                         ChangedField{"TagEnd", 84, 0xAA, KeyCheckVerdict::Mismatch}),
+                         [](const testing::TestParamInfo<ChangedField>& info) { return info.param.name; });
 
 TEST(KeyCheck, TellsTheRightKeyFromEveryOneCharacterSlip) {
   const std::string key = "hunter2";
@@ -170,13 +291,96 @@ INSTANTIATE_TEST_SUITE_P(Values, KeyCheckUnreadable,
                                          UnreadableValue{"OneShort", KeyCheckLength - 1, SIZE_MAX, 0, 0},
                                          UnreadableValue{"OneLong", KeyCheckLength + 1, SIZE_MAX, 0, 0},
                                          UnreadableValue{"VersionZero", KeyCheckLength, 0, 0, 0},
-                                         UnreadableValue{"LaterVersion", KeyCheckLength, 0, 2, 0},
+                                         UnreadableValue{"LaterVersion", KeyCheckLength, 0, 3, 0},
+                                         UnreadableValue{"FirstVersionsLength", KeyCheckVersion1Length,
+                                                         SIZE_MAX, 0, 0},
+                                         UnreadableValue{"FirstVersionsMark", KeyCheckLength, 0, 1, 0},
                                          UnreadableValue{"NoPasses", KeyCheckLength, 1, 0, 0},
                                          UnreadableValue{"TooManyPasses", KeyCheckLength, 1, 17, 0},
                                          UnreadableValue{"TooLittleMemory", KeyCheckLength, 2, 7, 0},
                                          UnreadableValue{"TooMuchMemory", KeyCheckLength, 2, 1, 1},
                                          UnreadableValue{"SixtyFourGiB", KeyCheckLength, 2, 0xff, 0xff}),
                          [](const testing::TestParamInfo<UnreadableValue>& info) { return info.param.name; });
+
+// A run makes every check with one derivation, and a later run that judges
+// them derives once too; a key text other than the run's is answered rightly.
+class RunKeyCheckerTest : public testing::Test {
+ protected:
+  static EncryptedSuffix SuffixNumber(int number) {
+    EncryptedSuffix suffix = Suffix;
+    suffix[1] = static_cast<std::uint8_t>('a' + number);
+    return suffix;
+  }
+  std::vector<KeyCheckValue> MakeRun(RunKeyChecker& checker, std::string_view key, int files) {
+    std::vector<KeyCheckValue> values;
+    for (int file = 0; file < files; ++file) {
+      Result<KeyCheckValue> value = checker.Make(key, SuffixNumber(file), 100 + file);
+      EXPECT_TRUE(value.ok());
+      if (value.ok()) values.push_back(*value);
+    }
+    return values;
+  }
+  KeyCheckVerdict JudgeOk(RunKeyChecker& checker, std::string_view key, int file,
+                          const KeyCheckValue& value) {
+    Result<KeyCheckVerdict> verdict = checker.Judge(key, SuffixNumber(file), 100 + file, value);
+    EXPECT_TRUE(verdict.ok());
+    return verdict.ok() ? *verdict : KeyCheckVerdict::Unreadable;
+  }
+};
+
+TEST_F(RunKeyCheckerTest, DerivesOnceForAWholeRunAndOnceToJudgeIt) {
+  RunKeyChecker encrypting("run key", CheapCost);
+  const std::vector<KeyCheckValue> values = MakeRun(encrypting, "run key", 12);
+  ASSERT_EQ(values.size(), 12u);
+  EXPECT_EQ(encrypting.Derivations(), 1u);
+  EXPECT_NE(values[0], values[1]) << "each check has its own file salt";
+
+  RunKeyChecker decrypting("run key", CheapCost);
+  for (int file = 0; file < 12; ++file) {
+    EXPECT_EQ(JudgeOk(decrypting, "run key", file, values[file]), KeyCheckVerdict::Match) << file;
+    EXPECT_EQ(JudgeOk(encrypting, "run key", file, values[file]), KeyCheckVerdict::Match) << file;
+    // Each check still stands alone, without any run's store.
+    EXPECT_EQ(VerifyOk("run key", SuffixNumber(file), 100 + file, values[file]), KeyCheckVerdict::Match);
+  }
+  EXPECT_EQ(decrypting.Derivations(), 1u);
+  EXPECT_EQ(encrypting.Derivations(), 1u);
+
+  // Stale and unreadable checks are told without deriving.
+  RunKeyChecker fresh("run key", CheapCost);
+  EXPECT_EQ(JudgeOk(fresh, "run key", 1, values[0]), KeyCheckVerdict::Stale);
+  KeyCheckValue hostile = values[0];
+  hostile[3] = 0xff;
+  EXPECT_EQ(JudgeOk(fresh, "run key", 0, hostile), KeyCheckVerdict::Unreadable);
+  EXPECT_EQ(fresh.Derivations(), 0u);
+}
+
+TEST_F(RunKeyCheckerTest, ChecksOfSeveralRunsTakeOneDerivationEach) {
+  RunKeyChecker first("run key", CheapCost);
+  RunKeyChecker second("run key", CheapCost);
+  const std::vector<KeyCheckValue> firsts = MakeRun(first, "run key", 3);
+  const std::vector<KeyCheckValue> seconds = MakeRun(second, "run key", 3);
+  RunKeyChecker judging("run key", CheapCost);
+  for (int file = 0; file < 3; ++file) {
+    EXPECT_EQ(JudgeOk(judging, "run key", file, firsts[file]), KeyCheckVerdict::Match);
+    EXPECT_EQ(JudgeOk(judging, "run key", file, seconds[file]), KeyCheckVerdict::Match);
+  }
+  EXPECT_EQ(judging.Derivations(), 2u);
+}
+
+TEST_F(RunKeyCheckerTest, AnotherKeyTextIsAnsweredForItselfNotFromTheStore) {
+  RunKeyChecker checker("run key", CheapCost);
+  const std::vector<KeyCheckValue> values = MakeRun(checker, "run key", 2);
+  // A wrong key (one the same length, one longer) against the run's checks.
+  EXPECT_EQ(JudgeOk(checker, "run kez", 0, values[0]), KeyCheckVerdict::Mismatch);
+  EXPECT_EQ(JudgeOk(checker, "run key!", 1, values[1]), KeyCheckVerdict::Mismatch);
+  // A check made for another key is that key's, and not the run's.
+  const std::vector<KeyCheckValue> others = MakeRun(checker, "other key", 1);
+  ASSERT_EQ(others.size(), 1u);
+  EXPECT_EQ(VerifyOk("other key", SuffixNumber(0), 100, others[0]), KeyCheckVerdict::Match);
+  EXPECT_EQ(JudgeOk(checker, "other key", 0, others[0]), KeyCheckVerdict::Match);
+  EXPECT_EQ(JudgeOk(checker, "run key", 0, others[0]), KeyCheckVerdict::Mismatch);
+  EXPECT_EQ(JudgeOk(checker, "run key", 0, values[0]), KeyCheckVerdict::Match);
+}
 
 // The attribute on a real file, then each failure the seam can give.
 class KeyCheckAttribute : public testing::Test {
