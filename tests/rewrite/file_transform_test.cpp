@@ -169,6 +169,33 @@ TEST(FileTransformTest, ShortTransfersGiveTheSameBytes) {
   EXPECT_EQ(folder.Read("data.bin" + SuffixText), TransformInMemory(plain, Direction::Encrypt));
 }
 
+// A file encrypted by an earlier copy of the program carries a version 1
+// check: a decryption undone after it removed the check (its plain name was
+// taken at the last moment) puts that same check back.
+TEST(FileTransformTest, AnUndoneDecryptionPutsBackAnOlderCheck) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> cipher = TransformInMemory(PatternBytes(3 * FullChunk, 4), Direction::Encrypt);
+  const std::string name = "old.bin" + SuffixText;
+  folder.Write(name, cipher);
+  const std::array<std::uint8_t, KeyCheckSaltLength> salt{7};
+  const Result<KeyCheckVersion1Value> check = MakeVersion1KeyCheck(
+      Key, Suffix, static_cast<std::int64_t>(cipher.size()), KeyCheckCost{1, 8}, salt);
+  ASSERT_TRUE(check.ok());
+  ASSERT_EQ(setxattr(folder.PathOf(name).c_str(), KeyCheckAttributeName, check->data(), check->size(), 0), 0);
+
+  FaultyCalls calls;
+  calls.before_rename = [&] { folder.Write("old.bin", {1}); };
+  const TransformRunResult run = Transform(folder, name, Direction::Decrypt, calls);
+  EXPECT_EQ(run.report.outcome, FileOutcome::NameInUse) << run.report.error.Describe();
+  EXPECT_EQ(run.report.condition, FileCondition::AsBefore);
+  EXPECT_EQ(folder.Read(name), cipher);
+  std::vector<std::uint8_t> stored(KeyCheckLength);
+  const ssize_t size = getxattr(folder.PathOf(name).c_str(), KeyCheckAttributeName, stored.data(), stored.size());
+  ASSERT_EQ(size, static_cast<ssize_t>(KeyCheckVersion1Length));
+  stored.resize(static_cast<std::size_t>(size));
+  EXPECT_TRUE(std::equal(stored.begin(), stored.end(), check->begin()));
+}
+
 // What is refused before anything changes.
 TEST(FileTransformTest, RefusesBeforeAnythingChanges) {
   struct Case {
