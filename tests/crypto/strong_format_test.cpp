@@ -152,6 +152,28 @@ TEST(StrongFormatTest, ImagesEqualTheMinimalWriterAtEveryChunkEdge) {
   }
 }
 
+// The test vector of docs/strong-format.md, section 12.
+TEST(StrongFormatTest, TheDocumentedVectorHolds) {
+  const StrongFreshParts parts = InjectedParts();
+  const StrongMasterKey master_key = MasterFor(RightKey, parts.salt);
+  const std::string_view expected =
+      "815a90d2211dccf5d6054387be9466c53db8d699b69e5176730d0a001a010000"
+      "000000010005000000000000000100000000200000101112131415161718191a"
+      "1b1c1d1e1f404142434445464748494a4b4c4d4e4f808182838485868788898a"
+      "8b8c8d8e8f90919293949596972cdf6f63737a509661d59b027a1a25ed36b363"
+      "f95c4e10018b687e627f5e613c292956be016bdd442dfcebacc26f4e603f71fb"
+      "c30b4a5dc41378dfaeb6507eff5f3786c0a59cbe44fcdd894808684fd01b6e75"
+      "7fd751f87818f9da5c809f08f7";
+  const Bytes image = EncryptStrongImage(master_key, parts, FloorCost, Bytes{'h', 'e', 'l', 'l', 'o'});
+  std::string hex;
+  for (const std::uint8_t byte : image) {
+    constexpr char Digits[] = "0123456789abcdef";
+    hex += Digits[byte >> 4];
+    hex += Digits[byte & 15];
+  }
+  EXPECT_EQ(hex, expected);
+}
+
 TEST(StrongFormatTest, FreshPartsDifferBetweenFiles) {
   const StrongFreshParts first = DrawStrongFreshParts();
   const StrongFreshParts second = DrawStrongFreshParts();
