@@ -35,7 +35,8 @@ StrongByteRange StrongChunkRange(std::uint64_t plain_length, std::uint64_t chunk
   return StrongChunksRange(plain_length, chunk, 1);
 }
 
-StrongByteRange StrongChunksRange(std::uint64_t plain_length, std::uint64_t first_chunk, std::uint64_t count) {
+StrongByteRange StrongChunksRange(std::uint64_t plain_length, std::uint64_t first_chunk,
+                                  std::uint64_t count) {
   Verify(count >= 1 && first_chunk + count <= StrongChunkCount(plain_length));
   const std::uint64_t start = first_chunk * StrongChunkLength;
   const std::uint64_t stop = std::min(plain_length, (first_chunk + count) * StrongChunkLength);
@@ -77,9 +78,9 @@ void StrongChunkCipher::EncryptChunks(std::uint64_t first_chunk, std::span<std::
     const std::size_t length = StrongChunkRange(plain_length_, chunk).length;
     const auto nonce = StrongChunkNonce(nonce_prefix_, chunk, chunk == last);
     std::uint8_t* bytes = data.data() + at;
-    crypto_aead_xchacha20poly1305_ietf_encrypt_detached(bytes, tags.data() + (chunk - first_chunk) * StrongTagLength,
-                                                        nullptr, bytes, length, nullptr, 0, nullptr,
-                                                        nonce.data(), chunk_key_.Bytes().data());
+    crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+        bytes, tags.data() + (chunk - first_chunk) * StrongTagLength, nullptr, bytes, length, nullptr, 0,
+        nullptr, nonce.data(), chunk_key_.Bytes().data());
     at += length;
   }
 }
@@ -87,12 +88,13 @@ void StrongChunkCipher::EncryptChunks(std::uint64_t first_chunk, std::span<std::
 bool StrongChunkCipher::OpenChunk(std::uint64_t chunk, std::span<const std::uint8_t> data,
                                   std::span<const std::uint8_t> tag, std::uint8_t* out) const {
   const auto nonce = StrongChunkNonce(nonce_prefix_, chunk, chunk == ChunkCount() - 1);
-  return crypto_aead_xchacha20poly1305_ietf_decrypt_detached(out, nullptr, data.data(), data.size(), tag.data(),
-                                                             nullptr, 0, nonce.data(),
+  return crypto_aead_xchacha20poly1305_ietf_decrypt_detached(out, nullptr, data.data(), data.size(),
+                                                             tag.data(), nullptr, 0, nonce.data(),
                                                              chunk_key_.Bytes().data()) == 0;
 }
 
-std::vector<std::uint64_t> StrongChunkCipher::DecryptChunks(std::uint64_t first_chunk, std::span<std::uint8_t> data,
+std::vector<std::uint64_t> StrongChunkCipher::DecryptChunks(std::uint64_t first_chunk,
+                                                            std::span<std::uint8_t> data,
                                                             std::span<const std::uint8_t> tags) const {
   CheckWindow(first_chunk, data.size(), tags.size());
   // libsodium zeroes its output when a tag fails, so each chunk is opened
@@ -136,7 +138,8 @@ std::vector<std::uint64_t> StrongChunkCipher::CheckChunks(std::uint64_t first_ch
 }
 
 Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
-                                                        const StrongChunkCipher& cipher, std::string_view name) {
+                                                        const StrongChunkCipher& cipher,
+                                                        std::string_view name) {
   constexpr std::uint64_t ChunksPerPiece = StrongVerifyPieceLength / StrongChunkLength;
   const std::uint64_t plain_length = cipher.PlainLength();
   const std::uint64_t chunk_count = cipher.ChunkCount();
@@ -151,7 +154,8 @@ Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int de
     QUORVANT_TRY(ReadExactly(calls, descriptor, data, static_cast<std::int64_t>(range.offset), name));
     QUORVANT_TRY(ReadExactly(calls, descriptor, tags,
                              static_cast<std::int64_t>(StrongTagOffset(plain_length, first)), name));
-    for (std::uint64_t chunk : cipher.CheckChunks(first, data, tags)) AddDamagedChunk(damaged, plain_length, chunk);
+    for (std::uint64_t chunk : cipher.CheckChunks(first, data, tags))
+      AddDamagedChunk(damaged, plain_length, chunk);
   }
   return damaged;
 }

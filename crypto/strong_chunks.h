@@ -124,6 +124,7 @@ class StrongChunkCipher {
 // goes into read errors.
 inline constexpr std::size_t StrongVerifyPieceLength = 4 << 20;
 Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
-                                                        const StrongChunkCipher& cipher, std::string_view name);
+                                                        const StrongChunkCipher& cipher,
+                                                        std::string_view name);
 
 }  // namespace quorvant

@@ -35,12 +35,14 @@ StrongWrapKey DeriveWrapKey(const StrongMasterKey& master_key) {
 
 // The trailer MAC: BLAKE2b-256 keyed with the MAC subkey, over every byte
 // before the MAC field.
-std::array<std::uint8_t, MacLength> TrailerMac(const StrongFileKey& file_key, const StrongTrailerBytes& trailer) {
+std::array<std::uint8_t, MacLength> TrailerMac(const StrongFileKey& file_key,
+                                               const StrongTrailerBytes& trailer) {
   StrongMacKey key;
   crypto_kdf_derive_from_key(key.MutableBytes().data(), StrongMacKey::Length, MacKeyId, MacKeyContext,
                              file_key.Bytes().data());
   std::array<std::uint8_t, MacLength> mac{};
-  crypto_generichash(mac.data(), mac.size(), trailer.data(), MacOffset, key.Bytes().data(), key.Bytes().size());
+  crypto_generichash(mac.data(), mac.size(), trailer.data(), MacOffset, key.Bytes().data(),
+                     key.Bytes().size());
   return mac;
 }
 
@@ -54,9 +56,9 @@ Result<StrongMasterKey, StrongKeyFailure> DeriveStrongMasterKey(std::string_view
   Verify(sodium_init() >= 0);
   StrongMasterKey master_key;
   auto bytes = master_key.MutableBytes();
-  const int failed = crypto_pwhash(bytes.data(), bytes.size(), key_text.data(), key_text.size(), salt.data(),
-                                   cost.passes, static_cast<std::size_t>(cost.memory_kib) << 10,
-                                   crypto_pwhash_ALG_ARGON2ID13);
+  const int failed =
+      crypto_pwhash(bytes.data(), bytes.size(), key_text.data(), key_text.size(), salt.data(), cost.passes,
+                    static_cast<std::size_t>(cost.memory_kib) << 10, crypto_pwhash_ALG_ARGON2ID13);
   // Within the accepted limits the only failure is memory that cannot be had.
   if (failed != 0) return StrongKeyFailure::OutOfMemory;
   return master_key;
@@ -85,10 +87,9 @@ StrongSealed SealStrongFile(const StrongMasterKey& master_key, const StrongFresh
   StrongTrailerBytes trailer{};
   EncodeStrongTrailerHead(fields, trailer);
   const StrongWrapKey wrap_key = DeriveWrapKey(master_key);
-  crypto_aead_xchacha20poly1305_ietf_encrypt(trailer.data() + WrappedKeyOffset, nullptr,
-                                             parts.file_key.Bytes().data(), StrongFileKey::Length,
-                                             trailer.data(), WrappedKeyOffset, nullptr, parts.wrap_nonce.data(),
-                                             wrap_key.Bytes().data());
+  crypto_aead_xchacha20poly1305_ietf_encrypt(
+      trailer.data() + WrappedKeyOffset, nullptr, parts.file_key.Bytes().data(), StrongFileKey::Length,
+      trailer.data(), WrappedKeyOffset, nullptr, parts.wrap_nonce.data(), wrap_key.Bytes().data());
   const auto mac = TrailerMac(parts.file_key, trailer);
   std::copy(mac.begin(), mac.end(), trailer.begin() + MacOffset);
   SealStrongChecksum(trailer);

@@ -15,7 +15,8 @@ namespace {
 using namespace strong_trailer;
 
 void StoreLittle(StrongTrailerBytes& bytes, std::size_t offset, std::uint64_t value, int width) {
-  for (int byte = 0; byte < width; ++byte) bytes[offset + byte] = static_cast<std::uint8_t>(value >> (8 * byte));
+  for (int byte = 0; byte < width; ++byte)
+    bytes[offset + byte] = static_cast<std::uint8_t>(value >> (8 * byte));
 }
 
 std::uint64_t LoadLittle(const StrongTrailerBytes& bytes, std::size_t offset, int width) {
@@ -30,6 +31,7 @@ void CopyOut(const StrongTrailerBytes& bytes, std::size_t offset, std::array<std
 }
 
 void ComputeChecksum(const StrongTrailerBytes& bytes, std::span<std::uint8_t, ChecksumLength> checksum) {
+  Verify(sodium_init() >= 0);
   crypto_generichash(checksum.data(), checksum.size(), bytes.data(), ChecksumOffset, nullptr, 0);
 }
 

@@ -31,18 +31,18 @@ inline constexpr std::array<std::uint8_t, 8> StrongMagic{0x9E, 'Q', 'v', 's', 0x
 
 // Trailer layout: offsets and lengths, all integers little-endian.
 namespace strong_trailer {
-inline constexpr std::size_t MagicOffset = 0;          // 8 bytes
-inline constexpr std::size_t VersionOffset = 8;        // u32
-inline constexpr std::size_t ChunkLengthOffset = 12;   // u32
-inline constexpr std::size_t PlainLengthOffset = 16;   // u64
-inline constexpr std::size_t PassesOffset = 24;        // u32, Argon2id opslimit
-inline constexpr std::size_t MemoryOffset = 28;        // u32, Argon2id memory in KiB
-inline constexpr std::size_t SaltOffset = 32;          // 16 bytes
-inline constexpr std::size_t NoncePrefixOffset = 48;   // 16 bytes
-inline constexpr std::size_t WrapNonceOffset = 64;     // 24 bytes
-inline constexpr std::size_t WrappedKeyOffset = 88;    // 32 + 16 bytes
-inline constexpr std::size_t MacOffset = 136;          // 32 bytes
-inline constexpr std::size_t ChecksumOffset = 168;     // 16 bytes
+inline constexpr std::size_t MagicOffset = 0;         // 8 bytes
+inline constexpr std::size_t VersionOffset = 8;       // u32
+inline constexpr std::size_t ChunkLengthOffset = 12;  // u32
+inline constexpr std::size_t PlainLengthOffset = 16;  // u64
+inline constexpr std::size_t PassesOffset = 24;       // u32, Argon2id opslimit
+inline constexpr std::size_t MemoryOffset = 28;       // u32, Argon2id memory in KiB
+inline constexpr std::size_t SaltOffset = 32;         // 16 bytes
+inline constexpr std::size_t NoncePrefixOffset = 48;  // 16 bytes
+inline constexpr std::size_t WrapNonceOffset = 64;    // 24 bytes
+inline constexpr std::size_t WrappedKeyOffset = 88;   // 32 + 16 bytes
+inline constexpr std::size_t MacOffset = 136;         // 32 bytes
+inline constexpr std::size_t ChecksumOffset = 168;    // 16 bytes
 inline constexpr std::size_t Length = 184;
 inline constexpr std::size_t WrappedKeyLength = 48;
 inline constexpr std::size_t MacLength = 32;

@@ -27,8 +27,8 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr StrongCost Costs[] = {
     MinStrongCost,      // the floor, as the tests use
-    {3, 64 * 1024},
-    {3, 128 * 1024},
+    {3, 64 * 1024},     // a quarter of the default
+    {3, 128 * 1024},    // half the default
     DefaultStrongCost,  // 3 passes, 256 MiB
     {2, 512 * 1024},    // a longer wait, twice the memory
 };

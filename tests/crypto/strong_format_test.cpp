@@ -78,9 +78,9 @@ Bytes Encrypt(std::string_view key_text, const StrongFreshParts& parts, StrongCo
     nonce[23] = index + 1 == count ? 1 : 0;
     const std::uint64_t start = index * 65536;
     const std::uint64_t size = std::min<std::uint64_t>(65536, length - start);
-    crypto_aead_xchacha20poly1305_ietf_encrypt_detached(image.data() + start, image.data() + length + 16 * index,
-                                                        nullptr, image.data() + start, size, nullptr, 0, nullptr,
-                                                        nonce, chunk_key);
+    crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+        image.data() + start, image.data() + length + 16 * index, nullptr, image.data() + start, size,
+        nullptr, 0, nullptr, nonce, chunk_key);
   }
 
   Bytes trailer(184);
@@ -111,7 +111,8 @@ struct RememberingDerive {
   std::map<std::string, StrongMasterKey> known;
 
   Result<StrongMasterKey, StrongKeyFailure> operator()(std::string_view key_text,
-                                                       std::span<const std::uint8_t, 16> salt, StrongCost cost) {
+                                                       std::span<const std::uint8_t, 16> salt,
+                                                       StrongCost cost) {
     ++attempts;
     std::string name(key_text);
     name.append(salt.begin(), salt.end());
@@ -223,10 +224,12 @@ struct Outcome {
 
 std::string Describe(const Outcome& outcome) {
   constexpr const char* Kinds[] = {"NoMagic", "Sound", "Damaged"};
-  constexpr const char* Damages[] = {"",         " magic damaged", " checksum", " version", " limits",
-                                     " geometry", " appended",     " trailer cut"};
-  constexpr const char* KeyFailures[] = {"cost refused", "out of memory", "not sound", "wrong key", "trailer MAC"};
-  std::string text = std::string(Kinds[static_cast<int>(outcome.kind)]) + Damages[static_cast<int>(outcome.damage)];
+  constexpr const char* Damages[] = {"",        " magic damaged", " checksum", " version",
+                                     " limits", " geometry",      " appended", " trailer cut"};
+  constexpr const char* KeyFailures[] = {"cost refused", "out of memory", "not sound", "wrong key",
+                                         "trailer MAC"};
+  std::string text =
+      std::string(Kinds[static_cast<int>(outcome.kind)]) + Damages[static_cast<int>(outcome.damage)];
   if (outcome.key_failure) text += std::string(", ") + KeyFailures[static_cast<int>(*outcome.key_failure)];
   for (const StrongByteRange& range : outcome.damaged) {
     text += ", damaged " + std::to_string(range.offset) + "+" + std::to_string(range.length);
@@ -246,7 +249,8 @@ void FlipBit(Bytes& image, std::size_t at) { image[at] ^= 0x04; }
 void Reseal(Bytes& image, std::size_t field, std::uint64_t value, int width) {
   StrongTrailerBytes trailer;
   std::copy(image.end() - StrongTrailerLength, image.end(), trailer.begin());
-  for (int byte = 0; byte < width; ++byte) trailer[field + byte] = static_cast<std::uint8_t>(value >> (8 * byte));
+  for (int byte = 0; byte < width; ++byte)
+    trailer[field + byte] = static_cast<std::uint8_t>(value >> (8 * byte));
   SealStrongChecksum(trailer);
   std::copy(trailer.begin(), trailer.end(), image.end() - StrongTrailerLength);
 }
@@ -270,9 +274,8 @@ struct TamperCase {
 class StrongTamperTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    image_ = new Bytes(
-        EncryptStrongImage(MasterFor(RightKey, InjectedParts().salt), InjectedParts(), FloorCost,
-                           PatternBytes(TamperLength, 3)));
+    image_ = new Bytes(EncryptStrongImage(MasterFor(RightKey, InjectedParts().salt), InjectedParts(),
+                                          FloorCost, PatternBytes(TamperLength, 3)));
   }
   static void TearDownTestSuite() { delete image_; }
 
@@ -280,8 +283,8 @@ class StrongTamperTest : public ::testing::Test {
   Outcome Judge(const Bytes& image, std::string_view key_text) {
     const UniqueFd file = folder_.WriteAndOpen("file", image);
     FileCalls calls;
-    Result<StrongEnd> end =
-        ReadStrongEnd(calls, file.Get(), static_cast<std::int64_t>(image.size()), "file", TrailerSearch::NearEnd);
+    Result<StrongEnd> end = ReadStrongEnd(calls, file.Get(), static_cast<std::int64_t>(image.size()), "file",
+                                          TrailerSearch::NearEnd);
     EXPECT_TRUE(end.ok());
     if (!end.ok()) return {};
     RememberingDerive& derive = SharedDerive();
@@ -391,7 +394,8 @@ TEST_F(StrongTamperTest, EveryDamageHasItsOwnResult) {
       {"cut inside the magic", cut_at(Trailer + 4), NoMagic},
       {"cut after the magic", cut_at(Trailer + MagicOffset + 8), DamagedEnd(StrongDamage::TrailerCut)},
       {"cut before the checksum", cut_at(Trailer + ChecksumOffset), DamagedEnd(StrongDamage::TrailerCut)},
-      {"cut inside the checksum", cut_at(Trailer + StrongTrailerLength - 1), DamagedEnd(StrongDamage::TrailerCut)},
+      {"cut inside the checksum", cut_at(Trailer + StrongTrailerLength - 1),
+       DamagedEnd(StrongDamage::TrailerCut)},
   };
   for (const TamperCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -541,9 +545,9 @@ TEST(StrongEndTest, CostsOutsideTheLimitsAreRefusedBeforeAnyAllocation) {
   const StrongSalt salt = Counting<16>(0);
   // The ceiling would be hours of work or more memory than the machine has:
   // a result at once can only mean that nothing was tried.
-  for (const StrongCost cost : {StrongCost{MaxStrongCost.passes + 1, MinStrongCost.memory_kib},
-                                StrongCost{1, 0xFFFF'FFFF}, StrongCost{0, MinStrongCost.memory_kib},
-                                StrongCost{1, MinStrongCost.memory_kib - 1}}) {
+  for (const StrongCost cost :
+       {StrongCost{MaxStrongCost.passes + 1, MinStrongCost.memory_kib}, StrongCost{1, 0xFFFF'FFFF},
+        StrongCost{0, MinStrongCost.memory_kib}, StrongCost{1, MinStrongCost.memory_kib - 1}}) {
     Result<StrongMasterKey, StrongKeyFailure> master_key = DeriveStrongMasterKey(RightKey, salt, cost);
     ASSERT_FALSE(master_key.ok());
     EXPECT_EQ(master_key.error(), StrongKeyFailure::CostRefused);
