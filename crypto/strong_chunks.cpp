@@ -85,56 +85,45 @@ void StrongChunkCipher::EncryptChunks(std::uint64_t first_chunk, std::span<std::
   }
 }
 
-bool StrongChunkCipher::OpenChunk(std::uint64_t chunk, std::span<const std::uint8_t> data,
-                                  std::span<const std::uint8_t> tag, std::uint8_t* out) const {
-  const auto nonce = StrongChunkNonce(nonce_prefix_, chunk, chunk == ChunkCount() - 1);
-  return crypto_aead_xchacha20poly1305_ietf_decrypt_detached(out, nullptr, data.data(), data.size(),
-                                                             tag.data(), nullptr, 0, nonce.data(),
-                                                             chunk_key_.Bytes().data()) == 0;
+std::vector<std::uint64_t> StrongChunkCipher::OpenWindow(std::uint64_t first_chunk,
+                                                         std::span<const std::uint8_t> data,
+                                                         std::span<const std::uint8_t> tags,
+                                                         std::uint8_t* plain_out) const {
+  CheckWindow(first_chunk, data.size(), tags.size());
+  // Each chunk is opened into scratch and copied out only when sound: the
+  // library may overwrite its output when a tag fails, and a damaged chunk
+  // must keep its bytes so that it can be reported or left as it is.
+  std::vector<std::uint8_t> scratch(StrongChunkLength);
+  std::vector<std::uint64_t> failed;
+  const std::uint64_t last = ChunkCount() - 1;
+  std::size_t at = 0;
+  for (std::uint64_t chunk = first_chunk; chunk < first_chunk + tags.size() / StrongTagLength; ++chunk) {
+    const std::size_t length = StrongChunkRange(plain_length_, chunk).length;
+    const auto nonce = StrongChunkNonce(nonce_prefix_, chunk, chunk == last);
+    const std::uint8_t* tag = tags.data() + (chunk - first_chunk) * StrongTagLength;
+    if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(scratch.data(), nullptr, data.data() + at, length,
+                                                            tag, nullptr, 0, nonce.data(),
+                                                            chunk_key_.Bytes().data()) != 0) {
+      failed.push_back(chunk);
+    } else if (plain_out != nullptr && length != 0) {
+      std::memcpy(plain_out + at, scratch.data(), length);
+    }
+    at += length;
+  }
+  sodium_memzero(scratch.data(), scratch.size());
+  return failed;
 }
 
 std::vector<std::uint64_t> StrongChunkCipher::DecryptChunks(std::uint64_t first_chunk,
                                                             std::span<std::uint8_t> data,
                                                             std::span<const std::uint8_t> tags) const {
-  CheckWindow(first_chunk, data.size(), tags.size());
-  // libsodium zeroes its output when a tag fails, so each chunk is opened
-  // into scratch and copied back only when sound: a damaged chunk keeps its
-  // bytes and can be reported or left as it is.
-  std::vector<std::uint8_t> scratch(StrongChunkLength);
-  std::vector<std::uint64_t> failed;
-  std::size_t at = 0;
-  for (std::uint64_t chunk = first_chunk; chunk < first_chunk + tags.size() / StrongTagLength; ++chunk) {
-    const std::size_t length = StrongChunkRange(plain_length_, chunk).length;
-    const auto bytes = data.subspan(at, length);
-    if (OpenChunk(chunk, bytes, tags.subspan((chunk - first_chunk) * StrongTagLength, StrongTagLength),
-                  scratch.data())) {
-      if (length != 0) std::memcpy(bytes.data(), scratch.data(), length);
-    } else {
-      failed.push_back(chunk);
-    }
-    at += length;
-  }
-  sodium_memzero(scratch.data(), scratch.size());
-  return failed;
+  return OpenWindow(first_chunk, data, tags, data.data());
 }
 
 std::vector<std::uint64_t> StrongChunkCipher::CheckChunks(std::uint64_t first_chunk,
                                                           std::span<const std::uint8_t> data,
                                                           std::span<const std::uint8_t> tags) const {
-  CheckWindow(first_chunk, data.size(), tags.size());
-  std::vector<std::uint8_t> scratch(StrongChunkLength);
-  std::vector<std::uint64_t> failed;
-  std::size_t at = 0;
-  for (std::uint64_t chunk = first_chunk; chunk < first_chunk + tags.size() / StrongTagLength; ++chunk) {
-    const std::size_t length = StrongChunkRange(plain_length_, chunk).length;
-    if (!OpenChunk(chunk, data.subspan(at, length),
-                   tags.subspan((chunk - first_chunk) * StrongTagLength, StrongTagLength), scratch.data())) {
-      failed.push_back(chunk);
-    }
-    at += length;
-  }
-  sodium_memzero(scratch.data(), scratch.size());
-  return failed;
+  return OpenWindow(first_chunk, data, tags, nullptr);
 }
 
 Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,

@@ -107,9 +107,10 @@ class StrongChunkCipher {
                                          std::span<const std::uint8_t> tags) const;
 
  private:
-  // Decrypts one chunk into `out` (its length); false when the tag fails.
-  bool OpenChunk(std::uint64_t chunk, std::span<const std::uint8_t> data, std::span<const std::uint8_t> tag,
-                 std::uint8_t* out) const;
+  // Opens every chunk of the window; copies the sound ones' plaintext to the
+  // same offsets from `plain_out` on (when given). Returns the failed chunks.
+  std::vector<std::uint64_t> OpenWindow(std::uint64_t first_chunk, std::span<const std::uint8_t> data,
+                                        std::span<const std::uint8_t> tags, std::uint8_t* plain_out) const;
   void CheckWindow(std::uint64_t first_chunk, std::size_t data_size, std::size_t tags_size) const;
 
   StrongChunkKey chunk_key_;
