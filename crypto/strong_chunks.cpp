@@ -77,7 +77,9 @@ void StrongChunkCipher::EncryptChunks(std::uint64_t first_chunk, std::span<std::
   for (std::uint64_t chunk = first_chunk; chunk < first_chunk + tags.size() / StrongTagLength; ++chunk) {
     const std::size_t length = StrongChunkRange(plain_length_, chunk).length;
     const auto nonce = StrongChunkNonce(nonce_prefix_, chunk, chunk == last);
-    std::uint8_t* bytes = data.data() + at;
+    // The library wants real pointers even for the empty file's empty chunk.
+    std::uint8_t none = 0;
+    std::uint8_t* bytes = length == 0 ? &none : data.data() + at;
     crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
         bytes, tags.data() + (chunk - first_chunk) * StrongTagLength, nullptr, bytes, length, nullptr, 0,
         nullptr, nonce.data(), chunk_key_.Bytes().data());
@@ -101,8 +103,10 @@ std::vector<std::uint64_t> StrongChunkCipher::OpenWindow(std::uint64_t first_chu
     const std::size_t length = StrongChunkRange(plain_length_, chunk).length;
     const auto nonce = StrongChunkNonce(nonce_prefix_, chunk, chunk == last);
     const std::uint8_t* tag = tags.data() + (chunk - first_chunk) * StrongTagLength;
-    if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(scratch.data(), nullptr, data.data() + at, length,
-                                                            tag, nullptr, 0, nonce.data(),
+    // The library wants a real pointer even for the empty file's empty chunk.
+    const std::uint8_t* bytes = length == 0 ? scratch.data() : data.data() + at;
+    if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(scratch.data(), nullptr, bytes, length, tag,
+                                                            nullptr, 0, nonce.data(),
                                                             chunk_key_.Bytes().data()) != 0) {
       failed.push_back(chunk);
     } else if (plain_out != nullptr && length != 0) {
