@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/clock.h"
 #include "crypto/cipher.h"
 
 namespace quorvant {
@@ -26,5 +27,24 @@ std::string EncryptedName(std::string_view plain_name, const EncryptedSuffix& su
 // The name a decryption gives: the name without its last nine bytes. Nothing
 // when the name has no suffix or nothing usable would remain ("", "." or "..").
 std::optional<std::string> PlainName(std::string_view encrypted_name);
+
+// Names of the strong format (crypto/strong_format.h): the same nine-byte
+// shape, but ending in "]" instead of "[". The shape only proposes the
+// format; the file's trailer decides.
+
+// A fresh suffix " " + seven salt characters + "]", the salt drawn exactly as
+// MakeEncryptedSuffix draws it.
+EncryptedSuffix MakeStrongSuffix(Clock& clock);
+
+// At least nine bytes, the ninth from the end a space and the last "]".
+bool HasStrongSuffixShape(std::string_view name);
+
+// The last nine bytes of a name of the strong shape.
+std::optional<EncryptedSuffix> StrongSuffixOfName(std::string_view name);
+
+// The name a strong decryption gives: the name without its last nine bytes.
+// Nothing when the name has no strong suffix or nothing usable would remain.
+// (EncryptedName appends either kind of suffix.)
+std::optional<std::string> StrongPlainName(std::string_view encrypted_name);
 
 }  // namespace quorvant
