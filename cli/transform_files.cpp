@@ -28,6 +28,11 @@ std::string RefusalBeforeTheKey(const FileArgument& file, const Failure& refused
       // Resumed, never started afresh: the commands to use.
       return text + "; " + ResumeCommandFor(file.path, false) + " finishes it, " +
              ResumeCommandFor(file.path, true) + " undoes it";
+    case FileOutcome::JournalElsewhere: {
+      const std::string named = (file.path.starts_with('-') ? "-- " : "") + QuoteName(file.path);
+      return text + "; quorvant-cli resume --journal JOURNAL " + named +
+             " finishes its run; if the journal is lost, quorvant-cli resume --forget " + named + " releases it";
+    }
     default: return text + "; the file is unchanged";
   }
 }

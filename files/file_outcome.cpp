@@ -41,6 +41,8 @@ constexpr std::array Wordings{
     OutcomeWording{NothingToResume, "Nothing to resume", "no interrupted run", false, true},
     OutcomeWording{JournalDamaged, "Journal damaged", "its journal cannot be used", false, true},
     OutcomeWording{NotAJournal, "Journal damaged", "the name its journal would have is taken", false, true},
+    OutcomeWording{JournalElsewhere, "Journal elsewhere",
+                   "it is part-way through a run whose journal is not beside it", false, true},
     OutcomeWording{KeyLooksWrong, "Key looks wrong",
                    "the key looks wrong: no key check is stored with the file, and decrypted with this key its "
                    "start looks like noise, not like a file",
@@ -92,8 +94,10 @@ std::string_view OutcomeText(FileOutcome outcome) { return WordingOf(outcome).no
 std::string DescribeFailure(FileOutcome outcome, const Error& error) {
   const OutcomeWording& wording = WordingOf(outcome);
   std::string text = outcome == LinkedElsewhere ? LinkWords(error) : std::string(wording.words);
-  // What took the name, and what to do about it.
-  if (outcome == NotAJournal && !error.action.empty()) text += ": " + error.action;
+  // What took the name, or where the journal was, and what to do about it.
+  if ((outcome == NotAJournal || outcome == JournalElsewhere) && !error.action.empty()) {
+    text += ": " + error.action;
+  }
   if (wording.shows_error) {
     text += ": ";
     // A read that found the file shorter than it was is no failed call.

@@ -8,6 +8,7 @@
 #include "crypto/encrypted_name.h"
 #include "erase/secure_erase.h"
 #include "rewrite/journal_file.h"
+#include "rewrite/run_mark.h"
 
 namespace quorvant {
 
@@ -26,6 +27,19 @@ FileStatus NoJournalBeside(const OpenedFile& file, FileCalls& calls) {
     return Failure{FileOutcome::NotAJournal, std::move(*not_journal)};
   }
   return Failure{FileOutcome::Interrupted, Error{0, "an earlier run on " + file.Name() + " was cut short"}};
+}
+
+// A file marked for a run whose journal is not beside it was moved, or
+// copied with its attributes, part-way through that run: some of its bytes
+// may be in one form, the rest in the other. Refused wherever it is, saying
+// where its journal was made.
+FileStatus NotMarkedElsewhere(const OpenedFile& file, FileCalls& calls) {
+  const Result<RunMark> mark = ReadRunMark(file.Descriptor(), calls);
+  if (!mark) return Failure{FileOutcome::ReadError, mark.error()};
+  if (!mark->run) return {};
+  std::string where = JournalName(*mark->run);
+  if (!mark->journal_folder.empty()) where = mark->journal_folder + "/" + where;
+  return Failure{FileOutcome::JournalElsewhere, Error{0, "its journal was " + where}};
 }
 
 // The direction a name allows, the suffix and the new name.
@@ -65,11 +79,13 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(FileMayBeDeleted(file, calls));
     admission.journal_beside = !NoJournalBeside(file, calls);
+    if (!admission.journal_beside) QUORVANT_TRY(NotMarkedElsewhere(file, calls));
     return admission;
   }
   if (intent == FileIntent::Encrypt || intent == FileIntent::Decrypt) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(NoJournalBeside(file, calls));
+    QUORVANT_TRY(NotMarkedElsewhere(file, calls));
     QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
     return admission;
   }
@@ -87,6 +103,7 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
   if (found.outcome != FileOutcome::NothingToResume || intent == FileIntent::Resume) {
     return Failure{found.outcome, std::move(found.error)};
   }
+  QUORVANT_TRY(NotMarkedElsewhere(file, calls));
   QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
   QUORVANT_TRY(CheckReadyToChange(file, calls));
   return admission;

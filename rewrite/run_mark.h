@@ -7,6 +7,7 @@
 // left by a deleted file whose inode a new file got is not.
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/result.h"
@@ -21,6 +22,9 @@ inline constexpr const char* RunMarkAttributeName = "user.quorvant.run";
 struct RunMark {
   bool supported = true;      // false: the file system keeps no user attributes
   std::optional<RunId> run;   // the run it is marked for, if any
+  // The folder the run's journal was made in (the journal is named for the
+  // run), as it was named then; empty for marks of earlier versions.
+  std::string journal_folder;
 };
 
 Result<RunMark> ReadRunMark(int descriptor, FileCalls& calls);

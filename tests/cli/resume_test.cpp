@@ -5,6 +5,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -300,12 +302,9 @@ TEST(ResumeAfterKill, EndsExactlyAsTheReferenceOrTheOriginal) {
 
 // The run's mark on the file `name`, if it carries one.
 std::optional<RunId> MarkOf(const TempFolder& folder, const std::string& name) {
-  RunId run{};
-  if (getxattr(folder.PathOf(name).c_str(), RunMarkAttributeName, run.data(), run.size()) !=
-      static_cast<ssize_t>(run.size())) {
-    return std::nullopt;
-  }
-  return run;
+  FileCalls calls;
+  const Result<RunMark> mark = ReadRunMarkAt(folder.Fd(), name, calls);
+  return mark ? mark->run : std::nullopt;
 }
 
 // Two runs cut short: a.txt's, whose file is there, and b.txt's, whose file
@@ -412,6 +411,22 @@ TEST(ResumeJournals, JournalPathResumesAMovedFileAndRefusesAnotherRunsJournal) {
   const std::string moved = "moved/" + runs.half_done;
   ASSERT_EQ(rename(runs.folder.PathOf(runs.half_done).c_str(), runs.folder.PathOf(moved).c_str()), 0);
   const std::vector<std::uint8_t> half = runs.folder.Read(moved);
+
+  // Moved, it is still known as half done: no command starts afresh on it,
+  // and each says where its journal was.
+  const std::string where = std::filesystem::canonical(runs.folder.Path()).string() + "/" + runs.live;
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"encrypt"}, {"decrypt"}, {"erase", "--yes"}}) {
+    SCOPED_TRACE(command[0]);
+    std::vector<std::string> arguments = command;
+    arguments.push_back(moved);
+    const CliRun refused = RunCli(runs.folder, arguments, std::string(Key) + "\n" + Key + "\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("part-way through a run whose journal is not beside it: its journal was " + where),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(runs.folder.Read(moved), half);
+  }
 
   const CliRun other = RunCli(runs.folder, {"resume", "--journal", runs.orphan, moved}, std::string(Key) + "\n");
   EXPECT_EQ(other.status, 1);

@@ -35,12 +35,9 @@ using testing::TempFolder;
 constexpr std::int64_t Length = 5 * MaxBlockLength + 77;
 
 std::optional<RunId> MarkOf(const TempFolder& folder, const std::string& name) {
-  RunId run{};
-  if (getxattr(folder.PathOf(name).c_str(), RunMarkAttributeName, run.data(), run.size()) !=
-      static_cast<ssize_t>(run.size())) {
-    return std::nullopt;
-  }
-  return run;
+  FileCalls calls;
+  const Result<RunMark> mark = ReadRunMarkAt(folder.Fd(), name, calls);
+  return mark ? mark->run : std::nullopt;
 }
 
 std::vector<std::string> JournalsIn(const TempFolder& folder) {

@@ -6,6 +6,8 @@
 #include "rewrite/run_mark.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -100,17 +102,21 @@ TEST(RunMark, TheMarkLastsExactlyAsLongAsTheJournal) {
   const std::optional<JournalRunHeader> header =
       DecodeRunHeader(std::span(journal_bytes).first(JournalPageSize));
   ASSERT_TRUE(header);
-  RunId mark{};
-  ASSERT_EQ(getxattr(folder.PathOf(half_done).c_str(), RunMarkAttributeName, mark.data(), mark.size()),
-            static_cast<ssize_t>(mark.size()));
-  EXPECT_EQ(mark, header->run_id);
+  FileCalls calls;
+  const Result<RunMark> mark = ReadRunMarkAt(folder.Fd(), half_done, calls);
+  ASSERT_TRUE(mark && mark->run);
+  EXPECT_EQ(*mark->run, header->run_id);
+  // And where its journal is, should the file be moved.
+  EXPECT_EQ(mark->journal_folder, std::filesystem::canonical(folder.Path()).string());
 
   OpenAttempt opened = OpenFileInFolder(folder.Fd(), half_done);
   const FileReport finished = ResumeFile(*opened.file, Key, ResumeMode::Finish, {});
   opened.file.reset();
   EXPECT_EQ(finished.outcome, FileOutcome::Done) << finished.error.Describe();
   EXPECT_EQ(folder.Names(), std::vector<std::string>{half_done});
-  EXPECT_LT(getxattr(folder.PathOf(half_done).c_str(), RunMarkAttributeName, mark.data(), mark.size()), 0);
+  const Result<RunMark> cleared = ReadRunMarkAt(folder.Fd(), half_done, calls);
+  ASSERT_TRUE(cleared);
+  EXPECT_FALSE(cleared->run);
 }
 
 }  // namespace
