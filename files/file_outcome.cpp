@@ -43,6 +43,8 @@ constexpr std::array Wordings{
     OutcomeWording{NotAJournal, "Journal damaged", "the name its journal would have is taken", false, true},
     OutcomeWording{JournalElsewhere, "Journal elsewhere",
                    "it is part-way through a run whose journal is not beside it", false, true},
+    OutcomeWording{FolderNotWritable, "Folder read only",
+                   "its folder cannot be written, so no journal can be made for the run", true, true},
     OutcomeWording{KeyLooksWrong, "Key looks wrong",
                    "the key looks wrong: no key check is stored with the file, and decrypted with this key its "
                    "start looks like noise, not like a file",

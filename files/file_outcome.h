@@ -39,6 +39,7 @@ enum class FileOutcome {
   JournalDamaged,    // the file's journal cannot be read, or belongs to another file: nothing done
   NotAJournal,       // the name of the file's journal is taken by a symlink, FIFO, folder...: nothing done
   JournalElsewhere,  // the file is marked for a run whose journal is not beside it (moved half-done)
+  FolderNotWritable,  // the file's folder cannot be written, so no journal can be made: nothing done
   KeyLooksWrong,     // no usable key check, and the key decrypts the file's start to noise: not decrypted
   LinkedElsewhere,   // the file has another name (a hard link): never encrypted, decrypted or erased
   OpenedElsewhere,   // another program opened the file during the run (see CheckReadyToChange)

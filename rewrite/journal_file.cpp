@@ -158,8 +158,17 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
   journal.file_.Reset(calls.CreateAt(folder, draft.c_str(), O_RDWR | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!journal.file_.IsOpen()) {
     const int code = errno;
-    return Refusal(MeansNoSpace(code) ? FileOutcome::NoSpace : FileOutcome::OpenError,
-                   Error{code, "make the journal " + draft});
+    // Something that is no draft holds the draft's name, and stays: say what.
+    struct stat taken {};
+    if (code == EEXIST && calls.StatAt(folder, draft.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (std::optional<Error> not_journal = NotAJournal(taken, draft)) {
+        return Refusal(FileOutcome::NotAJournal, std::move(*not_journal));
+      }
+    }
+    const FileOutcome outcome = MeansNoSpace(code)                                          ? FileOutcome::NoSpace
+                                : code == EACCES || code == EPERM || code == EROFS ? FileOutcome::FolderNotWritable
+                                                                                   : FileOutcome::OpenError;
+    return Refusal(outcome, Error{code, "make the journal " + draft});
   }
   // From here on a refusal takes the draft away again, and the mark.
   bool marked = false;

@@ -196,6 +196,41 @@ TEST(FileTransformTest, AnUndoneDecryptionPutsBackAnOlderCheck) {
   EXPECT_TRUE(std::equal(stored.begin(), stored.end(), check->begin()));
 }
 
+// Where no journal can be made, the run is refused, saying why: a folder
+// that cannot be written, or the draft's name taken by a folder.
+TEST(FileTransformTest, NoJournalNoRunAndTheReasonIsNamed) {
+  class ReadOnlyFolder final : public FileCalls {
+   public:
+    int CreateAt(int, const char*, int, mode_t) override {
+      errno = EROFS;
+      return -1;
+    }
+  };
+  const std::vector<std::uint8_t> content = PatternBytes(20000, 6);
+  {
+    TempFolder folder;
+    folder.Write("a.txt", content);
+    ReadOnlyFolder calls;
+    const TransformRunResult run = Transform(folder, "a.txt", Direction::Encrypt, calls);
+    EXPECT_EQ(run.report.outcome, FileOutcome::FolderNotWritable);
+    EXPECT_EQ(run.report.error.code, EROFS);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a.txt"});
+  }
+  {
+    TempFolder folder;
+    folder.Write("a.txt", content);
+    struct stat status {};
+    ASSERT_EQ(stat(folder.PathOf("a.txt").c_str(), &status), 0);
+    const std::string draft = JournalName(status.st_ino) + std::string(JournalDraftSuffix);
+    folder.MakeFolder(draft);
+    FileCalls calls;
+    const TransformRunResult run = Transform(folder, "a.txt", Direction::Encrypt, calls);
+    EXPECT_EQ(run.report.outcome, FileOutcome::NotAJournal);
+    EXPECT_NE(run.report.error.action.find(draft + " is a folder"), std::string::npos) << run.report.error.action;
+    EXPECT_EQ(folder.Read("a.txt"), content);
+  }
+}
+
 // What is refused before anything changes.
 TEST(FileTransformTest, RefusesBeforeAnythingChanges) {
   struct Case {
