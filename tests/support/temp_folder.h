@@ -38,9 +38,11 @@ inline std::vector<std::uint8_t> PatternBytes(std::size_t length, std::uint32_t 
 // folder, removed with everything in it at the end.
 class TempFolder {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/quorvant-test-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+  TempFolder() : TempFolder("/tmp") {}
+  // A folder made inside `parent` (a file system of a test's own, say).
+  explicit TempFolder(const std::string& parent) {
+    std::string pattern = parent + "/quorvant-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     path_ = pattern;
     fd_ = open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0) ADD_FAILURE() << "open folder: " << std::strerror(errno);
