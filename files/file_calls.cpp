@@ -86,6 +86,8 @@ int FileCalls::Allocate(int descriptor, int mode, off_t offset, off_t length) {
   return ::fallocate(descriptor, mode, offset, length);
 }
 
+int FileCalls::Truncate(int descriptor, off_t length) { return ::ftruncate(descriptor, length); }
+
 int FileCalls::FolderSpace(int descriptor, struct statvfs* space) { return ::fstatvfs(descriptor, space); }
 
 int FileCalls::InodeFlags(int descriptor, int* flags) { return ::ioctl(descriptor, FS_IOC_GETFLAGS, flags); }

@@ -50,6 +50,7 @@ class FileCalls {
                            std::size_t size);                                  // fsetxattr
   virtual int RemoveAttribute(int descriptor, const char* name);               // fremovexattr
   virtual int Allocate(int descriptor, int mode, off_t offset, off_t length);  // fallocate
+  virtual int Truncate(int descriptor, off_t length);                          // ftruncate
   virtual int FolderSpace(int descriptor, struct statvfs* space);              // fstatvfs
   // The inode's flags (ioctl FS_IOC_GETFLAGS: append-only, immutable ...).
   virtual int InodeFlags(int descriptor, int* flags);

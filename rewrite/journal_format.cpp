@@ -227,7 +227,9 @@ JournalPage EncodeRecord(const JournalRecord& record, const RunId& run_id) {
   out.Bytes(RecordMagic);
   out.Bytes(run_id);
   out.Number(record.sequence, 8);
-  out.Number(static_cast<std::uint8_t>(record.phase), 1);
+  out.Number(static_cast<std::uint8_t>(static_cast<std::uint8_t>(record.step) << 4 |
+                                        static_cast<std::uint8_t>(record.phase)),
+             1);
   out.Number(static_cast<std::uint64_t>(record.offset), 8);
   out.Number(static_cast<std::uint64_t>(record.length), 8);
   out.Number(static_cast<std::uint64_t>(record.done_after), 8);
@@ -245,14 +247,28 @@ std::optional<JournalRecord> DecodeRecord(std::span<const std::uint8_t> page,
   in.Bytes(run_id);
   JournalRecord record;
   record.sequence = in.Number(8);
-  const std::uint64_t phase = in.Number(1);
+  const std::uint64_t phase_and_step = in.Number(1);
+  const std::uint64_t phase = phase_and_step & 0x0f;
+  const std::uint64_t step = phase_and_step >> 4;
   record.phase = static_cast<JournalPhase>(phase);
+  record.step = static_cast<JournalStep>(step);
   record.offset = static_cast<std::int64_t>(in.Number(8));
   record.length = static_cast<std::int64_t>(in.Number(8));
   record.done_after = static_cast<std::int64_t>(in.Number(8));
   in.Bytes(record.image_hash);
-  if (!in.Sealed() || magic != RecordMagic || run_id != header.run_id || (phase != 1 && phase != 2)) {
+  if (!in.Sealed() || magic != RecordMagic || run_id != header.run_id || (phase != 1 && phase != 2) || step > 2) {
     return std::nullopt;
+  }
+  if (record.step != JournalStep::Window) {
+    // At the end of the data: where the file starts (an encryption's
+    // growth) or ends (a decryption's cut) the run; the boundary at 0 or
+    // all the way up.
+    const bool sound = record.sequence > 0 && record.offset >= 0 && record.length > 0 &&
+                       record.length <= JournalWindowLength(header) &&
+                       (record.offset == header.length || record.offset + record.length == header.length) &&
+                       (record.done_after == 0 || record.done_after == record.offset);
+    if (!sound) return std::nullopt;
+    return record;
   }
   // A window of this file, starting on a block, that fits the slot; the
   // boundary at its end going forward, at its start going back.

@@ -98,9 +98,21 @@ enum class JournalPhase : std::uint8_t {
   Undo = 2,     // taking it back: the boundary falls
 };
 
+// What a record's image does in place. Journals of earlier versions hold
+// windows only; the step shares the phase's byte (high half), so their
+// records read as before.
+enum class JournalStep : std::uint8_t {
+  Window = 0,  // the image is the window's new bytes (and its side bytes)
+  // Steps that change the file's length at the end of its data, at `offset`,
+  // for a format that keeps more after its data; the boundary does not move.
+  Tail = 1,  // the image is written at `offset`: the file grows to offset + length
+  Cut = 2,   // the file is cut to `offset`; the image is what was cut, for an undo
+};
+
 struct JournalRecord {
   std::uint64_t sequence = 0;  // 1, 2, 3, ...: record n is on page n mod 2
   JournalPhase phase = JournalPhase::Forward;
+  JournalStep step = JournalStep::Window;
   std::int64_t offset = 0;  // the window of the file
   std::int64_t length = 0;
   std::int64_t done_after = 0;  // the run's boundary once the image is in place

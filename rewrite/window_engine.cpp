@@ -1,5 +1,7 @@
 #include "rewrite/window_engine.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <numeric>
@@ -181,6 +183,16 @@ FileStatus WindowEngine::Apply(const JournalRecord& record) {
     WindowGuard& guard;
     ~Written() { guard.Wrote(); }
   } written_by_the_run{guard_};
+  if (record.step == JournalStep::Cut) {
+    if (calls_.Truncate(file_.Descriptor(), record.offset) != 0) {
+      const Error error = Error::FromErrno("cut " + file_.Name());
+      return Failed(OutcomeOfWriteError(error), error);
+    }
+    if (calls_.SyncData(file_.Descriptor()) != 0) {
+      return Failed(FileOutcome::SyncError, Error::FromErrno("sync " + file_.Name()));
+    }
+    return {};
+  }
   for (const Piece& piece : PiecesOf(record)) {
     std::int64_t hinted = 0;
     for (std::int64_t at = 0; at < piece.length; at += ChunkLength()) {
@@ -215,6 +227,11 @@ FileStatus WindowEngine::MendTorn() {
 }
 
 Result<bool> WindowEngine::Holds(const JournalRecord& record, bool in_place) {
+  if (in_place && record.step == JournalStep::Cut) {
+    struct stat status {};
+    if (calls_.Stat(file_.Descriptor(), &status) != 0) return Error::FromErrno("stat " + file_.Name());
+    return status.st_size == record.offset;
+  }
   ImageHash hash;
   for (const Piece& piece : PiecesOf(record)) {
     for (std::int64_t at = 0; at < piece.length; at += ChunkLength()) {
@@ -233,17 +250,68 @@ Result<bool> WindowEngine::Holds(const JournalRecord& record, bool in_place) {
   return hash.Finish() == record.image_hash;
 }
 
+FileStatus WindowEngine::Grow(JournalPhase phase, std::span<const std::uint8_t> tail) {
+  return LengthStep(phase, JournalStep::Tail, tail);
+}
+
+FileStatus WindowEngine::Cut(JournalPhase phase) {
+  struct stat status {};
+  if (calls_.Stat(file_.Descriptor(), &status) != 0) {
+    return Failed(FileOutcome::ReadError, Error::FromErrno("stat " + file_.Name()));
+  }
+  std::vector<std::uint8_t> tail(static_cast<std::size_t>(std::max<std::int64_t>(0, status.st_size - Length())));
+  if (Status read = ReadExactly(calls_, file_.Descriptor(), tail, Length(), file_.Name()); !read) {
+    return Failed(FileOutcome::ReadError, read.error());
+  }
+  return LengthStep(phase, JournalStep::Cut, tail);
+}
+
+FileStatus WindowEngine::UndoCut() {
+  Verify(NewestIsCut());
+  std::vector<std::uint8_t> tail(static_cast<std::size_t>(newest_->length));
+  if (Status read = journal_.ReadImage(tail, 0); !read) return Failed(FileOutcome::ReadError, read.error());
+  return LengthStep(JournalPhase::Undo, JournalStep::Tail, tail);
+}
+
+// A step at the end of the data: its image into the slot, its record, then
+// the file, as for a window.
+FileStatus WindowEngine::LengthStep(JournalPhase phase, JournalStep step, std::span<const std::uint8_t> image) {
+  Verify(!image.empty() && static_cast<std::int64_t>(image.size()) <= JournalWindowLength(journal_.Header()));
+  QUORVANT_TRY(guard_.MayWrite(phase, done_));
+  if (Status written = journal_.WriteImage(image, 0); !written) {
+    return Failed(OutcomeOfWriteError(written.error()), written.error());
+  }
+  if (Status synced = journal_.Sync(); !synced) return Failed(FileOutcome::SyncError, synced.error());
+  ImageHash hash;
+  hash.Add(image);
+  JournalRecord record;
+  record.sequence = last_sequence_ + 1;
+  record.phase = phase;
+  record.step = step;
+  record.offset = Length();
+  record.length = static_cast<std::int64_t>(image.size());
+  record.done_after = done_;
+  record.image_hash = hash.Finish();
+  QUORVANT_TRY(Record(record));
+  torn_ = true;
+  QUORVANT_TRY(Apply(record));
+  torn_ = false;
+  return {};
+}
+
 std::span<std::uint8_t> WindowEngine::PieceBuffer(const Piece& piece, std::int64_t at) {
   const std::int64_t size = std::min(ChunkLength(), piece.length - at);
-  if (piece.image == 0) return Chunk(size);
-  // Side bytes are few, and may be more than the chunk buffer of a short file holds.
+  if (piece.data) return Chunk(size);
+  // Side bytes and tails are few, and may be more than the chunk buffer of a
+  // short file holds.
   side_buffer_.resize(static_cast<std::size_t>(size));
   return side_buffer_;
 }
 
 std::array<WindowEngine::Piece, 2> WindowEngine::PiecesOf(const JournalRecord& record) const {
+  if (record.step != JournalStep::Window) return {Piece{record.offset, 0, record.length, false}, Piece{}};
   const ByteRange side = SideOf(record.phase, record.offset, record.offset + record.length);
-  return {Piece{record.offset, 0, record.length}, Piece{side.offset, record.length, side.length}};
+  return {Piece{record.offset, 0, record.length, true}, Piece{side.offset, record.length, side.length, false}};
 }
 
 ByteRange WindowEngine::SideOf(JournalPhase phase, std::int64_t start, std::int64_t end) const {

@@ -136,12 +136,28 @@ class WindowEngine {
   // bytes may be part old, part new (the journal holds them whole).
   std::optional<JournalRecord> TornWindow() const { return torn_ ? newest_ : std::nullopt; }
 
+  // The steps that change the file's length where its data end (at the
+  // windows' data_length), for a format that keeps more after its data. Each
+  // goes through the slot and a record as a window does, so a crash in it is
+  // mended by the recovery, and the boundary stays where it is.
+  //  - Grow writes `tail` after the data (an encryption's first step, with
+  //    its phase Forward; a decryption's undo puts back what Cut took, Undo).
+  //  - Cut cuts the file to its data, keeping what it cuts in the slot (a
+  //    decryption's last step; an encryption's undo's last step).
+  FileStatus Grow(JournalPhase phase, std::span<const std::uint8_t> tail);
+  FileStatus Cut(JournalPhase phase);
+  // After a Cut (or a recovery that found one newest): what it cut, written
+  // back (phase Undo).
+  FileStatus UndoCut();
+  bool NewestIsCut() const { return newest_ && newest_->step == JournalStep::Cut; }
+
  private:
   // A window's bytes in the file and in the slot: its data, then its side range.
   struct Piece {
     std::int64_t offset;  // in the file
     std::int64_t image;   // in the slot
     std::int64_t length;
+    bool data;            // a window's data, read and written a chunk at a time
   };
   std::array<Piece, 2> PiecesOf(const JournalRecord& record) const;
 
@@ -157,6 +173,7 @@ class WindowEngine {
   std::span<std::uint8_t> Chunk(std::int64_t size) { return pipeline_->Buffer(static_cast<std::size_t>(size)); }
 
   FileStatus Window(JournalPhase phase, std::int64_t start, std::int64_t end);
+  FileStatus LengthStep(JournalPhase phase, JournalStep step, std::span<const std::uint8_t> image);
   FileStatus Record(const JournalRecord& record);
   FileStatus Apply(const JournalRecord& record);
   // Whether the slot (or, `in_place`, the file) holds the record's new bytes.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -93,13 +94,14 @@ std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& before) {
 struct Rig {
   TempFolder folder;
   FaultyCalls calls;
-  std::vector<std::uint8_t> before = PatternBytes(FileLength, 5);
+  std::vector<std::uint8_t> before;
   std::optional<OpenedFile> file;
   std::optional<JournalFile> journal;
   SideCipher cipher;
   AnyTime guard;
 
-  Rig() {
+  // The file: `length` bytes (the data and what follows it, if any).
+  explicit Rig(std::int64_t length = FileLength) : before(PatternBytes(length, 5)) {
     folder.Write("data", before);
     OpenAttempt opened = OpenFileInFolder(folder.Fd(), "data", calls);
     EXPECT_EQ(opened.outcome, FileOutcome::Done);
@@ -107,7 +109,7 @@ struct Rig {
     JournalRunHeader header;
     header.direction = Direction::Encrypt;
     header.suffix = *SuffixOfName("data abcdefg[");
-    header.length = FileLength;
+    header.length = length;
     header.block_length = file->BlockLength();
     header.inode = static_cast<std::uint64_t>(file->Inode());
     header.old_name = "data";
@@ -120,8 +122,10 @@ struct Rig {
   // Through the run's own descriptor: an open of the name would wait for the
   // run's lease to be broken.
   std::vector<std::uint8_t> Content() const {
-    std::vector<std::uint8_t> bytes(FileLength);
-    EXPECT_EQ(pread(file->Descriptor(), bytes.data(), bytes.size(), 0), FileLength);
+    struct stat status {};
+    EXPECT_EQ(fstat(file->Descriptor(), &status), 0);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+    EXPECT_EQ(pread(file->Descriptor(), bytes.data(), bytes.size(), 0), status.st_size);
     return bytes;
   }
   WindowEngine Engine() {
@@ -171,6 +175,69 @@ TEST(WindowEngineSides, RecoveryWritesATornWindowWholeWithItsSideBytes) {
     ASSERT_TRUE(recovering.Forward());
     EXPECT_EQ(rig.Content(), Expected(rig.before));
   }
+}
+
+// A format that keeps more after its data: the side table and a trailer.
+const std::vector<std::uint8_t> Trailer = {'T', 'R', 'A', 'I', 'L', 'E', 'R', '!'};
+std::vector<std::uint8_t> Tail() {
+  std::vector<std::uint8_t> tail(Chunks * SideEach, 0);
+  tail.insert(tail.end(), Trailer.begin(), Trailer.end());
+  return tail;
+}
+
+// An encryption of such a format: the file grows first, then the windows;
+// its undo takes the windows back and cuts the file to what it was.
+TEST(WindowEngineLength, GrowthAndItsUndoGiveTheFileBackExactly) {
+  Rig rig(DataLength);
+  WindowEngine engine = rig.Engine();
+  ASSERT_TRUE(engine.Grow(JournalPhase::Forward, Tail()));
+  ASSERT_TRUE(engine.Forward());
+  std::vector<std::uint8_t> expected = rig.before;
+  expected.resize(FileLength);
+  expected.insert(expected.end(), Trailer.begin(), Trailer.end());
+  expected = Expected(expected);
+  EXPECT_EQ(rig.Content(), expected);
+
+  ASSERT_TRUE(engine.Undo());
+  ASSERT_TRUE(engine.Cut(JournalPhase::Undo));
+  EXPECT_EQ(rig.Content(), rig.before);
+}
+
+// A crash while the tail is written: the recovery writes it whole.
+TEST(WindowEngineLength, ATornGrowthIsWrittenWholeByTheRecovery) {
+  Rig rig(DataLength);
+  const int file_descriptor = rig.file->Descriptor();
+  rig.calls.write_fault = [&](int descriptor, off_t) { return descriptor == file_descriptor ? EIO : 0; };
+  {
+    WindowEngine engine = rig.Engine();
+    EXPECT_FALSE(engine.Grow(JournalPhase::Forward, Tail()));
+  }
+  rig.calls.write_fault = nullptr;
+  WindowEngine recovering = rig.Engine();
+  const FileResult<JournalPhase> phase = recovering.Recover(false);
+  ASSERT_TRUE(phase) << phase.error().error.Describe();
+  EXPECT_EQ(*phase, JournalPhase::Forward);
+  EXPECT_EQ(recovering.Done(), 0);
+  std::vector<std::uint8_t> grown = rig.before;
+  const std::vector<std::uint8_t> tail = Tail();
+  grown.insert(grown.end(), tail.begin(), tail.end());
+  EXPECT_EQ(rig.Content(), grown);
+}
+
+// A decryption's last step cuts what follows the data; after a crash there,
+// the recovery knows it, and its undo puts every byte back.
+TEST(WindowEngineLength, ACutIsKnownAfterACrashAndUndoneExactly) {
+  Rig rig(FileLength + static_cast<std::int64_t>(Trailer.size()));
+  {
+    WindowEngine engine = rig.Engine();
+    ASSERT_TRUE(engine.Cut(JournalPhase::Forward));
+    EXPECT_EQ(rig.Content(), std::vector<std::uint8_t>(rig.before.begin(), rig.before.begin() + DataLength));
+  }
+  WindowEngine recovering = rig.Engine();
+  ASSERT_TRUE(recovering.Recover(false));
+  ASSERT_TRUE(recovering.NewestIsCut());
+  ASSERT_TRUE(recovering.UndoCut());
+  EXPECT_EQ(rig.Content(), rig.before);
 }
 
 }  // namespace

@@ -381,6 +381,17 @@ int ModelFileSystem::Allocate(int descriptor, int mode, off_t offset, off_t leng
   return 0;
 }
 
+int ModelFileSystem::Truncate(int descriptor, off_t length) {
+  const Handle* handle = Find(descriptor);
+  const ModelFile* file = FileOf(descriptor);
+  if (file == nullptr) return Fail(EBADF);
+  const auto growth = length - static_cast<std::int64_t>(file->current.size());
+  if (growth > free_space) return Fail(ENOSPC);
+  if (!Change(MakeOp(ModelOp::Kind::Resize, handle->inode, static_cast<std::int64_t>(length)))) return -1;
+  free_space -= growth;
+  return 0;
+}
+
 int ModelFileSystem::FolderSpace(int, struct statvfs* space) {
   std::memset(space, 0, sizeof *space);
   space->f_bsize = space->f_frsize = ModelPageSize;

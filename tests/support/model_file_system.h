@@ -128,6 +128,7 @@ class ModelFileSystem : public FileCalls {
   int SetAttribute(int descriptor, const char* name, const void* value, std::size_t size) override;
   int RemoveAttribute(int descriptor, const char* name) override;
   int Allocate(int descriptor, int mode, off_t offset, off_t length) override;
+  int Truncate(int descriptor, off_t length) override;
   int FolderSpace(int descriptor, struct statvfs* space) override;
   // A hint that makes nothing durable: a no-op here.
   int StartWriteback(int, off_t, off_t) override { return 0; }
