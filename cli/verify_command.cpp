@@ -34,7 +34,8 @@ struct StrongFileEnd {
 
 // Why an end that is not Sound cannot be verified, in plain words.
 std::string DescribeEnd(const StrongEnd& end) {
-  if (end.kind == StrongEndKind::NoMagic) return "no trailer at its end (cut inside its data, or never encrypted)";
+  if (end.kind == StrongEndKind::NoMagic)
+    return "no trailer at its end (cut inside its data, or never encrypted)";
   switch (end.damage) {
     case StrongDamage::MagicDamaged: return "the mark at its trailer's start is damaged";
     case StrongDamage::Checksum: return "its trailer is damaged";
@@ -54,9 +55,8 @@ std::optional<StrongFileEnd> ReadEndOf(const FileArgument& file, Messages& messa
   // Even a non-blocking open breaks the lease of a run working on the file,
   // which then stops and undoes itself: a file with a journal is not opened.
   if (HasInterruptedRun(file)) {
-    messages.FileFailure(file.path,
-                         "busy: a run is encrypting or decrypting it, or one was cut short (" +
-                             ResumeCommandFor(file.path, false) + " finishes it)");
+    messages.FileFailure(file.path, "busy: a run is encrypting or decrypting it, or one was cut short (" +
+                                        ResumeCommandFor(file.path, false) + " finishes it)");
     return std::nullopt;
   }
   UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -91,8 +91,8 @@ std::optional<StrongFileEnd> ReadEndOf(const FileArgument& file, Messages& messa
 // The keys wipe themselves when the cache ends.
 class MasterKeyCache {
  public:
-  Result<StrongMasterKey, StrongKeyFailure> Derive(std::string_view key_text, std::span<const std::uint8_t, 16> salt,
-                                                   StrongCost cost) {
+  Result<StrongMasterKey, StrongKeyFailure> Derive(std::string_view key_text,
+                                                   std::span<const std::uint8_t, 16> salt, StrongCost cost) {
     StrongSalt salt_bytes{};
     std::copy(salt.begin(), salt.end(), salt_bytes.begin());
     const Index index{salt_bytes, cost.passes, cost.memory_kib};
@@ -112,7 +112,8 @@ std::string DescribeKeyFailure(StrongKeyFailure failure) {
     case StrongKeyFailure::WrongKey: return "wrong key; nothing was changed";
     case StrongKeyFailure::TrailerMac: return "damaged: its trailer fails its check with this key";
     case StrongKeyFailure::OutOfMemory: return "not enough memory to derive the key; nothing was changed";
-    case StrongKeyFailure::CostRefused: return "damaged or cut: its trailer holds a key cost outside the limits";
+    case StrongKeyFailure::CostRefused:
+      return "damaged or cut: its trailer holds a key cost outside the limits";
     case StrongKeyFailure::NotSound: break;
   }
   return "damaged or cut: its trailer cannot be used";
@@ -188,8 +189,9 @@ int VerifyCommand(const CommandLine& line, CommandContext& context) {
   const bool any_failed = files.size() != line.files.size();
   if (files.empty()) return ExitFailure;
   MasterKeyCache keys;
-  return RunWithKey(line, context, files, KeyConfirmation::Once, any_failed, "not verified",
-                    [&](const FileArgument& file, const KeyText& key) { return VerifyOne(file, key, keys, context); });
+  return RunWithKey(
+      line, context, files, KeyConfirmation::Once, any_failed, "not verified",
+      [&](const FileArgument& file, const KeyText& key) { return VerifyOne(file, key, keys, context); });
 }
 
 }  // namespace quorvant::cli

@@ -1183,7 +1183,6 @@ TEST(CliTest, StatsJsonGivesTheSameFiguresForScripts) {
   EXPECT_EQ(objects[1]["bit_total"], "0");
 }
 
-
 // A strong file as a run would leave it, made in memory at the floor cost so
 // that deriving its key stays quick.
 std::vector<std::uint8_t> StrongImage(std::string_view key_text, std::span<const std::uint8_t> plaintext) {
@@ -1194,7 +1193,8 @@ std::vector<std::uint8_t> StrongImage(std::string_view key_text, std::span<const
   std::array<std::uint8_t, 32> file_key{};
   file_key.fill(10);
   parts.file_key = StrongFileKey(file_key);
-  const Result<StrongMasterKey, StrongKeyFailure> master = DeriveStrongMasterKey(key_text, parts.salt, MinStrongCost);
+  const Result<StrongMasterKey, StrongKeyFailure> master =
+      DeriveStrongMasterKey(key_text, parts.salt, MinStrongCost);
   if (!master.ok()) std::abort();
   return EncryptStrongImage(*master, parts, MinStrongCost, plaintext);
 }
