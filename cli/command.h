@@ -99,5 +99,6 @@ int DecryptCommand(const CommandLine& line, CommandContext& context);
 int EraseCommand(const CommandLine& line, CommandContext& context);
 int ResumeCommand(const CommandLine& line, CommandContext& context);
 int StatsCommand(const CommandLine& line, CommandContext& context);
+int VerifyCommand(const CommandLine& line, CommandContext& context);
 
 }  // namespace quorvant::cli

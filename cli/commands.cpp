@@ -40,6 +40,7 @@ constexpr Command CommandTable[] = {
     {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand,
      "[--undo] [--journal PATH] FILE...\n--list [FOLDER]\n--forget [--yes] JOURNAL|FILE..."},
     {"stats", StatsOptions, "print the eleven byte statistics, as the window shows them", StatsCommand},
+    {"verify", {}, "check every chunk of strong (\"]\") files; reads only, changes nothing", VerifyCommand},
 };
 // clang-format on
 
@@ -101,7 +102,6 @@ std::string HelpText() {
     }
   }
   text += std::string(lead) + "quorvant-cli --help | --version\n";
-  text += "Works on each FILE in place, exactly as the Quorvant window program does.\n";
 
   std::vector<std::pair<std::string, std::string>> rows;
   for (const Command& command : CommandTable) rows.emplace_back(command.name, command.summary);
@@ -122,7 +122,6 @@ std::string HelpText() {
       "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 128 + N\n"
       "when signal N stopped work (130 for Ctrl-C): the current FILE undone, the\n"
       "rest not started. A signal once the last FILE is done changes nothing.\n"
-      "\n"
       "See quorvant-cli(1) for details.\n";
   return text;
 }

@@ -26,6 +26,7 @@
 #include "cli/name_quoting.h"
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
+#include "crypto/strong_format.h"
 #include "rewrite/journal_format.h"
 #include "tests/support/interrupted_run.h"
 #include "tests/support/journal_view.h"
@@ -1180,6 +1181,77 @@ TEST(CliTest, StatsJsonGivesTheSameFiguresForScripts) {
   // An empty file has figures that cannot be computed.
   EXPECT_EQ(objects[1]["entropy"], "null");
   EXPECT_EQ(objects[1]["bit_total"], "0");
+}
+
+// A strong file as a run would leave it, made in memory at the floor cost so
+// that deriving its key stays quick.
+std::vector<std::uint8_t> StrongImage(std::string_view key_text, std::span<const std::uint8_t> plaintext) {
+  StrongFreshParts parts;
+  parts.salt.fill(7);
+  parts.nonce_prefix.fill(8);
+  parts.wrap_nonce.fill(9);
+  std::array<std::uint8_t, 32> file_key{};
+  file_key.fill(10);
+  parts.file_key = StrongFileKey(file_key);
+  const Result<StrongMasterKey, StrongKeyFailure> master =
+      DeriveStrongMasterKey(key_text, parts.salt, MinStrongCost);
+  if (!master.ok()) std::abort();
+  return EncryptStrongImage(*master, parts, MinStrongCost, plaintext);
+}
+
+TEST(CliTest, VerifyReadsStrongFilesAndNamesTheirDamage) {
+  TempFolder folder;
+  // Two whole chunks and a short one.
+  const std::vector<std::uint8_t> sound = StrongImage("right", PatternBytes(2 * 65536 + 1000));
+  std::vector<std::uint8_t> flipped = sound;
+  flipped[70000] ^= 0x10;
+  const std::vector<std::uint8_t> cut(sound.begin(), sound.end() - 100);
+  struct Case {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    Input key;  // closed where no key may be asked for
+    int status;
+    std::string said;  // the result line, or the failure after "quorvant-cli: NAME: "
+  };
+  const std::vector<Case> cases = {
+      {"sound k3VqZ8a]", sound, {"right\n"}, 0, "verified 'sound k3VqZ8a]'\n"},
+      {"flipped k3VqZ8a]", flipped, {"right\n"}, 1, "damaged: bytes 65536..131071 fail their check\n"},
+      {"wrong k3VqZ8a]", sound, {"wrong\n"}, 1, "wrong key; nothing was changed\n"},
+      {"cut k3VqZ8a]", cut, Input::Closed(), 1, "damaged or cut: it ends inside its trailer\n"},
+      {"classic k3VqZ8a[", PatternBytes(100), Input::Closed(), 1,
+       "the classic format carries nothing to verify\n"},
+      {"plain.txt", PatternBytes(100), Input::Closed(), 1,
+       "not an encrypted name (no \" \" + 7 characters + \"]\" at its end)\n"},
+  };
+  for (const Case& one : cases) {
+    SCOPED_TRACE(one.name);
+    folder.Write(one.name, one.bytes);
+    const CliRun run = RunCli(folder, {"verify", one.name}, one.key);
+    EXPECT_EQ(run.status, one.status);
+    if (one.status == 0) {
+      EXPECT_EQ(run.out, one.said);
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, "quorvant-cli: " + QuoteName(one.name) + ": " + one.said);
+    }
+    EXPECT_EQ(folder.Read(one.name), one.bytes);
+  }
+
+  // One key, read once, serves every file of the command ("wrong" holds the
+  // same bytes as "sound"); the files that need no key are named before it
+  // is asked for, and the status says that not all verified.
+  std::vector<std::string> arguments = {"verify"};
+  std::string refused_before_the_key;
+  for (const Case& one : cases) {
+    arguments.push_back(one.name);
+    if (one.key.closed) refused_before_the_key += "quorvant-cli: " + QuoteName(one.name) + ": " + one.said;
+  }
+  const CliRun all = RunCli(folder, arguments, {"right\n"});
+  EXPECT_EQ(all.status, 1);
+  EXPECT_EQ(all.out, "verified 'sound k3VqZ8a]'\nverified 'wrong k3VqZ8a]'\n");
+  EXPECT_EQ(all.err, refused_before_the_key + "quorvant-cli: 'flipped k3VqZ8a]': " + cases[1].said);
+  for (const Case& one : cases) EXPECT_EQ(folder.Read(one.name), one.bytes) << one.name;
 }
 
 }  // namespace

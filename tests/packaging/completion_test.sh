@@ -43,7 +43,7 @@ expect() {
 
 check_all() {
   # The commands, and the options that stand alone.
-  expect 'quorvant-cli ' encrypt decrypt resume erase stats --help --version
+  expect 'quorvant-cli ' encrypt decrypt resume erase stats verify --help --version
   expect 'quorvant-cli de' decrypt
   expect 'quorvant-cli --' --help --version
   # Each command's own options.
@@ -59,6 +59,7 @@ check_all() {
   expect 'quorvant-cli erase -' --yes -y --help --
   expect 'quorvant-cli stats --c' --counts
   expect 'quorvant-cli stats report.txt --j' --json
+  expect 'quorvant-cli verify -' --help --
   expect 'quorvant-cli encrypt --force'
   # File names, the encrypted one with its space and "[" as one candidate,
   # and folders to go into.
