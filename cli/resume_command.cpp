@@ -31,22 +31,22 @@ bool ResumeOne(const FileArgument& file, const KeyText& key, ResumeMode mode, co
   std::optional<OpenedFile> opened = OpenForChange(file, messages);
   if (!opened) return false;
   FileCalls calls;
-  const InterruptedRunAnswer found = FindInterruptedRun(*opened, calls, place);
-  if (found.outcome == FileOutcome::NothingToResume) {
+  const FileResult<InterruptedRun> found = FindInterruptedRun(*opened, calls, place);
+  if (!found && found.error().outcome == FileOutcome::NothingToResume) {
     messages.Result(QuoteName(file.path) + ": no interrupted run; nothing to do");
     return true;
   }
-  if (found.outcome != FileOutcome::Done) {
+  if (!found) {
     FileReport refused;
-    refused.outcome = found.outcome;
-    refused.error = found.error;
+    refused.outcome = found.error().outcome;
+    refused.error = found.error().error;
     refused.condition = FileCondition::Interrupted;
     const Result<std::optional<std::string>> journal = FindJournalName(*opened, calls);
     refused.journal = place != nullptr ? place->name : journal && *journal ? **journal : "";
     messages.FileFailure(file.path, DescribeTransformReport(refused, {}, file.path, Direction::Encrypt));
     return false;
   }
-  const Direction direction = found.run->direction;
+  const Direction direction = found->direction;
   const char* verb = mode == ResumeMode::Undo          ? "Undoing "
                      : direction == Direction::Encrypt ? "Encrypting "
                                                        : "Decrypting ";

@@ -89,19 +89,19 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
     return admission;
   }
-  InterruptedRunAnswer found = FindInterruptedRun(file, calls);
-  if (found.outcome == FileOutcome::Done) {
-    admission.direction = found.run->direction;
-    admission.suffix = found.run->suffix;
-    admission.new_name = found.run->new_name;
-    admission.interrupted = std::move(found.run);
+  FileResult<InterruptedRun> found = FindInterruptedRun(file, calls);
+  if (found) {
+    admission.direction = found->direction;
+    admission.suffix = found->suffix;
+    admission.new_name = found->new_name;
+    admission.interrupted = std::move(*found);
     // A run cut short may have left the file under both of its names; the
     // resume sorts that out.
     QUORVANT_TRY(CheckReadyToChange(file, calls, 2));
     return admission;
   }
-  if (found.outcome != FileOutcome::NothingToResume || intent == FileIntent::Resume) {
-    return Failure{found.outcome, std::move(found.error)};
+  if (found.error().outcome != FileOutcome::NothingToResume || intent == FileIntent::Resume) {
+    return found.error();
   }
   QUORVANT_TRY(NotMarkedElsewhere(file, calls));
   QUORVANT_TRY(FitName(file.Name(), admission, &drawn));

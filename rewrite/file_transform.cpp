@@ -303,16 +303,13 @@ FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedS
   return TransformFile(file, direction, suffix, key_text, progress, calls, settings);
 }
 
-InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls, const JournalPlace* place) {
-  InterruptedRunAnswer answer;
+FileResult<InterruptedRun> FindInterruptedRun(const OpenedFile& file, FileCalls& calls,
+                                              const JournalPlace* place) {
   JournalAttempt attempt = OpenJournal(file, calls, place);
-  answer.outcome = attempt.outcome;
-  answer.error = std::move(attempt.error);
-  if (attempt.outcome != FileOutcome::Done) return answer;
+  if (attempt.outcome != FileOutcome::Done) return Failure{attempt.outcome, std::move(attempt.error)};
   const JournalRunHeader& header = attempt.journal->Header();
-  answer.run = InterruptedRun{header.direction, header.suffix, header.old_name, header.new_name,
-                              attempt.journal->Name()};
-  return answer;
+  return InterruptedRun{header.direction, header.suffix, header.old_name, header.new_name,
+                        attempt.journal->Name()};
 }
 
 FileReport ResumeFile(OpenedFile& file, std::string_view key_text, ResumeMode mode,

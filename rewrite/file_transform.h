@@ -144,17 +144,11 @@ struct InterruptedRun {
   std::string journal;   // the journal's name in the folder
 };
 
-// The interrupted run of `file`, if it has one. The outcome is Done with
-// `run` set, NothingToResume, or a refusal (JournalDamaged, OpenError,
-// ReadError) with the error in `error`.
-struct InterruptedRunAnswer {
-  FileOutcome outcome = FileOutcome::NothingToResume;
-  std::optional<InterruptedRun> run;
-  Error error;
-};
+// The interrupted run of `file`; without one, the failure NothingToResume;
+// else a refusal (JournalDamaged, NotAJournal, OpenError, ReadError).
 // `place`: the journal is there, not in the file's folder (see TransformSettings::journal).
-InterruptedRunAnswer FindInterruptedRun(const OpenedFile& file, FileCalls& calls,
-                                        const JournalPlace* place = nullptr);
+FileResult<InterruptedRun> FindInterruptedRun(const OpenedFile& file, FileCalls& calls,
+                                              const JournalPlace* place = nullptr);
 
 // Finishes or undoes `file`'s interrupted run, whatever name it has now.
 // NothingToResume when it has none; JournalDamaged when its journal cannot be
