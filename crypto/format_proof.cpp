@@ -3,8 +3,6 @@
 
 #include "crypto/format_proof.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -12,12 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/format_bytes.h"
+
 namespace quorvant {
 
 namespace {
 
 using namespace std::string_view_literals;
-using judge_detail::FormatProof;
+using namespace judge_detail;
 
 // --- Formats that prove their own start --------------------------------------
 //
@@ -28,106 +28,6 @@ using judge_detail::FormatProof;
 // refuses, a reserved value. What decoders forgive in real files (bytes
 // before a JPEG marker, restart markers out of turn, a PDF stream's wrong
 // /Length) is forgiven here too, or not looked at.
-
-std::uint32_t LoadBigEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) << 24 | static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-}
-std::uint32_t LoadBigEndian16(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) << 8 | bytes[at + 1];
-}
-std::uint32_t LoadLittleEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at + 3]) << 24 | static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 1]) << 8 | bytes[at];
-}
-std::uint32_t LoadLittleEndian16(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at + 1]) << 8 | bytes[at];
-}
-
-std::uint32_t Crc32Of(std::span<const std::uint8_t> bytes) {
-  return static_cast<std::uint32_t>(
-      crc32(crc32(0, nullptr, 0), bytes.data(), static_cast<uInt>(bytes.size())));
-}
-
-enum class StreamEnd { Complete, Cut, Broken };
-
-struct Inflated {
-  StreamEnd end = StreamEnd::Cut;
-  std::size_t consumed = 0;  // input bytes up to the stream's end
-  std::uint64_t length = 0;  // bytes it gave
-  std::uint32_t crc = 0;     // their CRC-32
-};
-
-// zlib's window bits for the three wrappings of deflate.
-constexpr int RawDeflate = -15;
-constexpr int ZlibDeflate = 15;
-constexpr int GzipDeflate = 16 + 15;
-// A stream that gives more than this without failing is not followed further:
-// 16 KiB of deflate can give up to 16 MiB.
-constexpr std::uint64_t MostInflated = std::uint64_t{32} << 20;
-
-// Inflates `input` as far as it goes. zlib checks the wrapping's own header,
-// and, where the stream ends inside `input`, its trailer (Adler-32, or gzip's
-// CRC-32 and length).
-class Inflater {
- public:
-  explicit Inflater(int window_bits) { ready_ = inflateInit2(&stream_, window_bits) == Z_OK; }
-  ~Inflater() {
-    if (ready_) inflateEnd(&stream_);
-  }
-  Inflater(const Inflater&) = delete;
-  Inflater& operator=(const Inflater&) = delete;
-
-  // Feeds more of the stream; the result so far. A stream that has ended or
-  // failed takes no more.
-  Inflated Feed(std::span<const std::uint8_t> input) {
-    if (!ready_ || result_.end != StreamEnd::Cut) return result_;
-    std::array<std::uint8_t, 32768> output;
-    stream_.next_in = const_cast<Bytef*>(input.data());
-    stream_.avail_in = static_cast<uInt>(input.size());
-    while (result_.length < MostInflated) {
-      stream_.next_out = output.data();
-      stream_.avail_out = static_cast<uInt>(output.size());
-      const int status = inflate(&stream_, Z_NO_FLUSH);
-      const std::size_t made = output.size() - stream_.avail_out;
-      result_.crc = static_cast<std::uint32_t>(crc32(result_.crc, output.data(), static_cast<uInt>(made)));
-      result_.length += made;
-      if (status == Z_STREAM_END) {
-        result_.end = StreamEnd::Complete;
-        break;
-      }
-      if (status == Z_DATA_ERROR) {
-        result_.end = StreamEnd::Broken;
-        break;
-      }
-      // Z_BUF_ERROR: all input used; Z_NEED_DICT, Z_MEM_ERROR: nothing more to tell.
-      if (status != Z_OK || (stream_.avail_in == 0 && stream_.avail_out != 0)) break;
-    }
-    consumed_total_ += input.size() - stream_.avail_in;
-    result_.consumed = consumed_total_;
-    return result_;
-  }
-
- private:
-  z_stream stream_{};
-  bool ready_ = false;
-  std::size_t consumed_total_ = 0;
-  Inflated result_{};
-};
-
-Inflated InflateStart(std::span<const std::uint8_t> input, int window_bits) {
-  Inflater inflater(window_bits);
-  return inflater.Feed(input);
-}
-
-
-FormatProof FromStream(StreamEnd end) {
-  return end == StreamEnd::Broken ? FormatProof::Broken : FormatProof::Holds;
-}
-
-bool StartsWith(std::span<const std::uint8_t> start, std::string_view bytes) {
-  return start.size() >= bytes.size() && std::memcmp(start.data(), bytes.data(), bytes.size()) == 0;
-}
 
 // --- ZIP: each local entry the start holds: its deflate stream, its CRC-32
 // and sizes.
