@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "surface/image.h"
+#include "surface/surface.h"
 #include "surface/palette.h"
 #include "surface/screen_font.h"
 

@@ -271,7 +271,7 @@ enum class ClickOutcome {
 //   anything else                       the exit test
 ClickOutcome HandleClick(Viewer& v, Point point) {
   AppState& s = v.s;
-  if (410 < point.y && point.y < 440) {
+  if (LowestRowBottom < point.y && point.y < 440) {
     s.Link->ClearClick();
     return ClickOutcome::Consumed;
   }
@@ -314,8 +314,8 @@ void CloseAndErase(AppState& s) {
 //   icon / key                    what follows
 //   Encrypted, Statistics         close, erase; the dispatch acts on the icon
 //   Keyboard                      close, clear the prompt line; the dispatch
-//                                 shows the keyboard (it tests ClickedIcon 4)
-//   Help                          close, clear from y = 200 down, show the
+//                                 shows the keyboard (it tests ClickedIcon for Keyboard)
+//   Help                          close, clear from StatusY down, show the
 //                                 help text; a fresh input wait follows
 //   List file, Key, no icon,      close, erase, return; the dispatch's tests
 //   Esc or Enter                  go on (Key then acts as Enter)

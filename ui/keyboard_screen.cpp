@@ -18,6 +18,7 @@ constexpr int SpecialBottom = 289;
 constexpr int KeyCorner = 20;
 constexpr int Columns = 19;
 constexpr int Rows = 5;
+constexpr int SpecialKeyCount = static_cast<int>(SpecialKeys.size());
 
 int SpecialLeft(int i) { return 21 + 66 * i; }
 int SpecialRight(int i) { return 83 + 66 * i + (i == 11 ? 6 : 0); }
@@ -107,7 +108,7 @@ void ToggleKeyboard(AppState& s) {
   if (!s.Keyboard.Shown || s.FileCount() == 0) return;
 
   s.Keyboard.Chars = KeyboardOrder(static_cast<int>(s.Clock->MillisecondsSinceMidnight() % 1000));
-  for (int i = 0; i < 12; ++i) DrawSpecialKey(s, i, false);
+  for (int i = 0; i < SpecialKeyCount; ++i) DrawSpecialKey(s, i, false);
   for (int row = 0; row < Rows; ++row) {
     for (int column = 0; column < Columns; ++column) DrawCharacterKey(s, row, column, false);
   }
@@ -118,7 +119,7 @@ void ToggleKeyboard(AppState& s) {
 void KeyboardClick(AppState& s, int x, int y) {
   // The special row, and past its end the erase confirmation.
   if (SpecialTop < y && y < SpecialBottom + 2) {
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < SpecialKeyCount; ++i) {
       if (SpecialLeft(i) < x && x < SpecialRight(i)) {
         s.Input.PendingKey = std::string(SpecialKeys[static_cast<size_t>(i)].KeyString);
         DrawSpecialKey(s, i, true);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/clock.h"
-#include "surface/image.h"
+#include "surface/surface.h"
 
 namespace quorvant {
 

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "surface/image.h"
+#include "surface/surface.h"
 #include "surface/platform/input_queue.h"
 #include "surface/platform/platform.h"
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "surface/surface.h"
+
 namespace quorvant {
 namespace {
 
