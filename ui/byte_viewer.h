@@ -15,7 +15,6 @@ enum class ViewerExit {
   Return,
   ContinueAtShowHideTest,
   RestartWait,
-  BrowseEntry,
   ProgramEnd,
 };
 

@@ -23,7 +23,6 @@ enum class Next {
 // ClickedIcon set, or passes it on.
 enum class WaitResult {
   Input,
-  BrowseEntry,
   ProgramEnd,
   Statistics,  // the Statistics icon opens its screen
   ByteViewer,  // the List file icon opens the viewer

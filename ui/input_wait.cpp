@@ -174,7 +174,6 @@ Next AfterWait(AppState& s, WaitResult result, Next on_input) {
 Next Resume(AppState& s, WaitResult result) {
   switch (result) {
     case WaitResult::Input: return s.Input.ResumeAt;
-    case WaitResult::BrowseEntry: return Next::BrowseEntry;
     case WaitResult::ProgramEnd: return Next::ProgramEnd;
     case WaitResult::Statistics: return Next::Statistics;
     case WaitResult::ByteViewer: return Next::ByteViewer;
@@ -187,7 +186,6 @@ Next RunViewerScreen(AppState& s) {
     case ViewerExit::Return: return Resume(s, DispatchClick(s, s.Input.ViewerReturn));
     case ViewerExit::ContinueAtShowHideTest: return Resume(s, DispatchClick(s, DispatchFrom::ShowHideTest));
     case ViewerExit::RestartWait: return Next::ResumeWait;
-    case ViewerExit::BrowseEntry: return Next::BrowseEntry;
     case ViewerExit::ProgramEnd: return Next::ProgramEnd;
   }
   return Next::ProgramEnd;
