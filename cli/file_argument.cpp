@@ -97,6 +97,29 @@ std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& mess
   return std::move(opened.file);
 }
 
+std::optional<ReadOnlyFile> OpenForReading(const FileArgument& file, Messages& messages) {
+  // Even a non-blocking open breaks the lease of a run working on the file,
+  // which then stops and undoes itself: a file with a journal is not opened.
+  if (HasInterruptedRun(file)) {
+    messages.FileFailure(file.path,
+                         "busy: a run is encrypting or decrypting it, or one was cut short (" +
+                             ResumeCommandFor(file.path, false) + " finishes it)");
+    return std::nullopt;
+  }
+  UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!opened.IsOpen()) {
+    messages.FileFailure(file.path, "cannot open: " + std::string(std::strerror(errno)));
+    return std::nullopt;
+  }
+  // The name may have been replaced since it was checked.
+  struct stat facts {};
+  if (fstat(opened.Get(), &facts) != 0 || !S_ISREG(facts.st_mode)) {
+    messages.FileFailure(file.path, "not a regular file");
+    return std::nullopt;
+  }
+  return ReadOnlyFile{std::move(opened), static_cast<std::int64_t>(facts.st_size)};
+}
+
 bool HasInterruptedRun(const FileArgument& file) {
   UniqueFd folder(open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   FileCalls calls;

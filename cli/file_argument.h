@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "cli/messages.h"
 #include "files/opened_file.h"
 #include "rewrite/admission.h"
@@ -51,6 +53,16 @@ using RefusalWords = std::function<std::string(const FileArgument& file, const F
 // by `consequence`, and gives nothing.
 std::optional<Admission> AdmitArgument(const FileArgument& file, FileIntent intent, std::string_view consequence,
                                        Clock& clock, Messages& messages, const RefusalWords& words = {});
+
+// A file opened to be read only (statistics, verify), and its length.
+struct ReadOnlyFile {
+  UniqueFd descriptor;
+  std::int64_t length = 0;
+};
+// Opens it non-blocking and unlocked; never while a run works on it, since
+// even such an open breaks the run's lease (the file is then "busy"). A
+// refusal is reported and gives nothing.
+std::optional<ReadOnlyFile> OpenForReading(const FileArgument& file, Messages& messages);
 
 // Whether the file has an interrupted run: a journal of its run beside it.
 bool HasInterruptedRun(const FileArgument& file);

@@ -1,9 +1,6 @@
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "analysis/stat_figures.h"
@@ -26,29 +23,12 @@ enum class StatsForm { Text, Json };
 std::optional<std::string> ReportOne(const FileArgument& file, ReportCounts counts, StatsForm form,
                                      bool heading, CommandContext& context) {
   Messages& messages = context.messages;
-  // Even a non-blocking open breaks the lease of a run working on the file,
-  // which then stops and undoes itself: a file with a journal is not opened.
-  if (HasInterruptedRun(file)) {
-    messages.FileFailure(file.path,
-                         "busy: a run is encrypting or decrypting it, or one was cut short (" +
-                             ResumeCommandFor(file.path, false) + " finishes it)");
-    return std::nullopt;
-  }
-  UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!opened.IsOpen()) {
-    messages.FileFailure(file.path, "cannot open: " + std::string(std::strerror(errno)));
-    return std::nullopt;
-  }
-  // The name may have been replaced since it was checked.
-  struct stat facts {};
-  if (fstat(opened.Get(), &facts) != 0 || !S_ISREG(facts.st_mode)) {
-    messages.FileFailure(file.path, "not a regular file");
-    return std::nullopt;
-  }
-  const auto length = static_cast<std::int64_t>(facts.st_size);
+  std::optional<ReadOnlyFile> opened = OpenForReading(file, messages);
+  if (!opened) return std::nullopt;
+  const std::int64_t length = opened->length;
   ProgressBar bar("Reading " + QuoteName(file.name), context.clock, messages);
   const Result<std::optional<FileStatistics>> result = ComputeStatistics(
-      opened.Get(), static_cast<std::uint64_t>(length), FollowOnBar(bar, context.signals, length));
+      opened->descriptor.Get(), static_cast<std::uint64_t>(length), FollowOnBar(bar, context.signals, length));
   bar.Clear();
   if (!result.ok()) {
     messages.FileFailure(file.path, DescribeFailure(FileOutcome::ReadError, result.error()));

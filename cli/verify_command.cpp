@@ -2,11 +2,8 @@
 // reading only. A file is opened read-only and never locked, renamed or
 // written, whatever is found.
 
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <map>
 #include <string>
 #include <tuple>
@@ -52,29 +49,13 @@ std::string DescribeEnd(const StrongEnd& end) {
 // Opens the file and reads its end; a failure, or an end that cannot be
 // verified, is reported and gives nothing.
 std::optional<StrongFileEnd> ReadEndOf(const FileArgument& file, Messages& messages) {
-  // Even a non-blocking open breaks the lease of a run working on the file,
-  // which then stops and undoes itself: a file with a journal is not opened.
-  if (HasInterruptedRun(file)) {
-    messages.FileFailure(file.path, "busy: a run is encrypting or decrypting it, or one was cut short (" +
-                                        ResumeCommandFor(file.path, false) + " finishes it)");
-    return std::nullopt;
-  }
-  UniqueFd opened(open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!opened.IsOpen()) {
-    messages.FileFailure(file.path, "cannot open: " + std::string(std::strerror(errno)));
-    return std::nullopt;
-  }
-  // The name may have been replaced since it was checked.
-  struct stat facts {};
-  if (fstat(opened.Get(), &facts) != 0 || !S_ISREG(facts.st_mode)) {
-    messages.FileFailure(file.path, "not a regular file");
-    return std::nullopt;
-  }
+  std::optional<ReadOnlyFile> opened = OpenForReading(file, messages);
+  if (!opened) return std::nullopt;
   FileCalls calls;
   // The name says strong, so a trailer a little before the end is looked for
   // too: appended bytes and a cut trailer are then named as such.
-  Result<StrongEnd> end = ReadStrongEnd(calls, opened.Get(), static_cast<std::int64_t>(facts.st_size),
-                                        file.path, TrailerSearch::NearEnd);
+  Result<StrongEnd> end =
+      ReadStrongEnd(calls, opened->descriptor.Get(), opened->length, file.path, TrailerSearch::NearEnd);
   if (!end.ok()) {
     messages.FileFailure(file.path, DescribeFailure(FileOutcome::ReadError, end.error()));
     return std::nullopt;
@@ -83,7 +64,7 @@ std::optional<StrongFileEnd> ReadEndOf(const FileArgument& file, Messages& messa
     messages.FileFailure(file.path, "damaged or cut: " + DescribeEnd(*end));
     return std::nullopt;
   }
-  return StrongFileEnd{std::move(opened), std::move(*end)};
+  return StrongFileEnd{std::move(opened->descriptor), std::move(*end)};
 }
 
 // The master keys of one command, by salt and cost: files encrypted in one
