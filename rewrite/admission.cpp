@@ -43,7 +43,7 @@ FileStatus NotMarkedElsewhere(const OpenedFile& file, FileCalls& calls) {
 }
 
 // The direction a name allows, the suffix and the new name.
-FileStatus FitName(const std::string& name, Admission& admission, const EncryptedSuffix* drawn) {
+FileStatus FitName(const std::string& name, Admission& admission, const EncryptedSuffix& drawn) {
   const bool encrypted_shape = HasEncryptedSuffixShape(name);
   if (admission.intent == FileIntent::ByName) {
     admission.direction = encrypted_shape ? Direction::Decrypt : Direction::Encrypt;
@@ -52,7 +52,7 @@ FileStatus FitName(const std::string& name, Admission& admission, const Encrypte
     if (encrypted_shape) {
       return Failure{FileOutcome::AlreadyEncrypted, Error{0, name + " already has an encrypted name"}};
     }
-    admission.suffix = *drawn;
+    admission.suffix = drawn;
     admission.new_name = EncryptedName(name, admission.suffix);
     return {};
   }
@@ -86,7 +86,7 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(NoJournalBeside(file, calls));
     QUORVANT_TRY(NotMarkedElsewhere(file, calls));
-    QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
+    QUORVANT_TRY(FitName(file.Name(), admission, drawn));
     return admission;
   }
   FileResult<InterruptedRun> found = FindInterruptedRun(file, calls);
@@ -104,7 +104,7 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     return found.error();
   }
   QUORVANT_TRY(NotMarkedElsewhere(file, calls));
-  QUORVANT_TRY(FitName(file.Name(), admission, &drawn));
+  QUORVANT_TRY(FitName(file.Name(), admission, drawn));
   QUORVANT_TRY(CheckReadyToChange(file, calls));
   return admission;
 }
@@ -122,7 +122,7 @@ FileResult<Admission> AdmitTransform(const OpenedFile& file, Direction direction
                suffix, calls);
 }
 
-FileStatus StillAdmitted(const OpenedFile& file, const Admission& admitted, FileCalls& calls) {
+FileResult<Admission> AdmitAgain(const OpenedFile& file, const Admission& admitted, FileCalls& calls) {
   if (file.Device() != admitted.device || file.Inode() != admitted.inode) {
     return Failure{FileOutcome::Vanished, Error{0, file.Name() + " now names another file"}};
   }
@@ -130,12 +130,11 @@ FileStatus StillAdmitted(const OpenedFile& file, const Admission& admitted, File
     return Failure{FileOutcome::ChangedElsewhere, Error{0, file.Name() + " changed its length"}};
   }
   FileResult<Admission> again = Admit(file, admitted.intent, admitted.direction, admitted.suffix, calls);
-  if (!again) return again.error();
   // A run cut short since (another copy of the program), or resumed meanwhile.
-  if (again->interrupted.has_value() != admitted.interrupted.has_value()) {
+  if (again && again->interrupted.has_value() != admitted.interrupted.has_value()) {
     return Failure{FileOutcome::ChangedElsewhere, Error{0, file.Name() + " was worked on meanwhile"}};
   }
-  return {};
+  return again;
 }
 
 }  // namespace quorvant

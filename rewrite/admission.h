@@ -66,9 +66,10 @@ FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock
 FileResult<Admission> AdmitTransform(const OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,
                                      FileCalls& calls);
 
-// After the key, with `file` opened again: still the same file (Vanished when
-// the name now means another, ChangedElsewhere when its length changed), and
-// still the same answer.
-FileStatus StillAdmitted(const OpenedFile& file, const Admission& admitted, FileCalls& calls);
+// After the key, with `file` opened again: the admission asked again, for
+// the same file (Vanished when the name now means another, ChangedElsewhere
+// when its length changed) with the same suffix; ChangedElsewhere too when
+// an interrupted run appeared or went meanwhile.
+FileResult<Admission> AdmitAgain(const OpenedFile& file, const Admission& admitted, FileCalls& calls);
 
 }  // namespace quorvant

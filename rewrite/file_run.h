@@ -61,6 +61,7 @@ class Run {
   FileReport RemoveJournal(Failure result, FileCondition condition, bool zero_images);
 
   // A new run, its undo and its end (rewrite/file_transform.cpp).
+  FileReport PrepareNewRun(FileResult<Admission> admitted, std::string_view key_text);
   FileReport Start();
   FileReport UndoAll(Failure cause);
   FileReport End(bool resumed);

@@ -21,7 +21,10 @@ namespace quorvant {
 // --- 1. A new run, its undo and its end --------------------------------------------
 
 FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std::string_view key_text) {
-  FileResult<Admission> admitted = AdmitTransform(file_, direction, suffix, calls_);
+  return PrepareNewRun(AdmitTransform(file_, direction, suffix, calls_), key_text);
+}
+
+FileReport Run::PrepareNewRun(FileResult<Admission> admitted, std::string_view key_text) {
   if (!admitted) {
     // A file with an interrupted run is resumed, never started afresh.
     if (admitted.error().outcome != FileOutcome::Interrupted) return Refuse(admitted.error());
@@ -34,7 +37,7 @@ FileReport Run::Prepare(Direction direction, const EncryptedSuffix& suffix, std:
   if (!header) return Refuse(header.error());
   const FileResult<bool> looks_right = TakeKeyCheck(*header, key_text);
   if (!looks_right) return Refuse(looks_right.error());
-  start_words_ = BuildKeyWords(key_text, suffix);
+  start_words_ = BuildKeyWords(key_text, admitted->suffix);
   header_ = std::move(*header);
   prepared_ = Prepared::NewRun;
   looked_wrong_ = !*looks_right;
@@ -184,9 +187,9 @@ FileReport Run::SetAsideOrphan(Failure why) {
 }
 
 FileReport Run::Prepare(const Admission& admitted, std::string_view key_text) {
-  if (FileStatus still = StillAdmitted(file_, admitted, calls_); !still) return Refuse(still.error());
-  if (admitted.interrupted) return PrepareResume(key_text, ResumeMode::Finish);
-  return Prepare(admitted.direction, admitted.suffix, key_text);
+  FileResult<Admission> again = AdmitAgain(file_, admitted, calls_);
+  if (again && again->interrupted) return PrepareResume(key_text, ResumeMode::Finish);
+  return PrepareNewRun(std::move(again), key_text);
 }
 
 FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
