@@ -78,7 +78,10 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
   if (intent == FileIntent::Erase) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(FileMayBeDeleted(file, calls));
-    admission.journal_beside = !NoJournalBeside(file, calls);
+    const FileStatus no_journal = NoJournalBeside(file, calls);
+    // A mark that cannot be read says nothing about a journal.
+    if (!no_journal && no_journal.error().outcome == FileOutcome::ReadError) return no_journal.error();
+    admission.journal_beside = !no_journal;
     if (!admission.journal_beside) QUORVANT_TRY(NotMarkedElsewhere(file, calls));
     return admission;
   }
