@@ -120,7 +120,9 @@ wait_for_pixel() { wait_until 30 shows_pixel "$@"; }  # wait_for_pixel X Y RGB
 name_row_brown() { shot; [[ "$(brown_in_name_row)" -gt 20 ]]; }
 name_row_plain() { shot; [[ "$(brown_in_name_row)" == 0 ]]; }
 # A run's journal is there from before its first change to after its last.
-journal_in() { compgen -G "$1/quorvant-journal-*[0-9]" >/dev/null; }
+# Its name ends in the run id's hex digits; a draft (.new) or a set-aside
+# journal (.orphan) does not.
+journal_in() { compgen -G "$1/quorvant-journal-*[0-9a-f]" >/dev/null; }
 # End and Home show the last and the first file, where the last one's name
 # is brown and the first one's is not. Keys are handled in order, and those
 # that come during a notice or a run are dropped, so each is pressed again
