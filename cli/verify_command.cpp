@@ -29,23 +29,6 @@ struct StrongFileEnd {
   StrongEnd end;
 };
 
-// Why an end that is not Sound cannot be verified, in plain words.
-std::string DescribeEnd(const StrongEnd& end) {
-  if (end.kind == StrongEndKind::NoMagic)
-    return "no trailer at its end (cut inside its data, or never encrypted)";
-  switch (end.damage) {
-    case StrongDamage::MagicDamaged: return "the mark at its trailer's start is damaged";
-    case StrongDamage::Checksum: return "its trailer is damaged";
-    case StrongDamage::Version: return "its trailer names a version this program does not know";
-    case StrongDamage::Limits: return "its trailer holds a key cost or a length outside the limits";
-    case StrongDamage::Geometry: return "its length does not fit its trailer (bytes were cut out or put in)";
-    case StrongDamage::Appended: return "bytes were appended after its trailer";
-    case StrongDamage::TrailerCut: return "it ends inside its trailer";
-    case StrongDamage::None: break;
-  }
-  return "its trailer cannot be used";
-}
-
 // Opens the file and reads its end; a failure, or an end that cannot be
 // verified, is reported and gives nothing.
 std::optional<StrongFileEnd> ReadEndOf(const FileArgument& file, Messages& messages) {
@@ -61,7 +44,7 @@ std::optional<StrongFileEnd> ReadEndOf(const FileArgument& file, Messages& messa
     return std::nullopt;
   }
   if (end->kind != StrongEndKind::Sound) {
-    messages.FileFailure(file.path, "damaged or cut: " + DescribeEnd(*end));
+    messages.FileFailure(file.path, "damaged or cut: " + std::string(DescribeStrongEnd(*end)));
     return std::nullopt;
   }
   return StrongFileEnd{std::move(opened->descriptor), std::move(*end)};
@@ -100,21 +83,6 @@ std::string DescribeKeyFailure(StrongKeyFailure failure) {
   return "damaged or cut: its trailer cannot be used";
 }
 
-// "damaged: bytes 0..65535, 131072..140000 fail their check"
-std::string DescribeDamage(const std::vector<StrongByteRange>& ranges) {
-  std::string text = "damaged: ";
-  for (const StrongByteRange& range : ranges) {
-    if (&range != &ranges.front()) text += ", ";
-    // An empty file still has one chunk, of no bytes.
-    if (range.length == 0) {
-      text += "the check of its empty content fails";
-      continue;
-    }
-    text += "bytes " + std::to_string(range.offset) + ".." + std::to_string(range.offset + range.length - 1);
-  }
-  return ranges.front().length == 0 ? text : text + " fail their check";
-}
-
 bool VerifyOne(const FileArgument& file, const KeyText& key, MasterKeyCache& keys, CommandContext& context) {
   Messages& messages = context.messages;
   // Read again: the file may have changed since its end was first looked at.
@@ -137,7 +105,7 @@ bool VerifyOne(const FileArgument& file, const KeyText& key, MasterKeyCache& key
     return false;
   }
   if (!damaged->empty()) {
-    messages.FileFailure(file.path, DescribeDamage(*damaged));
+    messages.FileFailure(file.path, "damaged: " + DescribeStrongDamage(*damaged));
     return false;
   }
   messages.Result("verified " + QuoteName(file.path));

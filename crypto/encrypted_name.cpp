@@ -45,6 +45,10 @@ std::optional<std::string> NameBeforeSuffix(std::string_view encrypted_name) {
 
 }  // namespace
 
+CipherFormat FormatOfSuffix(const EncryptedSuffix& suffix) {
+  return suffix.back() == ']' ? CipherFormat::Strong : CipherFormat::Classic;
+}
+
 EncryptedSuffix MakeStrongSuffix(Clock& clock) {
   EncryptedSuffix suffix = MakeEncryptedSuffix(clock);
   suffix.back() = ']';

@@ -28,6 +28,12 @@ std::string EncryptedName(std::string_view plain_name, const EncryptedSuffix& su
 // when the name has no suffix or nothing usable would remain ("", "." or "..").
 std::optional<std::string> PlainName(std::string_view encrypted_name);
 
+// The two formats a file may be encrypted in: the program's own keystream
+// format, and the strong one (crypto/strong_format.h). The suffix's last byte
+// tells which a run writes or reads: "[" classic, "]" strong.
+enum class CipherFormat { Classic, Strong };
+CipherFormat FormatOfSuffix(const EncryptedSuffix& suffix);
+
 // Names of the strong format (crypto/strong_format.h): the same nine-byte
 // shape, but ending in "]" instead of "[". The shape only proposes the
 // format; the file's trailer decides.

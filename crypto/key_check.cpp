@@ -266,8 +266,31 @@ Status RemoveKeyCheck(int descriptor, FileCalls& calls) {
   return Error::FromErrno("remove the key check");
 }
 
-RunKeyChecker::RunKeyChecker(std::string_view key_text, KeyCheckCost cost)
-    : KeyChecker(cost), derivations_(key_text) {}
+StrongSalt KeyChecker::NewStrongSalt() {
+  Verify(sodium_init() >= 0);
+  StrongSalt salt;
+  randombytes_buf(salt.data(), salt.size());
+  return salt;
+}
+
+RunKeyChecker::RunKeyChecker(std::string_view key_text, KeyCheckCost cost, StrongCost strong_cost)
+    : KeyChecker(cost, strong_cost), derivations_(key_text) {}
+
+Result<StrongMasterKey, StrongKeyFailure> RunKeyChecker::StrongMaster(std::string_view key_text,
+                                                                      std::span<const std::uint8_t, 16> salt,
+                                                                      StrongCost cost) {
+  if (!derivations_.HoldsKeyText(key_text)) return KeyChecker::StrongMaster(key_text, salt, cost);
+  // A hostile trailer's cost never reaches the derivation.
+  if (!StrongCostIsAccepted(cost)) return StrongKeyFailure::CostRefused;
+  const Result<DerivedKey> derived = derivations_.Derive(salt, Argon2idCost{cost.passes, cost.memory_kib});
+  if (!derived) return StrongKeyFailure::OutOfMemory;
+  return StrongMasterKey(*derived);
+}
+
+StrongSalt RunKeyChecker::NewStrongSalt() {
+  if (!strong_salt_) strong_salt_ = KeyChecker::NewStrongSalt();
+  return *strong_salt_;
+}
 
 Result<KeyCheckValue> RunKeyChecker::Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                           std::int64_t file_length) {

@@ -54,6 +54,7 @@
 
 #include "base/result.h"
 #include "crypto/key_derivation.h"
+#include "crypto/strong_format.h"
 #include "files/file_calls.h"
 
 namespace quorvant {
@@ -159,8 +160,20 @@ Status RemoveKeyCheck(int descriptor, FileCalls& calls);
 // thousands of times and give the runs one that remembers its answers.
 class KeyChecker {
  public:
-  explicit KeyChecker(KeyCheckCost cost = DefaultKeyCheckCost) : cost_(cost) {}
+  explicit KeyChecker(KeyCheckCost cost = DefaultKeyCheckCost, StrongCost strong_cost = DefaultStrongCost)
+      : cost_(cost), strong_cost_(strong_cost) {}
   virtual ~KeyChecker() = default;
+
+  // The strong format's key derivation (crypto/strong_format.h), which
+  // stands in for a key check there: the master key of `key_text`.
+  virtual Result<StrongMasterKey, StrongKeyFailure> StrongMaster(std::string_view key_text,
+                                                                 std::span<const std::uint8_t, 16> salt,
+                                                                 StrongCost cost) {
+    return DeriveStrongMasterKey(key_text, salt, cost);
+  }
+  // The salt and cost of a new strong file: a fresh salt each time here.
+  virtual StrongSalt NewStrongSalt();
+  StrongCost NewStrongCost() const { return strong_cost_; }
 
   virtual Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                      std::int64_t file_length) {
@@ -177,6 +190,7 @@ class KeyChecker {
 
  private:
   KeyCheckCost cost_;
+  StrongCost strong_cost_;
 };
 
 // The key checker of a command that works on many files with one key: one
@@ -188,7 +202,15 @@ class KeyChecker {
 // when it ends. One thread at a time.
 class RunKeyChecker : public KeyChecker {
  public:
-  explicit RunKeyChecker(std::string_view key_text, KeyCheckCost cost = DefaultKeyCheckCost);
+  explicit RunKeyChecker(std::string_view key_text, KeyCheckCost cost = DefaultKeyCheckCost,
+                         StrongCost strong_cost = DefaultStrongCost);
+
+  // One salt for every strong file of the run, so that one derivation
+  // serves them all; and the derivations kept, as for the checks.
+  Result<StrongMasterKey, StrongKeyFailure> StrongMaster(std::string_view key_text,
+                                                         std::span<const std::uint8_t, 16> salt,
+                                                         StrongCost cost) override;
+  StrongSalt NewStrongSalt() override;
 
   Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                              std::int64_t file_length) override;
@@ -203,6 +225,7 @@ class RunKeyChecker : public KeyChecker {
  private:
   KeyDerivation derivations_;
   std::optional<std::array<std::uint8_t, KeyCheckSaltLength>> run_salt_;
+  std::optional<StrongSalt> strong_salt_;
 };
 
 }  // namespace quorvant

@@ -1,6 +1,7 @@
 #include "crypto/strong_chunks.h"
 
 #include <algorithm>
+#include <string>
 #include <cstring>
 
 #include "base/verify.h"
@@ -19,7 +20,8 @@ static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES == StrongTagLength);
 static_assert(crypto_aead_xchacha20poly1305_ietf_KEYBYTES == StrongChunkKey::Length);
 static_assert(crypto_kdf_KEYBYTES == StrongFileKey::Length);
 
-// Merges the failed chunks (in ascending order) into byte ranges.
+}  // namespace
+
 void AddDamagedChunk(std::vector<StrongByteRange>& ranges, std::uint64_t plain_length, std::uint64_t chunk) {
   const StrongByteRange range = StrongChunkRange(plain_length, chunk);
   if (!ranges.empty() && ranges.back().offset + ranges.back().length == range.offset) {
@@ -29,7 +31,16 @@ void AddDamagedChunk(std::vector<StrongByteRange>& ranges, std::uint64_t plain_l
   ranges.push_back(range);
 }
 
-}  // namespace
+std::string DescribeStrongDamage(const std::vector<StrongByteRange>& ranges) {
+  // An empty file still has one chunk, of no bytes.
+  if (ranges.empty() || ranges.front().length == 0) return "the check of its empty content fails";
+  std::string text = "bytes ";
+  for (const StrongByteRange& range : ranges) {
+    if (&range != &ranges.front()) text += ", ";
+    text += std::to_string(range.offset) + ".." + std::to_string(range.offset + range.length - 1);
+  }
+  return text + " fail their check";
+}
 
 StrongByteRange StrongChunkRange(std::uint64_t plain_length, std::uint64_t chunk) {
   return StrongChunksRange(plain_length, chunk, 1);

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -117,6 +118,12 @@ class StrongChunkCipher {
   StrongNoncePrefix nonce_prefix_;
   std::uint64_t plain_length_;
 };
+
+// Adds failed chunk `chunk` (chunks come in ascending order) to `ranges`,
+// merging it with the range before when they touch.
+void AddDamagedChunk(std::vector<StrongByteRange>& ranges, std::uint64_t plain_length, std::uint64_t chunk);
+// "bytes 0..65535, 131072..140000 fail their check".
+std::string DescribeStrongDamage(const std::vector<StrongByteRange>& ranges);
 
 // Read-only check of every chunk of an encrypted file against its tag. Reads
 // StrongVerifyPieceLength bytes of data (and their tags) per call, so memory

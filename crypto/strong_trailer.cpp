@@ -178,4 +178,19 @@ Result<StrongEnd> ReadStrongEnd(FileCalls& calls, int descriptor, std::int64_t f
   return SearchStrongTrailer(tail, file_length);
 }
 
+std::string_view DescribeStrongEnd(const StrongEnd& end) {
+  if (end.kind == StrongEndKind::NoMagic) return "no trailer at its end (cut inside its data, or never encrypted)";
+  switch (end.damage) {
+    case StrongDamage::MagicDamaged: return "the mark at its trailer's start is damaged";
+    case StrongDamage::Checksum: return "its trailer is damaged";
+    case StrongDamage::Version: return "its trailer names a version this program does not know";
+    case StrongDamage::Limits: return "its trailer holds a key cost or a length outside the limits";
+    case StrongDamage::Geometry: return "its length does not fit its trailer (bytes were cut out or put in)";
+    case StrongDamage::Appended: return "bytes were appended after its trailer";
+    case StrongDamage::TrailerCut: return "it ends inside its trailer";
+    case StrongDamage::None: break;
+  }
+  return "its trailer cannot be used";
+}
+
 }  // namespace quorvant

@@ -138,6 +138,9 @@ StrongEnd ClassifyStrongEnd(std::span<const std::uint8_t> tail, std::int64_t fil
 StrongEnd SearchStrongTrailer(std::span<const std::uint8_t> tail, std::int64_t file_length);
 inline constexpr std::size_t StrongSearchLength = 65536 + StrongTrailerLength;
 
+// Why an end that is not Sound cannot be used, in plain words.
+std::string_view DescribeStrongEnd(const StrongEnd& end);
+
 enum class TrailerSearch { EndOnly, NearEnd };
 
 // Reads the file's end through `calls` and classifies it. With NearEnd, an end

@@ -53,16 +53,19 @@ constexpr std::array Wordings{
                    "it has another name (a hard link), which would be left with a file that no longer fits it",
                    false, true},
     OutcomeWording{OpenedElsewhere, "Opened elsewhere", "another program opened it during the run", false, true},
-    OutcomeWording{ChangedElsewhere, "Changed elsewhere", "another program changed its length", false, true},
+    OutcomeWording{ChangedElsewhere, "Changed elsewhere", "another program changed it during the run", false,
+                   true},
     OutcomeWording{NotDeletable, "Not deletable", "it could not be deleted from its folder afterwards", true,
                    true},
+    OutcomeWording{Damaged, "Damaged", "damaged", false, true, true},
+    OutcomeWording{DamagedOrCut, "Damaged or cut", "damaged or cut", false, true, true},
 };
 
 constexpr bool RowsInOrder() {
   for (std::size_t row = 0; row < Wordings.size(); ++row) {
     if (static_cast<std::size_t>(Wordings[row].outcome) != row) return false;
   }
-  return Wordings.size() == static_cast<std::size_t>(NotDeletable) + 1;
+  return Wordings.size() == static_cast<std::size_t>(DamagedOrCut) + 1;
 }
 static_assert(RowsInOrder(), "one wording per outcome, in the enumeration's order");
 
@@ -97,7 +100,7 @@ std::string DescribeFailure(FileOutcome outcome, const Error& error) {
   const OutcomeWording& wording = WordingOf(outcome);
   std::string text = outcome == LinkedElsewhere ? LinkWords(error) : std::string(wording.words);
   // What took the name, or where the journal was, and what to do about it.
-  if ((outcome == NotAJournal || outcome == JournalElsewhere) && !error.action.empty()) {
+  if ((outcome == NotAJournal || outcome == JournalElsewhere || wording.shows_detail) && !error.action.empty()) {
     text += ": " + error.action;
   }
   if (wording.shows_error) {

@@ -45,6 +45,12 @@ enum class FileOutcome {
   OpenedElsewhere,   // another program opened the file during the run (see CheckReadyToChange)
   ChangedElsewhere,  // another program changed the file's length since it was opened
   NotDeletable,      // an erase could not delete the file afterwards: nothing is overwritten
+  // A strong-format file some of whose chunks fail their check (the error's
+  // action says which bytes, without the file's name): not decrypted.
+  Damaged,
+  // A name of the strong format whose end is not a sound trailer (cut short,
+  // appended to, or its trailer damaged; the action says which): refused.
+  DamagedOrCut,
 };
 
 // The state the file is left in.
@@ -121,6 +127,9 @@ struct OutcomeWording {
   // The file's state, not a failed call, is why nothing was done: a notice
   // names it (an erase refused says why rather than "Not erased").
   bool refusal;
+  // The error's action follows the words: it says what was found, and never
+  // holds the file's name.
+  bool shows_detail = false;
 };
 const OutcomeWording& WordingOf(FileOutcome outcome);
 

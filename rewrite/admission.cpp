@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "crypto/encrypted_name.h"
+#include "crypto/strong_trailer.h"
 #include "erase/secure_erase.h"
 #include "rewrite/journal_file.h"
 #include "rewrite/run_mark.h"
@@ -42,23 +43,42 @@ FileStatus NotMarkedElsewhere(const OpenedFile& file, FileCalls& calls) {
   return Failure{FileOutcome::JournalElsewhere, Error{0, "its journal was " + where}};
 }
 
-// The direction a name allows, the suffix and the new name.
-FileStatus FitName(const std::string& name, Admission& admission, const EncryptedSuffix& drawn) {
-  const bool encrypted_shape = HasEncryptedSuffixShape(name);
+// What a file is by its name and, for the strong shape, by its end.
+enum class NameKind { Plain, Classic, Strong };
+
+FileResult<NameKind> KindOf(const OpenedFile& file, FileCalls& calls) {
+  if (HasEncryptedSuffixShape(file.Name())) return NameKind::Classic;
+  if (!HasStrongSuffixShape(file.Name())) return NameKind::Plain;
+  // The shape only proposes the format: the end decides. A file that merely
+  // ends in "]", without a trailer's mark anywhere near its end, is plain.
+  const Result<StrongEnd> end =
+      ReadStrongEnd(calls, file.Descriptor(), file.Length(), file.Name(), TrailerSearch::NearEnd);
+  if (!end) return Failure{FileOutcome::ReadError, end.error()};
+  if (end->kind == StrongEndKind::Sound) return NameKind::Strong;
+  if (end->kind == StrongEndKind::NoMagic) return NameKind::Plain;
+  return Failure{FileOutcome::DamagedOrCut, Error{0, std::string(DescribeStrongEnd(*end))}};
+}
+
+// The direction a file allows, the suffix and the new name.
+FileStatus FitName(const OpenedFile& file, Admission& admission, const EncryptedSuffix& drawn, FileCalls& calls) {
+  const std::string& name = file.Name();
+  const FileResult<NameKind> kind = KindOf(file, calls);
+  if (!kind) return kind.error();
   if (admission.intent == FileIntent::ByName) {
-    admission.direction = encrypted_shape ? Direction::Decrypt : Direction::Encrypt;
+    admission.direction = *kind == NameKind::Plain ? Direction::Encrypt : Direction::Decrypt;
   }
   if (admission.direction == Direction::Encrypt) {
-    if (encrypted_shape) {
+    if (*kind != NameKind::Plain) {
       return Failure{FileOutcome::AlreadyEncrypted, Error{0, name + " already has an encrypted name"}};
     }
     admission.suffix = drawn;
     admission.new_name = EncryptedName(name, admission.suffix);
     return {};
   }
-  const std::optional<EncryptedSuffix> suffix = SuffixOfName(name);
-  const std::optional<std::string> plain = PlainName(name);
-  if (!suffix || !plain) {
+  const bool strong = *kind == NameKind::Strong;
+  const std::optional<EncryptedSuffix> suffix = strong ? StrongSuffixOfName(name) : SuffixOfName(name);
+  const std::optional<std::string> plain = strong ? StrongPlainName(name) : PlainName(name);
+  if (*kind == NameKind::Plain || !suffix || !plain) {
     return Failure{FileOutcome::NameInvalid, Error{EINVAL, name + " has no encrypted-name suffix to remove"}};
   }
   admission.suffix = *suffix;
@@ -89,7 +109,7 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(NoJournalBeside(file, calls));
     QUORVANT_TRY(NotMarkedElsewhere(file, calls));
-    QUORVANT_TRY(FitName(file.Name(), admission, drawn));
+    QUORVANT_TRY(FitName(file, admission, drawn, calls));
     return admission;
   }
   FileResult<InterruptedRun> found = FindInterruptedRun(file, calls);
@@ -107,16 +127,29 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     return found.error();
   }
   QUORVANT_TRY(NotMarkedElsewhere(file, calls));
-  QUORVANT_TRY(FitName(file.Name(), admission, drawn));
+  QUORVANT_TRY(FitName(file, admission, drawn, calls));
   QUORVANT_TRY(CheckReadyToChange(file, calls));
   return admission;
 }
 
 }  // namespace
 
-FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls) {
+FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls,
+                                CipherFormat format) {
   const Direction direction = intent == FileIntent::Decrypt ? Direction::Decrypt : Direction::Encrypt;
-  return Admit(file, intent, direction, MakeEncryptedSuffix(clock), calls);
+  return Admit(file, intent, direction, DrawSuffix(format, clock), calls);
+}
+
+EncryptedSuffix DrawSuffix(CipherFormat format, Clock& clock) {
+  return format == CipherFormat::Strong ? MakeStrongSuffix(clock) : MakeEncryptedSuffix(clock);
+}
+
+void ChooseFormat(Admission& admission, CipherFormat format, Clock& clock) {
+  if (admission.direction != Direction::Encrypt || admission.interrupted) return;
+  if (FormatOfSuffix(admission.suffix) == format) return;
+  const std::string plain = admission.new_name.substr(0, admission.new_name.size() - EncryptedSuffixLength);
+  admission.suffix = DrawSuffix(format, clock);
+  admission.new_name = EncryptedName(plain, admission.suffix);
 }
 
 FileResult<Admission> AdmitTransform(const OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,

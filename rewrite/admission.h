@@ -14,6 +14,7 @@
 
 #include "base/clock.h"
 #include "crypto/cipher.h"
+#include "crypto/encrypted_name.h"
 #include "files/file_calls.h"
 #include "files/file_outcome.h"
 #include "files/opened_file.h"
@@ -60,7 +61,20 @@ struct Admission {
 // erase, NotDeletable when the folder keeps the name. Whether
 // the new name can be had is found out when the run starts (NameInUse,
 // NameTooLong).
-FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls);
+// An encryption's suffix is drawn for `format`. A name of the strong shape
+// is strong only when its end shows a sound trailer; one whose end shows a
+// damaged or cut trailer is refused (DamagedOrCut); one with no trailer's
+// mark at its end is plain.
+FileResult<Admission> AdmitFile(const OpenedFile& file, FileIntent intent, Clock& clock, FileCalls& calls,
+                                CipherFormat format = CipherFormat::Classic);
+
+// A fresh suffix of `format`.
+EncryptedSuffix DrawSuffix(CipherFormat format, Clock& clock);
+
+// An encryption admitted for one format made into one for `format` (the
+// window's choice during key entry): a suffix of that format drawn, the new
+// name made from it. Anything but a new encryption stays as it is.
+void ChooseFormat(Admission& admission, CipherFormat format, Clock& clock);
 
 // The same for a direction and suffix already chosen (the run's own check).
 FileResult<Admission> AdmitTransform(const OpenedFile& file, Direction direction, const EncryptedSuffix& suffix,

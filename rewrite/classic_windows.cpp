@@ -36,11 +36,12 @@ KeyWords ClassicWindows::WordsAt(std::int64_t offset) {
   return words;
 }
 
-void ClassicWindows::Begin(std::int64_t start, Direction direction) {
+FileStatus ClassicWindows::Begin(std::int64_t start, std::int64_t /*end*/, Direction direction) {
   Verify(start % block_length_ == 0);
   words_ = WordsAt(start);
   checkpoints_.try_emplace(start, words_);
   direction_ = direction;
+  return {};
 }
 
 // The words move on alike in either direction, so after a whole window they

@@ -26,7 +26,7 @@ class ClassicWindows final : public WindowCipher {
   // a window.
   ClassicWindows(const KeyWords& start, std::int32_t block_length, std::int64_t spacing);
 
-  void Begin(std::int64_t start, Direction direction) override;
+  FileStatus Begin(std::int64_t start, std::int64_t end, Direction direction) override;
   void Turn(std::span<std::uint8_t> chunk) override {
     TransformBlocks(chunk, block_length_, direction_, words_);
   }

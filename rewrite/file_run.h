@@ -16,7 +16,10 @@
 #include "rewrite/classic_windows.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/file_watch.h"
+#include "crypto/encrypted_name.h"
+#include "crypto/strong_chunks.h"
 #include "rewrite/journal_file.h"
+#include "rewrite/strong_windows.h"
 #include "rewrite/window_engine.h"
 
 namespace quorvant {
@@ -42,8 +45,10 @@ class Run {
   FileReport Go(const ProgressFunction& progress);
 
  private:
-  const JournalRunHeader& Header() const { return journal_->Header(); }
+  const JournalRunHeader& Header() const { return journal_ ? journal_->Header() : *header_; }
+  // The file's length when it was opened.
   std::int64_t Length() const { return file_.Length(); }
+  bool Strong() const { return format_ == CipherFormat::Strong; }
 
   // Its steps (rewrite/file_run_steps.cpp).
   FileResult<JournalRunHeader> NewRunHeader(const Admission& admitted);
@@ -59,6 +64,17 @@ class Run {
   }
   FileReport KeepJournal(Failure failure);
   FileReport RemoveJournal(Failure result, FileCondition condition, bool zero_images);
+
+  // The strong format's (rewrite/file_run_strong.cpp).
+  // The data the windows cover: the strong format's plaintext, else the whole file.
+  std::int64_t DataLength() const;
+  FileResult<std::int64_t> LengthNow();
+  FileResult<StrongChunkCipher> OpenTrailer(const StrongTrailerBytes& trailer, std::string_view key_text);
+  FileStatus TakeStrongKey(JournalRunHeader& header, std::string_view key_text);
+  FileStatus OpenStrongRun(std::string_view key_text);
+  JournalSlotNeeds SlotNeeds() const;
+  FileStatus GrowTail();
+  FileStatus CutTail(JournalPhase phase);
 
   // A new run, its undo and its end (rewrite/file_transform.cpp).
   FileReport PrepareNewRun(FileResult<Admission> admitted, std::string_view key_text);
@@ -78,7 +94,12 @@ class Run {
   KeyChecker& checker_;
   FileWatch watch_;
   std::optional<JournalFile> journal_;
-  std::optional<ClassicWindows> cipher_;
+  CipherFormat format_ = CipherFormat::Classic;
+  // The run's cipher: one of the two.
+  std::optional<ClassicWindows> classic_;
+  std::optional<StrongWindows> strong_;
+  // The strong format's chunk cipher, from the key (key material).
+  std::optional<StrongChunkCipher> strong_cipher_;
   std::optional<WindowEngine> engine_;
   FileReport report_;
 

@@ -115,15 +115,25 @@ FileResult<bool> Run::StartLooksRight(std::string_view key_text, const Encrypted
 
 // The cipher and the engine, once the journal is there.
 void Run::SetUpWindows(const ProgressFunction& progress) {
-  const std::int64_t window = JournalWindowLength(Header());
-  cipher_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
-  start_words_.Wipe();
-  engine_.emplace(file_, calls_, *journal_, *cipher_, watch_,
-                  WindowSettings{-1, settings_.blocks_per_chunk, settings_.cipher_thread, &progress,
-                                 &settings_.sync_start});
+  WindowSettings settings{-1, 0, settings_.blocks_per_chunk, settings_.cipher_thread, &progress,
+                          &settings_.sync_start};
+  WindowCipher* cipher = nullptr;
+  if (Strong()) {
+    strong_.emplace(*strong_cipher_, Header().direction, file_, calls_);
+    settings.data_length = DataLength();
+    settings.block_length = MaxBlockLength;
+    cipher = &*strong_;
+  } else {
+    const std::int64_t window = JournalWindowLength(Header());
+    classic_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
+    start_words_.Wipe();
+    cipher = &*classic_;
+  }
+  engine_.emplace(file_, calls_, *journal_, *cipher, watch_, settings);
 }
 
 FileStatus Run::StoreKeyCheck() {
+  if (Strong()) return {};  // its trailer is its key check
   // Either version: a decryption's undo puts back the check the file had.
   const std::vector<std::uint8_t>& value = Header().key_check;
   if (value.size() != KeyCheckLength && value.size() != KeyCheckVersion1Length) return {};  // not one of ours
@@ -137,6 +147,7 @@ FileStatus Run::StoreKeyCheck() {
 }
 
 FileStatus Run::RemoveKeyCheckNow() {
+  if (Strong()) return {};
   if (Status removed = RemoveKeyCheck(file_.Descriptor(), calls_); !removed) {
     return Failure{FileOutcome::WriteError, removed.error()};
   }
@@ -191,7 +202,7 @@ FileReport Run::RemoveJournal(Failure result, FileCondition condition, bool zero
   }
   // A plain image must not stay behind in the free space. Should the zeros
   // fail, the journal still goes: the file is final.
-  if (zero_images) (void)journal_->ZeroImages();
+  if (zero_images) (void)journal_->ZeroImages(engine_->CutImageLength());
   if (Status removed = journal_->Remove(); !removed) {
     // The file is final; a resume finds nothing left to change and removes
     // it. The mark stays, so that the journal is found should it be there.

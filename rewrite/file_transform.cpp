@@ -35,6 +35,13 @@ FileReport Run::PrepareNewRun(FileResult<Admission> admitted, std::string_view k
   }
   FileResult<JournalRunHeader> header = NewRunHeader(*admitted);
   if (!header) return Refuse(header.error());
+  format_ = FormatOfSuffix(admitted->suffix);
+  if (Strong()) {
+    if (FileStatus key = TakeStrongKey(*header, key_text); !key) return Refuse(key.error());
+    header_ = std::move(*header);
+    prepared_ = Prepared::NewRun;
+    return Finish(FileOutcome::Done, FileCondition::AsBefore);
+  }
   const FileResult<bool> looks_right = TakeKeyCheck(*header, key_text);
   if (!looks_right) return Refuse(looks_right.error());
   start_words_ = BuildKeyWords(key_text, admitted->suffix);
@@ -59,7 +66,8 @@ FileReport Run::Start() {
   }
   const Direction direction = header.direction;
   // The journal marks the file for the run before it takes its name.
-  JournalAttempt attempt = CreateJournal(file_, std::move(header), settings_.largest_window, calls_);
+  const JournalSlotNeeds needs = SlotNeeds();
+  JournalAttempt attempt = CreateJournal(file_, std::move(header), settings_.largest_window, calls_, needs);
   header_.reset();
   if (attempt.outcome != FileOutcome::Done) {
     if (attempt.outcome == FileOutcome::Interrupted) report_.journal = attempt.name;
@@ -72,13 +80,18 @@ FileReport Run::Start() {
   SetUpWindows(*progress_);
 
   if (direction == Direction::Encrypt) {
+    if (Strong()) {
+      if (FileStatus grown = GrowTail(); !grown) {
+        return engine_->JournalBroken() ? KeepJournal(grown.error()) : UndoAll(grown.error());
+      }
+    }
     // The salt is in the name, durably, before any byte is encrypted.
     if (RenameWithoutReplacing(calls_, file_.Folder(), Header().old_name.c_str(),
                                Header().new_name.c_str()) != 0) {
       const int code = errno;
-      return RemoveJournal(
-          Failure{OutcomeOfRenameError(code), Error{code, "rename " + Header().old_name + " to " + Header().new_name}},
-          FileCondition::AsBefore, false);
+      Failure failure{OutcomeOfRenameError(code), Error{code, "rename " + Header().old_name + " to " + Header().new_name}};
+      // The strong format's tail is there already: it goes again.
+      return Strong() ? UndoAll(std::move(failure)) : RemoveJournal(std::move(failure), FileCondition::AsBefore, false);
     }
     file_.SetName(Header().new_name);
     if (calls_.Sync(file_.Folder()) != 0)
@@ -97,9 +110,13 @@ FileReport Run::UndoAll(Failure cause) {
   const Direction direction = Header().direction;
   // A window whose write failed part-way is made whole first.
   if (FileStatus mended = engine_->MendTorn(); !mended) return KeepJournal(mended.error());
-  // Undoing a decryption encrypts again: the salt goes back into the name,
-  // and the key check back onto the file, before any byte.
+  // Undoing a decryption encrypts again: the tail goes back after the data,
+  // the salt back into the name, and the key check back onto the file,
+  // before any byte.
   if (direction == Direction::Decrypt) {
+    if (Strong() && engine_->NewestIsCut()) {
+      if (FileStatus back = engine_->UndoCut(); !back) return KeepJournal(back.error());
+    }
     if (file_.Name() != Header().old_name) {
       if (FileStatus renamed = Rename(Header().old_name); !renamed) return KeepJournal(renamed.error());
     }
@@ -109,6 +126,9 @@ FileReport Run::UndoAll(Failure cause) {
   }
   if (FileStatus undone = engine_->Undo(); !undone) return KeepJournal(undone.error());
   if (direction == Direction::Encrypt) {
+    if (Strong()) {
+      if (FileStatus cut = CutTail(JournalPhase::Undo); !cut) return KeepJournal(cut.error());
+    }
     if (FileStatus removed = RemoveKeyCheckNow(); !removed) return KeepJournal(removed.error());
     if (file_.Name() != Header().old_name) {
       if (FileStatus renamed = Rename(Header().old_name); !renamed) {
@@ -135,6 +155,9 @@ FileReport Run::End(bool resumed) {
   if (FileStatus ours = watch_.MayWrite(JournalPhase::Forward, Length()); !ours) return stop(ours.error());
   const bool decrypting = Header().direction == Direction::Decrypt;
   if (decrypting) {
+    if (Strong()) {
+      if (FileStatus cut = CutTail(JournalPhase::Forward); !cut) return stop(cut.error());
+    }
     if (FileStatus removed = RemoveKeyCheckNow(); !removed) return stop(removed.error());
     if (file_.Name() != Header().new_name) {
       if (FileStatus renamed = Rename(Header().new_name); !renamed) {
@@ -222,6 +245,13 @@ FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   }
 
   // The key first: a wrong one changes nothing at all.
+  format_ = FormatOfSuffix(Header().suffix);
+  if (Strong()) {
+    if (FileStatus key = OpenStrongRun(key_text); !key) return KeepJournal(key.error());
+    mode_ = mode;
+    prepared_ = Prepared::Resume;
+    return Finish(FileOutcome::Done, FileCondition::AsBefore);
+  }
   const Result<KeyCheckVerdict> verdict =
       checker_.Judge(key_text, Header().suffix, Header().length, Header().key_check);
   if (!verdict) return KeepJournal(Failure{FileOutcome::NoMemory, verdict.error()});
@@ -258,6 +288,9 @@ FileReport Run::Resume() {
   if (FileStatus settled = SettleDoubleName(); !settled) return KeepJournal(settled.error());
   if (mode_ == ResumeMode::Undo || *phase == JournalPhase::Undo) return UndoAll(Failure{});
   if (Header().direction == Direction::Encrypt) {
+    if (Strong()) {
+      if (FileStatus grown = GrowTail(); !grown) return KeepJournal(grown.error());
+    }
     if (file_.Name() != Header().new_name) {
       if (FileStatus renamed = Rename(Header().new_name); !renamed) return KeepJournal(renamed.error());
     }

@@ -13,14 +13,14 @@ FileStatus FileWatch::MayWrite(JournalPhase phase, std::int64_t end) {
   if (calls_.Stat(file_.Descriptor(), &status) != 0) {
     return Failure{FileOutcome::ReadError, Error::FromErrno("stat " + file_.Name())};
   }
-  if (status.st_size != file_.Length()) {
+  if (status.st_size != Length()) {
     changed_elsewhere_ = true;
     // A file that grew keeps what another program added; one cut short
     // above `end` loses only what that program cut.
     if (phase == JournalPhase::Undo && status.st_size >= end) return {};
     return Failure{FileOutcome::ChangedElsewhere,
                    Error{0, "another program changed the length of " + file_.Name() + " from " +
-                                std::to_string(file_.Length()) + " to " + std::to_string(status.st_size) +
+                                std::to_string(Length()) + " to " + std::to_string(status.st_size) +
                                 " bytes"}};
   }
   if (phase == JournalPhase::Undo) {
@@ -76,7 +76,7 @@ FileStatus FileWatch::OnlyTheRunsNames(const std::string& old_name, const std::s
 // last window's look.
 void FileWatch::LookAtTheEnd() {
   struct stat status {};
-  if (calls_.Stat(file_.Descriptor(), &status) != 0 || status.st_size != file_.Length() ||
+  if (calls_.Stat(file_.Descriptor(), &status) != 0 || status.st_size != Length() ||
       calls_.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
     changed_elsewhere_ = true;
     return;
@@ -84,9 +84,11 @@ void FileWatch::LookAtTheEnd() {
   SeeModified(status);
 }
 
-void FileWatch::Wrote() {
+void FileWatch::Wrote(bool resized) {
   struct stat status {};
-  if (calls_.Stat(file_.Descriptor(), &status) == 0) modified_ = status.st_mtim;
+  if (calls_.Stat(file_.Descriptor(), &status) != 0) return;
+  modified_ = status.st_mtim;
+  if (resized) length_ = status.st_size;
 }
 
 void FileWatch::SeeModified(const struct stat& status) {

@@ -33,7 +33,7 @@ class FileWatch final : public WindowGuard {
   FileWatch(const OpenedFile& file, FileCalls& calls) : file_(file), calls_(calls) {}
 
   FileStatus MayWrite(JournalPhase phase, std::int64_t end) override;
-  void Wrote() override;
+  void Wrote(bool resized) override;
   // For a resume: the file may have both of its run's names (a crash inside
   // the link + unlink of a rename); any other name is a second name.
   FileStatus OnlyTheRunsNames(const std::string& old_name, const std::string& new_name);
@@ -46,7 +46,11 @@ class FileWatch final : public WindowGuard {
  private:
   const OpenedFile& file_;
   FileCalls& calls_;
+  // The file's length as the run left it.
+  std::int64_t Length() const { return length_ ? *length_ : file_.Length(); }
+
   bool changed_elsewhere_ = false;
+  std::optional<std::int64_t> length_;
   // When the file was last modified, as the run last saw it.
   std::optional<struct timespec> modified_;
 

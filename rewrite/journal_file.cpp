@@ -74,15 +74,23 @@ std::optional<std::string> JournalNameFor(int folder, ino_t inode, const RunMark
 
 // The window: a multiple of the block length, as large as allowed and as
 // the free space takes, halved down to one block.
-std::int64_t FirstWindow(const OpenedFile& file, std::int64_t largest_window, FileCalls& calls) {
-  const std::int64_t block = file.BlockLength();
-  if (block <= 0) return 0;
-  std::int64_t window = std::min(std::max(block, largest_window / block * block), RoundUp(file.Length(), block));
+// The slot a window of `window` bytes needs: its data, its side bytes and,
+// at least, a length step's image.
+std::int64_t SlotFor(std::int64_t window, std::int64_t unit, const JournalSlotNeeds& needs) {
+  const std::int64_t side = (window + unit - 1) / unit * needs.side_per_unit;
+  return RoundUp(std::max<std::int64_t>({window + side, needs.least, 1}), JournalPageSize);
+}
+
+std::int64_t FirstWindow(const OpenedFile& file, std::int64_t unit, std::int64_t data_length,
+                         std::int64_t largest_window, const JournalSlotNeeds& needs, FileCalls& calls) {
+  if (unit <= 0) return 0;
+  std::int64_t window = std::min(std::max(unit, largest_window / unit * unit), RoundUp(data_length, unit));
+  window = std::max(window, unit);
   struct statvfs space {};
   if (calls.FolderSpace(file.Folder(), &space) == 0 && space.f_frsize > 0) {
     const auto free = static_cast<std::int64_t>(space.f_bavail) * static_cast<std::int64_t>(space.f_frsize);
-    while (window > block && JournalImageOffset + RoundUp(window, JournalPageSize) > free) {
-      window = std::max(block, window / 2 / block * block);
+    while (window > unit && JournalImageOffset + SlotFor(window, unit, needs) > free) {
+      window = std::max(unit, window / 2 / unit * unit);
     }
   }
   return window;
@@ -129,8 +137,9 @@ Result<std::optional<JournalRecord>> JournalFile::ReadRecord(int page) {
   return record;
 }
 
-Status JournalFile::ZeroImages() {
-  if (Status zeroed = WriteZeros(*calls_, file_.Get(), JournalImageOffset, JournalFileLength(header_), name_);
+Status JournalFile::ZeroImages(std::int64_t from) {
+  if (Status zeroed =
+          WriteZeros(*calls_, file_.Get(), JournalImageOffset + from, JournalFileLength(header_), name_);
       !zeroed) {
     return zeroed;
   }
@@ -148,7 +157,7 @@ Status JournalFile::Remove() {
 }
 
 JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
-                             FileCalls& calls) {
+                             FileCalls& calls, const JournalSlotNeeds& needs) {
   const int folder = file.Folder();
   const std::string draft = JournalName(file.Inode()) + std::string(JournalDraftSuffix);
   JournalFile journal(calls, folder, draft);
@@ -187,15 +196,28 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
                   Error{code, "allocate " + file.Name()});
   }
 
-  const std::int64_t block = file.BlockLength();
-  std::int64_t window = FirstWindow(file, largest_window, calls);
+  // A growth to come is the file's own: reserved past its end, the length
+  // kept, so that the run cannot run out of space half-way.
+  if (needs.grow > 0 &&
+      calls.Allocate(file.Descriptor(), FALLOC_FL_KEEP_SIZE, file.Length(), needs.grow) != 0 &&
+      !MeansNotSupported(errno)) {
+    const int code = errno;
+    return refuse(MeansNoSpace(code) ? FileOutcome::NoSpace : FileOutcome::WriteError,
+                  Error{code, "make room after " + file.Name()});
+  }
+
+  const std::int64_t unit = needs.unit > 0 ? needs.unit : file.BlockLength();
+  const std::int64_t data_length = needs.data_length >= 0 ? needs.data_length : file.Length();
+  std::int64_t window = data_length > 0 || needs.least > 0
+                            ? FirstWindow(file, unit, data_length, largest_window, needs, calls)
+                            : 0;
   for (;;) {
-    header.slot_length = RoundUp(std::max<std::int64_t>(window, 1), JournalPageSize);
+    header.slot_length = window > 0 ? SlotFor(window, unit, needs) : JournalPageSize;
     const Status reserved = Reserve(calls, journal.file_.Get(), JournalFileLength(header), draft);
     if (reserved) break;
     if (!MeansNoSpace(reserved.error().code)) return refuse(FileOutcome::WriteError, reserved.error());
-    if (window <= block) return refuse(FileOutcome::NoSpace, reserved.error());
-    window = std::max(block, window / 2 / block * block);
+    if (window <= unit) return refuse(FileOutcome::NoSpace, reserved.error());
+    window = std::max(unit, window / 2 / unit * unit);
   }
 
   journal.header_ = std::move(header);
@@ -331,7 +353,7 @@ JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const Journ
   // A journal gets its name only once its header is durable: a header that
   // is not whole means damage, not a crash. It is left for a person to see.
   if (!header) return refuse(FileOutcome::JournalDamaged, Error{0, name + " is damaged"});
-  if (header->inode != static_cast<std::uint64_t>(file.Inode()) || header->length != file.Length() ||
+  if (header->inode != static_cast<std::uint64_t>(file.Inode()) || !RunMayHaveLength(*header, file.Length()) ||
       (file.Name() != header->old_name && file.Name() != header->new_name)) {
     return refuse(FileOutcome::JournalDamaged, Error{0, name + " belongs to another file"});
   }

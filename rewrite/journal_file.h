@@ -22,6 +22,16 @@ namespace quorvant {
 
 struct JournalAttempt;
 
+// What a run's windows need of the slot beyond the file's plain blocks: a
+// format that keeps more after its data (crypto/strong_chunks.h).
+struct JournalSlotNeeds {
+  std::int64_t unit = 0;           // windows start at multiples of this; 0: the file's block length
+  std::int64_t data_length = -1;   // the windows cover [0, data_length); -1: the whole file
+  std::int64_t side_per_unit = 0;  // side bytes a window has for each unit of its data
+  std::int64_t least = 0;          // a length step's image, which the slot must hold too
+  std::int64_t grow = 0;           // bytes the run will add after the file's end: reserved now
+};
+
 // Where a journal is: a folder (not owned) and its name there.
 struct JournalPlace {
   int folder = -1;
@@ -52,11 +62,13 @@ class JournalFile {
   // The record on page 0 or 1, when it is whole, of this run and on its page.
   // Nothing for a page that holds no such record; an Error when it cannot be read.
   Result<std::optional<JournalRecord>> ReadRecord(int page);
-  // Zeros over the whole image slot, synced: the last image of a run that
-  // ends with a plain file is plain text, which must not stay behind in the
-  // free space once the journal is removed. The records stay, so a crash
-  // before the removal still finds the run finished.
-  Status ZeroImages();
+  // Zeros over the image slot from `from` on, synced: the last image of a
+  // run that ends with a plain file is plain text, which must not stay
+  // behind in the free space once the journal is removed. The records stay,
+  // so a crash before the removal still finds the run finished. What comes
+  // before `from` is kept: what a format's cut took, which is no secret and
+  // which an undo of the finished run still needs.
+  Status ZeroImages(std::int64_t from = 0);
   // Closes the journal, unlinks it and syncs the folder. When only the sync
   // fails, the journal is gone (Gone()) but a crash might still bring it back.
   Status Remove();
@@ -64,7 +76,8 @@ class JournalFile {
 
  private:
   friend JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header,
-                                      std::int64_t largest_window, FileCalls& calls);
+                                      std::int64_t largest_window, FileCalls& calls,
+                                      const JournalSlotNeeds& needs);
   friend JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place);
   JournalFile(FileCalls& calls, int folder, std::string name)
       : calls_(&calls), folder_(folder), name_(name) {}
@@ -91,7 +104,9 @@ struct JournalAttempt {
 //    in place cannot run out of space half-way; no space: NoSpace;
 //  - space for the largest window up to `largest_window` (a multiple of the
 //    block length, halved down to one block while space is short; NoSpace
-//    when even that does not fit), which sets header.slot_length;
+//    when even that does not fit), which sets header.slot_length; with
+//    `needs`, in units and with room for the side bytes and a length step,
+//    and the growth to come reserved after the file's end first;
 //  - its run header written and synced; then the file marked for the run
 //    (rewrite/run_mark.h), durably;
 //  - only then renamed to its real name, the run's (JournalName(run_id)), or
@@ -103,7 +118,7 @@ struct JournalAttempt {
 // A refusal removes what it made, the mark too; the file's bytes are
 // untouched either way.
 JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
-                             FileCalls& calls);
+                             FileCalls& calls, const JournalSlotNeeds& needs = {});
 
 // Opens the journal of `file`'s interrupted run (FindJournalName), or the one
 // at `place` when given, and reads its run header: NothingToResume when

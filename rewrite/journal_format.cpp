@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "base/verify.h"
+#include "crypto/encrypted_name.h"
+#include "crypto/strong_chunks.h"
 
 namespace quorvant {
 
@@ -16,8 +18,11 @@ constexpr std::array<std::uint8_t, 16> RunMagic = {'Q', 'U', 'O', 'R', 'V', 'A',
                                                    '-', 'J', 'O', 'U', 'R', 'N', 'A', 'L'};
 constexpr std::array<std::uint8_t, 8> RecordMagic = {'Q', 'V', 'R', 'E', 'C', 'O', 'R', 'D'};
 // 2: the run marks its file before its first change. 1 is still read.
+// 3: a run of the strong format (its suffix ends in "]"), which earlier
+// versions of the program must never take for a classic one.
 constexpr std::uint32_t FormatVersion = 2;
 constexpr std::uint32_t UnmarkedFormatVersion = 1;
+constexpr std::uint32_t StrongFormatVersion = 3;
 constexpr std::size_t HashLength = 16;
 constexpr std::size_t LongestName = 255;
 
@@ -169,7 +174,9 @@ JournalPage EncodeRunHeader(const JournalRunHeader& header) {
   JournalPage page{};
   PageWriter out(page);
   out.Bytes(RunMagic);
-  out.Number(header.marks_file ? FormatVersion : UnmarkedFormatVersion, 4);
+  const bool strong = FormatOfSuffix(header.suffix) == CipherFormat::Strong;
+  Verify(!strong || header.marks_file);
+  out.Number(strong ? StrongFormatVersion : header.marks_file ? FormatVersion : UnmarkedFormatVersion, 4);
   out.Bytes(header.run_id);
   out.Number(header.direction == Direction::Encrypt ? 0 : 1, 1);
   out.Bytes(header.suffix);
@@ -206,19 +213,48 @@ std::optional<JournalRunHeader> DecodeRunHeader(std::span<const std::uint8_t> pa
   header.key_check = in.Text(MaxJournalKeyCheckLength);
   const std::uint64_t had_key_check = in.Number(1);
   header.had_key_check = had_key_check == 1;
-  if (!in.Sealed() || magic != RunMagic || (version != FormatVersion && version != UnmarkedFormatVersion) ||
-      direction > 1 || had_key_check > 1) {
+  const bool strong = FormatOfSuffix(header.suffix) == CipherFormat::Strong;
+  if (!in.Sealed() || magic != RunMagic ||
+      (version != FormatVersion && version != UnmarkedFormatVersion && version != StrongFormatVersion) ||
+      (version == StrongFormatVersion) != strong || direction > 1 || had_key_check > 1) {
     return std::nullopt;
   }
-  header.marks_file = version == FormatVersion;
+  header.marks_file = version != UnmarkedFormatVersion;
   // Sound figures only: everything below trusts them.
+  const std::int64_t block_length = strong ? MaxBlockLength : std::min<std::int64_t>(header.length, MaxBlockLength);
   const bool sound =
-      header.length >= 0 && header.block_length == std::min<std::int64_t>(header.length, MaxBlockLength) &&
+      header.length >= 0 && header.block_length == block_length &&
       header.slot_length > 0 && header.slot_length % JournalPageSize == 0 &&
       header.slot_length >= header.block_length && header.slot_length <= (std::int64_t{1} << 40) &&
       IsPlainName(header.old_name) && IsPlainName(header.new_name) && header.old_name != header.new_name;
   if (!sound) return std::nullopt;
+  if (strong) {
+    // The trailer is the file's own: its data length fits the run's length.
+    const std::optional<std::int64_t> data = StrongDataLength(header);
+    const std::int64_t start_length =
+        !data ? -1
+              : header.direction == Direction::Encrypt ? *data
+                                                       : static_cast<std::int64_t>(StrongEncryptedLength(*data));
+    if (start_length != header.length) return std::nullopt;
+  }
   return header;
+}
+
+std::optional<std::int64_t> StrongDataLength(const JournalRunHeader& header) {
+  if (FormatOfSuffix(header.suffix) != CipherFormat::Strong || header.key_check.size() != StrongTrailerLength) {
+    return std::nullopt;
+  }
+  StrongTrailerBytes bytes{};
+  std::copy(header.key_check.begin(), header.key_check.end(), bytes.begin());
+  const std::uint64_t length = DecodeStrongTrailer(bytes).plain_length;
+  if (!StrongChecksumHolds(bytes) || length > MaxStrongPlainLength) return std::nullopt;
+  return static_cast<std::int64_t>(length);
+}
+
+bool RunMayHaveLength(const JournalRunHeader& header, std::int64_t length) {
+  const std::optional<std::int64_t> data = StrongDataLength(header);
+  if (!data) return length == header.length;
+  return length >= *data && length <= static_cast<std::int64_t>(StrongEncryptedLength(*data));
 }
 
 JournalPage EncodeRecord(const JournalRecord& record, const RunId& run_id) {
@@ -264,7 +300,7 @@ std::optional<JournalRecord> DecodeRecord(std::span<const std::uint8_t> page,
     // growth) or ends (a decryption's cut) the run; the boundary at 0 or
     // all the way up.
     const bool sound = record.sequence > 0 && record.offset >= 0 && record.length > 0 &&
-                       record.length <= JournalWindowLength(header) &&
+                       record.length <= header.slot_length &&
                        (record.offset == header.length || record.offset + record.length == header.length) &&
                        (record.done_after == 0 || record.done_after == record.offset);
     if (!sound) return std::nullopt;

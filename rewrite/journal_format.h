@@ -74,7 +74,9 @@ struct JournalRunHeader {
   Direction direction = Direction::Encrypt;
   EncryptedSuffix suffix{};
   std::int64_t length = 0;
-  std::int32_t block_length = 0;  // min(length, MaxBlockLength)
+  // min(length, MaxBlockLength); for the strong format MaxBlockLength,
+  // whose windows start on its chunks instead.
+  std::int32_t block_length = 0;
   std::uint64_t inode = 0;
   // The image slot's size: a multiple of JournalPageSize, at least one block
   // (except for an empty file). Windows are the largest multiple of the
@@ -82,7 +84,10 @@ struct JournalRunHeader {
   std::int64_t slot_length = 0;
   std::string old_name;                 // the name before the run
   std::string new_name;                 // the name the run gives
-  std::vector<std::uint8_t> key_check;  // the same bytes as the key check attribute
+  // The same bytes as the key check attribute; for the strong format (a
+  // suffix ending in "]"), the file's trailer, which proves the key and
+  // holds the wrapped file key (crypto/strong_trailer.h).
+  std::vector<std::uint8_t> key_check;
   // A decryption of a file that carried a key check attribute: an undo puts
   // the check back.
   bool had_key_check = false;
@@ -92,6 +97,14 @@ struct JournalRunHeader {
 
   bool operator==(const JournalRunHeader&) const = default;
 };
+
+// The strong format's data length of a run of it (the plaintext length its
+// trailer holds); nothing for a classic run.
+std::optional<std::int64_t> StrongDataLength(const JournalRunHeader& header);
+// Whether a file of `length` bytes may be the run's file: its length at the
+// run's start, or, for the strong format, anything from its data length to
+// its data with the tag table and trailer (the run grows or cuts it).
+bool RunMayHaveLength(const JournalRunHeader& header, std::int64_t length);
 
 enum class JournalPhase : std::uint8_t {
   Forward = 1,  // the run itself: the boundary rises

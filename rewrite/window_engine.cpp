@@ -46,9 +46,10 @@ WindowEngine::WindowEngine(OpenedFile& file, FileCalls& calls, JournalFile& jour
       progress_(settings.progress),
       sync_start_(settings.sync_start),
       data_length_(settings.data_length),
-      unit_(std::lcm(std::max<std::int64_t>(file.BlockLength(), 1), cipher.Alignment())),
-      chunk_length_(RoundUp(settings.blocks_per_chunk * file.BlockLength(), unit_)),
-      window_(DataWindow(JournalWindowLength(journal.Header()), unit_, cipher)) {
+      block_length_(settings.block_length > 0 ? settings.block_length : file.BlockLength()),
+      unit_(std::lcm(std::max<std::int64_t>(block_length_, 1), cipher.Alignment())),
+      chunk_length_(RoundUp(settings.blocks_per_chunk * block_length_, unit_)),
+      window_(DataWindow(journal.Header().slot_length, unit_, cipher)) {
   if (Length() > 0) {
     pipeline_.emplace(static_cast<std::size_t>(std::min({ChunkLength(), window_, Length()})),
                       settings.cipher_thread);
@@ -103,7 +104,7 @@ class WindowEngine::SlotSteps final : public ChunkSteps {
 FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int64_t end) {
   const bool forward = phase == JournalPhase::Forward;
   const Direction direction = forward ? journal_.Header().direction : Opposite(journal_.Header().direction);
-  cipher_.Begin(start, direction);
+  QUORVANT_TRY(cipher_.Begin(start, end, direction));
 
   // The window's new bytes, into the slot, chunk by chunk
   // (rewrite/chunk_pipeline.h): with two cores, the cipher turns one chunk
@@ -116,7 +117,7 @@ FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int
   SlotSteps steps(*this, forward, start);
   ImageHash hash;
   plain_image_ = plain_image_ || direction == Direction::Decrypt;
-  const ChunkLoopResult loop = pipeline_->Run(start, end, ChunkLength(), file_.BlockLength(), cipher_, hash, steps);
+  const ChunkLoopResult loop = pipeline_->Run(start, end, ChunkLength(), block_length_, cipher_, hash, steps);
   switch (loop.end) {
     case ChunkLoopEnd::Done: break;
     // The blocks changed so far are only in memory and in the slot.
@@ -124,6 +125,7 @@ FileStatus WindowEngine::Window(JournalPhase phase, std::int64_t start, std::int
     case ChunkLoopEnd::ReadFailed: return Failed(FileOutcome::ReadError, loop.error);
     case ChunkLoopEnd::WriteFailed: return Failed(OutcomeOfWriteError(loop.error), loop.error);
   }
+  QUORVANT_TRY(cipher_.Check());
   // The side bytes after the data's, in the slot and in the hash.
   const ByteRange side = SideOf(phase, start, end);
   if (side.length > 0) {
@@ -181,8 +183,9 @@ FileStatus WindowEngine::Apply(const JournalRecord& record) {
   // Whatever this wrote, even when it failed part-way, is the run's own.
   struct Written {
     WindowGuard& guard;
-    ~Written() { guard.Wrote(); }
-  } written_by_the_run{guard_};
+    bool resized;
+    ~Written() { guard.Wrote(resized); }
+  } written_by_the_run{guard_, record.step != JournalStep::Window};
   if (record.step == JournalStep::Cut) {
     if (calls_.Truncate(file_.Descriptor(), record.offset) != 0) {
       const Error error = Error::FromErrno("cut " + file_.Name());
@@ -276,7 +279,7 @@ FileStatus WindowEngine::UndoCut() {
 // A step at the end of the data: its image into the slot, its record, then
 // the file, as for a window.
 FileStatus WindowEngine::LengthStep(JournalPhase phase, JournalStep step, std::span<const std::uint8_t> image) {
-  Verify(!image.empty() && static_cast<std::int64_t>(image.size()) <= JournalWindowLength(journal_.Header()));
+  Verify(!image.empty() && static_cast<std::int64_t>(image.size()) <= journal_.Header().slot_length);
   QUORVANT_TRY(guard_.MayWrite(phase, done_));
   if (Status written = journal_.WriteImage(image, 0); !written) {
     return Failed(OutcomeOfWriteError(written.error()), written.error());

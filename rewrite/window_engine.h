@@ -66,10 +66,14 @@ class WindowCipher : public ChunkCipher {
     return {};
   }
   virtual std::int64_t SideLengthFor(std::int64_t /*window_length*/) const { return 0; }
-  // Makes ready to turn the window that starts at `start` (aligned) in
-  // `direction`.
-  virtual void Begin(std::int64_t start, Direction direction) = 0;
-  // After the window's data went through Turn: the side range's new bytes.
+  // Makes ready to turn the window [start, end) (`start` aligned) in
+  // `direction`. A failure stops the windows there, nothing of it turned.
+  virtual FileStatus Begin(std::int64_t start, std::int64_t end, Direction direction) = 0;
+  // After the window's data went through Turn, before anything of it is
+  // recorded: whether its new bytes may go in place (a format that
+  // authenticates its data says no to data that fails its check).
+  virtual FileStatus Check() { return {}; }
+  // After Check: the side range's new bytes.
   virtual void Side(std::span<std::uint8_t> /*side*/) {}
   // The window begun last was turned whole, up to `end`.
   virtual void Keep(std::int64_t end) = 0;
@@ -83,14 +87,18 @@ class WindowGuard {
   virtual ~WindowGuard() = default;
   virtual FileStatus MayWrite(JournalPhase phase, std::int64_t end) = 0;
   // The engine has just written and synced the file: what changes from here
-  // on until its next write is someone else's doing.
-  virtual void Wrote() = 0;
+  // on until its next write is someone else's doing. `resized`: the write was
+  // a length step, so the length the file has now, whatever it is (a failed
+  // step may have changed it part-way), is the run's own.
+  virtual void Wrote(bool resized) = 0;
 };
 
 struct WindowSettings {
   // The windows cover [0, data_length); negative: the whole file. What lies
   // after (a format's tags and trailer) changes only as windows' side ranges.
   std::int64_t data_length = -1;
+  // The length progress is asked for and chunks are made of; 0: the file's.
+  std::int32_t block_length = 0;
   std::int64_t blocks_per_chunk = BlocksPerChunk;
   CipherThread cipher_thread = CipherThread::Auto;
   // Called with each block's offset before it is changed, going forward only.
@@ -150,6 +158,8 @@ class WindowEngine {
   // back (phase Undo).
   FileStatus UndoCut();
   bool NewestIsCut() const { return newest_ && newest_->step == JournalStep::Cut; }
+  // How much of the slot holds what the newest step cut: 0 when it was no cut.
+  std::int64_t CutImageLength() const { return NewestIsCut() ? newest_->length : 0; }
 
  private:
   // A window's bytes in the file and in the slot: its data, then its side range.
@@ -187,6 +197,7 @@ class WindowEngine {
   const ProgressFunction* progress_;
   const SyncStartFunction* sync_start_;
   const std::int64_t data_length_;
+  const std::int32_t block_length_;
   // Windows start at multiples of this: the block length and the cipher's alignment.
   const std::int64_t unit_;
   const std::int64_t chunk_length_;

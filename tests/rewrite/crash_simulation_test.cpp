@@ -21,10 +21,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "crypto/encrypted_name.h"
+#include "crypto/strong_format.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/journal_format.h"
 #include "tests/support/model_file_system.h"
@@ -39,11 +41,13 @@ using testing::Key;
 using testing::ModelFileSystem;
 using testing::ModelOp;
 using testing::ModelState;
+using testing::StrongSuffix;
 using testing::Suffix;
 
 constexpr char WrongKey[] = "correct horsf";
 const std::string PlainName = "report.txt";
 const std::string EncryptedFileName = PlainName + std::string(Suffix.begin(), Suffix.end());
+const std::string StrongFileName = PlainName + std::string(StrongSuffix.begin(), StrongSuffix.end());
 constexpr std::int64_t Block = MaxBlockLength;
 
 // Power-loss seeds per crash point, and how often a resume is crashed in turn.
@@ -65,6 +69,25 @@ std::vector<std::uint8_t> Encrypted(std::vector<std::uint8_t> data) {
   return data;
 }
 
+// The strong format draws its file key and nonces afresh for each run, so
+// its encryption is known by what it decrypts to.
+std::vector<std::uint8_t> StrongEncrypted(const std::vector<std::uint8_t>& plain) {
+  StrongFreshParts parts = DrawStrongFreshParts();
+  parts.salt = Checker().NewStrongSalt();
+  const Result<StrongMasterKey, StrongKeyFailure> master =
+      Checker().StrongMaster(Key, parts.salt, Checker().NewStrongCost());
+  return EncryptStrongImage(*master, parts, Checker().NewStrongCost(), plain);
+}
+
+bool IsStrongEncryptionOf(const std::vector<std::uint8_t>& image, const std::vector<std::uint8_t>& plain) {
+  const StrongEnd end = ClassifyStrongEnd(image, static_cast<std::int64_t>(image.size()));
+  if (end.kind != StrongEndKind::Sound) return false;
+  const Result<StrongMasterKey, StrongKeyFailure> master = Checker().StrongMaster(Key, end.trailer.salt, end.trailer.cost);
+  if (!master) return false;
+  const Result<StrongDecrypted, StrongKeyFailure> decrypted = DecryptStrongImage(*master, image);
+  return decrypted && decrypted->damaged_chunks.empty() && decrypted->plaintext == plain;
+}
+
 bool IsJournal(const std::string& name) { return name.starts_with(JournalNamePrefix); }
 bool IsDraft(const std::string& name) { return IsJournal(name) && name.ends_with(JournalDraftSuffix); }
 
@@ -73,6 +96,8 @@ bool IsDraft(const std::string& name) { return IsJournal(name) && name.ends_with
 struct Picture {
   std::map<std::string, std::vector<std::uint8_t>> files;
   std::map<std::string, bool> has_check;
+  // Names whose content is a strong encryption of what `files` holds.
+  std::set<std::string> strong;
 };
 
 // Whether `state` shows `picture`, compared in place: the states are large and many.
@@ -84,7 +109,9 @@ bool Shows(const ModelState& state, const Picture& picture) {
     const auto expected = picture.files.find(name);
     if (expected == picture.files.end()) return false;
     const testing::ModelFile& file = state.files.at(inode);
-    if (file.current != expected->second ||
+    const bool content = picture.strong.count(name) != 0 ? IsStrongEncryptionOf(file.current, expected->second)
+                                                         : file.current == expected->second;
+    if (!content ||
         (file.attributes.count(KeyCheckAttributeName) != 0) != picture.has_check.at(name)) {
       return false;
     }
@@ -123,6 +150,7 @@ struct Scenario {
   std::int64_t cancel_at_block = -1;
   bool rename_noreplace = true;
   bool stored_check = true;  // for a decryption: the file carries its key check
+  CipherFormat format = CipherFormat::Classic;
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* output) { *output << scenario.name; }
@@ -145,15 +173,19 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     settings_.blocks_per_chunk = scenario.chunk_blocks;
     settings_.key_checker = &Checker();
     plain_ = testing::PatternBytes(scenario.length, static_cast<std::uint32_t>(scenario.length) + 1);
+    ModelFileSystem fs;
+    if (scenario.format == CipherFormat::Strong) {
+      SetUpStrong(fs);
+      return;
+    }
     const std::vector<std::uint8_t> cipher = Encrypted(plain_);
     const Result<KeyCheckValue> check =
         Checker().Make(Key, Suffix, static_cast<std::int64_t>(scenario.length));
     ASSERT_TRUE(check.ok());
     const std::vector<std::uint8_t> check_bytes(check->begin(), check->end());
 
-    ModelFileSystem fs;
-    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}};
-    const Picture cipher_picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}};
+    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}};
+    const Picture cipher_picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}, {}};
     if (scenario.direction == Direction::Encrypt) {
       fs.MakeFile(PlainName, plain_);
       original_ = plain_picture;
@@ -171,13 +203,37 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     initial_ = fs.State();
   }
 
+  // A strong encryption is checked by decrypting it; a strong decryption
+  // starts from one made here, and its undo must give back those very bytes.
+  void SetUpStrong(ModelFileSystem& fs) {
+    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}};
+    if (GetParam().direction == Direction::Encrypt) {
+      fs.MakeFile(PlainName, plain_);
+      original_ = plain_picture;
+      target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}};
+    } else {
+      const std::vector<std::uint8_t> cipher = StrongEncrypted(plain_);
+      fs.MakeFile(StrongFileName, cipher);
+      original_ = Picture{{{StrongFileName, cipher}}, {{StrongFileName, false}}, {}};
+      target_ = plain_picture;
+    }
+    initial_ = fs.State();
+  }
+
+  const EncryptedSuffix& RunSuffix() const {
+    return GetParam().format == CipherFormat::Strong ? StrongSuffix : Suffix;
+  }
+  std::string EncryptedName() const {
+    return GetParam().format == CipherFormat::Strong ? StrongFileName : EncryptedFileName;
+  }
+
   // Runs the scenario's run on `fs` and returns its report.
   FileReport RunOn(ModelFileSystem& fs) {
     const Scenario& scenario = GetParam();
     fs.rename_noreplace = scenario.rename_noreplace;
     const int folder = fs.FolderDescriptor();
     OpenAttempt opened = OpenFileInFolder(
-        folder, scenario.direction == Direction::Encrypt ? PlainName : EncryptedFileName, fs);
+        folder, scenario.direction == Direction::Encrypt ? PlainName : EncryptedName(), fs);
     if (opened.outcome != FileOutcome::Done) {
       FileReport refused;
       refused.outcome = opened.outcome;
@@ -190,7 +246,7 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     // The content is noise-like, which the judge of a decryption without a
     // key check questions whatever the key: the user says to go on.
     FileRun run(*opened.file, fs, settings_);
-    const FileReport prepared = run.Prepare(scenario.direction, Suffix, Key);
+    const FileReport prepared = run.Prepare(scenario.direction, RunSuffix(), Key);
     if (prepared.outcome != FileOutcome::Done && prepared.outcome != FileOutcome::KeyLooksWrong) return prepared;
     return run.Go(progress);
   }
@@ -384,7 +440,21 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         Scenario{"decrypt without a stored key check, cancelled", Direction::Decrypt, 5 * Block + 3, 2, 1, 3,
                  true, false},
-        Scenario{"encrypt 9 blocks, window 4, chunk 4", Direction::Encrypt, 9 * Block, 4, 4}),
+        Scenario{"encrypt 9 blocks, window 4, chunk 4", Direction::Encrypt, 9 * Block, 4, 4},
+        // The strong format: windows of whole 64 KiB chunks (4 blocks), with
+        // their tags; the tail grown first, cut last.
+        Scenario{"strong encrypt 3 chunks and 5 bytes, window 1 chunk", Direction::Encrypt, 12 * Block + 5, 4, 1,
+                 -1, true, true, CipherFormat::Strong},
+        Scenario{"strong decrypt 3 chunks and 5 bytes, window 2 chunks", Direction::Decrypt, 12 * Block + 5, 8,
+                 1, -1, true, true, CipherFormat::Strong},
+        Scenario{"strong encrypt cancelled at block 6", Direction::Encrypt, 12 * Block + 5, 4, 1, 6, true, true,
+                 CipherFormat::Strong},
+        Scenario{"strong decrypt cancelled at block 9", Direction::Decrypt, 12 * Block + 5, 4, 1, 9, true, true,
+                 CipherFormat::Strong},
+        Scenario{"strong encrypt an empty file", Direction::Encrypt, 0, 4, 1, -1, true, true,
+                 CipherFormat::Strong},
+        Scenario{"strong decrypt 1 byte, rename by link and unlink", Direction::Decrypt, 1, 4, 1, -1, false, true,
+                 CipherFormat::Strong}),
     [](const ::testing::TestParamInfo<Scenario>& info) {
       std::string name = info.param.name;
       for (char& character : name) {
@@ -417,10 +487,10 @@ TEST(CrashSimulationSpace, TheWindowShrinksToTheFreeSpaceOrTheRunIsRefused) {
     EXPECT_EQ(report.outcome, space.expected) << space.free_space;
     if (space.expected == FileOutcome::Done) {
       EXPECT_TRUE(
-          Shows(fs.State(), Picture{{{EncryptedFileName, Encrypted(plain)}}, {{EncryptedFileName, true}}}));
+          Shows(fs.State(), Picture{{{EncryptedFileName, Encrypted(plain)}}, {{EncryptedFileName, true}}, {}}));
     } else {
       EXPECT_EQ(report.condition, FileCondition::AsBefore);
-      EXPECT_TRUE(Shows(fs.State(), Picture{{{PlainName, plain}}, {{PlainName, false}}}));
+      EXPECT_TRUE(Shows(fs.State(), Picture{{{PlainName, plain}}, {{PlainName, false}}, {}}));
     }
     EXPECT_FALSE(HasJournal(fs.State()));
   }

@@ -44,10 +44,11 @@ class SideCipher final : public WindowCipher {
     return {SideStart + first * SideEach, (last - first) * SideEach};
   }
   std::int64_t SideLengthFor(std::int64_t window) const override { return (window / Unit + 1) * SideEach; }
-  void Begin(std::int64_t start, Direction direction) override {
+  FileStatus Begin(std::int64_t start, std::int64_t /*end*/, Direction direction) override {
     chunk_ = start / Unit;
     direction_ = direction;
     sides_.clear();
+    return {};
   }
   void Turn(std::span<std::uint8_t> chunk) override {
     for (std::size_t at = 0; at < chunk.size(); at += Unit) {
@@ -75,7 +76,7 @@ class SideCipher final : public WindowCipher {
 class AnyTime final : public WindowGuard {
  public:
   FileStatus MayWrite(JournalPhase, std::int64_t) override { return {}; }
-  void Wrote() override {}
+  void Wrote(bool /*resized*/) override {}
 };
 
 // The file as the run should leave it: data moved on by one, the side table
@@ -83,7 +84,7 @@ class AnyTime final : public WindowGuard {
 std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& before) {
   std::vector<std::uint8_t> after = before;
   SideCipher cipher;
-  cipher.Begin(0, Direction::Encrypt);
+  (void)cipher.Begin(0, DataLength, Direction::Encrypt);
   cipher.Turn(std::span(after).first(DataLength));
   std::vector<std::uint8_t> side(Chunks * SideEach);
   cipher.Side(side);

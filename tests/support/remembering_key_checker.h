@@ -15,10 +15,26 @@
 namespace quorvant::testing {
 
 inline constexpr KeyCheckCost CheapKeyCheckCost{MinKeyCheckPasses, MinKeyCheckMemoryMib};
+inline constexpr StrongCost CheapStrongCost = MinStrongCost;
 
 class RememberingKeyChecker : public KeyChecker {
  public:
-  RememberingKeyChecker() : KeyChecker(CheapKeyCheckCost) {}
+  RememberingKeyChecker() : KeyChecker(CheapKeyCheckCost, CheapStrongCost) {}
+
+  Result<StrongMasterKey, StrongKeyFailure> StrongMaster(std::string_view key_text,
+                                                         std::span<const std::uint8_t, 16> salt,
+                                                         StrongCost cost) override {
+    const auto question = std::make_tuple(std::string(key_text), ToVector(salt), cost.passes, cost.memory_kib);
+    auto found = masters_.find(question);
+    if (found == masters_.end()) {
+      Result<StrongMasterKey, StrongKeyFailure> master = KeyChecker::StrongMaster(key_text, salt, cost);
+      if (!master) return master;
+      found = masters_.emplace(question, *master).first;
+    }
+    return found->second;
+  }
+  // Always the same salt, so that one derivation serves every run.
+  StrongSalt NewStrongSalt() override { return StrongSalt{'t', 'e', 's', 't'}; }
 
   Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                              std::int64_t file_length) override {
@@ -53,6 +69,8 @@ class RememberingKeyChecker : public KeyChecker {
   }
 
   std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::int64_t>, KeyCheckValue> made_;
+  std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::uint32_t, std::uint32_t>, StrongMasterKey>
+      masters_;
   std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::int64_t, std::vector<std::uint8_t>>,
            KeyCheckVerdict>
       judged_;
