@@ -367,7 +367,9 @@ std::optional<std::size_t> EndOfPdfSeparator(std::span<const std::uint8_t> start
     }
     return at + 1;
   }
-  if (byte == '<' && at + 1 < start.size() && start[at + 1] == '<') return at + 2;  // a dictionary
+  if (byte == '<' && at + 1 < start.size() && start[at + 1] == '<') {  // a dictionary
+    return at + 2;
+  }
   if (byte == '<') {  // a hex string
     for (++at; at < start.size() && start[at] != '>'; ++at) {
       if (!IsHexDigit(start[at]) && !IsPdfWhitespace(start[at])) return std::nullopt;
@@ -381,7 +383,8 @@ std::optional<std::size_t> EndOfPdfSeparator(std::span<const std::uint8_t> start
 // Reads the regular token at `at` into `token` (a name keeps its slash) and
 // returns where it ends; nullopt for a control character, which PDF syntax
 // never holds.
-std::optional<std::size_t> ReadPdfToken(std::span<const std::uint8_t> start, std::size_t at, std::string& token) {
+std::optional<std::size_t> ReadPdfToken(std::span<const std::uint8_t> start, std::size_t at,
+                                        std::string& token) {
   token.clear();
   do {
     if (start[at] < 0x20 || start[at] == 0x7f) return std::nullopt;
