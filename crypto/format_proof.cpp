@@ -208,6 +208,12 @@ std::optional<std::size_t> EndOfScan(std::span<const std::uint8_t> start, std::s
   return std::nullopt;
 }
 
+// Whether tables that end at `end` fit their segment: never past its
+// declared length, and filling it exactly when the start holds it whole.
+bool TablesFill(std::size_t end, std::size_t declared, std::span<const std::uint8_t> segment) {
+  return end <= declared && (segment.size() != declared || end == declared);
+}
+
 // Huffman tables: class and number, 16 counts, then that many values.
 bool HuffmanTablesFit(std::size_t declared, std::span<const std::uint8_t> segment) {
   std::size_t table = 0;
@@ -218,7 +224,7 @@ bool HuffmanTablesFit(std::size_t declared, std::span<const std::uint8_t> segmen
     if (values > 256) return false;
     table += 17 + values;
   }
-  return table <= declared && (segment.size() != declared || table == declared);
+  return TablesFill(table, declared, segment);
 }
 
 // Quantisation tables: precision and number, then 64 values of 1 or 2 bytes.
@@ -229,7 +235,7 @@ bool QuantisationTablesFit(std::size_t declared, std::span<const std::uint8_t> s
     if (precision > 1 || number > 3) return false;
     table += 1 + 64 * (precision + 1u);
   }
-  return table <= declared && (segment.size() != declared || table == declared);
+  return TablesFill(table, declared, segment);
 }
 
 bool IsStartOfFrame(std::uint8_t marker) {
@@ -242,7 +248,7 @@ bool FrameHeaderFits(std::size_t declared, std::span<const std::uint8_t> segment
   if (segment.size() < 6) return true;
   const std::size_t components = segment[5];
   if (components == 0 || declared != 6 + 3 * components) return false;
-  return LoadBigEndian16(segment, 3) != 0;  // no width
+  return LoadBigEndian16(segment, 3) != 0;  // a width of 0 is not allowed
 }
 
 // Start of scan: 1..4 components, 2 bytes each, and 3 more bytes.
@@ -399,7 +405,6 @@ std::optional<std::size_t> ReadPdfToken(std::span<const std::uint8_t> start, std
 struct PdfObjectKind {
   bool cross_reference = false;
   bool flate = false;
-
   void Note(std::string_view token) {
     if (token == "/XRef") cross_reference = true;
     if (token == "/FlateDecode") flate = true;
@@ -407,9 +412,8 @@ struct PdfObjectKind {
   }
 };
 
-// The first stream, whose data starts at `at` after the keyword.
+// The first stream, its keyword read up to `at`: the data starts after CR LF or LF.
 FormatProof ProvePdfStream(std::span<const std::uint8_t> start, std::size_t at, const PdfObjectKind& kind) {
-  // The data starts after CR LF or LF.
   if (at < start.size() && start[at] == '\r') ++at;
   if (at < start.size() && start[at] == '\n') ++at;
   if (!kind.cross_reference || !kind.flate) return FormatProof::Holds;
