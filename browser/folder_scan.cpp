@@ -82,80 +82,93 @@ UniqueFd OpenForListing(int folder_fd, const FolderScanSeam* seam) {
   return UniqueFd(openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-}  // namespace
-
-Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
-  table.entries.reserve(FileTable::Capacity);
-  std::size_t count = 0;
+// What a pass over the folder's records found besides the entries it
+// stored in the table.
+struct Listing {
+  std::size_t count = 0;  // entries stored
   int encrypted_count = 0;
-  Status status;
   // The inodes the folder's journals are named for (usually none).
   std::vector<std::uint64_t> journal_inodes;
   // The runs the folder's journals are named for.
   std::vector<RunId> journal_runs;
+};
 
-  UniqueFd folder = OpenForListing(folder_fd, seam);
-  if (!folder.IsOpen()) {
-    status = Error::FromErrno("open folder");
-  } else {
-    alignas(struct dirent64) char buffer[ReadBufferSize];
-    bool full = false;
-    while (!full) {
-      const ssize_t got = RetryOnInterrupt([&] { return getdents64(folder.Get(), buffer, sizeof buffer); });
-      if (got < 0) {
-        status = Error::FromErrno("read folder");
-        break;
-      }
-      if (got == 0) break;
-      for (std::size_t offset = 0; offset < static_cast<std::size_t>(got);) {
-        const FolderRecord record = ReadRecord(buffer + offset);
-        offset += record.length;
-        if (const std::optional<ino_t> inode = InodeOfJournalName(record.name_view)) {
-          journal_inodes.push_back(*inode);
-        }
-        if (const std::optional<RunId> run = RunOfJournalName(record.name_view)) journal_runs.push_back(*run);
-        if (!MayList(record)) continue;
-        if (seam != nullptr && seam->BeforeStat) seam->BeforeStat(record.name_view);
+void NoteJournalName(std::string_view name, Listing& listing) {
+  if (const std::optional<ino_t> inode = InodeOfJournalName(name)) listing.journal_inodes.push_back(*inode);
+  if (const std::optional<RunId> run = RunOfJournalName(name)) listing.journal_runs.push_back(*run);
+}
 
-        // The folder's idea of the kind may be stale or unknown: the kind and
-        // size that count are those of the entry itself, never following a link.
-        struct stat facts {};
-        if (fstatat(folder.Get(), record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(facts.st_mode) || facts.st_size <= 0) continue;
+// Stores the record's entry when it names a regular, non-empty file.
+void StoreIfListable(int folder, const FolderRecord& record, FileTable& table, Listing& listing,
+                     const FolderScanSeam* seam) {
+  if (!MayList(record)) return;
+  if (seam != nullptr && seam->BeforeStat) seam->BeforeStat(record.name_view);
+  // The folder's idea of the kind may be stale or unknown: the kind and
+  // size that count are those of the entry itself, never following a link.
+  struct stat facts {};
+  if (fstatat(folder, record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (!S_ISREG(facts.st_mode) || facts.st_size <= 0) return;
+  StoreEntry(table, listing.count, record.name_view, static_cast<std::uint64_t>(facts.st_size), facts.st_ino);
+  if (table.entries[listing.count].encrypted_flag == 1) ++listing.encrypted_count;
+  ++listing.count;
+}
 
-        StoreEntry(table, count, record.name_view, static_cast<std::uint64_t>(facts.st_size), facts.st_ino);
-        if (table.entries[count].encrypted_flag == 1) ++encrypted_count;
-        ++count;
-        if (count == static_cast<std::size_t>(FileTable::Capacity)) {
-          full = true;
-          break;
-        }
-      }
+// Reads the folder's records to its end, or until the table is full.
+Status ReadListing(int folder, FileTable& table, Listing& listing, const FolderScanSeam* seam) {
+  alignas(struct dirent64) char buffer[ReadBufferSize];
+  for (;;) {
+    const ssize_t got = RetryOnInterrupt([&] { return getdents64(folder, buffer, sizeof buffer); });
+    if (got < 0) return Error::FromErrno("read folder");
+    if (got == 0) return {};
+    for (std::size_t offset = 0; offset < static_cast<std::size_t>(got);) {
+      const FolderRecord record = ReadRecord(buffer + offset);
+      offset += record.length;
+      NoteJournalName(record.name_view, listing);
+      StoreIfListable(folder, record, table, listing, seam);
+      if (listing.count == static_cast<std::size_t>(FileTable::Capacity)) return {};
     }
   }
+}
 
-  table.entries.resize(count);
-  if (!journal_inodes.empty()) {
-    std::sort(journal_inodes.begin(), journal_inodes.end());
+// Marks the entries whose run a journal of the folder belongs to: by the
+// inode a journal is named for, or by the run a file's mark names.
+void MarkInterrupted(int folder, FileTable& table, Listing& listing) {
+  if (!listing.journal_inodes.empty()) {
+    std::sort(listing.journal_inodes.begin(), listing.journal_inodes.end());
     for (FileEntry& entry : table.entries) {
-      entry.interrupted = std::binary_search(journal_inodes.begin(), journal_inodes.end(), entry.inode);
+      entry.interrupted =
+          std::binary_search(listing.journal_inodes.begin(), listing.journal_inodes.end(), entry.inode);
     }
   }
-  if (!journal_runs.empty()) {
+  if (!listing.journal_runs.empty()) {
     // A file leads to its run's journal by its mark, read without opening it.
     FileCalls calls;
+    const std::vector<RunId>& runs = listing.journal_runs;
     for (FileEntry& entry : table.entries) {
-      const Result<RunMark> mark = ReadRunMarkAt(folder.Get(), entry.name, calls);
-      if (mark && mark->run && std::find(journal_runs.begin(), journal_runs.end(), *mark->run) != journal_runs.end())
+      const Result<RunMark> mark = ReadRunMarkAt(folder, entry.name, calls);
+      if (mark && mark->run && std::find(runs.begin(), runs.end(), *mark->run) != runs.end()) {
         entry.interrupted = true;
+      }
     }
   }
+}
+
+}  // namespace
+
+Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam) {
+  table.entries.reserve(FileTable::Capacity);
+  Listing listing;
+  const UniqueFd folder = OpenForListing(folder_fd, seam);
+  const Status status =
+      folder.IsOpen() ? ReadListing(folder.Get(), table, listing, seam) : Error::FromErrno("open folder");
+  table.entries.resize(listing.count);
+  MarkInterrupted(folder.Get(), table, listing);
   // The folder's own order on Linux follows name hashes: a file renamed by
   // encryption would jump to another place and the selection would land on
   // another file. Names ordered as people read them stay put instead.
   std::sort(table.entries.begin(), table.entries.end(),
             [](const FileEntry& a, const FileEntry& b) { return ListedBefore(a.name, b.name); });
-  table.EncryptedCount = encrypted_count;
+  table.EncryptedCount = listing.encrypted_count;
   return status;
 }
 

@@ -185,27 +185,105 @@ FormatProof ProvePngChunks(std::span<const std::uint8_t> start) {
 // --- JPEG: the chain of segments and the lengths that libjpeg refuses when
 // they do not add up; in entropy-coded data, only the markers that may stand
 // there.
+
+// Where the marker that ends a scan's entropy-coded data starts, at or after
+// `at`; nullopt when the start ends first. 0xff 0x00 is a stuffed 0xff,
+// 0xff 0xd0..0xd7 a restart marker, and 0xff may be repeated before a marker.
+std::optional<std::size_t> EndOfScan(std::span<const std::uint8_t> start, std::size_t at) {
+  while (at < start.size()) {
+    const std::uint8_t* found =
+        static_cast<const std::uint8_t*>(std::memchr(start.data() + at, 0xff, start.size() - at));
+    if (found == nullptr) return std::nullopt;
+    at = static_cast<std::size_t>(found - start.data());
+    if (at + 1 >= start.size()) return std::nullopt;
+    const std::uint8_t next = start[at + 1];
+    if (next == 0x00 || (next >= 0xd0 && next <= 0xd7)) {
+      at += 2;
+    } else if (next == 0xff) {
+      at += 1;
+    } else {
+      return at;
+    }
+  }
+  return std::nullopt;
+}
+
+// Whether tables that end at `end` fit their segment: never past its
+// declared length, and filling it exactly when the start holds it whole.
+bool TablesFill(std::size_t end, std::size_t declared, std::span<const std::uint8_t> segment) {
+  return end <= declared && (segment.size() != declared || end == declared);
+}
+
+// Huffman tables: class and number, 16 counts, then that many values.
+bool HuffmanTablesFit(std::size_t declared, std::span<const std::uint8_t> segment) {
+  std::size_t table = 0;
+  while (table < declared && table + 17 <= segment.size()) {
+    if ((segment[table] & 0xec) != 0) return false;
+    std::size_t values = 0;
+    for (std::size_t index = 1; index <= 16; ++index) values += segment[table + index];
+    if (values > 256) return false;
+    table += 17 + values;
+  }
+  return TablesFill(table, declared, segment);
+}
+
+// Quantisation tables: precision and number, then 64 values of 1 or 2 bytes.
+bool QuantisationTablesFit(std::size_t declared, std::span<const std::uint8_t> segment) {
+  std::size_t table = 0;
+  while (table < declared && table < segment.size()) {
+    const std::uint8_t precision = segment[table] >> 4, number = segment[table] & 0x0f;
+    if (precision > 1 || number > 3) return false;
+    table += 1 + 64 * (precision + 1u);
+  }
+  return TablesFill(table, declared, segment);
+}
+
+bool IsStartOfFrame(std::uint8_t marker) {
+  return marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+}
+
+// Start of frame: precision, height, width, components, 3 bytes each.
+bool FrameHeaderFits(std::size_t declared, std::span<const std::uint8_t> segment) {
+  if (declared < 6) return false;
+  if (segment.size() < 6) return true;
+  const std::size_t components = segment[5];
+  if (components == 0 || declared != 6 + 3 * components) return false;
+  return LoadBigEndian16(segment, 3) != 0;  // a width of 0 is not allowed
+}
+
+// Start of scan: 1..4 components, 2 bytes each, and 3 more bytes.
+bool ScanHeaderFits(std::size_t declared, std::span<const std::uint8_t> segment) {
+  if (declared < 6) return false;
+  if (segment.empty()) return true;
+  const std::size_t components = segment[0];
+  return components != 0 && components <= 4 && declared == 4 + 2 * components;
+}
+
+// Whether a segment's fields fit its declared length and take no value the
+// format forbids, as far as the start holds the segment.
+bool JpegSegmentFits(std::uint8_t marker, std::size_t declared, std::span<const std::uint8_t> segment) {
+  if (marker == 0xc4) return HuffmanTablesFit(declared, segment);
+  if (marker == 0xdb) return QuantisationTablesFit(declared, segment);
+  if (IsStartOfFrame(marker)) return FrameHeaderFits(declared, segment);
+  if (marker == 0xda) return ScanHeaderFits(declared, segment);
+  if (marker == 0xdd) return declared == 2;  // restart interval
+  if (marker == 0xe0 && segment.size() >= 8 && StartsWith(segment, "JFIF"sv)) {
+    // The JFIF header: its name ends in a zero byte, version 1 (or 2), units 0..2.
+    return segment[4] == 0 && segment[5] >= 1 && segment[5] <= 2 && segment[7] <= 2;
+  }
+  // Others (application data, comments, JPEG-LS and extensions) are read
+  // by their length alone.
+  return true;
+}
+
 FormatProof ProveJpegSegments(std::span<const std::uint8_t> start) {
   std::size_t at = 2;  // after the start-of-image marker
   bool in_scan = false;
   while (at < start.size()) {
     if (in_scan) {
-      // 0xff 0x00 is a stuffed 0xff, 0xff 0xd0..0xd7 a restart marker, and
-      // 0xff may be repeated before a marker.
-      const std::uint8_t* found =
-          static_cast<const std::uint8_t*>(std::memchr(start.data() + at, 0xff, start.size() - at));
-      if (found == nullptr) return FormatProof::Holds;
-      at = static_cast<std::size_t>(found - start.data());
-      if (at + 1 >= start.size()) return FormatProof::Holds;
-      const std::uint8_t next = start[at + 1];
-      if (next == 0x00 || (next >= 0xd0 && next <= 0xd7)) {
-        at += 2;
-        continue;
-      }
-      if (next == 0xff) {
-        at += 1;
-        continue;
-      }
+      const std::optional<std::size_t> scan_end = EndOfScan(start, at);
+      if (!scan_end) return FormatProof::Holds;
+      at = *scan_end;
       in_scan = false;  // a marker ends the scan
     }
     // Bytes before a marker are skipped, as libjpeg does (with a warning).
@@ -227,52 +305,9 @@ FormatProof ProveJpegSegments(std::span<const std::uint8_t> start) {
     const std::size_t declared = length - 2;
     const std::span<const std::uint8_t> segment =
         start.subspan(at + 2, std::min(declared, start.size() - std::min(start.size(), at + 2)));
-    const bool whole = segment.size() == declared;
-    if (marker == 0xc4) {
-      // Huffman tables: class and number, 16 counts, then that many values.
-      std::size_t table = 0;
-      while (table < declared && table + 17 <= segment.size()) {
-        if ((segment[table] & 0xec) != 0) return FormatProof::Broken;
-        std::size_t values = 0;
-        for (std::size_t index = 1; index <= 16; ++index) values += segment[table + index];
-        if (values > 256) return FormatProof::Broken;
-        table += 17 + values;
-      }
-      if (table > declared || (whole && table != declared)) return FormatProof::Broken;
-    } else if (marker == 0xdb) {
-      // Quantisation tables: precision and number, then 64 values of 1 or 2 bytes.
-      std::size_t table = 0;
-      while (table < declared && table < segment.size()) {
-        const std::uint8_t precision = segment[table] >> 4, number = segment[table] & 0x0f;
-        if (precision > 1 || number > 3) return FormatProof::Broken;
-        table += 1 + 64 * (precision + 1u);
-      }
-      if (table > declared || (whole && table != declared)) return FormatProof::Broken;
-    } else if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
-      // Start of frame: precision, height, width, components, 3 bytes each.
-      if (declared < 6) return FormatProof::Broken;
-      if (segment.size() >= 6) {
-        const std::size_t components = segment[5];
-        if (components == 0 || declared != 6 + 3 * components) return FormatProof::Broken;
-        if (LoadBigEndian16(segment, 3) == 0) return FormatProof::Broken;  // no width
-      }
-    } else if (marker == 0xda) {
-      // Start of scan: 1..4 components, 2 bytes each, and 3 more bytes.
-      if (declared < 6) return FormatProof::Broken;
-      if (!segment.empty()) {
-        const std::size_t components = segment[0];
-        if (components == 0 || components > 4 || declared != 4 + 2 * components) return FormatProof::Broken;
-      }
-      in_scan = true;
-    } else if (marker == 0xdd) {
-      if (declared != 2) return FormatProof::Broken;  // restart interval
-    } else if (marker == 0xe0 && segment.size() >= 8 && StartsWith(segment, "JFIF"sv)) {
-      // The JFIF header: its name ends in a zero byte, version 1 (or 2), units 0..2.
-      if (segment[4] != 0 || segment[5] < 1 || segment[5] > 2 || segment[7] > 2) return FormatProof::Broken;
-    }
-    if (!whole) return FormatProof::Holds;
-    // Others (application data, comments, JPEG-LS and extensions) are read
-    // by their length alone.
+    if (!JpegSegmentFits(marker, declared, segment)) return FormatProof::Broken;
+    in_scan = marker == 0xda;
+    if (segment.size() != declared) return FormatProof::Holds;
     at += length;
   }
   return FormatProof::Holds;
@@ -315,6 +350,76 @@ bool IsPdfToken(std::string_view token) {
   return digits;
 }
 
+// Where the syntax between regular tokens that starts at `at` ends: a
+// comment, a string, the opening of a dictionary, white space or a
+// delimiter. `at` itself when a regular token starts there; nullopt for a
+// hex string with a byte that is neither a hex digit nor white space.
+std::optional<std::size_t> EndOfPdfSeparator(std::span<const std::uint8_t> start, std::size_t at) {
+  const std::uint8_t byte = start[at];
+  if (byte == '%') {  // a comment, any bytes to the end of the line
+    while (at < start.size() && start[at] != '\n' && start[at] != '\r') ++at;
+    return at;
+  }
+  if (byte == '(') {  // a literal string: any bytes, balanced brackets, backslash escapes
+    int depth = 0;
+    for (; at < start.size(); ++at) {
+      if (start[at] == '\\') {
+        ++at;
+      } else if (start[at] == '(') {
+        ++depth;
+      } else if (start[at] == ')' && --depth == 0) {
+        break;
+      }
+    }
+    return at + 1;
+  }
+  if (byte == '<' && at + 1 < start.size() && start[at + 1] == '<') {  // a dictionary
+    return at + 2;
+  }
+  if (byte == '<') {  // a hex string
+    for (++at; at < start.size() && start[at] != '>'; ++at) {
+      if (!IsHexDigit(start[at]) && !IsPdfWhitespace(start[at])) return std::nullopt;
+    }
+    return at + 1;
+  }
+  if (IsPdfWhitespace(byte) || (IsPdfDelimiter(byte) && byte != '/')) return at + 1;
+  return at;
+}
+
+// Reads the regular token at `at` into `token` (a name keeps its slash) and
+// returns where it ends; nullopt for a control character, which PDF syntax
+// never holds.
+std::optional<std::size_t> ReadPdfToken(std::span<const std::uint8_t> start, std::size_t at,
+                                        std::string& token) {
+  token.clear();
+  do {
+    if (start[at] < 0x20 || start[at] == 0x7f) return std::nullopt;
+    token.push_back(static_cast<char>(start[at]));
+    ++at;
+  } while (at < start.size() && !IsPdfWhitespace(start[at]) && !IsPdfDelimiter(start[at]));
+  return at;
+}
+
+// What the tokens of the current object say of the stream that follows:
+// only a cross-reference stream compressed with deflate is decoded.
+struct PdfObjectKind {
+  bool cross_reference = false;
+  bool flate = false;
+  void Note(std::string_view token) {
+    if (token == "/XRef") cross_reference = true;
+    if (token == "/FlateDecode") flate = true;
+    if (token == "endobj") cross_reference = flate = false;
+  }
+};
+
+// The first stream, its keyword read up to `at`: the data starts after CR LF or LF.
+FormatProof ProvePdfStream(std::span<const std::uint8_t> start, std::size_t at, const PdfObjectKind& kind) {
+  if (at < start.size() && start[at] == '\r') ++at;
+  if (at < start.size() && start[at] == '\n') ++at;
+  if (!kind.cross_reference || !kind.flate) return FormatProof::Holds;
+  return FromStream(InflateStart(start.subspan(at), ZlibDeflate).end);
+}
+
 FormatProof ProvePdfObjects(std::span<const std::uint8_t> start) {
   constexpr std::size_t VersionAt = 5;  // after "%PDF-"
   if (start.size() < VersionAt + 3) return FormatProof::Holds;
@@ -323,63 +428,22 @@ FormatProof ProvePdfObjects(std::span<const std::uint8_t> start) {
     return FormatProof::Broken;
   }
   std::size_t at = VersionAt + 3;
-  bool cross_reference = false, flate = false;
+  PdfObjectKind kind;
   std::string token;
   while (at < start.size()) {
-    const std::uint8_t byte = start[at];
-    if (byte == '%') {  // a comment, any bytes to the end of the line
-      while (at < start.size() && start[at] != '\n' && start[at] != '\r') ++at;
+    const std::optional<std::size_t> separator_end = EndOfPdfSeparator(start, at);
+    if (!separator_end) return FormatProof::Broken;
+    if (*separator_end != at) {
+      at = *separator_end;
       continue;
     }
-    if (byte == '(') {  // a literal string: any bytes, balanced brackets, backslash escapes
-      int depth = 0;
-      for (; at < start.size(); ++at) {
-        if (start[at] == '\\') {
-          ++at;
-        } else if (start[at] == '(') {
-          ++depth;
-        } else if (start[at] == ')' && --depth == 0) {
-          break;
-        }
-      }
-      ++at;
-      continue;
-    }
-    if (byte == '<' && at + 1 < start.size() && start[at + 1] == '<') {  // a dictionary
-      at += 2;
-      continue;
-    }
-    if (byte == '<') {  // a hex string
-      for (++at; at < start.size() && start[at] != '>'; ++at) {
-        if (!IsHexDigit(start[at]) && !IsPdfWhitespace(start[at])) return FormatProof::Broken;
-      }
-      ++at;
-      continue;
-    }
-    if (IsPdfWhitespace(byte) || (IsPdfDelimiter(byte) && byte != '/')) {
-      ++at;
-      continue;
-    }
-    if (byte < 0x20 || byte == 0x7f) return FormatProof::Broken;  // no control characters in syntax
-    // A regular token (a name keeps its slash).
-    token.clear();
-    do {
-      if (start[at] < 0x20 || start[at] == 0x7f) return FormatProof::Broken;
-      token.push_back(static_cast<char>(start[at]));
-      ++at;
-    } while (at < start.size() && !IsPdfWhitespace(start[at]) && !IsPdfDelimiter(start[at]));
+    const std::optional<std::size_t> token_end = ReadPdfToken(start, at, token);
+    if (!token_end) return FormatProof::Broken;  // no control characters in syntax
+    at = *token_end;
     if (at == start.size()) return FormatProof::Holds;  // a word cut by the end of the start
     if (!IsPdfToken(token)) return FormatProof::Broken;
-    if (token == "/XRef") cross_reference = true;
-    if (token == "/FlateDecode") flate = true;
-    if (token == "endobj") cross_reference = flate = false;
-    if (token == "stream") {
-      // The data starts after CR LF or LF.
-      if (at < start.size() && start[at] == '\r') ++at;
-      if (at < start.size() && start[at] == '\n') ++at;
-      if (!cross_reference || !flate) return FormatProof::Holds;
-      return FromStream(InflateStart(start.subspan(at), ZlibDeflate).end);
-    }
+    kind.Note(token);
+    if (token == "stream") return ProvePdfStream(start, at, kind);
   }
   return FormatProof::Holds;
 }

@@ -77,6 +77,88 @@ FileOutcome LockFile(FileCalls& calls, int descriptor, const std::string& name, 
   return code == EWOULDBLOCK ? FileOutcome::AlreadyOpen : FileOutcome::OpenError;
 }
 
+// The refusal of an open, from the step that failed.
+OpenAttempt Refusal(const Failure& failure) { return Refusal(failure.outcome, failure.error); }
+
+// Looks before opening, so that a FIFO, device or symlink is never opened:
+// the mode of the regular file the folder lists under `name`.
+FileResult<mode_t> ListedMode(int folder, const std::string& name, FileCalls& calls) {
+  struct stat listed {};
+  if (calls.StatAt(folder, name.c_str(), &listed, AT_SYMLINK_NOFOLLOW) != 0) {
+    const int code = errno;
+    return Failure{code == ENOENT ? FileOutcome::Vanished : FileOutcome::OpenError,
+                   Error{code, "look at " + name}};
+  }
+  if (!S_ISREG(listed.st_mode)) return Failure{FileOutcome::NotRegular, Error{0, name + " is not a file"}};
+  return listed.st_mode;
+}
+
+struct OpenDescriptor {
+  UniqueFd file;
+  FileAccess access = FileAccess::ReadWrite;
+};
+
+// Opens the file for reading and writing if at all possible, else for
+// reading only.
+FileResult<OpenDescriptor> OpenForWritingElseReading(int folder, const std::string& name, mode_t listed_mode,
+                                                     FileCalls& calls) {
+  OpenDescriptor opened;
+  opened.file.Reset(calls.OpenAt(folder, name.c_str(), O_RDWR | OpenFlags));
+  if (!opened.file.IsOpen() && RefusesWriting(errno) && (listed_mode & S_IWUSR) == 0) {
+    // Like clearing a read-only attribute: give the owner write permission
+    // (possible when we own the file) and try again.
+    UniqueFd reader(calls.OpenAt(folder, name.c_str(), O_RDONLY | OpenFlags));
+    if (reader.IsOpen()) calls.ChangeMode(reader.Get(), (listed_mode & 07777) | S_IWUSR);
+    reader.Reset();
+    opened.file.Reset(calls.OpenAt(folder, name.c_str(), O_RDWR | OpenFlags));
+  }
+  if (!opened.file.IsOpen() && RefusesWriting(errno)) {
+    opened.access = FileAccess::ReadOnly;
+    opened.file.Reset(calls.OpenAt(folder, name.c_str(), O_RDONLY | OpenFlags));
+  }
+  if (!opened.file.IsOpen()) {
+    const int code = errno;
+    return Failure{OutcomeOfOpenError(code), Error{code, "open " + name}};
+  }
+  return opened;
+}
+
+// Makes sure what was opened is still a regular file, and leaves it as an
+// open for processing does: blocking, and without its "read-only" mark.
+FileStatus SettleOpened(int descriptor, const std::string& name, FileAccess access, FileCalls& calls) {
+  struct stat status {};
+  if (calls.Stat(descriptor, &status) != 0)
+    return Failure{FileOutcome::OpenError, Error::FromErrno("stat " + name)};
+  if (!S_ISREG(status.st_mode)) return Failure{FileOutcome::NotRegular, Error{0, name + " is not a file"}};
+  // Reads and writes of a regular file ignore O_NONBLOCK; clear it all the same.
+  const int status_flags = calls.Control(descriptor, F_GETFL, 0);
+  if (status_flags >= 0) calls.Control(descriptor, F_SETFL, status_flags & ~O_NONBLOCK);
+  if (access == FileAccess::ReadWrite && (status.st_mode & S_IWUSR) == 0) {
+    // Opened for writing all the same (we may override permissions); still
+    // clear the "read-only" mark, as an open for processing always does.
+    // Failing to do so changes nothing about what we can do with it.
+    calls.ChangeMode(descriptor, (status.st_mode & 07777) | S_IWUSR);
+  }
+  return {};
+}
+
+// The length and identity of the locked file, read only now that nobody
+// else can change them; refused when it is gone or, under a mere flock,
+// another process has it open.
+FileResult<struct stat> LockedStatus(int descriptor, const std::string& name, FileLock lock,
+                                     FileCalls& calls) {
+  struct stat status {};
+  if (calls.Stat(descriptor, &status) != 0)
+    return Failure{FileOutcome::OpenError, Error::FromErrno("stat " + name)};
+  if (status.st_nlink == 0) return Failure{FileOutcome::Vanished, Error{ENOENT, name + " was deleted"}};
+  // A flock keeps out only the programs that flock too: without a lease,
+  // look for other processes that have the file open.
+  if (lock == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
+    return Failure{FileOutcome::AlreadyOpen, Error{EBUSY, "another process has " + name + " open"}};
+  }
+  return status;
+}
+
 }  // namespace
 
 std::int32_t OpenedFile::BlockLength() const {
@@ -89,16 +171,8 @@ OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls
   if (file_name.empty() || file_name == "." || file_name == "..") {
     return Refusal(FileOutcome::NotRegular, Error{EISDIR, "open " + file_name});
   }
-
-  // Look before opening, so that a FIFO, device or symlink is never opened.
-  struct stat listed {};
-  if (calls.StatAt(folder, file_name.c_str(), &listed, AT_SYMLINK_NOFOLLOW) != 0) {
-    const int code = errno;
-    return Refusal(code == ENOENT ? FileOutcome::Vanished : FileOutcome::OpenError,
-                   Error{code, "look at " + file_name});
-  }
-  if (!S_ISREG(listed.st_mode))
-    return Refusal(FileOutcome::NotRegular, Error{0, file_name + " is not a file"});
+  const FileResult<mode_t> listed_mode = ListedMode(folder, file_name, calls);
+  if (!listed_mode) return Refusal(listed_mode.error());
 
   OpenedFile opened;
   opened.name_ = file_name;
@@ -107,56 +181,23 @@ OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls
   opened.folder_.Reset(calls.OpenAt(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.folder_.IsOpen()) return Refusal(FileOutcome::OpenError, Error::FromErrno("open the folder"));
 
-  opened.file_.Reset(calls.OpenAt(folder, file_name.c_str(), O_RDWR | OpenFlags));
-  if (!opened.file_.IsOpen() && RefusesWriting(errno) && (listed.st_mode & S_IWUSR) == 0) {
-    // Like clearing a read-only attribute: give the owner write permission
-    // (possible when we own the file) and try again.
-    UniqueFd reader(calls.OpenAt(folder, file_name.c_str(), O_RDONLY | OpenFlags));
-    if (reader.IsOpen()) calls.ChangeMode(reader.Get(), (listed.st_mode & 07777) | S_IWUSR);
-    reader.Reset();
-    opened.file_.Reset(calls.OpenAt(folder, file_name.c_str(), O_RDWR | OpenFlags));
-  }
-  if (!opened.file_.IsOpen() && RefusesWriting(errno)) {
-    opened.access_ = FileAccess::ReadOnly;
-    opened.file_.Reset(calls.OpenAt(folder, file_name.c_str(), O_RDONLY | OpenFlags));
-  }
-  if (!opened.file_.IsOpen()) {
-    const int code = errno;
-    return Refusal(OutcomeOfOpenError(code), Error{code, "open " + file_name});
-  }
+  FileResult<OpenDescriptor> file = OpenForWritingElseReading(folder, file_name, *listed_mode, calls);
+  if (!file) return Refusal(file.error());
+  opened.file_ = std::move(file->file);
+  opened.access_ = file->access;
   const int descriptor = opened.file_.Get();
-
-  struct stat status {};
-  if (calls.Stat(descriptor, &status) != 0)
-    return Refusal(FileOutcome::OpenError, Error::FromErrno("stat " + file_name));
-  if (!S_ISREG(status.st_mode))
-    return Refusal(FileOutcome::NotRegular, Error{0, file_name + " is not a file"});
-  // Reads and writes of a regular file ignore O_NONBLOCK; clear it all the same.
-  const int status_flags = calls.Control(descriptor, F_GETFL, 0);
-  if (status_flags >= 0) calls.Control(descriptor, F_SETFL, status_flags & ~O_NONBLOCK);
-  if (opened.access_ == FileAccess::ReadWrite && (status.st_mode & S_IWUSR) == 0) {
-    // Opened for writing all the same (we may override permissions); still
-    // clear the "read-only" mark, as an open for processing always does.
-    // Failing to do so changes nothing about what we can do with it.
-    calls.ChangeMode(descriptor, (status.st_mode & 07777) | S_IWUSR);
+  if (const FileStatus settled = SettleOpened(descriptor, file_name, opened.access_, calls); !settled) {
+    return Refusal(settled.error());
   }
 
   Error lock_error;
   const FileOutcome locked = LockFile(calls, descriptor, file_name, opened.lock_, lock_error);
   if (locked != FileOutcome::Done) return Refusal(locked, std::move(lock_error));
-
-  // Read the length and identity only now that nobody else can change them.
-  if (calls.Stat(descriptor, &status) != 0)
-    return Refusal(FileOutcome::OpenError, Error::FromErrno("stat " + file_name));
-  if (status.st_nlink == 0) return Refusal(FileOutcome::Vanished, Error{ENOENT, file_name + " was deleted"});
-  // A flock keeps out only the programs that flock too: without a lease,
-  // look for other processes that have the file open.
-  if (opened.lock_ == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
-    return Refusal(FileOutcome::AlreadyOpen, Error{EBUSY, "another process has " + file_name + " open"});
-  }
-  opened.length_ = status.st_size;
-  opened.device_ = status.st_dev;
-  opened.inode_ = status.st_ino;
+  const FileResult<struct stat> status = LockedStatus(descriptor, file_name, opened.lock_, calls);
+  if (!status) return Refusal(status.error());
+  opened.length_ = status->st_size;
+  opened.device_ = status->st_dev;
+  opened.inode_ = status->st_ino;
 
   OpenAttempt attempt;
   attempt.file = std::move(opened);

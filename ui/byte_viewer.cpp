@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -344,10 +345,9 @@ ViewerExit Leave(AppState& s, int icon) {
   }
 }
 
-}  // namespace
-
-ViewerExit RunByteViewer(AppState& s) {
-  // Opening: the overlays give way, the file is opened and its first bytes shown.
+// Opening: the overlays give way and the file is opened. The way out when
+// it cannot be.
+std::optional<ViewerExit> OpenViewedFile(AppState& s) {
   s.Help.Shown = false;
   s.Statistics.Shown = false;
   s.Keyboard.Shown = false;
@@ -355,8 +355,13 @@ ViewerExit RunByteViewer(AppState& s) {
   ClearWorkArea(s);
   bool ended = false;
   if (!OpenSelectedFile(s, ended)) return ended ? ViewerExit::ProgramEnd : ViewerExit::Return;
+  return std::nullopt;
+}
+
+// The columns laid out for the window, and the file's first bytes shown.
+void ShowFirstColumns(Viewer& v) {
+  AppState& s = v.s;
   s.Viewer.Shown = true;
-  Viewer v{s, s.Work.File1->Length(), {}, 0};
   s.Viewer.ColumnCount = ColumnCountFor(v.length, s.Layout.WorkAreaWidth);
   s.Viewer.ColumnCache.assign(static_cast<std::size_t>(FittingColumns(s.Layout.WorkAreaWidth)), -1);
   // The List file click's action is over: a second click that came
@@ -364,7 +369,68 @@ ViewerExit RunByteViewer(AppState& s) {
   s.Input.DropClicksAtWait = false;
   s.Platform->DropInput(InputKind::Clicks);
   Redraw(v);
+}
 
+// Whether a single click waits. Double clicks are not acted on; dropped so
+// the next click can come.
+bool SingleClickWaits(AppState& s) {
+  if (s.Link->ClickKind.load() == 2) s.Link->ClearClick();
+  return s.Link->ClickKind.load() == 1;
+}
+
+// The exit test: a click that nothing on the view took, Esc or Enter
+// leaves (see Leave); Show|Hide key keeps the viewer open.
+std::optional<ViewerExit> ExitTest(Viewer& v, bool click, Point point) {
+  AppState& s = v.s;
+  if (click) {
+    const int hit = HitTestIconRow(s, point.x, point.y);
+    s.Input.ClickedIcon = hit;
+    s.Link->ClearClick();
+    if (hit >= 0) PressFeedback(s, hit);
+    if (hit == icon::ShowHide) {
+      // The viewer stays; hidden key text means every column is redrawn.
+      s.KeyEntry.Hidden = !s.KeyEntry.Hidden;
+      DrawShowHideIndicator(s);
+      s.Input.ClickedIcon = -1;
+      DrawColumns(v);
+      return std::nullopt;
+    }
+    // The icon's action follows the viewer; clicks that come meanwhile
+    // are dropped when the program next waits.
+    s.Input.DropClicksAtWait = hit >= 0;
+    return Leave(s, hit);
+  }
+  if (key::Is(s.Input.PendingKey, key::Escape) || key::Is(s.Input.PendingKey, key::Enter))
+    return Leave(s, -1);
+  return std::nullopt;
+}
+
+// One key or click: a scroll, a jump, a bit described, or the exit test.
+// The way out when it leaves the viewer.
+std::optional<ViewerExit> ActOnInput(Viewer& v, bool click) {
+  AppState& s = v.s;
+  if (IsIgnoredKey(v)) return std::nullopt;
+  const Point point = click ? Point{s.Link->ClickX.load(), s.Link->ClickY.load()} : Point{};
+  if (point != s.Viewer.SelectedPoint) EraseSelection(s);
+  if (!click && key::IsExtended(s.Input.PendingKey)) {
+    s.Viewer.ViewStart = MovedStart(v, key::Last(s.Input.PendingKey));
+    Redraw(v);
+    return std::nullopt;
+  }
+  if (click) {
+    const ClickOutcome outcome = HandleClick(v, point);
+    if (outcome == ClickOutcome::Ignored) return std::nullopt;
+    click = outcome == ClickOutcome::Pending;
+  }
+  return ExitTest(v, click, point);
+}
+
+}  // namespace
+
+ViewerExit RunByteViewer(AppState& s) {
+  if (const std::optional<ViewerExit> refused = OpenViewedFile(s)) return *refused;
+  Viewer v{s, s.Work.File1->Length(), {}, 0};
+  ShowFirstColumns(v);
   for (;;) {
     if (s.Link->Alive.load() == 0) {
       s.Work.File1.reset();
@@ -372,51 +438,13 @@ ViewerExit RunByteViewer(AppState& s) {
       return ViewerExit::ProgramEnd;
     }
     s.Input.PendingKey = ReadActingKey(s);
-    // Double clicks are not acted on; dropped so the next click can come.
-    if (s.Link->ClickKind.load() == 2) s.Link->ClearClick();
-    bool click = s.Link->ClickKind.load() == 1;
+    const bool click = SingleClickWaits(s);
     if (!click && s.Input.PendingKey.empty()) {
       // Nothing changes on this screen until the user acts.
       s.Platform->Wait(*s.Clock, WaitRequest::Input(-1, -1));
       continue;
     }
-    if (IsIgnoredKey(v)) continue;
-
-    const Point point = click ? Point{s.Link->ClickX.load(), s.Link->ClickY.load()} : Point{};
-    if (point != s.Viewer.SelectedPoint) EraseSelection(s);
-
-    if (!click && key::IsExtended(s.Input.PendingKey)) {
-      s.Viewer.ViewStart = MovedStart(v, key::Last(s.Input.PendingKey));
-      Redraw(v);
-      continue;
-    }
-    if (click) {
-      const ClickOutcome outcome = HandleClick(v, point);
-      if (outcome == ClickOutcome::Ignored) continue;
-      click = outcome == ClickOutcome::Pending;
-    }
-
-    // The exit test: an unhandled click, Esc or Enter leaves.
-    if (click) {
-      const int hit = HitTestIconRow(s, point.x, point.y);
-      s.Input.ClickedIcon = hit;
-      s.Link->ClearClick();
-      if (hit >= 0) PressFeedback(s, hit);
-      if (hit == icon::ShowHide) {
-        // The viewer stays; hidden key text means every column is redrawn.
-        s.KeyEntry.Hidden = !s.KeyEntry.Hidden;
-        DrawShowHideIndicator(s);
-        s.Input.ClickedIcon = -1;
-        DrawColumns(v);
-        continue;
-      }
-      // The icon's action follows the viewer; clicks that come meanwhile
-      // are dropped when the program next waits.
-      s.Input.DropClicksAtWait = hit >= 0;
-      return Leave(s, hit);
-    }
-    if (key::Is(s.Input.PendingKey, key::Escape) || key::Is(s.Input.PendingKey, key::Enter))
-      return Leave(s, -1);
+    if (const std::optional<ViewerExit> exit = ActOnInput(v, click)) return *exit;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
+#include "rewrite/journal_format.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -157,6 +159,29 @@ TEST(FolderScan, RescanForgetsRemovedEntriesAndStaleFlags) {
   EXPECT_EQ(names, (std::set<std::string>{"a", "c Ab3xZ9q["}));
   EXPECT_EQ(table.EncryptedCount, 1);
   EXPECT_EQ(table.PageStep(), 1);
+}
+
+// A journal named for a file's inode marks that file interrupted and is
+// itself never listed; once it is gone, a rescan forgets the mark.
+TEST(FolderScan, MarksTheFileAJournalIsNamedFor) {
+  TempFolder folder;
+  folder.Write("a.txt", 1);
+  folder.Write("b.txt", 2);
+  struct stat facts {};
+  ASSERT_EQ(::fstatat(folder.Fd(), "a.txt", &facts, AT_SYMLINK_NOFOLLOW), 0);
+  const std::string journal = JournalName(facts.st_ino);
+  folder.Write(journal, 3);
+  // A journal of a run no file here is marked for holds nothing up.
+  folder.Write(JournalName(RunId{7}), 3);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(Names(table), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_TRUE(table.Entry(1).interrupted);
+  EXPECT_FALSE(table.Entry(2).interrupted);
+
+  folder.Remove(journal);
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  EXPECT_FALSE(table.Entry(1).interrupted);
 }
 
 TEST(FolderScan, ListsInNameOrderWithCaseFolded) {

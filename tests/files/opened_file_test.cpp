@@ -175,6 +175,48 @@ TEST(OpenedFileTest, AFileThatCannotBeWrittenOpensReadOnly) {
   });
 }
 
+// The looks at the file once it is open: a failure or a deleted file
+// refuses the open with what was found, and lets go of the file.
+TEST(OpenedFileTest, ALookAfterTheOpenRefusesWithWhatItFound) {
+  class LookCalls : public FileCalls {
+   public:
+    int failing_look = 0;   // this fstat fails with EIO (1: before the lock, 2: after it)
+    int unlinked_look = 0;  // this fstat reports the file deleted
+    int looks = 0;
+    int Stat(int descriptor, struct stat* status) override {
+      if (++looks == failing_look) {
+        errno = EIO;
+        return -1;
+      }
+      const int result = FileCalls::Stat(descriptor, status);
+      if (looks == unlinked_look) status->st_nlink = 0;
+      return result;
+    }
+  };
+  struct Case {
+    const char* what;
+    int failing_look, unlinked_look;
+    FileOutcome outcome;
+    int code;
+  };
+  const Case cases[] = {{"before the lock", 1, 0, FileOutcome::OpenError, EIO},
+                        {"after the lock", 2, 0, FileOutcome::OpenError, EIO},
+                        {"deleted meanwhile", 0, 2, FileOutcome::Vanished, ENOENT}};
+  for (const Case& look : cases) {
+    SCOPED_TRACE(look.what);
+    TempFolder folder;
+    folder.Write("file", {1, 2, 3});
+    LookCalls calls;
+    calls.failing_look = look.failing_look;
+    calls.unlinked_look = look.unlinked_look;
+    const OpenAttempt refused = OpenFileInFolder(folder.Fd(), "file", calls);
+    EXPECT_EQ(refused.outcome, look.outcome);
+    EXPECT_EQ(refused.error.code, look.code);
+    EXPECT_FALSE(refused.file.has_value());
+    EXPECT_EQ(OpenFileInFolder(folder.Fd(), "file").outcome, FileOutcome::Done);
+  }
+}
+
 // Where leases are not to be had, an exclusive flock keeps out other flock users.
 TEST(OpenedFileTest, FallsBackToFlockWithoutLeases) {
   class NoLeaseCalls : public FileCalls {

@@ -449,5 +449,61 @@ TEST(HeldKey, ASecondClickDuringAnIconsActionIsDropped) {
   EXPECT_FALSE(h.State().Help.Shown);
 }
 
+// ---------------------------------------------------------------------------
+// The Key icon acts as the key that fits the moment: Enter while browsing or
+// once a key is typed, Esc in an empty key field. Statistics does nothing
+// during key entry.
+
+struct IconMoment {
+  const char* name;
+  std::function<void(HeadlessPlatform&)> script;  // after the first listing
+  ScreenMode mode;                                // afterwards
+  const char* typed;                              // the key field afterwards
+  bool encrypted;                                 // "f" was encrypted
+};
+
+void PrintTo(const IconMoment& c, std::ostream* out) { *out << c.name; }
+
+class IconMomentTest : public ::testing::TestWithParam<IconMoment> {};
+
+TEST_P(IconMomentTest, ActsAsTheKeyOfTheMoment) {
+  const IconMoment& c = GetParam();
+  ProgramHarness h;
+  h.folder.Write("f", 10);
+  ScreenMode mode = ScreenMode::Scroll;
+  std::string typed;
+  bool statistics = true;
+  h.platform.Wait(1);
+  c.script(h.platform);
+  h.platform.Wait(1).Do([&] {
+    mode = h.State().Mode;
+    typed = std::string(h.State().KeyEntry.TypedKey.View());
+    statistics = h.State().Statistics.Shown;
+  });
+  h.Run();
+  EXPECT_EQ(mode, c.mode);
+  EXPECT_EQ(typed, c.typed);
+  EXPECT_FALSE(statistics);
+  EXPECT_EQ(h.folder.Names() != std::vector<std::string>{"f"}, c.encrypted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KeyIcon, IconMomentTest,
+    ::testing::Values(
+        IconMoment{"KeyWhileBrowsingStartsKeyEntry",
+                   [](HeadlessPlatform& p) { p.Click(IconRowCentre(icon::Key)); }, ScreenMode::Key, "",
+                   false},
+        IconMoment{"KeyInAnEmptyFieldLeavesIt",
+                   [](HeadlessPlatform& p) { p.Key(Enter).Wait(1).Click(IconRowCentre(icon::Key)); },
+                   ScreenMode::Scroll, "", false},
+        IconMoment{"KeyAfterATypedKeyConfirmsIt",
+                   [](HeadlessPlatform& p) { p.Key(Enter).Type("ab").Click(IconRowCentre(icon::Key)); },
+                   ScreenMode::Scroll, "", true},
+        IconMoment{
+            "StatisticsDuringKeyEntryDoesNothing",
+            [](HeadlessPlatform& p) { p.Key(Enter).Type("ab").Click(IconRowCentre(icon::Statistics)); },
+            ScreenMode::Key, "ab", false}),
+    [](const ::testing::TestParamInfo<IconMoment>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace quorvant::testing
