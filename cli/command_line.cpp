@@ -41,6 +41,7 @@ std::string UsageOf(const Command& command) {
   for (const Option& option : command.options) {
     usage += " [";
     usage += option.name;
+    if (!option.value.empty()) usage += " " + std::string(option.value);
     usage += "]";
   }
   return usage + " FILE...";

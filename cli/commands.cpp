@@ -11,6 +11,10 @@ namespace quorvant::cli {
 
 namespace {
 
+constexpr Option EncryptOptions[] = {
+    {"--format", "", "FORMAT is strong (the default) or classic", "FORMAT"},
+};
+
 constexpr Option DecryptOptions[] = {
     {"--force", "", "go on when the key looks wrong (no key check stored)"},
 };
@@ -34,7 +38,8 @@ constexpr Option StatsOptions[] = {
 
 // clang-format off
 constexpr Command CommandTable[] = {
-    {"encrypt", {}, "encrypt in place; NAME becomes NAME + \" \" + 7 salt characters + \"[\"", EncryptCommand},
+    {"encrypt", EncryptOptions,
+     "encrypt in place; NAME gets \" \" + 7 characters + \"]\" (classic: \"[\")", EncryptCommand},
     {"decrypt", DecryptOptions, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
     {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
     {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand,
@@ -117,12 +122,11 @@ std::string HelpText() {
       "echo (twice for encrypt) or the first line of standard input; never an argument.\n"
       "Ctrl-C stops; encrypt and decrypt first undo the work on the current file.\n"
       "After a kill or a power loss, resume finishes the run (--undo takes it back).\n"
-      "The cipher is a format kept for compatibility, not a vetted cipher.\n"
+      "Use strong: classic is kept for compatibility and is not a vetted cipher.\n"
       "\n"
-      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 128 + N\n"
-      "when signal N stopped work (130 for Ctrl-C): the current FILE undone, the\n"
-      "rest not started. A signal once the last FILE is done changes nothing.\n"
-      "See quorvant-cli(1) for details.\n";
+      "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 128 + N when\n"
+      "signal N stopped work (130 for Ctrl-C): the current FILE undone, the rest not\n"
+      "started. See quorvant-cli(1) for details.\n";
   return text;
 }
 

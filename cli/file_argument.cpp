@@ -128,11 +128,12 @@ bool HasInterruptedRun(const FileArgument& file) {
 
 
 std::optional<Admission> AdmitArgument(const FileArgument& file, FileIntent intent, std::string_view consequence,
-                                       Clock& clock, Messages& messages, const RefusalWords& words) {
+                                       Clock& clock, Messages& messages, const RefusalWords& words,
+                                       CipherFormat format) {
   std::optional<OpenedFile> opened = OpenForChange(file, messages, consequence);
   if (!opened) return std::nullopt;
   FileCalls calls;
-  FileResult<Admission> admitted = AdmitFile(*opened, intent, clock, calls);
+  FileResult<Admission> admitted = AdmitFile(*opened, intent, clock, calls, format);
   if (!admitted) {
     const Failure& refused = admitted.error();
     messages.FileFailure(file.path, words ? words(file, refused)

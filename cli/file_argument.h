@@ -52,7 +52,8 @@ using RefusalWords = std::function<std::string(const FileArgument& file, const F
 // A refusal is reported in `words`, or else in the outcome's words followed
 // by `consequence`, and gives nothing.
 std::optional<Admission> AdmitArgument(const FileArgument& file, FileIntent intent, std::string_view consequence,
-                                       Clock& clock, Messages& messages, const RefusalWords& words = {});
+                                       Clock& clock, Messages& messages, const RefusalWords& words = {},
+                                       CipherFormat format = CipherFormat::Classic);
 
 // A file opened to be read only (statistics, verify), and its length.
 struct ReadOnlyFile {

@@ -82,13 +82,24 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
 
 int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context) {
   Messages& messages = context.messages;
+  // The strong format unless the classic one is asked for by name.
+  CipherFormat format = CipherFormat::Strong;
+  if (line.Has("--format")) {
+    const std::string_view asked = line.Value("--format");
+    if (asked == "classic") {
+      format = CipherFormat::Classic;
+    } else if (asked != "strong") {
+      messages.CommandFailure(line.command, "unknown format " + QuoteName(asked) + " (classic or strong); no file was changed");
+      return ExitFailure;
+    }
+  }
   std::vector<FileArgument> files;
   std::vector<Admission> admissions;
   for (FileArgument& file : CheckFileArguments(line.files, messages)) {
     const FileIntent intent = direction == Direction::Encrypt ? FileIntent::Encrypt : FileIntent::Decrypt;
     if (std::optional<Admission> admitted =
             AdmitArgument(file, intent, "; the file is unchanged", context.clock, context.messages,
-                          RefusalBeforeTheKey)) {
+                          RefusalBeforeTheKey, format)) {
       files.push_back(std::move(file));
       admissions.push_back(std::move(*admitted));
     }
