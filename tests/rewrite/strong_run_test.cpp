@@ -1,0 +1,164 @@
+// The strong format's runs on real files: what a decryption refuses before
+// anything changes (a wrong key, a damaged chunk or tag, a damaged, cut or
+// appended-to end), and the names that only look strong. The crash
+// simulation covers the runs themselves, their undo and every crash.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "crypto/encrypted_name.h"
+#include "crypto/strong_format.h"
+#include "rewrite/admission.h"
+#include "rewrite/file_transform.h"
+#include "tests/support/remembering_key_checker.h"
+#include "tests/support/sample_bytes.h"
+#include "tests/support/sample_key.h"
+#include "tests/support/temp_folder.h"
+
+namespace quorvant {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing::Key;
+using testing::StrongSuffix;
+using testing::TempFolder;
+
+const std::string Plain = "notes.bin";
+const std::string Strong = Plain + std::string(StrongSuffix.begin(), StrongSuffix.end());
+constexpr std::size_t Chunk = StrongChunkLength;
+
+testing::RememberingKeyChecker& Checker() {
+  static testing::RememberingKeyChecker checker;
+  return checker;
+}
+
+TransformSettings Settings() {
+  TransformSettings settings;
+  settings.key_checker = &Checker();
+  return settings;
+}
+
+FileReport Transform(const TempFolder& folder, const std::string& name, Direction direction,
+                     const std::string& key) {
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name);
+  if (opened.outcome != FileOutcome::Done) {
+    FileReport refused;
+    refused.outcome = opened.outcome;
+    return refused;
+  }
+  return TransformFile(*opened.file, direction, StrongSuffix, key, {}, Settings());
+}
+
+// A strong file of three chunks and a bit, encrypted by the run itself.
+Bytes EncryptedByTheRun(const TempFolder& folder, const Bytes& plain) {
+  folder.Write(Plain, plain);
+  const FileReport report = Transform(folder, Plain, Direction::Encrypt, Key);
+  EXPECT_EQ(report.outcome, FileOutcome::Done) << report.error.Describe();
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{Strong});
+  return folder.Read(Strong);
+}
+
+TEST(StrongRun, EncryptsInPlaceAndDecryptsBack) {
+  for (const std::size_t length : {std::size_t{0}, std::size_t{1}, Chunk, 3 * Chunk + 5}) {
+    TempFolder folder;
+    const Bytes plain = testing::PatternBytes(length, 7);
+    const Bytes encrypted = EncryptedByTheRun(folder, plain);
+    EXPECT_EQ(encrypted.size(), StrongEncryptedLength(length)) << length;
+    // What the run wrote is the format's, as an image in memory reads it.
+    const StrongEnd end = ClassifyStrongEnd(encrypted, static_cast<std::int64_t>(encrypted.size()));
+    ASSERT_EQ(end.kind, StrongEndKind::Sound) << length;
+    const auto master = Checker().StrongMaster(Key, end.trailer.salt, end.trailer.cost);
+    const auto image = DecryptStrongImage(*master, encrypted);
+    ASSERT_TRUE(image.ok());
+    EXPECT_EQ(image->plaintext, plain) << length;
+    EXPECT_TRUE(image->damaged_chunks.empty()) << length;
+
+    const FileReport decrypted = Transform(folder, Strong, Direction::Decrypt, Key);
+    EXPECT_EQ(decrypted.outcome, FileOutcome::Done) << decrypted.error.Describe();
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{Plain});
+    EXPECT_EQ(folder.Read(Plain), plain) << length;
+  }
+}
+
+// Each refusal leaves every byte and the name as they were, and no journal.
+TEST(StrongRun, ADecryptionRefusesBeforeAnythingChanges) {
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> harm;
+    std::string key;
+    FileOutcome expected;
+    std::string detail;  // in the error's action
+  };
+  const std::size_t length = 3 * Chunk + 5;
+  const std::size_t tags = length;
+  const std::size_t trailer = StrongTrailerOffset(length);
+  const std::vector<Case> cases = {
+      {"a wrong key", [](Bytes&) {}, "not the key", FileOutcome::WrongKey, ""},
+      {"a bit flipped in chunk 1", [](Bytes& b) { b[Chunk + 9] ^= 1; }, Key, FileOutcome::Damaged,
+       "bytes 65536..131071 fail their check"},
+      {"a bit flipped in the last chunk's tag", [&](Bytes& b) { b[tags + 3 * 16 + 2] ^= 0x80; }, Key,
+       FileOutcome::Damaged, "bytes 196608..196612 fail their check"},
+      {"chunks 0 and 1 swapped",
+       [](Bytes& b) { std::swap_ranges(b.begin(), b.begin() + Chunk, b.begin() + Chunk); }, Key,
+       FileOutcome::Damaged, "bytes 0..131071 fail their check"},
+      {"the trailer's salt damaged", [&](Bytes& b) { b[trailer + strong_trailer::SaltOffset] ^= 4; }, Key,
+       FileOutcome::DamagedOrCut, "its trailer is damaged"},
+      {"bytes appended", [](Bytes& b) { b.insert(b.end(), 100, 0); }, Key, FileOutcome::DamagedOrCut,
+       "bytes were appended after its trailer"},
+      {"cut inside the trailer", [](Bytes& b) { b.resize(b.size() - 20); }, Key, FileOutcome::DamagedOrCut,
+       "it ends inside its trailer"},
+      {"the last chunk and its tag cut out",
+       [&](Bytes& b) {
+         b.erase(b.begin() + static_cast<std::ptrdiff_t>(tags + 3 * 16), b.begin() + static_cast<std::ptrdiff_t>(tags + 4 * 16));
+         b.erase(b.begin() + 3 * Chunk, b.begin() + static_cast<std::ptrdiff_t>(length));
+       },
+       Key, FileOutcome::DamagedOrCut, "its length does not fit its trailer"},
+  };
+  const Bytes plain = testing::PatternBytes(length, 3);
+  for (const Case& harmed : cases) {
+    TempFolder folder;
+    Bytes bytes = EncryptedByTheRun(folder, plain);
+    harmed.harm(bytes);
+    folder.Write(Strong, bytes);
+    const FileReport report = Transform(folder, Strong, Direction::Decrypt, harmed.key);
+    EXPECT_EQ(report.outcome, harmed.expected) << harmed.what << ": " << OutcomeText(report.outcome);
+    EXPECT_EQ(report.condition, FileCondition::AsBefore) << harmed.what;
+    EXPECT_NE(report.error.action.find(harmed.detail), std::string::npos)
+        << harmed.what << ": " << report.error.action;
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{Strong}) << harmed.what;
+    EXPECT_EQ(folder.Read(Strong), bytes) << harmed.what;
+  }
+}
+
+// The "]" shape only proposes the format: the end decides.
+TEST(StrongRun, TheEndDecidesWhatAStrongLookingNameIs) {
+  TempFolder folder;
+  TestClock clock;
+  const Bytes encrypted = EncryptedByTheRun(folder, testing::PatternBytes(1000, 5));
+  folder.Write("plain 1234567]", testing::PatternBytes(5000, 9));
+  folder.Write("cut 1234567]", Bytes(encrypted.begin(), encrypted.end() - 7));
+  struct Case {
+    std::string name;
+    FileOutcome outcome;
+    Direction direction;
+  };
+  for (const Case& named : {Case{Strong, FileOutcome::Done, Direction::Decrypt},
+                            Case{"plain 1234567]", FileOutcome::Done, Direction::Encrypt},
+                            Case{"cut 1234567]", FileOutcome::DamagedOrCut, Direction::Encrypt}}) {
+    OpenAttempt opened = OpenFileInFolder(folder.Fd(), named.name);
+    ASSERT_EQ(opened.outcome, FileOutcome::Done) << named.name;
+    FileCalls calls;
+    const FileResult<Admission> admitted = AdmitFile(*opened.file, FileIntent::ByName, clock, calls);
+    EXPECT_EQ(admitted ? FileOutcome::Done : admitted.error().outcome, named.outcome) << named.name;
+    if (admitted) {
+      EXPECT_EQ(admitted->direction, named.direction) << named.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvant
