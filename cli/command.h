@@ -96,6 +96,7 @@ ParsedCommandLine ParseCommandLine(const Command& command, std::span<const std::
 
 int EncryptCommand(const CommandLine& line, CommandContext& context);
 int DecryptCommand(const CommandLine& line, CommandContext& context);
+int ConvertCommand(const CommandLine& line, CommandContext& context);
 int EraseCommand(const CommandLine& line, CommandContext& context);
 int ResumeCommand(const CommandLine& line, CommandContext& context);
 int StatsCommand(const CommandLine& line, CommandContext& context);

@@ -42,6 +42,8 @@ constexpr Command CommandTable[] = {
      "encrypt in place; NAME gets \" \" + 7 characters + \"]\" (classic: \"[\")", EncryptCommand},
     {"decrypt", DecryptOptions, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
     {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
+    {"convert", DecryptOptions, "turn classic (\"[\") files into strong ones in place, in one run",
+     ConvertCommand},
     {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand,
      "[--undo] [--journal PATH] FILE...\n--list [FOLDER]\n--forget [--yes] JOURNAL|FILE..."},
     {"stats", StatsOptions, "print the eleven byte statistics, as the window shows them", StatsCommand},

@@ -43,9 +43,12 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   if (!opened) return false;
   const Direction direction = admitted.direction;
   const std::string& new_name = admitted.new_name;
-  ProgressBar bar(
-      std::string(direction == Direction::Encrypt ? "Encrypting " : "Decrypting ") + QuoteName(file.name),
-      context.clock, context.messages);
+  const bool converting = admitted.intent == FileIntent::Convert;
+  ProgressBar bar(std::string(converting                          ? "Converting "
+                              : direction == Direction::Encrypt ? "Encrypting "
+                                                                : "Decrypting ") +
+                      QuoteName(file.name),
+                  context.clock, context.messages);
   const std::int64_t length = opened->Length();
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
@@ -56,8 +59,9 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   if (report.outcome == FileOutcome::KeyLooksWrong && force) {
     // Said, so that a script's log shows which files were forced through.
     context.messages.FileFailure(file.path,
-                                 "the key looks wrong (the file's start decrypts to noise), but --force "
-                                 "was given: decrypting it all the same");
+                                 std::string("the key looks wrong (the file's start decrypts to noise), but "
+                                             "--force was given: ") +
+                                     (converting ? "converting" : "decrypting") + " it all the same");
   }
   if (report.outcome == FileOutcome::Done || (report.outcome == FileOutcome::KeyLooksWrong && force)) {
     report = run.Go(FollowOnBar(bar, context.signals, length));
@@ -80,7 +84,7 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
 
 }  // namespace
 
-int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context) {
+int TransformFiles(FileIntent intent, const CommandLine& line, CommandContext& context) {
   Messages& messages = context.messages;
   // The strong format unless the classic one is asked for by name.
   CipherFormat format = CipherFormat::Strong;
@@ -96,7 +100,6 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   std::vector<FileArgument> files;
   std::vector<Admission> admissions;
   for (FileArgument& file : CheckFileArguments(line.files, messages)) {
-    const FileIntent intent = direction == Direction::Encrypt ? FileIntent::Encrypt : FileIntent::Decrypt;
     if (std::optional<Admission> admitted =
             AdmitArgument(file, intent, "; the file is unchanged", context.clock, context.messages,
                           RefusalBeforeTheKey, format)) {
@@ -108,7 +111,7 @@ int TransformFiles(Direction direction, const CommandLine& line, CommandContext&
   if (files.empty()) return ExitFailure;
 
   return RunWithKey(line, context, files,
-                    direction == Direction::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
+                    intent == FileIntent::Encrypt ? KeyConfirmation::Twice : KeyConfirmation::Once,
                     any_failed, "the file is unchanged", [&](const FileArgument& file, const KeyText& key) {
                       const Admission& admitted = admissions[static_cast<std::size_t>(&file - files.data())];
                       return TransformOne(admitted, file, key, line.Has("--force"), context);
@@ -142,12 +145,18 @@ int RunWithKey(const CommandLine& line, CommandContext& context, const std::vect
 
 // quorvant-cli encrypt FILE...: NAME becomes NAME + " " + salt + "[".
 int EncryptCommand(const CommandLine& line, CommandContext& context) {
-  return TransformFiles(Direction::Encrypt, line, context);
+  return TransformFiles(FileIntent::Encrypt, line, context);
+}
+
+// quorvant-cli convert FILE...: a classic file becomes a strong one in one
+// run, the plain text never on the disk; the key is asked once.
+int ConvertCommand(const CommandLine& line, CommandContext& context) {
+  return TransformFiles(FileIntent::Convert, line, context);
 }
 
 // quorvant-cli decrypt FILE...: the name loses its last nine characters.
 int DecryptCommand(const CommandLine& line, CommandContext& context) {
-  return TransformFiles(Direction::Decrypt, line, context);
+  return TransformFiles(FileIntent::Decrypt, line, context);
 }
 
 }  // namespace quorvant::cli

@@ -13,10 +13,12 @@
 #include "cli/key_prompt.h"
 #include "crypto/cipher.h"
 #include "crypto/key_text.h"
+#include "rewrite/admission.h"
 
 namespace quorvant::cli {
 
-int TransformFiles(Direction direction, const CommandLine& line, CommandContext& context);
+// encrypt, decrypt and convert: each file admitted before the key, then run with it.
+int TransformFiles(FileIntent intent, const CommandLine& line, CommandContext& context);
 
 // Reads the key (twice or once), then runs `one` on each of `files` in turn
 // while no cancel has come; each file a cancel left before its turn is named

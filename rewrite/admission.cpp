@@ -67,6 +67,19 @@ FileStatus FitName(const OpenedFile& file, Admission& admission, const Encrypted
   if (admission.intent == FileIntent::ByName) {
     admission.direction = *kind == NameKind::Plain ? Direction::Encrypt : Direction::Decrypt;
   }
+  if (admission.intent == FileIntent::Convert) {
+    if (*kind == NameKind::Strong) {
+      return Failure{FileOutcome::AlreadyEncrypted, Error{0, name + " is in the strong format already"}};
+    }
+    const std::optional<std::string> plain = PlainName(name);
+    if (*kind != NameKind::Classic || !plain) {
+      return Failure{FileOutcome::NameInvalid, Error{EINVAL, name + " has no classic encrypted-name suffix"}};
+    }
+    admission.direction = Direction::Encrypt;
+    admission.suffix = drawn;
+    admission.new_name = EncryptedName(*plain, admission.suffix);
+    return {};
+  }
   if (admission.direction == Direction::Encrypt) {
     if (*kind != NameKind::Plain) {
       return Failure{FileOutcome::AlreadyEncrypted, Error{0, name + " already has an encrypted name"}};
@@ -105,7 +118,7 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     if (!admission.journal_beside) QUORVANT_TRY(NotMarkedElsewhere(file, calls));
     return admission;
   }
-  if (intent == FileIntent::Encrypt || intent == FileIntent::Decrypt) {
+  if (intent == FileIntent::Encrypt || intent == FileIntent::Decrypt || intent == FileIntent::Convert) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(NoJournalBeside(file, calls));
     QUORVANT_TRY(NotMarkedElsewhere(file, calls));

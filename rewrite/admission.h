@@ -35,6 +35,9 @@ enum class FileIntent {
   // Overwrite and delete: with the journal of an interrupted run, if it has
   // one, which holds part of its content.
   Erase,
+  // Turn a classic file into a strong one in one run (NameInvalid for any
+  // other file, AlreadyEncrypted for a strong one).
+  Convert,
 };
 
 struct Admission {

@@ -14,6 +14,7 @@
 #include "crypto/key_check.h"
 #include "rewrite/admission.h"
 #include "rewrite/classic_windows.h"
+#include "rewrite/convert_windows.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/file_watch.h"
 #include "crypto/encrypted_name.h"
@@ -56,6 +57,7 @@ class Run {
   FileResult<bool> StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
   void SetUpWindows(const ProgressFunction& progress);
   FileStatus StoreKeyCheck();
+  FileStatus StoreCheck(const std::vector<std::uint8_t>& value);
   FileStatus RemoveKeyCheckNow();
   FileStatus Rename(const std::string& to);
   FileReport Finish(FileOutcome outcome, FileCondition condition, Error error = {});
@@ -71,6 +73,9 @@ class Run {
   FileResult<std::int64_t> LengthNow();
   FileResult<StrongChunkCipher> OpenTrailer(const StrongTrailerBytes& trailer, std::string_view key_text);
   FileStatus TakeStrongKey(JournalRunHeader& header, std::string_view key_text);
+  // A conversion's classic side: the key against the classic file's check or
+  // its decrypted start (as a decryption's); whether the start looks right.
+  FileResult<bool> TakeClassicKey(JournalRunHeader& header, std::string_view key_text);
   FileStatus OpenStrongRun(std::string_view key_text);
   JournalSlotNeeds SlotNeeds() const;
   FileStatus GrowTail();
@@ -98,6 +103,7 @@ class Run {
   // The run's cipher: one of the two.
   std::optional<ClassicWindows> classic_;
   std::optional<StrongWindows> strong_;
+  std::optional<ConvertWindows> convert_;
   // The strong format's chunk cipher, from the key (key material).
   std::optional<StrongChunkCipher> strong_cipher_;
   std::optional<WindowEngine> engine_;

@@ -123,6 +123,15 @@ void Run::SetUpWindows(const ProgressFunction& progress) {
     settings.data_length = DataLength();
     settings.block_length = MaxBlockLength;
     cipher = &*strong_;
+    if (Header().converts_classic) {
+      // The classic blocks of a file shorter than one are shorter than the
+      // windows, which are whole strong chunks.
+      const std::int32_t block = std::max<std::int32_t>(file_.BlockLength(), 1);
+      classic_.emplace(start_words_, block, RoundUp(std::max<std::int64_t>(JournalWindowLength(Header()), 1), block));
+      start_words_.Wipe();
+      convert_.emplace(*classic_, *strong_);
+      cipher = &*convert_;
+    }
   } else {
     const std::int64_t window = JournalWindowLength(Header());
     classic_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
@@ -134,8 +143,11 @@ void Run::SetUpWindows(const ProgressFunction& progress) {
 
 FileStatus Run::StoreKeyCheck() {
   if (Strong()) return {};  // its trailer is its key check
+  return StoreCheck(Header().key_check);
+}
+
+FileStatus Run::StoreCheck(const std::vector<std::uint8_t>& value) {
   // Either version: a decryption's undo puts back the check the file had.
-  const std::vector<std::uint8_t>& value = Header().key_check;
   if (value.size() != KeyCheckLength && value.size() != KeyCheckVersion1Length) return {};  // not one of ours
   const Result<KeyCheckStore> stored = WriteKeyCheck(file_.Descriptor(), value, calls_);
   if (!stored) return Failure{OutcomeOfWriteError(stored.error()), stored.error()};
@@ -147,7 +159,7 @@ FileStatus Run::StoreKeyCheck() {
 }
 
 FileStatus Run::RemoveKeyCheckNow() {
-  if (Strong()) return {};
+  if (Strong() && !Header().converts_classic) return {};
   if (Status removed = RemoveKeyCheck(file_.Descriptor(), calls_); !removed) {
     return Failure{FileOutcome::WriteError, removed.error()};
   }

@@ -88,6 +88,18 @@ FileStatus Run::TakeStrongKey(JournalRunHeader& header, std::string_view key_tex
   return {};
 }
 
+FileResult<bool> Run::TakeClassicKey(JournalRunHeader& header, std::string_view key_text) {
+  JournalRunHeader classic = header;
+  classic.direction = Direction::Decrypt;
+  classic.suffix = *SuffixOfName(file_.Name());
+  const FileResult<bool> looks_right = TakeKeyCheck(classic, key_text);
+  if (!looks_right) return looks_right.error();
+  header.converts_classic = true;
+  if (classic.had_key_check) header.classic_check = classic.key_check;
+  start_words_ = BuildKeyWords(key_text, classic.suffix);
+  return *looks_right;
+}
+
 // A resumed strong run's key, proved by the trailer its journal keeps.
 FileStatus Run::OpenStrongRun(std::string_view key_text) {
   if (Header().key_check.size() != StrongTrailerLength) {

@@ -37,9 +37,20 @@ FileReport Run::PrepareNewRun(FileResult<Admission> admitted, std::string_view k
   if (!header) return Refuse(header.error());
   format_ = FormatOfSuffix(admitted->suffix);
   if (Strong()) {
+    bool looks_right = true;
+    if (admitted->intent == FileIntent::Convert) {
+      const FileResult<bool> classic = TakeClassicKey(*header, key_text);
+      if (!classic) return Refuse(classic.error());
+      looks_right = *classic;
+    }
     if (FileStatus key = TakeStrongKey(*header, key_text); !key) return Refuse(key.error());
     header_ = std::move(*header);
     prepared_ = Prepared::NewRun;
+    looked_wrong_ = !looks_right;
+    if (looked_wrong_) {
+      return Finish(FileOutcome::KeyLooksWrong, FileCondition::AsBefore,
+                    Error{0, "decrypted with this key, the start of " + file_.Name() + " looks like noise"});
+    }
     return Finish(FileOutcome::Done, FileCondition::AsBefore);
   }
   const FileResult<bool> looks_right = TakeKeyCheck(*header, key_text);
@@ -129,7 +140,9 @@ FileReport Run::UndoAll(Failure cause) {
     if (Strong()) {
       if (FileStatus cut = CutTail(JournalPhase::Undo); !cut) return KeepJournal(cut.error());
     }
-    if (FileStatus removed = RemoveKeyCheckNow(); !removed) return KeepJournal(removed.error());
+    // A converted file was classic: its key check goes back on, if it had one.
+    const FileStatus check = Header().converts_classic ? StoreCheck(Header().classic_check) : RemoveKeyCheckNow();
+    if (!check) return KeepJournal(check.error());
     if (file_.Name() != Header().old_name) {
       if (FileStatus renamed = Rename(Header().old_name); !renamed) {
         if (renamed.error().outcome != FileOutcome::NameInUse) return KeepJournal(renamed.error());
@@ -168,6 +181,10 @@ FileReport Run::End(bool resumed) {
         return stop(renamed.error());
       }
     }
+  }
+  // A classic file's key check does not fit the strong file it became.
+  if (Header().converts_classic) {
+    if (FileStatus removed = RemoveKeyCheckNow(); !removed) return stop(removed.error());
   }
   return RemoveJournal(Failure{}, FileCondition::Transformed, decrypting && engine_->PlainImage());
 }
@@ -248,6 +265,7 @@ FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   format_ = FormatOfSuffix(Header().suffix);
   if (Strong()) {
     if (FileStatus key = OpenStrongRun(key_text); !key) return KeepJournal(key.error());
+    if (Header().converts_classic) start_words_ = BuildKeyWords(key_text, *SuffixOfName(Header().old_name));
     mode_ = mode;
     prepared_ = Prepared::Resume;
     return Finish(FileOutcome::Done, FileCondition::AsBefore);

@@ -188,6 +188,10 @@ JournalPage EncodeRunHeader(const JournalRunHeader& header) {
   out.Text(BytesOf(header.new_name));
   out.Text(header.key_check);
   out.Number(header.had_key_check ? 1 : 0, 1);
+  if (strong) {
+    out.Number(header.converts_classic ? 1 : 0, 1);
+    out.Text(header.classic_check);
+  }
   out.Seal();
   return page;
 }
@@ -214,9 +218,16 @@ std::optional<JournalRunHeader> DecodeRunHeader(std::span<const std::uint8_t> pa
   const std::uint64_t had_key_check = in.Number(1);
   header.had_key_check = had_key_check == 1;
   const bool strong = FormatOfSuffix(header.suffix) == CipherFormat::Strong;
+  std::uint64_t converts = 0;
+  if (strong) {
+    converts = in.Number(1);
+    header.converts_classic = converts == 1;
+    header.classic_check = in.Text(MaxJournalKeyCheckLength);
+  }
   if (!in.Sealed() || magic != RunMagic ||
       (version != FormatVersion && version != UnmarkedFormatVersion && version != StrongFormatVersion) ||
-      (version == StrongFormatVersion) != strong || direction > 1 || had_key_check > 1) {
+      (version == StrongFormatVersion) != strong || direction > 1 || had_key_check > 1 || converts > 1 ||
+      (header.converts_classic && (direction != 0 || !HasEncryptedSuffixShape(header.old_name)))) {
     return std::nullopt;
   }
   header.marks_file = version != UnmarkedFormatVersion;

@@ -94,6 +94,12 @@ struct JournalRunHeader {
   // The run marks its file (rewrite/run_mark.h); journals of earlier
   // versions of the program did not.
   bool marks_file = true;
+  // A strong run that turns a classic file into a strong one in one go: its
+  // data start as the classic cipher's (the old name's suffix keys them),
+  // and the classic file's key check, if it had one, is kept here so that an
+  // undo can put it back.
+  bool converts_classic = false;
+  std::vector<std::uint8_t> classic_check;
 
   bool operator==(const JournalRunHeader&) const = default;
 };

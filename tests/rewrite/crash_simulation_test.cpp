@@ -27,6 +27,7 @@
 
 #include "crypto/encrypted_name.h"
 #include "crypto/strong_format.h"
+#include "rewrite/admission.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/journal_format.h"
 #include "tests/support/model_file_system.h"
@@ -151,6 +152,7 @@ struct Scenario {
   bool rename_noreplace = true;
   bool stored_check = true;  // for a decryption: the file carries its key check
   CipherFormat format = CipherFormat::Classic;
+  bool converts = false;  // a classic file made strong (direction Encrypt)
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* output) { *output << scenario.name; }
@@ -207,7 +209,13 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
   // starts from one made here, and its undo must give back those very bytes.
   void SetUpStrong(ModelFileSystem& fs) {
     const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}};
-    if (GetParam().direction == Direction::Encrypt) {
+    if (GetParam().converts) {
+      const Result<KeyCheckValue> check = Checker().Make(Key, Suffix, static_cast<std::int64_t>(plain_.size()));
+      const std::vector<std::uint8_t> cipher = Encrypted(plain_);
+      fs.MakeFile(EncryptedFileName, cipher, {{KeyCheckAttributeName, {check->begin(), check->end()}}});
+      original_ = Picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}, {}};
+      target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}};
+    } else if (GetParam().direction == Direction::Encrypt) {
       fs.MakeFile(PlainName, plain_);
       original_ = plain_picture;
       target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}};
@@ -233,7 +241,9 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     fs.rename_noreplace = scenario.rename_noreplace;
     const int folder = fs.FolderDescriptor();
     OpenAttempt opened = OpenFileInFolder(
-        folder, scenario.direction == Direction::Encrypt ? PlainName : EncryptedName(), fs);
+        folder,
+        scenario.converts ? EncryptedFileName : scenario.direction == Direction::Encrypt ? PlainName : EncryptedName(),
+        fs);
     if (opened.outcome != FileOutcome::Done) {
       FileReport refused;
       refused.outcome = opened.outcome;
@@ -246,7 +256,21 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     // The content is noise-like, which the judge of a decryption without a
     // key check questions whatever the key: the user says to go on.
     FileRun run(*opened.file, fs, settings_);
-    const FileReport prepared = run.Prepare(scenario.direction, RunSuffix(), Key);
+    FileReport prepared;
+    if (scenario.converts) {
+      TestClock clock;
+      FileResult<Admission> admitted = AdmitFile(*opened.file, FileIntent::Convert, clock, fs, CipherFormat::Strong);
+      if (!admitted) {
+        prepared.outcome = admitted.error().outcome;
+        return prepared;
+      }
+      // The suffix the pictures know, instead of the one drawn.
+      admitted->suffix = StrongSuffix;
+      admitted->new_name = StrongFileName;
+      prepared = run.Prepare(*admitted, Key);
+    } else {
+      prepared = run.Prepare(scenario.direction, RunSuffix(), Key);
+    }
     if (prepared.outcome != FileOutcome::Done && prepared.outcome != FileOutcome::KeyLooksWrong) return prepared;
     return run.Go(progress);
   }
@@ -454,7 +478,15 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"strong encrypt an empty file", Direction::Encrypt, 0, 4, 1, -1, true, true,
                  CipherFormat::Strong},
         Scenario{"strong decrypt 1 byte, rename by link and unlink", Direction::Decrypt, 1, 4, 1, -1, false, true,
-                 CipherFormat::Strong}),
+                 CipherFormat::Strong},
+        // A classic file made strong in one run: classic blocks decrypted and
+        // strong chunks encrypted in memory, window by window.
+        Scenario{"convert 3 chunks and 5 bytes, window 1 chunk", Direction::Encrypt, 12 * Block + 5, 4, 1, -1,
+                 true, true, CipherFormat::Strong, true},
+        Scenario{"convert cancelled at block 6", Direction::Encrypt, 12 * Block + 5, 4, 1, 6, true, true,
+                 CipherFormat::Strong, true},
+        Scenario{"convert one short block", Direction::Encrypt, 5000, 4, 1, -1, true, true, CipherFormat::Strong,
+                 true}),
     [](const ::testing::TestParamInfo<Scenario>& info) {
       std::string name = info.param.name;
       for (char& character : name) {

@@ -124,6 +124,9 @@ class ModelFileSystem : public FileCalls {
   int LinkAt(int folder, const char* from, const char* to) override;
   int UnlinkAt(int folder, const char* name) override;
   ssize_t Random(void* data, std::size_t size) override;
+  // The model's files are its own: no other process can have one open (the
+  // real /proc would be asked about the model's made-up inode numbers).
+  bool OtherProcessHasOpen(dev_t, ino_t) override { return false; }
   ssize_t GetAttribute(int descriptor, const char* name, void* value, std::size_t size) override;
   int SetAttribute(int descriptor, const char* name, const void* value, std::size_t size) override;
   int RemoveAttribute(int descriptor, const char* name) override;
