@@ -72,9 +72,11 @@ std::string ReadWhole(const std::string& path) {
 }
 
 // These tests know the classic format's names and bytes: an encryption is
-// classic unless the test names a format.
+// classic unless the test names a format, or lets the tool choose.
+bool tool_chooses_the_format = false;
+
 bool NamesNoFormat(const std::vector<std::string>& arguments) {
-  return !arguments.empty() && arguments[0] == "encrypt" &&
+  return !tool_chooses_the_format && !arguments.empty() && arguments[0] == "encrypt" &&
          std::find(arguments.begin(), arguments.end(), "--format") == arguments.end() &&
          std::find(arguments.begin(), arguments.end(), "--help") == arguments.end();
 }
@@ -1265,6 +1267,58 @@ TEST(CliTest, VerifyReadsStrongFilesAndNamesTheirDamage) {
   EXPECT_EQ(all.out, "verified 'sound k3VqZ8a]'\nverified 'wrong k3VqZ8a]'\n");
   EXPECT_EQ(all.err, refused_before_the_key + "quorvant-cli: 'flipped k3VqZ8a]': " + cases[1].said);
   for (const Case& one : cases) EXPECT_EQ(folder.Read(one.name), one.bytes) << one.name;
+}
+
+// The strong format is the tool's choice; a strong file decrypts only whole
+// and with its key; convert makes a classic file strong with the key it had.
+TEST(CliTest, EncryptsStrongByDefaultAndConvertsClassicFiles) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(3 * 65536 + 77);
+  folder.Write("notes.txt", plain);
+  tool_chooses_the_format = true;
+  const CliRun encrypted = RunCli(folder, {"encrypt", "notes.txt"}, {"right\n"});
+  tool_chooses_the_format = false;
+  ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+  ASSERT_EQ(folder.Names().size(), 1u);
+  const std::string strong = folder.Names()[0];
+  EXPECT_TRUE(HasStrongSuffixShape(strong)) << strong;
+  const std::vector<std::uint8_t> sealed = folder.Read(strong);
+  EXPECT_EQ(sealed.size(), StrongEncryptedLength(plain.size()));
+
+  std::vector<std::uint8_t> flipped = sealed;
+  flipped[65536 + 5] ^= 1;
+  struct Refusal {
+    std::vector<std::uint8_t> bytes;
+    std::string key;
+    std::string said;
+  };
+  for (const Refusal& refused : {Refusal{sealed, "wrong\n", "wrong key; the file is unchanged"},
+                                 Refusal{flipped, "right\n", "damaged: bytes 65536..131071 fail their check"}}) {
+    folder.Write(strong, refused.bytes);
+    const CliRun run = RunCli(folder, {"decrypt", strong}, {refused.key});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(refused.said), std::string::npos) << run.err;
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{strong});
+    EXPECT_EQ(folder.Read(strong), refused.bytes);
+  }
+  folder.Write(strong, sealed);
+  ASSERT_EQ(RunCli(folder, {"decrypt", strong}, {"right\n"}).status, 0);
+  EXPECT_EQ(folder.Read("notes.txt"), plain);
+
+  // Classic, then converted: the strong file decrypts to the same bytes.
+  ASSERT_EQ(RunCli(folder, {"encrypt", "--format", "classic", "notes.txt"}, {"right\n"}).status, 0);
+  const std::string classic = folder.Names()[0];
+  EXPECT_TRUE(HasEncryptedSuffixShape(classic)) << classic;
+  EXPECT_EQ(RunCli(folder, {"convert", classic}, {"wrong\n"}).status, 1);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{classic});
+  const CliRun converted = RunCli(folder, {"convert", classic}, {"right\n"});
+  ASSERT_EQ(converted.status, 0) << converted.err;
+  const std::string made_strong = folder.Names()[0];
+  EXPECT_TRUE(HasStrongSuffixShape(made_strong)) << made_strong;
+  EXPECT_EQ(made_strong.substr(0, 9), "notes.txt");
+  EXPECT_EQ(RunCli(folder, {"verify", made_strong}, {"right\n"}).status, 0);
+  ASSERT_EQ(RunCli(folder, {"decrypt", made_strong}, {"right\n"}).status, 0);
+  EXPECT_EQ(folder.Read("notes.txt"), plain);
 }
 
 }  // namespace
