@@ -70,6 +70,7 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {
     context.messages.Result(QuoteName(file.path) + " -> " + QuoteName(path_now));
+    if (!report.note.empty()) context.messages.FileFailure(path_now, "note: " + report.note);
     // Done, but the journal could not be removed: say how to remove it.
     if (!report.journal.empty()) {
       context.messages.FileFailure(

@@ -64,6 +64,9 @@ struct StrongCost {
 };
 // libsodium's moderate preset for typed passphrases: 256 MiB, 3 passes.
 inline constexpr StrongCost DefaultStrongCost{3, 256 * 1024};
+// What a new file's derivation falls back to when the default's memory
+// cannot be had: a quarter of it, still far above the floor.
+inline constexpr StrongCost FallbackStrongCost{3, 64 * 1024};
 // Below the floor a guess costs too little; above the ceiling a hostile
 // trailer could make us allocate or spin without end. Both are checked on the
 // clear fields, before anything is allocated.

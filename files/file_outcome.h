@@ -101,6 +101,9 @@ struct FileReport {
   // An erase of a file with an interrupted run: its journal, which held part
   // of the file's content, was erased first.
   bool journal_erased = false;
+  // Said to the user even when the run went well: a strong encryption whose
+  // key derivation could not have its usual memory and took less.
+  std::string note;
 };
 
 // Why a step of a file operation did not succeed: the outcome it ends the

@@ -61,10 +61,20 @@ FileResult<StrongChunkCipher> Run::OpenTrailer(const StrongTrailerBytes& trailer
 FileStatus Run::TakeStrongKey(JournalRunHeader& header, std::string_view key_text) {
   header.block_length = MaxBlockLength;
   if (header.direction == Direction::Encrypt) {
-    const StrongCost cost = checker_.NewStrongCost();
+    StrongCost cost = checker_.NewStrongCost();
     StrongFreshParts parts = DrawStrongFreshParts();
     parts.salt = checker_.NewStrongSalt();
-    const Result<StrongMasterKey, StrongKeyFailure> master = checker_.StrongMaster(key_text, parts.salt, cost);
+    Result<StrongMasterKey, StrongKeyFailure> master = checker_.StrongMaster(key_text, parts.salt, cost);
+    if (!master && master.error() == StrongKeyFailure::OutOfMemory &&
+        cost.memory_kib > FallbackStrongCost.memory_kib) {
+      // Less memory makes each guess cheaper for an attacker, so it is said.
+      cost = FallbackStrongCost;
+      master = checker_.StrongMaster(key_text, parts.salt, cost);
+      if (master) {
+        report_.note = "the key derivation could not have " + std::to_string(checker_.NewStrongCost().memory_kib / 1024) +
+                       " MiB of memory and used " + std::to_string(cost.memory_kib / 1024) + " MiB";
+      }
+    }
     if (!master) return StrongKeyRefusal(master.error(), file_.Name());
     StrongSealed sealed = SealStrongFile(*master, parts, cost, static_cast<std::uint64_t>(Length()));
     header.key_check.assign(sealed.trailer.begin(), sealed.trailer.end());

@@ -160,5 +160,33 @@ TEST(StrongRun, TheEndDecidesWhatAStrongLookingNameIs) {
   }
 }
 
+// Where the default derivation's memory cannot be had, a smaller one is
+// used, recorded in the trailer, and said.
+TEST(StrongRun, ADerivationShortOfMemoryFallsBackAndSaysSo) {
+  class ShortOfMemory : public KeyChecker {
+   public:
+    ShortOfMemory() : KeyChecker(testing::CheapKeyCheckCost, DefaultStrongCost) {}
+    Result<StrongMasterKey, StrongKeyFailure> StrongMaster(std::string_view key_text,
+                                                           std::span<const std::uint8_t, 16> salt,
+                                                           StrongCost cost) override {
+      if (cost.memory_kib > FallbackStrongCost.memory_kib) return StrongKeyFailure::OutOfMemory;
+      return KeyChecker::StrongMaster(key_text, salt, cost);
+    }
+  } checker;
+  TempFolder folder;
+  folder.Write(Plain, testing::PatternBytes(1000, 1));
+  OpenAttempt opened = OpenFileInFolder(folder.Fd(), Plain);
+  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  TransformSettings settings;
+  settings.key_checker = &checker;
+  const FileReport report = TransformFile(*opened.file, Direction::Encrypt, StrongSuffix, Key, {}, settings);
+  ASSERT_EQ(report.outcome, FileOutcome::Done) << report.error.Describe();
+  EXPECT_EQ(report.note, "the key derivation could not have 256 MiB of memory and used 64 MiB");
+  const Bytes sealed = folder.Read(Strong);
+  const StrongEnd end = ClassifyStrongEnd(sealed, static_cast<std::int64_t>(sealed.size()));
+  ASSERT_EQ(end.kind, StrongEndKind::Sound);
+  EXPECT_EQ(end.trailer.cost, FallbackStrongCost);
+}
+
 }  // namespace
 }  // namespace quorvant
