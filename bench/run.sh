@@ -9,7 +9,7 @@
 #                                  window's old bytes durable in a side file
 #   stats / plain read             ComputeStatistics against only reading the file
 #                                  in 1 MiB preads; also on one thread (as it was)
-#                                  and pinned to one core
+#                                  and both pinned to one core
 #   stats / kernel alone           pinned to one core, ComputeStatistics on one
 #                                  thread against the counting kernel alone over
 #                                  the same bytes already in memory
@@ -115,6 +115,10 @@ for ((round = 1; round <= rounds; round++)); do
     pinned_s=$(taskset -c 0 "$driver" stats "$file" $chunk 1 2>&1 >/dev/null | awk '{print $3}')
     pinned_one_s=$(taskset -c 0 "$driver" stats "$file" $chunk 1 1 2>&1 >/dev/null | awk '{print $3}')
     record one_core "$(ratio "$pinned_one_s" "$pinned_s")"
+    # The same against only reading, both pinned there: what reading leaves
+    # of one core once the counting has to share it.
+    pinned_read_s=$(taskset -c 0 "$driver" read "$file" $chunk 1 2>&1 >/dev/null | awk '{print $3}')
+    record one_core_read "$(ratio "$pinned_read_s" "$pinned_s")"
     # One thread on one core, against what the kernel alone does there.
     pinned_kernel_s=$(taskset -c 0 "$driver" kernel "$file" $chunk 1 2>&1 >/dev/null | awk '{print $3}')
     record one_core_kernel "$(ratio "$pinned_kernel_s" "$pinned_one_s")"
@@ -189,6 +193,7 @@ row "stats / plain read (1 MiB preads)" stats_read ">= 0.45" "(moonshot 0.6)"
 row "stats on one thread (as before) / plain read" stats_one_thread_read ""
 row "quorvant-cli stats / plain read" cli_stats_read ""
 row "one core: stats threads / one thread" one_core ">= 1" "(taskset -c 0)"
+row "one core: stats / plain read" one_core_read "" "(taskset -c 0)"
 row "one core: stats / kernel alone in memory" one_core_kernel ">= 0.9" "(taskset -c 0, one thread)"
 row "stats: times faster than ent" stats_ent ">= 25"
 row "quorvant-cli stats: times faster than ent" cli_stats_ent ""
