@@ -19,7 +19,16 @@
 // halving them with a table of byte pairs only moves the bound to the level-2
 // cache). The sums run beside them in vector registers; the wider the
 // registers, the fewer instructions they take from the increments. With
-// AVX2 or AVX-512 they cost next to nothing.
+// AVX2 or AVX-512 they cost next to nothing: on a 2-core AMD EPYC those
+// kernels count random bytes at 3.6 GB/s, as fast as a bare 16-table count
+// without the sums, and 4, 8 or 16 tables, 32- or 64-bit loads and the table
+// order (by value or by table) all land there too. A table of byte pairs
+// reached 4.3 GB/s on random bytes there but 1.1 on zeros, where every
+// increment waits for the one before; counting by bytes the 64-byte blocks
+// whose pairs repeat within three pairs kept other data within 3 % of the
+// byte tables and random bytes at 4.1 GB/s, but only while the piece sat in
+// the level-2 cache: streamed from memory on a busy machine, its 128 KiB
+// table made the pass about 15 % slower than the byte tables.
 
 namespace quorvant {
 namespace {
