@@ -420,6 +420,53 @@ check "nothing on standard error after the held keys but the notice's cause" \
   "$([[ -z $(grep -v '^quorvant: b.txt: another program has it open or locked: ' "$work/held.log") ]]; echo $?)" \
   "$(head -c 500 "$work/held.log")"
 
+# --- Tab during key entry: the strong format ------------------------------------
+# Enter, Tab, a key, Enter: the file comes out in the strong format (its name
+# ends in "]"), which the command-line tool verifies and decrypts with the
+# same key, and the list shows it as encrypted (its name in brown). Once the
+# caret shows, key entry is open; keys are then handled in order.
+strong="$work/strong"
+mkdir "$strong"
+printf 'a note to keep safe\n' > "$strong/note.txt"
+strong_original=$(md5sum < "$strong/note.txt")
+start_in "$strong" "$DISPLAY" "$work/strong.log"
+check "the window opens for the strong format" "$([[ -n "$window" ]]; echo $?)" \
+  "no window: $(head -c 500 "$work/strong.log")"
+[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$window")"
+left=$X
+wait_for_pixel 20 95 "239,216,255"
+xdotool mousemove --window "$window" 640 600
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+check "a plain file is listed plain" "$(name_row_plain; echo $?)" "brown pixels"
+xdotool key Return
+"$probe" caret "$window" "${key_field[@]}"
+check "Enter opens the key field for the strong run" $? "no caret"
+xdotool key Tab
+xdotool type --delay 20 'strong key'
+xdotool key Return
+strong_file() { compgen -G "$strong/note.txt ???????]" | head -n 1; }
+strong_done() { [[ -n "$(strong_file)" ]] && ! journal_in "$strong"; }
+wait_until 60 strong_done
+check "Tab during key entry encrypts in the strong format" $? "$(ls "$strong")"
+strong_encrypted=$(strong_file)
+printf 'strong key\n' | "$cli" verify "$strong_encrypted" >/dev/null 2>&1
+check "the tool verifies the strong file with the same key" $? "$(ls "$strong")"
+rm -rf "$work/strong-copy" && mkdir "$work/strong-copy" && cp "$strong_encrypted" "$work/strong-copy/"
+printf 'strong key\n' | "$cli" decrypt "$work/strong-copy/$(basename "$strong_encrypted")" >/dev/null 2>&1 &&
+  [[ "$(md5sum < "$work/strong-copy/note.txt")" == "$strong_original" ]]
+check "the tool decrypts it to the original" $? "$(ls "$work/strong-copy")"
+wait_until 30 name_row_brown
+check "the strong file is listed in brown" $? "no brown name"
+
+"$probe" close "$window"
+wait_until 60 program_gone
+ended=$?
+check "closing ends the strong-format window" $ended "still running after 60 s"
+[[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
+check "nothing on standard error after the strong run" "$([[ ! -s "$work/strong.log" ]]; echo $?)" \
+  "$(head -c 500 "$work/strong.log")"
+
 # --- A run cut short by a hang-up or a lost X connection ----------------------
 # Either way the file run in progress is finished before the process ends,
 # as after a close of the window: the file ends fully encrypted, never half.
