@@ -337,6 +337,21 @@ check "nothing else on standard error" \
   "$([[ -z $(grep -v ': the new name would be too long: ' "$work/plain.log") ]]; echo $?)" \
   "$(head -c 500 "$work/plain.log")"
 
+# Starts Quorvant in FOLDER (standard error to LOG) and checks, as NAME,
+# that its window opened (the script ends here if not); then makes it ready
+# for keys: its position read, its icon row drawn, the pointer over it and
+# the focus on it.
+open_window_in() {  # open_window_in FOLDER LOG NAME
+  start_in "$1" "$DISPLAY" "$2"
+  check "$3" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$2")"
+  [[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  left=$X
+  wait_for_pixel 20 95 "239,216,255"
+  xdotool mousemove --window "$window" 640 600
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
+}
+
 # --- A key held down: one press, one action ------------------------------------
 # The X server repeats a key held down: the probe counts the presses it
 # sends the window and lets go only once it has seen them all, so the key is
@@ -348,14 +363,7 @@ held="$work/held"
 mkdir "$held"
 for name in a b c d e; do printf '%s\n' "$name" > "$held/$name.txt"; done
 printf 'z\n' > "$held/z.txt 1234567["
-start_in "$held" "$DISPLAY" "$work/held.log"
-check "the window opens for the held keys" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$work/held.log")"
-[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$window")"
-left=$X
-wait_for_pixel 20 95 "239,216,255"
-xdotool mousemove --window "$window" 640 600
-xdotool windowfocus --sync "$window" 2>/dev/null || true
+open_window_in "$held" "$work/held.log" "the window opens for the held keys"
 held_files() { find "$held" -maxdepth 1 -type f | wc -l; }
 status_band_brown() { shot; [[ "$(brown_in 600x18+20+200)" -gt 20 ]]; }
 hold() {  # hold KEYSYM PRESSES: holds the key until the window got PRESSES presses of it; sets presses, held_ms
@@ -429,15 +437,7 @@ strong="$work/strong"
 mkdir "$strong"
 printf 'a note to keep safe\n' > "$strong/note.txt"
 strong_original=$(md5sum < "$strong/note.txt")
-start_in "$strong" "$DISPLAY" "$work/strong.log"
-check "the window opens for the strong format" "$([[ -n "$window" ]]; echo $?)" \
-  "no window: $(head -c 500 "$work/strong.log")"
-[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$window")"
-left=$X
-wait_for_pixel 20 95 "239,216,255"
-xdotool mousemove --window "$window" 640 600
-xdotool windowfocus --sync "$window" 2>/dev/null || true
+open_window_in "$strong" "$work/strong.log" "the window opens for the strong format"
 check "a plain file is listed plain" "$(name_row_plain; echo $?)" "brown pixels"
 xdotool key Return
 "$probe" caret "$window" "${key_field[@]}"

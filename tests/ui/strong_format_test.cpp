@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "crypto/encrypted_name.h"
 #include "tests/support/program_harness.h"
+#include "tests/support/sample_bytes.h"
 #include "ui/format_choice.h"
 
 namespace quorvant::testing {
@@ -20,27 +20,6 @@ namespace {
 const std::string Tab = "\t";
 const std::string ClassicChoice = "Classic format: Tab or a click here makes it strong";
 const std::string StrongChoice = "Strong format: Tab or a click here makes it classic";
-
-std::string Content(std::size_t size) {
-  std::string bytes(size, '\0');
-  unsigned state = 3;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 // The choice's row: the status band's second.
 int ChoiceY(ProgramHarness& h) { return StatusY + h.State().Layout.LineHeight; }
@@ -67,7 +46,7 @@ TEST(FormatChoice, TabOrAClickPicksTheFormatOfTheEncryption) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProgramHarness h;
-    WriteFile(h.folder.PathOf("report.txt"), "a short report");
+    h.folder.Write("report.txt", Prose(14));
     h.platform.Key(Enter);
     for (const std::string& tab : c.tabs) {
       if (tab == Tab) {
@@ -91,7 +70,7 @@ TEST(FormatChoice, TabOrAClickPicksTheFormatOfTheEncryption) {
 // change it, in the row under the key; redrawn as it changes.
 TEST(FormatChoice, TheBandShowsTheChosenFormat) {
   ProgramHarness h;
-  WriteFile(h.folder.PathOf("a"), "abc");
+  h.folder.Write("a", Prose(3));
   std::string before, after_tab, after_click;
   h.platform.Key(Enter)
       .Wait(1)
@@ -115,7 +94,7 @@ TEST(FormatChoice, TheBandShowsTheChosenFormat) {
 // The wording is the longest that fits the band, whatever its width.
 TEST(FormatChoice, WordingFitsTheBand) {
   ProgramHarness h;
-  WriteFile(h.folder.PathOf("a"), "abc");
+  h.folder.Write("a", Prose(3));
   std::vector<std::string> shown;
   std::vector<int> widths;
   h.platform.Key(Enter).Wait(1).Do([&] {
@@ -141,7 +120,7 @@ TEST(FormatChoice, WordingFitsTheBand) {
 // changes nothing.
 TEST(FormatChoice, DecryptionHasNothingToChoose) {
   ProgramHarness h;
-  WriteFile(h.folder.PathOf("x 1234567["), Content(100));
+  h.folder.Write("x 1234567[", Noise(100, 1));
   bool chosen = true;
   h.platform.Key(Enter).Key(Tab).Wait(1).Do([&] { chosen = FormatIsChosen(h.State()); });
   h.platform.Key(Escape).Wait(1);
@@ -156,8 +135,8 @@ TEST(FormatChoice, DecryptionHasNothingToChoose) {
 // without the suffix, counted); Enter and the key on it decrypt it.
 TEST(StrongFile, EncryptedByTabIsListedAndDecryptedByEnter) {
   ProgramHarness h;
-  const std::string original = Content(70'000);
-  WriteFile(h.folder.PathOf("report.txt"), original);
+  const std::vector<std::uint8_t> original = Noise(70'000, 2);
+  h.folder.Write("report.txt", original);
   std::vector<std::string> names_between;
   std::string shown_name;
   Colour shown_colour = -1;
@@ -185,7 +164,7 @@ TEST(StrongFile, EncryptedByTabIsListedAndDecryptedByEnter) {
   EXPECT_EQ(shown_name, "report.txt");
   EXPECT_EQ(shown_colour, Brown);
   EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"report.txt"});
-  EXPECT_EQ(ReadFile(h.folder.PathOf("report.txt")), original);
+  EXPECT_EQ(h.folder.Read("report.txt"), original);
 }
 
 // A strong file the command-line tool made, refused with its notice and
@@ -194,27 +173,27 @@ TEST(StrongFile, RefusalsLeaveTheFileAsItWas) {
   struct Case {
     const char* name;
     const char* key;
-    void (*spoil)(std::string& bytes);
+    void (*spoil)(std::vector<std::uint8_t>& bytes);
     const char* notice;
   } cases[] = {
-      {"wrong key", "wrong", [](std::string&) {}, "Wrong key"},
-      {"damaged chunk", "right", [](std::string& bytes) { bytes[10] ^= 0x40; }, "Damaged"},
-      {"cut inside the trailer", "right", [](std::string& bytes) { bytes.resize(bytes.size() - 20); },
+      {"wrong key", "wrong", [](std::vector<std::uint8_t>&) {}, "Wrong key"},
+      {"damaged chunk", "right", [](std::vector<std::uint8_t>& bytes) { bytes[10] ^= 0x40; }, "Damaged"},
+      {"cut inside the trailer", "right", [](std::vector<std::uint8_t>& bytes) { bytes.resize(bytes.size() - 20); },
        "Damaged or cut"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProgramHarness h;
-    WriteFile(h.folder.PathOf("data.bin"), Content(5000));
+    h.folder.Write("data.bin", Noise(5000, 3));
     const std::string command = std::string("printf 'right\\n' | ") + QUORVANT_CLI_PATH + " encrypt '" +
                                 h.folder.PathOf("data.bin") + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::vector<std::string> names = h.folder.Names();
     ASSERT_EQ(names.size(), 1u);
     ASSERT_TRUE(HasStrongSuffixShape(names[0]));
-    std::string bytes = ReadFile(h.folder.PathOf(names[0]));
+    std::vector<std::uint8_t> bytes = h.folder.Read(names[0]);
     c.spoil(bytes);
-    WriteFile(h.folder.PathOf(names[0]), bytes);
+    h.folder.Write(names[0], bytes);
 
     h.platform.Key(Enter).Type(c.key).Key(Enter).Wait(1);
     h.Run();
@@ -223,7 +202,7 @@ TEST(StrongFile, RefusalsLeaveTheFileAsItWas) {
     EXPECT_EQ(notice->foreground, Brown);
     EXPECT_EQ(notice->y, StatusY);
     EXPECT_EQ(h.folder.Names(), names);
-    EXPECT_EQ(ReadFile(h.folder.PathOf(names[0])), bytes);
+    EXPECT_EQ(h.folder.Read(names[0]), bytes);
   }
 }
 
