@@ -112,8 +112,9 @@ TEST(FormatChoice, WordingFitsTheBand) {
   });
   h.platform.Key(Escape).Wait(1);
   h.Run();
-  EXPECT_EQ(shown, (std::vector<std::string>{ClassicChoice, "Classic format (Tab: strong)",
-                                             "Classic format (Tab: strong)", "Classic (Tab)", "Classic (Tab)"}));
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{ClassicChoice, "Classic format (Tab: strong)",
+                                      "Classic format (Tab: strong)", "Classic (Tab)", "Classic (Tab)"}));
 }
 
 // For a decryption the file decides: nothing is shown to choose, and Tab
@@ -178,8 +179,8 @@ TEST(StrongFile, RefusalsLeaveTheFileAsItWas) {
   } cases[] = {
       {"wrong key", "wrong", [](std::vector<std::uint8_t>&) {}, "Wrong key"},
       {"damaged chunk", "right", [](std::vector<std::uint8_t>& bytes) { bytes[10] ^= 0x40; }, "Damaged"},
-      {"cut inside the trailer", "right", [](std::vector<std::uint8_t>& bytes) { bytes.resize(bytes.size() - 20); },
-       "Damaged or cut"},
+      {"cut inside the trailer", "right",
+       [](std::vector<std::uint8_t>& bytes) { bytes.resize(bytes.size() - 20); }, "Damaged or cut"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
