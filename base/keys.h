@@ -5,12 +5,13 @@
 namespace quorvant {
 
 // The key texts the input delivers: one character for character keys, Enter,
-// Escape and Backspace; two for a navigation key (code 0, or a space from the
+// Escape, Backspace and Tab; two for a navigation key (code 0, or a space from the
 // on-screen keyboard, then the key's scan-code letter).
 namespace key {
 constexpr char Enter = '\r';
 constexpr char Escape = '\x1b';
 constexpr char Backspace = '\b';
+constexpr char Tab = '\t';
 // A navigation key: two characters, the last one the scan letter.
 inline bool IsExtended(const std::string& k) { return k.size() == 2; }
 inline char Last(const std::string& k) { return k.empty() ? '\0' : k.back(); }

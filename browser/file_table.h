@@ -12,7 +12,7 @@ namespace quorvant {
 struct FileEntry {
   std::string name;  // bytes as the file system gives them (usually UTF-8)
   std::uint64_t size = 0;
-  int encrypted_flag = 0;  // 1 when the name ends with an encrypted-name suffix
+  int encrypted_flag = 0;  // 1 when listed encrypted: the suffix, and for a strong one the end
   std::uint64_t inode = 0;
   bool interrupted = false;  // a run on it was cut short: its journal is in the folder
 };

@@ -16,6 +16,8 @@
 #include "base/unique_fd.h"
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
+#include "crypto/strong_trailer.h"
+#include "files/file_calls.h"
 #include "rewrite/journal_format.h"
 #include "rewrite/run_mark.h"
 
@@ -57,8 +59,7 @@ bool MayList(const FolderRecord& record) {
 
 // Writes entry number count + 1, reusing the string of an earlier scan.
 void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std::uint64_t size,
-                std::uint64_t inode) {
-  const int flag = HasEncryptedSuffixShape(name) ? 1 : 0;
+                std::uint64_t inode, int flag) {
   if (count < table.entries.size()) {
     FileEntry& entry = table.entries[count];
     entry.name.assign(name);
@@ -69,6 +70,37 @@ void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std:
   } else {
     table.entries.push_back(FileEntry{std::string(name), size, flag, inode, false});
   }
+}
+
+// Whether the file `name` (of the strong shape) ends as a strong file does:
+// a trailer's mark at its very end, sound or damaged. Enter decrypts the one
+// and refuses the other as damaged; either way it is no plain file. Only the
+// last bytes are read, never a search further back: a plain file with such a
+// name costs one short read per listing. (A strong file cut inside its
+// trailer lists as plain; Enter still says "Damaged or cut".)
+//
+// Even a non-blocking open asks a lease holder to let go, which would stop
+// another copy's run on the file: a file that carries a run's mark is being
+// worked on (or its run was cut short) and is not opened; its name is
+// believed. A file that cannot be opened, or is no longer the one looked
+// at, is not counted strong.
+bool HasStrongEnd(int folder, const char* name, std::uint64_t inode) {
+  FileCalls calls;
+  const Result<RunMark> mark = ReadRunMarkAt(folder, name, calls);
+  if (mark && mark->run) return true;
+  const UniqueFd file(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.IsOpen()) return false;
+  struct stat facts {};
+  if (fstat(file.Get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_ino != inode) return false;
+  const Result<StrongEnd> end = ReadStrongEnd(calls, file.Get(), facts.st_size, name, TrailerSearch::EndOnly);
+  return end && end->kind != StrongEndKind::NoMagic;
+}
+
+// 1 when the entry is listed as encrypted: by the classic suffix's shape
+// alone, by the strong one's shape and the file's end.
+int EncryptedFlag(int folder, const char* name, std::string_view name_view, std::uint64_t inode) {
+  if (HasEncryptedSuffixShape(name_view)) return 1;
+  return HasStrongSuffixShape(name_view) && HasStrongEnd(folder, name, inode) ? 1 : 0;
 }
 
 // A handle of our own starts at the folder's first entry whatever folder_fd
@@ -108,8 +140,10 @@ void StoreIfListable(int folder, const FolderRecord& record, FileTable& table, L
   struct stat facts {};
   if (fstatat(folder, record.name, &facts, AT_SYMLINK_NOFOLLOW) != 0) return;
   if (!S_ISREG(facts.st_mode) || facts.st_size <= 0) return;
-  StoreEntry(table, listing.count, record.name_view, static_cast<std::uint64_t>(facts.st_size), facts.st_ino);
-  if (table.entries[listing.count].encrypted_flag == 1) ++listing.encrypted_count;
+  const int flag = EncryptedFlag(folder, record.name, record.name_view, facts.st_ino);
+  StoreEntry(table, listing.count, record.name_view, static_cast<std::uint64_t>(facts.st_size), facts.st_ino,
+             flag);
+  listing.encrypted_count += flag;
   ++listing.count;
 }
 
@@ -187,6 +221,12 @@ bool UpdateEntry(int folder_fd, FileTable& table, const std::string& name) {
   // Same inode, so its journal mark and everything taken from the name hold.
   if (!S_ISREG(facts.st_mode) || facts.st_size <= 0 || facts.st_ino != found->inode) return false;
   found->size = static_cast<std::uint64_t>(facts.st_size);
+  // A strong-shaped name's end may have changed with its content.
+  if (HasStrongSuffixShape(name)) {
+    const int flag = HasStrongEnd(folder_fd, name.c_str(), found->inode) ? 1 : 0;
+    table.EncryptedCount += flag - found->encrypted_flag;
+    found->encrypted_flag = flag;
+  }
   return true;
 }
 

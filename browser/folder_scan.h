@@ -25,8 +25,14 @@ struct FolderScanSeam {
 // regular, non-empty files only, at most FileTable::Capacity of them (the rest
 // are ignored). Never listed: names beginning with ".", names beginning with
 // the program's name, folders, symbolic links, FIFOs, sockets and devices.
-// Nothing is ever opened but the folder itself, so a FIFO cannot hang the scan.
-// Sets each entry's encrypted_flag (HasEncryptedSuffixShape) and the table's EncryptedCount,
+// Nothing is opened but the folder itself and regular files named in the
+// strong format's shape (read-only, never through a link, non-blocking), so a
+// FIFO cannot hang the scan.
+// Sets each entry's encrypted_flag and the table's EncryptedCount: a name of
+// the classic shape (HasEncryptedSuffixShape) is encrypted; one of the strong
+// shape (HasStrongSuffixShape) is when the file's last bytes hold a trailer's
+// mark, or the file carries a run's mark (it is not opened then: the open
+// would break the run's lease). Other names are plain.
 // and marks as interrupted each entry whose inode a journal in the folder is named for,
 // or that carries the mark of a run a journal in the folder is named for (read by path).
 //
@@ -44,7 +50,8 @@ Status FolderScan(int folder_fd, FileTable& table, const FolderScanSeam* seam = 
 bool NameMayBeListed(std::string_view name);
 
 // Brings the size of the listed entry `name` up to date with one look at the
-// file (no listing): true when done. False when only a whole listing can be
+// file (no listing), and for a strong-shaped name whether it is encrypted, as
+// FolderScan judges it (EncryptedCount follows): true when done. False when only a whole listing can be
 // right: the name is not in the table, or no longer names the same listable
 // file (gone, emptied, another kind, another inode).
 bool UpdateEntry(int folder_fd, FileTable& table, const std::string& name);

@@ -35,7 +35,7 @@ struct HelpLine {
   std::string_view HelpKey;
   std::string_view HelpText;
 };
-constexpr std::array<HelpLine, 10> HelpLines = {{
+constexpr std::array<HelpLine, 11> HelpLines = {{
     {"Up or Down ", "Move bytes|files up or down Show|Hide"},
     {"Left or Right ", "Move bytes|files left or right"},
     {"PgUp or PgDn ", "Move several files or bytes"},
@@ -45,6 +45,7 @@ constexpr std::array<HelpLine, 10> HelpLines = {{
     {"Delete ", "Key character or press twice to erase file"},
     {"Character ", "Find files by the first character"},
     {"Back Space ", "Delete key characters"},
+    {"Tab ", "Strong or classic format of a new encryption"},
     {"Updated on ", "20h March 2013"},
 }};
 

@@ -20,12 +20,15 @@ void ShowHelp(AppState& s) {
   const double legend_pitch = 11.0 / 8.0 * c;
   const double first_row = 1.257 * c;
 
-  for (int i = 1; i <= 10; ++i) {
+  for (int i = 1; i <= static_cast<int>(MenuLabels.size()); ++i) {
     const size_t entry = static_cast<size_t>(i - 1);
     // The square of each legend row stands a little above its label.
     s.Layout.IconX[entry] = 20;
     s.Layout.IconY[entry] = RoundCoordinate(192 + 0.98 * legend_pitch * (i + 1));
     p.PrintAt(50, 192 + legend_pitch * i + first_row, Grey, MenuLabels[entry]);
+  }
+  for (int i = 1; i <= static_cast<int>(HelpLines.size()); ++i) {
+    const size_t entry = static_cast<size_t>(i - 1);
     p.PrintAt(200, 192 + 1.251 * c * i + first_row, Silver, HelpLines[entry].HelpKey);
     p.SetForeground(Grey);
     p.PrintText(HelpLines[entry].HelpText);

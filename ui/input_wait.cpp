@@ -11,6 +11,7 @@
 #include "ui/byte_viewer.h"
 #include "ui/file_work.h"
 #include "ui/fixed_tables.h"
+#include "ui/format_choice.h"
 #include "ui/help_screen.h"
 #include "ui/keyboard_screen.h"
 #include "ui/panels.h"
@@ -125,13 +126,14 @@ WaitResult ScanFolderStep(AppState& s, Rescan when) {
 // A key held down repeats; what a repeat may do:
 //
 //   key                    repeat                        so that
-//   Enter, Esc             dropped                       a held Enter opens, confirms or answers once
+//   Enter, Esc, Tab        dropped                       a held Enter opens, confirms or answers
+//                                                        once; a held Tab switches the format once
 //   Del                    acts only in the key field    held, it erases nothing, and the erase
 //                          (deletes the next character)  prompt waits for a Del pressed anew
 //   every other key        acts                          held arrows and page keys move through the
 //                                                        list, held characters type
 bool RepeatActs(ScreenMode mode, const std::string& key) {
-  if (key::Is(key, key::Enter) || key::Is(key, key::Escape)) return false;
+  if (key::Is(key, key::Enter) || key::Is(key, key::Escape) || key::Is(key, key::Tab)) return false;
   if (key::IsExtended(key) && key::Last(key) == scan::Del) return mode == ScreenMode::Key;
   return true;
 }
@@ -280,6 +282,7 @@ std::optional<WaitResult> ActOnScreenIcons(AppState& s) {
 //   browsing: Key                        acts as Enter
 //   Keyboard                             show or hide the on-screen keyboard
 //   Key during key entry (empty key)     acts as Escape
+//   key entry: the format choice         acts as Tab (no icon is there)
 //   keyboard shown                       a key of the picture types its key
 // Finally any input but the Help icon hides the help text.
 WaitResult DispatchClick(AppState& s, DispatchFrom from) {
@@ -290,7 +293,12 @@ WaitResult DispatchClick(AppState& s, DispatchFrom from) {
   if (s.Mode == ScreenMode::Scroll && s.Input.ClickedIcon == icon::Key) ActAsKey(s, key::Enter);
   if (s.Input.ClickedIcon == icon::Keyboard) ToggleKeyboard(s);
   if (s.Mode == ScreenMode::Key && s.Input.ClickedIcon == icon::Key) ActAsKey(s, key::Escape);
-  if (s.Keyboard.Shown && s.Input.ClickedIcon == -1) KeyboardClick(s, s.Input.ClickX, s.Input.ClickY);
+  const bool on_choice = s.Mode == ScreenMode::Key && s.Input.ClickedIcon == -1 &&
+                         HitsFormatChoice(s, s.Input.ClickX, s.Input.ClickY);
+  if (on_choice) ActAsKey(s, key::Tab);
+  if (s.Keyboard.Shown && s.Input.ClickedIcon == -1 && !on_choice) {
+    KeyboardClick(s, s.Input.ClickX, s.Input.ClickY);
+  }
   if (s.Help.Shown) HideHelp(s);
   return WaitResult::Input;
 }

@@ -14,6 +14,7 @@
 #include "rewrite/file_transform.h"
 #include "ui/file_work.h"
 #include "ui/fixed_tables.h"
+#include "ui/format_choice.h"
 #include "ui/input_wait.h"
 #include "ui/panels.h"
 
@@ -38,7 +39,8 @@ bool FindKeyTarget(AppState& s) {
   return true;
 }
 
-// The label at the start of the status band, the key field after it.
+// The label at the start of the status band, the key field after it; the
+// format choice of a new encryption below them.
 void DrawKeyPrompt(AppState& s, std::string_view label) {
   ClearStatusBand(s);
   s.Painter->SetBackground(Black);
@@ -49,6 +51,7 @@ void DrawKeyPrompt(AppState& s, std::string_view label) {
   s.Status.PromptKeepWidth = s.Status.Offset;
   s.KeyEntry.Cursor = 0;
   s.KeyEntry.CaretX = LeftMargin + s.Status.Offset;
+  DrawFormatChoice(s);
 }
 
 void ForgetKey(AppState& s) {
@@ -297,6 +300,10 @@ Next RunKeyEntry(AppState& s) {
     }
     if (key::Is(s.Input.PendingKey, key::Enter) && !s.KeyEntry.TypedKey.Empty()) {
       if (const std::optional<Next> next = ConfirmKey(s)) return *next;
+      continue;
+    }
+    if (key::Is(s.Input.PendingKey, key::Tab)) {
+      ToggleFormat(s);
       continue;
     }
     EditKey(s, s.Input.PendingKey);

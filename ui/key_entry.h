@@ -9,7 +9,8 @@
 namespace quorvant {
 
 // Enter on a file: open it, type its key, then encrypt or decrypt it. Ends
-// in the browser (or the program's end).
+// in the browser (or the program's end). While the key of a new encryption
+// is typed, Tab switches its format (ui/format_choice.h).
 Next RunKeyEntry(AppState& s);
 
 // Applies one key to the key field: characters 32..126 insert at the caret

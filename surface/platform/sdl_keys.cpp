@@ -47,6 +47,7 @@ std::string SdlKeyText(std::int32_t sym, std::uint16_t modifiers) {
     case SDLK_KP_ENTER: return std::string(1, key::Enter);
     case SDLK_ESCAPE: return std::string(1, key::Escape);
     case SDLK_BACKSPACE: return std::string(1, key::Backspace);
+    case SDLK_TAB: return std::string(1, key::Tab);
     default: break;
   }
   if (sym >= SDLK_F1 && sym <= SDLK_F10) return Extended(static_cast<char>(scan::F1 + (sym - SDLK_F1)));

@@ -337,6 +337,21 @@ check "nothing else on standard error" \
   "$([[ -z $(grep -v ': the new name would be too long: ' "$work/plain.log") ]]; echo $?)" \
   "$(head -c 500 "$work/plain.log")"
 
+# Starts Quorvant in FOLDER (standard error to LOG) and checks, as NAME,
+# that its window opened (the script ends here if not); then makes it ready
+# for keys: its position read, its icon row drawn, the pointer over it and
+# the focus on it.
+open_window_in() {  # open_window_in FOLDER LOG NAME
+  start_in "$1" "$DISPLAY" "$2"
+  check "$3" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$2")"
+  [[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  left=$X
+  wait_for_pixel 20 95 "239,216,255"
+  xdotool mousemove --window "$window" 640 600
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
+}
+
 # --- A key held down: one press, one action ------------------------------------
 # The X server repeats a key held down: the probe counts the presses it
 # sends the window and lets go only once it has seen them all, so the key is
@@ -348,14 +363,7 @@ held="$work/held"
 mkdir "$held"
 for name in a b c d e; do printf '%s\n' "$name" > "$held/$name.txt"; done
 printf 'z\n' > "$held/z.txt 1234567["
-start_in "$held" "$DISPLAY" "$work/held.log"
-check "the window opens for the held keys" "$([[ -n "$window" ]]; echo $?)" "no window: $(head -c 500 "$work/held.log")"
-[[ -n "$window" ]] || { echo "$passed passed, $failed failed"; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$window")"
-left=$X
-wait_for_pixel 20 95 "239,216,255"
-xdotool mousemove --window "$window" 640 600
-xdotool windowfocus --sync "$window" 2>/dev/null || true
+open_window_in "$held" "$work/held.log" "the window opens for the held keys"
 held_files() { find "$held" -maxdepth 1 -type f | wc -l; }
 status_band_brown() { shot; [[ "$(brown_in 600x18+20+200)" -gt 20 ]]; }
 hold() {  # hold KEYSYM PRESSES: holds the key until the window got PRESSES presses of it; sets presses, held_ms
@@ -419,6 +427,45 @@ check "closing ends the held-key window" $ended "still running after 60 s"
 check "nothing on standard error after the held keys but the notice's cause" \
   "$([[ -z $(grep -v '^quorvant: b.txt: another program has it open or locked: ' "$work/held.log") ]]; echo $?)" \
   "$(head -c 500 "$work/held.log")"
+
+# --- Tab during key entry: the strong format ------------------------------------
+# Enter, Tab, a key, Enter: the file comes out in the strong format (its name
+# ends in "]"), which the command-line tool verifies and decrypts with the
+# same key, and the list shows it as encrypted (its name in brown). Once the
+# caret shows, key entry is open; keys are then handled in order.
+strong="$work/strong"
+mkdir "$strong"
+printf 'a note to keep safe\n' > "$strong/note.txt"
+strong_original=$(md5sum < "$strong/note.txt")
+open_window_in "$strong" "$work/strong.log" "the window opens for the strong format"
+check "a plain file is listed plain" "$(name_row_plain; echo $?)" "brown pixels"
+xdotool key Return
+"$probe" caret "$window" "${key_field[@]}"
+check "Enter opens the key field for the strong run" $? "no caret"
+xdotool key Tab
+xdotool type --delay 20 'strong key'
+xdotool key Return
+strong_file() { compgen -G "$strong/note.txt ???????]" | head -n 1; }
+strong_done() { [[ -n "$(strong_file)" ]] && ! journal_in "$strong"; }
+wait_until 60 strong_done
+check "Tab during key entry encrypts in the strong format" $? "$(ls "$strong")"
+strong_encrypted=$(strong_file)
+printf 'strong key\n' | "$cli" verify "$strong_encrypted" >/dev/null 2>&1
+check "the tool verifies the strong file with the same key" $? "$(ls "$strong")"
+rm -rf "$work/strong-copy" && mkdir "$work/strong-copy" && cp "$strong_encrypted" "$work/strong-copy/"
+printf 'strong key\n' | "$cli" decrypt "$work/strong-copy/$(basename "$strong_encrypted")" >/dev/null 2>&1 &&
+  [[ "$(md5sum < "$work/strong-copy/note.txt")" == "$strong_original" ]]
+check "the tool decrypts it to the original" $? "$(ls "$work/strong-copy")"
+wait_until 30 name_row_brown
+check "the strong file is listed in brown" $? "no brown name"
+
+"$probe" close "$window"
+wait_until 60 program_gone
+ended=$?
+check "closing ends the strong-format window" $ended "still running after 60 s"
+[[ $ended == 0 ]] && { wait "$program_pid"; program_pid=""; }
+check "nothing on standard error after the strong run" "$([[ ! -s "$work/strong.log" ]]; echo $?)" \
+  "$(head -c 500 "$work/strong.log")"
 
 # --- A run cut short by a hang-up or a lost X connection ----------------------
 # Either way the file run in progress is finished before the process ends,

@@ -12,7 +12,10 @@
 
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
+#include "crypto/strong_trailer.h"
+#include "files/opened_file.h"
 #include "rewrite/journal_format.h"
+#include "rewrite/run_mark.h"
 #include "tests/support/temp_folder.h"
 
 namespace quorvant {
@@ -116,6 +119,133 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"longest_name", Kind::File, LongestName, 3, Expect::Plain},
         ListingCase{"large_size", Kind::File, "big.bin", 5'000'000, Expect::Plain}),
     [](const ::testing::TestParamInfo<ListingCase>& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
+// Names of the strong shape: the file's end says whether it is encrypted.
+
+// What a strong file of `plain_length` bytes looks like without the key:
+// ciphertext, tag table and a trailer whose clear fields and checksum hold.
+std::vector<std::uint8_t> StrongFileBytes(std::uint64_t plain_length) {
+  std::vector<std::uint8_t> bytes(plain_length + StrongTagLength * StrongChunkCount(plain_length), 0x5A);
+  StrongTrailer trailer;
+  trailer.plain_length = plain_length;
+  StrongTrailerBytes end{};
+  EncodeStrongTrailerHead(trailer, end);
+  SealStrongChecksum(end);
+  bytes.insert(bytes.end(), end.begin(), end.end());
+  return bytes;
+}
+
+enum class StrongEndShape { Sound, ChecksumDamaged, NoMark, CutInsideTrailer };
+
+struct StrongNameCase {
+  const char* label;
+  StrongEndShape end;
+  Expect expect;
+};
+
+std::vector<std::uint8_t> BytesOf(StrongEndShape shape) {
+  std::vector<std::uint8_t> bytes = StrongFileBytes(100);
+  switch (shape) {
+    case StrongEndShape::Sound: break;
+    case StrongEndShape::ChecksumDamaged: bytes[bytes.size() - 30] ^= 1; break;
+    case StrongEndShape::NoMark: bytes.assign(300, 'p'); break;
+    case StrongEndShape::CutInsideTrailer: bytes.resize(bytes.size() - 20); break;
+  }
+  return bytes;
+}
+
+class StrongNames : public ::testing::TestWithParam<StrongNameCase> {};
+
+TEST_P(StrongNames, AreEncryptedWhenTheirEndHoldsATrailersMark) {
+  const StrongNameCase& item = GetParam();
+  TempFolder folder;
+  folder.Write("notes.txt Ab3xZ9q]", BytesOf(item.end));
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.FileCount(), 1);
+  const int flag = item.expect == Expect::Encrypted ? 1 : 0;
+  EXPECT_EQ(table.Entry(1).encrypted_flag, flag);
+  EXPECT_EQ(table.EncryptedCount, flag);
+  EXPECT_EQ(DisplayName(table.Entry(1)), flag == 1 ? "notes.txt" : "notes.txt Ab3xZ9q]");
+  EXPECT_EQ(FindNextEncrypted(table, 1), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folder, StrongNames,
+    ::testing::Values(StrongNameCase{"sound_trailer", StrongEndShape::Sound, Expect::Encrypted},
+                      // Damaged, it is still no plain file: Enter says why it cannot be decrypted.
+                      StrongNameCase{"damaged_trailer", StrongEndShape::ChecksumDamaged, Expect::Encrypted},
+                      StrongNameCase{"no_trailer", StrongEndShape::NoMark, Expect::Plain},
+                      // Only the very end is read: a cut trailer's mark is too far back.
+                      StrongNameCase{"cut_inside_trailer", StrongEndShape::CutInsideTrailer, Expect::Plain}),
+    [](const ::testing::TestParamInfo<StrongNameCase>& info) { return std::string(info.param.label); });
+
+// A strong end under a classic name, or under no suffix, is no concern of
+// the listing: the name alone decides.
+TEST(FolderScan, OnlyStrongShapedNamesAreJudgedByTheirEnd) {
+  TempFolder folder;
+  folder.Write("a Ab3xZ9q[", StrongFileBytes(10));
+  folder.Write("b.bin", StrongFileBytes(10));
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(Names(table), (std::vector<std::string>{"a Ab3xZ9q[", "b.bin"}));
+  EXPECT_EQ(table.Entry(1).encrypted_flag, 1);
+  EXPECT_EQ(table.Entry(2).encrypted_flag, 0);
+  EXPECT_EQ(table.EncryptedCount, 1);
+}
+
+// A file another run holds (its lease) is never waited for: the
+// non-blocking open fails and the file is not counted strong. One that
+// carries a run's mark is not opened at all, so the run's lease stays whole.
+TEST(FolderScan, StrongShapedFileHeldByARunIsNeitherWaitedForNorDisturbed) {
+  TempFolder folder;
+  folder.Write("held Ab3xZ9q]", StrongFileBytes(10));
+  OpenAttempt held = OpenFileInFolder(folder.Fd(), "held Ab3xZ9q]");
+  ASSERT_EQ(held.outcome, FileOutcome::Done);
+  if (held.file->Lock() != FileLock::Lease) GTEST_SKIP() << "no leases on this file system";
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.FileCount(), 1);
+  EXPECT_EQ(table.Entry(1).encrypted_flag, 0) << "an open that failed counts as plain";
+
+  // The failed open asked the holder to let go; a fresh holder, with a mark.
+  held.file.reset();
+  held = OpenFileInFolder(folder.Fd(), "held Ab3xZ9q]");
+  ASSERT_EQ(held.outcome, FileOutcome::Done);
+  FileCalls calls;
+  const Result<bool> marked = StoreRunMark(held.file->Descriptor(), RunId{1, 2, 3}, calls);
+  ASSERT_TRUE(marked);
+  if (!*marked) GTEST_SKIP() << "no user attributes on this file system";
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  EXPECT_EQ(table.Entry(1).encrypted_flag, 1);
+  EXPECT_EQ(table.EncryptedCount, 1);
+  EXPECT_EQ(fcntl(held.file->Descriptor(), F_GETLEASE), F_WRLCK) << "the run's lease was broken";
+}
+
+// The end is looked at again when only the file's content changed.
+TEST(FolderScan, UpdateEntryJudgesAStrongShapedNameAgain) {
+  TempFolder folder;
+  folder.Write("x Ab3xZ9q]", BytesOf(StrongEndShape::NoMark));
+  folder.Write("y", 3);
+  FileTable table;
+  ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
+  ASSERT_EQ(table.Entry(1).encrypted_flag, 0);
+
+  const std::vector<std::uint8_t> strong = StrongFileBytes(50);
+  const UniqueFd file(openat(folder.Fd(), "x Ab3xZ9q]", O_WRONLY | O_TRUNC | O_CLOEXEC));
+  ASSERT_TRUE(file.IsOpen());
+  ASSERT_EQ(write(file.Get(), strong.data(), strong.size()), static_cast<ssize_t>(strong.size()));
+  ASSERT_TRUE(UpdateEntry(folder.Fd(), table, "x Ab3xZ9q]"));
+  EXPECT_EQ(table.Entry(1).size, strong.size());
+  EXPECT_EQ(table.Entry(1).encrypted_flag, 1);
+  EXPECT_EQ(table.EncryptedCount, 1);
+
+  ASSERT_EQ(ftruncate(file.Get(), 300), 0);
+  ASSERT_TRUE(UpdateEntry(folder.Fd(), table, "x Ab3xZ9q]"));
+  EXPECT_EQ(table.Entry(1).encrypted_flag, 0);
+  EXPECT_EQ(table.EncryptedCount, 0);
+}
 
 // ---------------------------------------------------------------------------
 // Scans over time: the table is reused, so nothing of an earlier scan may stay.

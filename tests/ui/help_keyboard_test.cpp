@@ -29,7 +29,8 @@ TEST(Help, LegendAndKeyListStandAtTheirRows) {
   h.Run();
   ASSERT_EQ(h.State().Layout.LineHeight, 18);
   // Rows for c = 18: first label at 239.4, its icon at 241; tenth label at
-  // 462.1; tenth key line at 439.8. Coordinates round to whole pixels.
+  // 462.1; tenth key line at 439.8, the eleventh (the date) at 462.3.
+  // Coordinates round to whole pixels.
   const auto first_label = h.LastPrint("Key");
   ASSERT_TRUE(first_label);
   EXPECT_EQ(first_label->x, 50);
@@ -40,14 +41,20 @@ TEST(Help, LegendAndKeyListStandAtTheirRows) {
   for (const TextLogEntry& entry : h.Printed())
     tenth_label = tenth_label || (entry.x == 50 && entry.y == 462);
   EXPECT_TRUE(tenth_label);
+  const auto tab_key = h.LastPrint("Tab");
+  ASSERT_TRUE(tab_key);
+  EXPECT_EQ(tab_key->x, 200);
+  EXPECT_EQ(tab_key->y, 440);
+  EXPECT_EQ(tab_key->foreground, Silver);
+  EXPECT_EQ(h.LastPrint("Strong or classic format of a new encryption")->y, 440);
   const auto date_key = h.LastPrint("Updated on");
   ASSERT_TRUE(date_key);
   EXPECT_EQ(date_key->x, 200);
-  EXPECT_EQ(date_key->y, 440);
+  EXPECT_EQ(date_key->y, 462);
   EXPECT_EQ(date_key->foreground, Silver);
   const auto date = h.LastPrint("20h March 2013");
   ASSERT_TRUE(date);
-  EXPECT_EQ(date->y, 440);
+  EXPECT_EQ(date->y, 462);
   EXPECT_EQ(date->foreground, Grey);
   const auto encoded_label = h.LastPrint("Encoded");
   ASSERT_TRUE(encoded_label);

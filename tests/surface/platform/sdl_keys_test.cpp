@@ -34,7 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"Enter", SDLK_RETURN, KMOD_NONE, "\r"},
         KeyCase{"keypad Enter", SDLK_KP_ENTER, KMOD_NUM, "\r"},
         KeyCase{"Esc", SDLK_ESCAPE, KMOD_NONE, "\x1b"}, KeyCase{"Backspace", SDLK_BACKSPACE, KMOD_NONE, "\b"},
-        KeyCase{"Tab", SDLK_TAB, KMOD_NONE, ""}, KeyCase{"Shift alone", SDLK_LSHIFT, KMOD_LSHIFT, ""},
+        KeyCase{"Tab", SDLK_TAB, KMOD_NONE, "\t"}, KeyCase{"Shift alone", SDLK_LSHIFT, KMOD_LSHIFT, ""},
         KeyCase{"a letter arrives as text", SDLK_a, KMOD_NONE, ""},
         KeyCase{"Up", SDLK_UP, KMOD_NONE, Nav(scan::Up)},
         KeyCase{"Up with NumLock", SDLK_UP, KMOD_NUM, Nav(scan::Up)},
