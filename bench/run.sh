@@ -18,6 +18,9 @@
 #   many small files / ccrypt      quorvant-cli encrypt * and decrypt * over 1,000
 #                                  files of 4 KiB against ccrypt + sync (if
 #                                  installed): bench/crypto/many_files.sh
+#   strong format                  its own block below: strong encrypt and
+#                                  decrypt against the journaled loop, verify
+#                                  against a plain read, its peak memory
 #
 #   bench/run.sh [BUILD_FOLDER]      (default: build/default)
 #
@@ -139,7 +142,7 @@ for ((round = 1; round <= rounds; round++)); do
   # Encryption against the in-place loops, synced, on the disk.
   loop_run=$(timed "$loop" "$file" --sync)
   journal_run=$(timed "$loop" "$file" --journal)
-  encrypt_run=$(timed "$cli" encrypt "$file" <<<"$key")
+  encrypt_run=$(timed "$cli" encrypt --format classic "$file" <<<"$key")
   decrypt_run=$(timed "$cli" decrypt "$(encrypted_name)" <<<"$key")
   [[ -f $file ]] || { echo "decrypt did not bring back $file" >&2; exit 1; }
   record loop_s "${loop_run% *}"
@@ -247,6 +250,103 @@ if [[ $has_ent == yes ]]; then
   compare "monte carlo pi" "$(ours 'Monte carlo pi ')" \
     "$(sed -n 's/^Monte Carlo value for Pi is \([0-9.]*\) .*/\1/p' "$work/ent.txt")" 0.000000001
 fi
+
+# --- The strong format -------------------------------------------------------
+# Its own rounds on the same 1 GiB file, each figure against its baseline
+# measured in the same round, the two taking turns at going first:
+#   strong encrypt, decrypt / journaled loop   quorvant-cli encrypt (strong, the
+#       default key derivation of 3 passes and 256 MiB included) and decrypt
+#       (which checks every chunk before it changes any), synced, against the
+#       journaled in-place loop
+#   verify / plain read    quorvant-cli verify (key derivation included) against
+#       dd reading the file in 4 MiB blocks, as verify reads it: from the disk
+#       (the file's pages dropped from the page cache first, with dd's
+#       nocache, which touches no other file's) and from the page cache
+#   and each of these less the command's fixed cost: verify of a 1-byte strong
+#       file, timed in the same round (the key derivation, about a second, and
+#       the start-up), which the rows "less key derivation" take off
+# Another 3 GiB or so written per round.
+strong_name() {
+  local names=("$work"/big.bin\ *\])
+  [[ ${#names[@]} -eq 1 && -f ${names[0]} ]] || { echo "no single strong file in $work" >&2; exit 1; }
+  echo "${names[0]}"
+}
+uncache() { dd if="$1" iflag=nocache count=0 status=none; }
+head -c 1 /dev/urandom >"$work/tiny"
+"$cli" encrypt "$work/tiny" <<<"$key" >/dev/null
+tiny=("$work"/tiny\ *\])
+# minus SECONDS FIXED: what is left of SECONDS once FIXED is taken off.
+minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a - b }'; }
+# strong_reads NAME FIRST SECOND: verify and a plain read of the strong file,
+# FIRST and SECOND ("verify" and "read" in either order), from the disk and
+# then from the page cache.
+strong_reads() {
+  local name=$1 where tool verify_run read_run
+  for where in disk cache; do
+    [[ $where == cache ]] && cat "$name" >/dev/null
+    for tool in "$2" "$3"; do
+      [[ $where == disk ]] && uncache "$name"
+      if [[ $tool == verify ]]; then
+        verify_run=$(timed "$cli" verify "$name" <<<"$key")
+      else
+        read_run=$(timed dd if="$name" of=/dev/null bs=4M status=none)
+      fi
+    done
+    record "strong_verify_${where}_s" "${verify_run% *}"
+    record "strong_read_${where}_s" "${read_run% *}"
+    record "strong_verify_read_$where" "$(ratio "${read_run% *}" "${verify_run% *}")"
+    record "strong_verify_less_read_$where" "$(ratio "${read_run% *}" "$(minus "${verify_run% *}" "$fixed_s")")"
+  done
+}
+for ((round = 1; round <= rounds; round++)); do
+  echo "Strong format, round $round of $rounds ..." >&2
+  fixed_s=$(timed "$cli" verify "${tiny[0]}" <<<"$key")
+  fixed_s=${fixed_s% *}
+  record strong_fixed_s "$fixed_s"
+  if ((round % 2)); then
+    journal_run=$(timed "$loop" "$file" --journal)
+    encrypt_run=$(timed "$cli" encrypt "$file" <<<"$key")
+    strong_reads "$(strong_name)" verify read
+    decrypt_run=$(timed "$cli" decrypt "$(strong_name)" <<<"$key")
+  else
+    encrypt_run=$(timed "$cli" encrypt "$file" <<<"$key")
+    strong_reads "$(strong_name)" read verify
+    decrypt_run=$(timed "$cli" decrypt "$(strong_name)" <<<"$key")
+    journal_run=$(timed "$loop" "$file" --journal)
+  fi
+  [[ -f $file ]] || { echo "strong decrypt did not bring back $file" >&2; exit 1; }
+  record strong_journal_loop_s "${journal_run% *}"
+  record strong_encrypt_s "${encrypt_run% *}"
+  record strong_decrypt_s "${decrypt_run% *}"
+  record strong_encrypt_journal "$(ratio "${journal_run% *}" "${encrypt_run% *}")"
+  record strong_decrypt_journal "$(ratio "${journal_run% *}" "${decrypt_run% *}")"
+  record strong_encrypt_less_journal "$(ratio "${journal_run% *}" "$(minus "${encrypt_run% *}" "$fixed_s")")"
+  record strong_decrypt_less_journal "$(ratio "${journal_run% *}" "$(minus "${decrypt_run% *}" "$fixed_s")")"
+  record strong_encrypt_peak_mib "$(ratio "${encrypt_run#* }" 1024)"
+  record strong_decrypt_peak_mib "$(ratio "${decrypt_run#* }" 1024)"
+done
+echo
+echo "Strong format ($rounds rounds, same file)                min    median       max  target"
+row "strong encrypt / journaled in-place loop" strong_encrypt_journal ">= 0.8"
+row "strong decrypt / journaled in-place loop" strong_decrypt_journal ">= 0.8"
+row "verify / plain read, from the disk" strong_verify_read_disk ">= 0.8" "(dd bs=4M)"
+row "verify / plain read, from the page cache" strong_verify_read_cache ""
+row "strong encrypt less key derivation / loop" strong_encrypt_less_journal ""
+row "strong decrypt less key derivation / loop" strong_decrypt_less_journal ""
+row "verify less key derivation / read, disk" strong_verify_less_read_disk ""
+row "verify less key derivation / read, cache" strong_verify_less_read_cache ""
+row "journaled in-place loop, s" strong_journal_loop_s ""
+row "quorvant-cli encrypt (strong), s" strong_encrypt_s ""
+row "quorvant-cli decrypt (strong), s" strong_decrypt_s ""
+row "quorvant-cli verify from the disk, s" strong_verify_disk_s ""
+row "plain read from the disk, s" strong_read_disk_s ""
+row "quorvant-cli verify from the page cache, s" strong_verify_cache_s ""
+row "plain read from the page cache, s" strong_read_cache_s ""
+row "verify of a 1-byte file (key derivation), s" strong_fixed_s ""
+# Argon2id's 256 MiB, held once per command, and the run's chunk buffers.
+row "quorvant-cli encrypt (strong) peak memory, MiB" strong_encrypt_peak_mib "< 300"
+row "quorvant-cli decrypt (strong) peak memory, MiB" strong_decrypt_peak_mib "< 300"
+# ------------------------------------------------------------------------------
 
 # Many small files with one key, in a folder of their own under the same
 # parent as the big file.

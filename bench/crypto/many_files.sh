@@ -1,26 +1,32 @@
 #!/usr/bin/env bash
 # Many small files with one key: `quorvant-cli encrypt *` and `decrypt *`
-# over FILES files of 4 KiB, against `ccrypt -e` / `ccrypt -d` over copies of
-# the same files followed by one `sync` (ccrypt syncs nothing itself, the
-# tool makes each file durable). Reports files per second for both and the
-# ratio, the median (and min / max) of ROUNDS rounds, the two tools taking
-# turns at going first.
+# over FILES files of 4 KiB, in the strong format and in the classic one
+# (`encrypt --format classic`) in the same rounds, against `ccrypt -e` /
+# `ccrypt -d` over copies of the same files followed by one `sync` (ccrypt
+# syncs nothing itself, the tool makes each file durable). Reports files per
+# second for each and the ratios, the median (and min / max) of ROUNDS
+# rounds, the formats and tools taking turns at going first. The strong
+# format's key derivation (about a second) is paid once per command, and is
+# in its figures.
 #
 #   bench/crypto/many_files.sh [BUILD_FOLDER]      (default: build/default)
 #
 # Environment: FILES (default 1000), ROUNDS (default 5), CLI (the
 # quorvant-cli to measure, default BUILD_FOLDER's), BASELINE_CLI (another
 # build's quorvant-cli, measured in the same rounds for a before / after
-# figure), BENCH_TMP (default: BUILD_FOLDER). The files must be on a disk,
+# figure: run as `encrypt -- *`, which older builds understand),
+# BASELINE_FORMAT (what that build's plain `encrypt` writes, so which of this
+# build's formats it is set against: classic, the default, or strong), BENCH_TMP (default: BUILD_FOLDER). The files must be on a disk,
 # not in memory: a tmpfs folder is refused, as its syncs cost nothing.
 set -euo pipefail
 
 source_folder=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$source_folder/build/default}
+# Absolute: the rounds run their commands from inside the files' folder.
+build=$(realpath -- "${1:-$source_folder/build/default}")
 files=${FILES:-1000}
 rounds=${ROUNDS:-5}
-cli=${CLI:-$build/cli/quorvant-cli}
-baseline=${BASELINE_CLI:-}
+cli=$(realpath -- "${CLI:-$build/cli/quorvant-cli}")
+baseline=${BASELINE_CLI:+$(realpath -- "$BASELINE_CLI")}
 measure=$build/bench/crypto/run_measured
 for tool in "$cli" "$measure" ${baseline:+"$baseline"}; do
   [[ -x $tool ]] || { echo "missing $tool: build the default preset first" >&2; exit 2; }
@@ -55,11 +61,11 @@ fresh() {
   sync
 }
 
-# quorvant_round NAME CLI
+# quorvant_round NAME CLI [ENCRYPT_OPTION]...
 quorvant_round() {
   fresh q
   local encrypt decrypt
-  encrypt=$(cd "$work/q" && seconds "$2" encrypt -- * <<<"$key")
+  encrypt=$(cd "$work/q" && seconds "$2" encrypt "${@:3}" -- * <<<"$key")
   decrypt=$(cd "$work/q" && seconds "$2" decrypt -- * <<<"$key")
   cmp -s <(cd "$work/q" && cat -- *) <(cd "$work/template" && cat -- *) ||
     { echo "$2 did not bring the files back" >&2; exit 1; }
@@ -67,17 +73,16 @@ quorvant_round() {
   record "$1_decrypt" "$(rate "$decrypt")"
 }
 
-# Both builds, the baseline first in odd rounds.
+# Both formats, classic first in odd rounds; then the baseline, if any.
 quorvant_rounds() {
-  if [[ -z $baseline ]]; then
-    quorvant_round quorvant "$cli"
-  elif ((round % 2)); then
-    quorvant_round baseline "$baseline"
-    quorvant_round quorvant "$cli"
+  if ((round % 2)); then
+    quorvant_round classic "$cli" --format classic
+    quorvant_round strong "$cli" --format strong
   else
-    quorvant_round quorvant "$cli"
-    quorvant_round baseline "$baseline"
+    quorvant_round strong "$cli" --format strong
+    quorvant_round classic "$cli" --format classic
   fi
+  if [[ -n $baseline ]]; then quorvant_round baseline "$baseline"; fi
 }
 
 ccrypt_round() {
@@ -118,20 +123,27 @@ echo
 echo "Many small files: $files files of 4 KiB, $rounds rounds, in $work"
 echo "quorvant-cli: $cli"
 echo "Files per second (higher is faster)                  min    median       max"
-row "quorvant-cli encrypt *" quorvant_encrypt
-row "quorvant-cli decrypt *" quorvant_decrypt
+row "quorvant-cli encrypt --format classic *" classic_encrypt
+row "quorvant-cli decrypt * (classic)" classic_decrypt
+row "quorvant-cli encrypt * (strong)" strong_encrypt
+row "quorvant-cli decrypt * (strong)" strong_decrypt
+echo "encrypt: strong / classic (medians)              $(ratio "$(median strong_encrypt)" "$(median classic_encrypt)")"
+echo "decrypt: strong / classic (medians)              $(ratio "$(median strong_decrypt)" "$(median classic_decrypt)")"
 if [[ -n $baseline ]]; then
-  echo "baseline quorvant-cli: $baseline"
+  against=${BASELINE_FORMAT:-classic}
+  echo "baseline quorvant-cli: $baseline (writes $against)"
   row "baseline quorvant-cli encrypt *" baseline_encrypt
   row "baseline quorvant-cli decrypt *" baseline_decrypt
-  echo "encrypt: quorvant-cli / baseline (medians)       $(ratio "$(median quorvant_encrypt)" "$(median baseline_encrypt)")"
-  echo "decrypt: quorvant-cli / baseline (medians)       $(ratio "$(median quorvant_decrypt)" "$(median baseline_decrypt)")"
+  echo "encrypt: quorvant-cli / baseline (medians)       $(ratio "$(median "${against}_encrypt")" "$(median baseline_encrypt)")"
+  echo "decrypt: quorvant-cli / baseline (medians)       $(ratio "$(median "${against}_decrypt")" "$(median baseline_decrypt)")"
 fi
 if [[ $has_ccrypt == yes ]]; then
   row "ccrypt -e * && sync" ccrypt_encrypt
   row "ccrypt -d * && sync" ccrypt_decrypt
-  echo "encrypt: quorvant-cli / ccrypt (medians)         $(ratio "$(median quorvant_encrypt)" "$(median ccrypt_encrypt)")"
-  echo "decrypt: quorvant-cli / ccrypt (medians)         $(ratio "$(median quorvant_decrypt)" "$(median ccrypt_decrypt)")"
+  for format in classic strong; do
+    echo "encrypt: quorvant-cli $format / ccrypt (medians) $(ratio "$(median "${format}_encrypt")" "$(median ccrypt_encrypt)")"
+    echo "decrypt: quorvant-cli $format / ccrypt (medians) $(ratio "$(median "${format}_decrypt")" "$(median ccrypt_decrypt)")"
+  done
 else
   echo "(ccrypt is not installed, so no comparison: apt-get install ccrypt)"
 fi

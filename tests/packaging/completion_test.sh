@@ -10,7 +10,7 @@ work=$(mktemp -d /tmp/quorvant-completion-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 mkdir docs
-touch -- report.txt 'report.txt k3VqZ8a[' -odd docs/inner.txt
+touch -- report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]' -odd docs/inner.txt
 
 failures=0
 fail() {
@@ -47,23 +47,33 @@ check_all() {
   expect 'quorvant-cli de' decrypt
   expect 'quorvant-cli --' --help --version
   # Each command's own options.
-  expect 'quorvant-cli encrypt -' --help --
+  expect 'quorvant-cli encrypt -' --format --help --
+  expect 'quorvant-cli encrypt --f' --format
+  # encrypt --format takes one of the two formats, then files again; after
+  # "--" it is a file's name like any other.
+  expect 'quorvant-cli encrypt --format ' strong classic
+  expect 'quorvant-cli encrypt --format c' classic
+  expect 'quorvant-cli encrypt report.txt --format s' strong
+  expect 'quorvant-cli encrypt --format x'
+  expect 'quorvant-cli encrypt --format classic rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
+  expect 'quorvant-cli encrypt -- --format rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
   expect 'quorvant-cli decrypt -' --force --help --
   expect 'quorvant-cli resume --u' --undo
   expect 'quorvant-cli resume -' --undo --list --forget --journal --yes -y --help --
   expect 'quorvant-cli resume --j' --journal
   # resume --list takes a folder; --journal and --forget, files.
   expect 'quorvant-cli resume --list ' docs
-  expect 'quorvant-cli resume --journal rep' report.txt 'report.txt k3VqZ8a['
-  expect 'quorvant-cli resume --forget rep' report.txt 'report.txt k3VqZ8a['
+  expect 'quorvant-cli resume --journal rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
+  expect 'quorvant-cli resume --forget rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
   expect 'quorvant-cli erase -' --yes -y --help --
   expect 'quorvant-cli stats --c' --counts
   expect 'quorvant-cli stats report.txt --j' --json
   expect 'quorvant-cli verify -' --help --
   expect 'quorvant-cli encrypt --force'
-  # File names, the encrypted one with its space and "[" as one candidate,
-  # and folders to go into.
-  expect 'quorvant-cli decrypt rep' report.txt 'report.txt k3VqZ8a['
+  # File names, the encrypted ones with their space and "[" or "]" as one
+  # candidate each, and folders to go into.
+  expect 'quorvant-cli decrypt rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
+  expect 'quorvant-cli verify rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
   expect 'quorvant-cli encrypt --yes d' docs
   expect 'quorvant-cli stats docs/' docs/inner.txt
   # After "--" a word beginning with "-" is a file.

@@ -123,7 +123,7 @@ done
 if [[ -s "$root/usr/share/man/man1/quorvant-cli.1.gz" ]]; then
   # The page's text without the roff escapes for fonts and word ends.
   cli_page=$(gzip -dc "$root/usr/share/man/man1/quorvant-cli.1.gz" | sed -e 's/\\&//g' -e 's/\\f[BIRP]//g')
-  for word in encrypt decrypt resume erase stats force undo yes counts json version help \
+  for word in encrypt decrypt resume erase stats verify force undo yes counts json format strong classic version help \
     user.quorvant.keycheck 'EXIT STATUS' ENVIRONMENT FILES; do
     grep -q -- "$word" <<<"$cli_page" || fail "quorvant-cli.1 does not mention $word"
   done
