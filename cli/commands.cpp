@@ -16,7 +16,7 @@ constexpr Option EncryptOptions[] = {
 };
 
 constexpr Option DecryptOptions[] = {
-    {"--force", "", "go on when the key looks wrong (no key check stored)"},
+    {"--force", "", "go on when the key looks wrong (no key check)"},
 };
 
 constexpr Option EraseOptions[] = {
@@ -42,7 +42,7 @@ constexpr Command CommandTable[] = {
      "encrypt in place; NAME gets \" \" + 7 characters + \"]\" (classic: \"[\")", EncryptCommand},
     {"decrypt", DecryptOptions, "decrypt in place; the 9-character suffix leaves the name", DecryptCommand},
     {"erase", EraseOptions, "overwrite once with random bytes, sync, then delete", EraseCommand},
-    {"convert", DecryptOptions, "turn classic (\"[\") files into strong ones in place, in one run",
+    {"convert", DecryptOptions, "make classic (\"[\") files strong in place, in one run",
      ConvertCommand},
     {"resume", ResumeOptions, "finish a run that a kill or a power loss cut short", ResumeCommand,
      "[--undo] [--journal PATH] FILE...\n--list [FOLDER]\n--forget [--yes] JOURNAL|FILE..."},
@@ -122,13 +122,11 @@ std::string HelpText() {
       "\n"
       "The key: 1 to 77 printable ASCII characters, typed on the terminal without\n"
       "echo (twice for encrypt) or the first line of standard input; never an argument.\n"
-      "Ctrl-C stops; encrypt and decrypt first undo the work on the current file.\n"
-      "After a kill or a power loss, resume finishes the run (--undo takes it back).\n"
-      "Use strong: classic is kept for compatibility and is not a vetted cipher.\n"
+      "Ctrl-C undoes the current file; resume finishes a run a kill or a power loss\n"
+      "cut short (--undo takes it back). Use strong: classic is not a vetted cipher.\n"
       "\n"
       "Exit status: 0 every FILE done, 1 a FILE failed, 2 wrong usage, 128 + N when\n"
-      "signal N stopped work (130 for Ctrl-C): the current FILE undone, the rest not\n"
-      "started. See quorvant-cli(1) for details.\n";
+      "signal N stopped work (130 for Ctrl-C). See quorvant-cli(1) for details.\n";
   return text;
 }
 

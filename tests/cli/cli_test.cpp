@@ -340,10 +340,10 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
             "not touched\n")},
       {"plain.txt",
        {nullptr,
-        "quorvant-cli: plain.txt: not an encrypted name (it does not end in \" \" + 7 characters + \"[\")\n",
+        "quorvant-cli: plain.txt: not an encrypted name (it does not end in \" \" + 7 characters + \"[\" or \"]\")\n",
         nullptr, nullptr}},
       {"x abcdefg[",
-       {"quorvant-cli: 'x abcdefg[': already an encrypted name (it ends in \" \" + 7 characters + \"[\"); "
+       {"quorvant-cli: 'x abcdefg[': already an encrypted name (it ends in \" \" + 7 characters + \"[\" or \"]\"); "
         "not encrypted again\n",
         nullptr, nullptr, nullptr}},
   };

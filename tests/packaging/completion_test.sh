@@ -43,7 +43,7 @@ expect() {
 
 check_all() {
   # The commands, and the options that stand alone.
-  expect 'quorvant-cli ' encrypt decrypt resume erase stats verify --help --version
+  expect 'quorvant-cli ' encrypt decrypt convert resume erase stats verify --help --version
   expect 'quorvant-cli de' decrypt
   expect 'quorvant-cli --' --help --version
   # Each command's own options.
@@ -58,6 +58,7 @@ check_all() {
   expect 'quorvant-cli encrypt --format classic rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
   expect 'quorvant-cli encrypt -- --format rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'
   expect 'quorvant-cli decrypt -' --force --help --
+  expect 'quorvant-cli convert -' --force --help --
   expect 'quorvant-cli resume --u' --undo
   expect 'quorvant-cli resume -' --undo --list --forget --journal --yes -y --help --
   expect 'quorvant-cli resume --j' --journal
