@@ -388,7 +388,8 @@ int ModelFileSystem::Truncate(int descriptor, off_t length) {
   const auto growth = length - static_cast<std::int64_t>(file->current.size());
   if (growth > free_space) return Fail(ENOSPC);
   if (!Change(MakeOp(ModelOp::Kind::Resize, handle->inode, static_cast<std::int64_t>(length)))) return -1;
-  free_space -= growth;
+  // A cut gives its space back, up to the model's "unlimited".
+  free_space = growth < 0 && free_space > INT64_MAX + growth ? INT64_MAX : free_space - growth;
   return 0;
 }
 
