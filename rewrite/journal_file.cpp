@@ -96,6 +96,44 @@ std::int64_t FirstWindow(const OpenedFile& file, std::int64_t unit, std::int64_t
   return window;
 }
 
+// The file's own space, before anything changes: the holes of a sparse
+// file get their blocks, and a growth to come is reserved past its end (the
+// length kept), so that the run cannot run out of space half-way.
+FileStatus MakeRoomInFile(const OpenedFile& file, const JournalSlotNeeds& needs, FileCalls& calls) {
+  const auto refused = [&](const std::string& action) {
+    const int code = errno;
+    return Failure{MeansNoSpace(code) ? FileOutcome::NoSpace : FileOutcome::WriteError, Error{code, action}};
+  };
+  if (file.Length() > 0 && calls.Allocate(file.Descriptor(), 0, 0, file.Length()) != 0 &&
+      !MeansNotSupported(errno)) {
+    return refused("allocate " + file.Name());
+  }
+  if (needs.grow > 0 && calls.Allocate(file.Descriptor(), FALLOC_FL_KEEP_SIZE, file.Length(), needs.grow) != 0 &&
+      !MeansNotSupported(errno)) {
+    return refused("make room after " + file.Name());
+  }
+  return {};
+}
+
+// Space for the journal's slot: the largest window that fits, halved down to
+// one unit while space is short; sets header.slot_length.
+FileStatus ReserveSlot(const OpenedFile& file, JournalRunHeader& header, std::int64_t largest_window,
+                       const JournalSlotNeeds& needs, FileCalls& calls, int journal, const std::string& draft) {
+  const std::int64_t unit = needs.unit > 0 ? needs.unit : file.BlockLength();
+  const std::int64_t data_length = needs.data_length >= 0 ? needs.data_length : file.Length();
+  std::int64_t window = data_length > 0 || needs.least > 0
+                            ? FirstWindow(file, unit, data_length, largest_window, needs, calls)
+                            : 0;
+  for (;;) {
+    header.slot_length = window > 0 ? SlotFor(window, unit, needs) : JournalPageSize;
+    const Status reserved = Reserve(calls, journal, JournalFileLength(header), draft);
+    if (reserved) return {};
+    if (!MeansNoSpace(reserved.error().code)) return Failure{FileOutcome::WriteError, reserved.error()};
+    if (window <= unit) return Failure{FileOutcome::NoSpace, reserved.error()};
+    window = std::max(unit, window / 2 / unit * unit);
+  }
+}
+
 }  // namespace
 
 Status JournalFile::WriteImage(std::span<const std::uint8_t> data, std::int64_t at) {
@@ -188,36 +226,11 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
     return Refusal(outcome, std::move(error));
   };
 
-  // Holes of a sparse file get their blocks now, before anything changes.
-  if (file.Length() > 0 && calls.Allocate(file.Descriptor(), 0, 0, file.Length()) != 0 &&
-      !MeansNotSupported(errno)) {
-    const int code = errno;
-    return refuse(MeansNoSpace(code) ? FileOutcome::NoSpace : FileOutcome::WriteError,
-                  Error{code, "allocate " + file.Name()});
+  if (FileStatus room = MakeRoomInFile(file, needs, calls); !room) {
+    return refuse(room.error().outcome, std::move(room.error().error));
   }
-
-  // A growth to come is the file's own: reserved past its end, the length
-  // kept, so that the run cannot run out of space half-way.
-  if (needs.grow > 0 &&
-      calls.Allocate(file.Descriptor(), FALLOC_FL_KEEP_SIZE, file.Length(), needs.grow) != 0 &&
-      !MeansNotSupported(errno)) {
-    const int code = errno;
-    return refuse(MeansNoSpace(code) ? FileOutcome::NoSpace : FileOutcome::WriteError,
-                  Error{code, "make room after " + file.Name()});
-  }
-
-  const std::int64_t unit = needs.unit > 0 ? needs.unit : file.BlockLength();
-  const std::int64_t data_length = needs.data_length >= 0 ? needs.data_length : file.Length();
-  std::int64_t window = data_length > 0 || needs.least > 0
-                            ? FirstWindow(file, unit, data_length, largest_window, needs, calls)
-                            : 0;
-  for (;;) {
-    header.slot_length = window > 0 ? SlotFor(window, unit, needs) : JournalPageSize;
-    const Status reserved = Reserve(calls, journal.file_.Get(), JournalFileLength(header), draft);
-    if (reserved) break;
-    if (!MeansNoSpace(reserved.error().code)) return refuse(FileOutcome::WriteError, reserved.error());
-    if (window <= unit) return refuse(FileOutcome::NoSpace, reserved.error());
-    window = std::max(unit, window / 2 / unit * unit);
+  if (FileStatus slot = ReserveSlot(file, header, largest_window, needs, calls, journal.file_.Get(), draft); !slot) {
+    return refuse(slot.error().outcome, std::move(slot.error().error));
   }
 
   journal.header_ = std::move(header);
