@@ -84,7 +84,10 @@ class FileRun {
 };
 
 // Encrypts (`file`'s name + `suffix` becomes its name) or decrypts (the name
-// must end with `suffix`, which is removed) `file` in place, window by
+// must end with `suffix`, which is removed) `file` in place, in the format
+// the suffix names (crypto/encrypted_name.h): a strong encryption first grows
+// the file by its tag table and trailer, a strong decryption cuts them last,
+// each step through the journal like the windows. Window by
 // window, calling `progress` once per block before the block is changed.
 // `key_text` (1..MaxKeyLength characters) stays the caller's, who wipes it;
 // the key words made from it here are wiped before this returns. The file
