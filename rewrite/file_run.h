@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crypto/key_check.h"
 #include "rewrite/admission.h"
@@ -54,6 +55,8 @@ class Run {
   // Its steps (rewrite/file_run_steps.cpp).
   FileResult<JournalRunHeader> NewRunHeader(const Admission& admitted);
   FileResult<bool> TakeKeyCheck(JournalRunHeader& header, std::string_view key_text);
+  FileResult<bool> JudgeDecryptionKey(JournalRunHeader& header, std::string_view key_text,
+                                      std::vector<std::uint8_t>* stored);
   FileResult<bool> StartLooksRight(std::string_view key_text, const EncryptedSuffix& suffix);
   void SetUpWindows(const ProgressFunction& progress);
   FileStatus StoreKeyCheck();

@@ -68,25 +68,9 @@ FileResult<JournalRunHeader> Run::NewRunHeader(const Admission& admitted) {
 FileResult<bool> Run::TakeKeyCheck(JournalRunHeader& header, std::string_view key_text) {
   bool looks_right = true;
   if (header.direction == Direction::Decrypt) {
-    Result<std::optional<std::vector<std::uint8_t>>> stored = ReadKeyCheck(file_.Descriptor(), calls_);
-    if (!stored) return Failure{FileOutcome::ReadError, stored.error()};
-    if (*stored) {
-      header.had_key_check = true;
-      const Result<KeyCheckVerdict> verdict = checker_.Judge(key_text, header.suffix, Length(), **stored);
-      if (!verdict) return Failure{FileOutcome::NoMemory, verdict.error()};
-      if (*verdict == KeyCheckVerdict::Mismatch) {
-        return Failure{FileOutcome::WrongKey,
-                       Error{0, "the key is not the one " + file_.Name() + " was encrypted with"}};
-      }
-      if (*verdict == KeyCheckVerdict::Match) header.key_check = **stored;
-    }
-    // No check to trust (none, one for another suffix or length, one this
-    // program cannot read): the decrypted start is the only sign of the key.
-    if (header.key_check.empty()) {
-      const FileResult<bool> judged = StartLooksRight(key_text, header.suffix);
-      if (!judged) return judged.error();
-      looks_right = *judged;
-    }
+    const FileResult<bool> judged = JudgeDecryptionKey(header, key_text, nullptr);
+    if (!judged) return judged.error();
+    looks_right = *judged;
   }
   if (header.key_check.empty()) {
     const Result<KeyCheckValue> made = checker_.Make(key_text, header.suffix, Length());
@@ -94,6 +78,29 @@ FileResult<bool> Run::TakeKeyCheck(JournalRunHeader& header, std::string_view ke
     header.key_check.assign(made->begin(), made->end());
   }
   return looks_right;
+}
+
+// A classic decryption's key: against the file's key check, kept in the
+// header when the key matches it (a wrong key stops here); where there is no
+// check to trust (none, one for another suffix or length, one this program
+// cannot read), the decrypted start is the only sign of the key: whether it
+// looks right. `stored`, when given, gets the check's bytes, usable or not.
+FileResult<bool> Run::JudgeDecryptionKey(JournalRunHeader& header, std::string_view key_text,
+                                         std::vector<std::uint8_t>* stored) {
+  Result<std::optional<std::vector<std::uint8_t>>> check = ReadKeyCheck(file_.Descriptor(), calls_);
+  if (!check) return Failure{FileOutcome::ReadError, check.error()};
+  if (*check) {
+    header.had_key_check = true;
+    if (stored != nullptr) *stored = **check;
+    const Result<KeyCheckVerdict> verdict = checker_.Judge(key_text, header.suffix, Length(), **check);
+    if (!verdict) return Failure{FileOutcome::NoMemory, verdict.error()};
+    if (*verdict == KeyCheckVerdict::Mismatch) {
+      return Failure{FileOutcome::WrongKey, Error{0, "the key is not the one " + file_.Name() + " was encrypted with"}};
+    }
+    if (*verdict == KeyCheckVerdict::Match) header.key_check = **check;
+  }
+  if (!header.key_check.empty()) return true;
+  return StartLooksRight(key_text, header.suffix);
 }
 
 // For a decryption without a usable key check: the first block as the key

@@ -102,10 +102,11 @@ FileResult<bool> Run::TakeClassicKey(JournalRunHeader& header, std::string_view 
   JournalRunHeader classic = header;
   classic.direction = Direction::Decrypt;
   classic.suffix = *SuffixOfName(file_.Name());
-  const FileResult<bool> looks_right = TakeKeyCheck(classic, key_text);
+  // The strong trailer proves the key to a resume: no new classic check is
+  // made, and the file's own goes back on as it was should the run be undone.
+  const FileResult<bool> looks_right = JudgeDecryptionKey(classic, key_text, &header.classic_check);
   if (!looks_right) return looks_right.error();
   header.converts_classic = true;
-  if (classic.had_key_check) header.classic_check = classic.key_check;
   start_words_ = BuildKeyWords(key_text, classic.suffix);
   return *looks_right;
 }
