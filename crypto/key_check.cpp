@@ -9,6 +9,7 @@
 #include "base/verify.h"
 #include "base/wipe.h"
 #include "crypto/cipher.h"
+#include "crypto/undo_mark.h"
 
 namespace quorvant {
 
@@ -240,6 +241,22 @@ Result<KeyCheckVerdict> VerifyKeyCheck(std::string_view key_text, std::span<cons
   return VerifyKeyCheck(derivations, suffix, file_length, stored_value);
 }
 
+Status DeriveCheckSubkey(KeyDerivation& derivations, std::span<const std::uint8_t> check, std::uint64_t id,
+                         const char* context, std::span<std::uint8_t, DerivedKeyLength> subkey) {
+  Verify(std::strlen(context) == crypto_kdf_CONTEXTBYTES);
+  // The check's own tag key must never be handed out.
+  Verify(id != TagSubkeyId || std::strcmp(context, TagContext) != 0);
+  if (check.size() != KeyCheckLength || check[0] != KeyCheckVersion || !CostIsAccepted(ReadCost(check))) {
+    return Error{EINVAL, "use the key check"};
+  }
+  if (Status started = StartSodium(); !started) return started.error();
+  const Result<DerivedKey> derived =
+      derivations.Derive(check.subspan<RunSaltOffset, KeyCheckSaltLength>(), ToArgon2idCost(ReadCost(check)));
+  if (!derived) return Error{derived.error().code, "derive the key check"};
+  crypto_kdf_derive_from_key(subkey.data(), subkey.size(), id, context, derived->data());
+  return {};
+}
+
 Result<std::optional<std::vector<std::uint8_t>>> ReadKeyCheck(int descriptor, FileCalls& calls) {
   std::vector<std::uint8_t> value(LargestReadableValue);
   const ssize_t size = calls.GetAttribute(descriptor, KeyCheckAttributeName, value.data(), value.size());
@@ -264,6 +281,29 @@ Status RemoveKeyCheck(int descriptor, FileCalls& calls) {
   if (calls.RemoveAttribute(descriptor, KeyCheckAttributeName) == 0) return {};
   if (errno == ENODATA || MeansNoUserAttributes(errno)) return {};
   return Error::FromErrno("remove the key check");
+}
+
+KeyDerivation& KeyChecker::DerivationsOf(std::string_view key_text) {
+  if (!derivations_ || !derivations_->HoldsKeyText(key_text)) derivations_ = std::make_unique<KeyDerivation>(key_text);
+  return *derivations_;
+}
+
+Result<KeyCheckValue> KeyChecker::Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                                       std::int64_t file_length) {
+  if (Status started = StartSodium(); !started) return started.error();
+  std::array<std::uint8_t, KeyCheckSaltLength> run_salt{};
+  randombytes_buf(run_salt.data(), run_salt.size());
+  return MakeKeyCheck(DerivationsOf(key_text), run_salt, suffix, file_length, cost_);
+}
+
+Result<KeyCheckVerdict> KeyChecker::Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
+                                          std::int64_t file_length, std::span<const std::uint8_t> stored_value) {
+  Verify(IsValidKeyText(key_text));
+  return VerifyKeyCheck(DerivationsOf(key_text), suffix, file_length, stored_value);
+}
+
+Result<UndoMarkKey> KeyChecker::MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) {
+  return DeriveUndoMarkKey(DerivationsOf(key_text), check);
 }
 
 StrongSalt KeyChecker::NewStrongSalt() {
@@ -301,6 +341,11 @@ Result<KeyCheckValue> RunKeyChecker::Make(std::string_view key_text, std::span<c
     randombytes_buf(run_salt_->data(), run_salt_->size());
   }
   return MakeKeyCheck(derivations_, *run_salt_, suffix, file_length, Cost());
+}
+
+Result<UndoMarkKey> RunKeyChecker::MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) {
+  if (!derivations_.HoldsKeyText(key_text)) return KeyChecker::MarkKey(key_text, check);
+  return DeriveUndoMarkKey(derivations_, check);
 }
 
 Result<KeyCheckVerdict> RunKeyChecker::Judge(std::string_view key_text,

@@ -47,6 +47,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -58,6 +59,8 @@
 #include "files/file_calls.h"
 
 namespace quorvant {
+
+class UndoMarkKey;
 
 inline constexpr std::uint8_t KeyCheckVersion = 2;
 inline constexpr std::size_t KeyCheckLength = 85;
@@ -136,6 +139,13 @@ Result<KeyCheckVerdict> VerifyKeyCheck(std::string_view key_text, std::span<cons
 Result<KeyCheckVerdict> VerifyKeyCheck(KeyDerivation& derivations, std::span<const std::uint8_t, 9> suffix,
                                        std::int64_t file_length, std::span<const std::uint8_t> stored_value);
 
+// Another key from the derivation behind a version 2 check of the key text
+// `derivations` holds: the subkey `id` under `context` (eight characters),
+// into `subkey`, never the check's own. For marks made beside the check (crypto/undo_mark.h).
+// Error EINVAL for a value that is no version 2 check of an accepted cost.
+Status DeriveCheckSubkey(KeyDerivation& derivations, std::span<const std::uint8_t> check, std::uint64_t id,
+                         const char* context, std::span<std::uint8_t, DerivedKeyLength> subkey);
+
 // The stored check of an open file. Nothing when the file has none or its
 // file system keeps no user attributes (ENODATA, ENOTSUP). A value longer
 // than any version writes comes back empty, which VerifyKeyCheck calls
@@ -175,22 +185,26 @@ class KeyChecker {
   virtual StrongSalt NewStrongSalt();
   StrongCost NewStrongCost() const { return strong_cost_; }
 
+  // A check with fresh salts; and the verdict on one. The derivations of
+  // the key text last asked about are kept while this lives, so a check made
+  // or judged here and the undo mark's key beside it cost one Argon2id.
   virtual Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
-                                     std::int64_t file_length) {
-    return MakeKeyCheck(key_text, suffix, file_length, cost_);
-  }
+                                     std::int64_t file_length);
   virtual Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
-                                        std::int64_t file_length,
-                                        std::span<const std::uint8_t> stored_value) {
-    return VerifyKeyCheck(key_text, suffix, file_length, stored_value);
-  }
+                                        std::int64_t file_length, std::span<const std::uint8_t> stored_value);
+  // The key of a decryption's undo mark (crypto/undo_mark.h) beside `check`,
+  // a version 2 check of `key_text`.
+  virtual Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check);
 
  protected:
   KeyCheckCost Cost() const { return cost_; }
 
  private:
+  KeyDerivation& DerivationsOf(std::string_view key_text);
+
   KeyCheckCost cost_;
   StrongCost strong_cost_;
+  std::unique_ptr<KeyDerivation> derivations_;
 };
 
 // The key checker of a command that works on many files with one key: one
@@ -217,6 +231,7 @@ class RunKeyChecker : public KeyChecker {
   Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                 std::int64_t file_length,
                                 std::span<const std::uint8_t> stored_value) override;
+  Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) override;
 
   // How many times Argon2id ran through the run's store (not counting the
   // derivations for another key text, nor version 1 checks).

@@ -59,13 +59,17 @@ constexpr std::array Wordings{
                    true},
     OutcomeWording{Damaged, "Damaged", "damaged", false, true, true},
     OutcomeWording{DamagedOrCut, "Damaged or cut", "damaged or cut", false, true, true},
+    OutcomeWording{OtherKeyThanDecryption, "Other key",
+                   "the key is not the one it was decrypted with, and encrypting it with another key makes that "
+                   "decryption final",
+                   false, true},
 };
 
 constexpr bool RowsInOrder() {
   for (std::size_t row = 0; row < Wordings.size(); ++row) {
     if (static_cast<std::size_t>(Wordings[row].outcome) != row) return false;
   }
-  return Wordings.size() == static_cast<std::size_t>(DamagedOrCut) + 1;
+  return Wordings.size() == static_cast<std::size_t>(OtherKeyThanDecryption) + 1;
 }
 static_assert(RowsInOrder(), "one wording per outcome, in the enumeration's order");
 

@@ -51,6 +51,10 @@ enum class FileOutcome {
   // A name of the strong format whose end is not a sound trailer (cut short,
   // appended to, or its trailer damaged; the action says which): refused.
   DamagedOrCut,
+  // An encryption of a file that a classic decryption marked and that looks
+  // untouched since, with a key other than the one that decrypted it: going
+  // on makes that decryption final, so the caller asks first.
+  OtherKeyThanDecryption,
 };
 
 // The state the file is left in.
@@ -101,6 +105,12 @@ struct FileReport {
   // An erase of a file with an interrupted run: its journal, which held part
   // of the file's content, was erased first.
   bool journal_erased = false;
+  // A classic decryption that left its undo mark (crypto/undo_mark.h); an
+  // encryption that restored the former encryption by such a mark.
+  bool undo_marked = false;
+  bool restored = false;
+  // A decryption whose key no stored check vouched for (only its start was judged).
+  bool key_unchecked = false;
   // Said to the user even when the run went well: a strong encryption whose
   // key derivation could not have its usual memory and took less.
   std::string note;

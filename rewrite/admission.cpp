@@ -99,6 +99,20 @@ FileStatus FitName(const OpenedFile& file, Admission& admission, const Encrypted
   return {};
 }
 
+// An encryption's look for the mark of a decryption to take back: weighed by
+// the run with the key. Only a plain file carries a mark that means anything.
+FileStatus ReadUndo(const OpenedFile& file, Admission& admission, FileCalls& calls) {
+  if (admission.direction != Direction::Encrypt || admission.intent == FileIntent::Convert) return {};
+  Result<std::optional<UndoMark>> mark = ReadUndoMark(file.Descriptor(), calls);
+  if (!mark) return Failure{FileOutcome::ReadError, mark.error()};
+  admission.undo = std::move(*mark);
+  if (admission.intent == FileIntent::UndoDecryption && !admission.undo) {
+    return Failure{FileOutcome::NothingToResume,
+                   Error{0, file.Name() + " has no interrupted run, and no decryption to take back"}};
+  }
+  return {};
+}
+
 FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction direction,
                             const EncryptedSuffix& drawn, FileCalls& calls) {
   Admission admission;
@@ -118,11 +132,12 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
     if (!admission.journal_beside) QUORVANT_TRY(NotMarkedElsewhere(file, calls));
     return admission;
   }
-  if (intent == FileIntent::Encrypt || intent == FileIntent::Decrypt || intent == FileIntent::Convert) {
+  if (intent != FileIntent::ByName && intent != FileIntent::Resume) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(NoJournalBeside(file, calls));
     QUORVANT_TRY(NotMarkedElsewhere(file, calls));
     QUORVANT_TRY(FitName(file, admission, drawn, calls));
+    QUORVANT_TRY(ReadUndo(file, admission, calls));
     return admission;
   }
   FileResult<InterruptedRun> found = FindInterruptedRun(file, calls);
@@ -142,6 +157,7 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
   QUORVANT_TRY(NotMarkedElsewhere(file, calls));
   QUORVANT_TRY(FitName(file, admission, drawn, calls));
   QUORVANT_TRY(CheckReadyToChange(file, calls));
+  QUORVANT_TRY(ReadUndo(file, admission, calls));
   return admission;
 }
 
@@ -159,6 +175,8 @@ EncryptedSuffix DrawSuffix(CipherFormat format, Clock& clock) {
 
 void ChooseFormat(Admission& admission, CipherFormat format, Clock& clock) {
   if (admission.direction != Direction::Encrypt || admission.interrupted) return;
+  // Chosen by the user: a strong encryption passes over a decryption's undo mark.
+  admission.strong_asked = format == CipherFormat::Strong;
   if (FormatOfSuffix(admission.suffix) == format) return;
   const std::string plain = admission.new_name.substr(0, admission.new_name.size() - EncryptedSuffixLength);
   admission.suffix = DrawSuffix(format, clock);
@@ -183,6 +201,7 @@ FileResult<Admission> AdmitAgain(const OpenedFile& file, const Admission& admitt
   if (again && again->interrupted.has_value() != admitted.interrupted.has_value()) {
     return Failure{FileOutcome::ChangedElsewhere, Error{0, file.Name() + " was worked on meanwhile"}};
   }
+  if (again) again->strong_asked = admitted.strong_asked;
   return again;
 }
 

@@ -15,6 +15,7 @@
 #include "base/clock.h"
 #include "crypto/cipher.h"
 #include "crypto/encrypted_name.h"
+#include "crypto/undo_mark.h"
 #include "files/file_calls.h"
 #include "files/file_outcome.h"
 #include "files/opened_file.h"
@@ -38,6 +39,9 @@ enum class FileIntent {
   // Turn a classic file into a strong one in one run (NameInvalid for any
   // other file, AlreadyEncrypted for a strong one).
   Convert,
+  // Take back a classic decryption by its undo mark: an encryption that
+  // restores the former file, or refuses (NothingToResume without a mark).
+  UndoDecryption,
 };
 
 struct Admission {
@@ -50,6 +54,11 @@ struct Admission {
   std::optional<InterruptedRun> interrupted;
   // Erase: a journal of an interrupted run lies beside the file.
   bool journal_beside = false;
+  // An encryption's: the mark a classic decryption left on the file, which
+  // the run weighs once it has the key (see FileRun::Prepare); and whether
+  // the strong format was asked for by name, which passes over the mark.
+  std::optional<UndoMark> undo;
+  bool strong_asked = false;
   // The file the answer is about, to know it again after the key.
   dev_t device = 0;
   ino_t inode = 0;
@@ -76,7 +85,8 @@ EncryptedSuffix DrawSuffix(CipherFormat format, Clock& clock);
 
 // An encryption admitted for one format made into one for `format` (the
 // window's choice during key entry): a suffix of that format drawn, the new
-// name made from it. Anything but a new encryption stays as it is.
+// name made from it. Anything but a new encryption stays as it is. The
+// choice counts as asked for by name (Admission::strong_asked).
 void ChooseFormat(Admission& admission, CipherFormat format, Clock& clock);
 
 // The same for a direction and suffix already chosen (the run's own check).

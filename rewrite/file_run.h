@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crypto/key_check.h"
+#include "crypto/undo_mark.h"
 #include "rewrite/admission.h"
 #include "rewrite/classic_windows.h"
 #include "rewrite/convert_windows.h"
@@ -70,6 +71,15 @@ class Run {
   FileReport KeepJournal(Failure failure);
   FileReport RemoveJournal(Failure result, FileCondition condition, bool zero_images);
 
+  // A classic decryption's undo mark (crypto/undo_mark.h), in
+  // rewrite/file_run_undo.cpp.
+  enum class UndoChoice { Ordinary, Restore, AskFirst };
+  FileResult<UndoChoice> WeighUndoMark(Admission& admitted, std::string_view key_text);
+  FileResult<bool> LooksAsDecrypted(const UndoMark& mark);
+  FileStatus PrepareUndoMark(std::string_view key_text);
+  void LeaveUndoMark();
+  void DropUndoMark();
+
   // The strong format's (rewrite/file_run_strong.cpp).
   // The data the windows cover: the strong format's plaintext, else the whole file.
   std::int64_t DataLength() const;
@@ -86,6 +96,13 @@ class Run {
 
   // A new run, its undo and its end (rewrite/file_transform.cpp).
   FileReport PrepareNewRun(FileResult<Admission> admitted, std::string_view key_text);
+  FileReport PrepareStrong(JournalRunHeader header, const Admission& admitted, UndoChoice undo,
+                           std::string_view key_text);
+  FileReport PrepareClassic(JournalRunHeader header, const Admission& admitted, UndoChoice undo,
+                            std::string_view key_text);
+  // Prepared: the run waits for Go, after the caller's question when the
+  // key looked wrong or is not the one that decrypted the file.
+  FileReport Ready(bool looks_right, UndoChoice undo);
   FileReport Start();
   FileReport UndoAll(Failure cause);
   FileReport End(bool resumed);
@@ -115,13 +132,16 @@ class Run {
   // What Prepare found, for Go.
   enum class Prepared { No, NewRun, Resume };
   Prepared prepared_ = Prepared::No;
-  bool looked_wrong_ = false;     // a start that looked like noise: the file is looked at again
+  bool asked_ = false;  // the caller asked its user first: the file is looked at again
   std::optional<JournalRunHeader> header_;  // of a new run, until its journal is made
   ResumeMode mode_ = ResumeMode::Finish;
   KeyWords start_words_;  // the key words at offset 0; key material
   const ProgressFunction* progress_ = nullptr;  // Go's
   // A resumed run's file does not carry the run's mark (see Recover).
   bool unbound_ = false;
+  // A classic decryption's: the key of its undo mark, and the key check it keeps.
+  std::optional<UndoMarkKey> undo_key_;
+  KeyCheckValue undo_check_{};
 };
 
 }  // namespace quorvant

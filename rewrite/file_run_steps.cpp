@@ -71,6 +71,7 @@ FileResult<bool> Run::TakeKeyCheck(JournalRunHeader& header, std::string_view ke
     const FileResult<bool> judged = JudgeDecryptionKey(header, key_text, nullptr);
     if (!judged) return judged.error();
     looks_right = *judged;
+    report_.key_unchecked = header.key_check.empty();
   }
   if (header.key_check.empty()) {
     const Result<KeyCheckValue> made = checker_.Make(key_text, header.suffix, Length());

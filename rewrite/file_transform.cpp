@@ -33,41 +33,65 @@ FileReport Run::PrepareNewRun(FileResult<Admission> admitted, std::string_view k
     }
     return Finish(FileOutcome::Interrupted, FileCondition::Interrupted, std::move(admitted.error().error));
   }
+  // A file a classic decryption marked gets its former encryption back,
+  // unless the strong format was asked for by name.
+  UndoChoice undo = UndoChoice::Ordinary;
+  if (admitted->undo && !admitted->strong_asked && admitted->intent != FileIntent::Convert) {
+    const FileResult<UndoChoice> weighed = WeighUndoMark(*admitted, key_text);
+    if (!weighed) return Refuse(weighed.error());
+    undo = *weighed;
+  }
   FileResult<JournalRunHeader> header = NewRunHeader(*admitted);
   if (!header) return Refuse(header.error());
   format_ = FormatOfSuffix(admitted->suffix);
-  if (Strong()) {
-    bool looks_right = true;
-    if (admitted->intent == FileIntent::Convert) {
-      const FileResult<bool> classic = TakeClassicKey(*header, key_text);
-      if (!classic) return Refuse(classic.error());
-      looks_right = *classic;
-    }
-    if (FileStatus key = TakeStrongKey(*header, key_text); !key) return Refuse(key.error());
-    header_ = std::move(*header);
-    prepared_ = Prepared::NewRun;
-    looked_wrong_ = !looks_right;
-    if (looked_wrong_) {
-      return Finish(FileOutcome::KeyLooksWrong, FileCondition::AsBefore,
-                    Error{0, "decrypted with this key, the start of " + file_.Name() + " looks like noise"});
-    }
-    return Finish(FileOutcome::Done, FileCondition::AsBefore);
+  if (Strong()) return PrepareStrong(std::move(*header), *admitted, undo, key_text);
+  return PrepareClassic(std::move(*header), *admitted, undo, key_text);
+}
+
+FileReport Run::PrepareStrong(JournalRunHeader header, const Admission& admitted, UndoChoice undo,
+                              std::string_view key_text) {
+  bool looks_right = true;
+  if (admitted.intent == FileIntent::Convert) {
+    const FileResult<bool> classic = TakeClassicKey(header, key_text);
+    if (!classic) return Refuse(classic.error());
+    looks_right = *classic;
   }
-  const FileResult<bool> looks_right = TakeKeyCheck(*header, key_text);
+  if (FileStatus key = TakeStrongKey(header, key_text); !key) return Refuse(key.error());
+  header_ = std::move(header);
+  return Ready(looks_right, undo);
+}
+
+FileReport Run::PrepareClassic(JournalRunHeader header, const Admission& admitted, UndoChoice undo,
+                               std::string_view key_text) {
+  // The former encryption's key check goes back with it.
+  if (undo == UndoChoice::Restore) header.key_check.assign(admitted.undo->key_check.begin(), admitted.undo->key_check.end());
+  const FileResult<bool> looks_right = TakeKeyCheck(header, key_text);
   if (!looks_right) return Refuse(looks_right.error());
-  start_words_ = BuildKeyWords(key_text, admitted->suffix);
-  header_ = std::move(*header);
+  start_words_ = BuildKeyWords(key_text, admitted.suffix);
+  header_ = std::move(header);
+  if (Header().direction == Direction::Decrypt) {
+    if (FileStatus marked = PrepareUndoMark(key_text); !marked) return Refuse(marked.error());
+  }
+  report_.restored = undo == UndoChoice::Restore;
+  return Ready(*looks_right, undo);
+}
+
+FileReport Run::Ready(bool looks_right, UndoChoice undo) {
   prepared_ = Prepared::NewRun;
-  looked_wrong_ = !*looks_right;
-  if (looked_wrong_) {
+  asked_ = !looks_right || undo == UndoChoice::AskFirst;
+  if (!looks_right) {
     return Finish(FileOutcome::KeyLooksWrong, FileCondition::AsBefore,
                   Error{0, "decrypted with this key, the start of " + file_.Name() + " looks like noise"});
+  }
+  if (undo == UndoChoice::AskFirst) {
+    return Finish(FileOutcome::OtherKeyThanDecryption, FileCondition::AsBefore,
+                  Error{0, "it was decrypted with another key"});
   }
   return Finish(FileOutcome::Done, FileCondition::AsBefore);
 }
 
 FileReport Run::Start() {
-  if (looked_wrong_) {
+  if (asked_) {
     // Whoever answered the question may have taken a while: look at the file again.
     if (FileStatus ready = CheckReadyToChange(file_, calls_); !ready) return Refuse(ready.error());
   }
@@ -154,6 +178,8 @@ FileReport Run::UndoAll(Failure cause) {
       }
     }
   }
+  // A decryption undone after its end had left its mark: the file is encrypted again.
+  if (direction == Direction::Decrypt) DropUndoMark();
   watch_.LookAtTheEnd();
   return RemoveJournal(std::move(cause), FileCondition::AsBefore,
                        direction == Direction::Encrypt && engine_->PlainImage());
@@ -185,6 +211,11 @@ FileReport Run::End(bool resumed) {
   // A classic file's key check does not fit the strong file it became.
   if (Header().converts_classic) {
     if (FileStatus removed = RemoveKeyCheckNow(); !removed) return stop(removed.error());
+  }
+  if (decrypting) {
+    LeaveUndoMark();
+  } else {
+    DropUndoMark();
   }
   return RemoveJournal(Failure{}, FileCondition::Transformed, decrypting && engine_->PlainImage());
 }
@@ -281,6 +312,9 @@ FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
         Failure{FileOutcome::JournalDamaged, Error{0, journal_->Name() + " holds no usable key check"}});
   }
   start_words_ = BuildKeyWords(key_text, Header().suffix);
+  if (Header().direction == Direction::Decrypt) {
+    if (FileStatus marked = PrepareUndoMark(key_text); !marked) return KeepJournal(marked.error());
+  }
   mode_ = mode;
   prepared_ = Prepared::Resume;
   return Finish(FileOutcome::Done, FileCondition::AsBefore);

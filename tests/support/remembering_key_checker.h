@@ -8,9 +8,11 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "crypto/key_check.h"
+#include "crypto/undo_mark.h"
 
 namespace quorvant::testing {
 
@@ -62,6 +64,17 @@ class RememberingKeyChecker : public KeyChecker {
     return found->second;
   }
 
+  Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) override {
+    const auto question = std::make_pair(std::string(key_text), ToVector(check));
+    auto found = mark_keys_.find(question);
+    if (found == mark_keys_.end()) {
+      Result<UndoMarkKey> key = KeyChecker::MarkKey(key_text, check);
+      if (!key) return key;
+      found = mark_keys_.emplace(question, *key).first;
+    }
+    return found->second;
+  }
+
  private:
   template <typename Bytes>
   static std::vector<std::uint8_t> ToVector(const Bytes& bytes) {
@@ -74,6 +87,7 @@ class RememberingKeyChecker : public KeyChecker {
   std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::int64_t, std::vector<std::uint8_t>>,
            KeyCheckVerdict>
       judged_;
+  std::map<std::pair<std::string, std::vector<std::uint8_t>>, UndoMarkKey> mark_keys_;
 };
 
 }  // namespace quorvant::testing
