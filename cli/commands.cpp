@@ -11,12 +11,15 @@ namespace quorvant::cli {
 
 namespace {
 
+constexpr Option ForceOption{"--force", "", "go on past a question about the key"};
+
 constexpr Option EncryptOptions[] = {
     {"--format", "", "FORMAT is strong (the default) or classic", "FORMAT"},
+    ForceOption,
 };
 
 constexpr Option DecryptOptions[] = {
-    {"--force", "", "go on when the key looks wrong (no key check)"},
+    ForceOption,
 };
 
 constexpr Option EraseOptions[] = {

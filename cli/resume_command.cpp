@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "cli/name_quoting.h"
 #include "cli/progress_bar.h"
 #include "cli/transform_files.h"
+#include "crypto/undo_mark.h"
+#include "rewrite/admission.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/journal_file.h"
 #include "rewrite/run_mark.h"
@@ -33,6 +36,18 @@ bool ResumeOne(const FileArgument& file, const KeyText& key, ResumeMode mode, co
   FileCalls calls;
   const FileResult<InterruptedRun> found = FindInterruptedRun(*opened, calls, place);
   if (!found && found.error().outcome == FileOutcome::NothingToResume) {
+    // An undo without a run to undo takes back a decryption, by its mark.
+    if (mode == ResumeMode::Undo && place == nullptr) {
+      const FileResult<Admission> undo =
+          AdmitFile(*opened, FileIntent::UndoDecryption, context.clock, calls, CipherFormat::Classic);
+      opened.reset();
+      if (undo) return TransformOne(*undo, file, key, false, context);
+      const FileOutcome why = undo.error().outcome;
+      if (why != FileOutcome::NothingToResume && why != FileOutcome::AlreadyEncrypted) {
+        messages.FileFailure(file.path, DescribeFailure(why, undo.error().error) + "; the file is unchanged");
+        return false;
+      }
+    }
     messages.Result(QuoteName(file.path) + ": no interrupted run; nothing to do");
     return true;
   }
@@ -70,6 +85,13 @@ bool ResumeOne(const FileArgument& file, const KeyText& key, ResumeMode mode, co
   }
   messages.FileFailure(file.path, DescribeTransformReport(report, {}, path_now, direction));
   return false;
+}
+
+// A decrypted file whose decryption `resume --undo` can take back.
+bool CarriesUndoMark(int folder, const std::string& name) {
+  FileCalls calls;
+  std::array<std::uint8_t, UndoMarkLength> value{};
+  return calls.GetAttributeAt(folder, name.c_str(), UndoMarkAttributeName, value.data(), value.size()) > 0;
 }
 
 // A file without a journal beside it that is marked for a run: its journal
@@ -150,6 +172,8 @@ int ResumeCommand(const CommandLine& line, CommandContext& context) {
       } else if (MarkedWithoutJournal(folder.Get(), file.name)) {
         messages.FileFailure(file.path, MarkedWithoutJournalText(file.path));
         any_failed = true;
+      } else if (mode == ResumeMode::Undo && CarriesUndoMark(folder.Get(), file.name)) {
+        files.push_back(std::move(file));
       } else {
         messages.Result(QuoteName(file.path) + ": no interrupted run; nothing to do");
       }

@@ -37,6 +37,21 @@ std::string RefusalBeforeTheKey(const FileArgument& file, const Failure& refused
   }
 }
 
+// What a run that went well says besides its result line.
+void SayNotes(const FileReport& report, Direction direction, const std::string& path_now, Messages& messages) {
+  if (report.restored) {
+    messages.FileFailure(path_now, "note: its former encryption is back, byte for byte, under its former name");
+  }
+  if (direction == Direction::Decrypt && report.undo_marked && report.key_unchecked) {
+    const std::string named = (path_now.starts_with('-') ? "-- " : "") + QuoteName(path_now);
+    messages.FileFailure(path_now, "decrypted without a key check; if the result is wrong, quorvant-cli resume --undo " +
+                                       named + " with the same key restores it");
+  }
+  if (!report.note.empty()) messages.FileFailure(path_now, "note: " + report.note);
+}
+
+}  // namespace
+
 bool TransformOne(const Admission& admitted, const FileArgument& file, const KeyText& key, bool force,
                   CommandContext& context) {
   std::optional<OpenedFile> opened = OpenForChange(file, context.messages);
@@ -56,21 +71,27 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   FileCalls calls;
   FileRun run(*opened, calls, settings);
   FileReport report = run.Prepare(admitted, key.View());
-  if (report.outcome == FileOutcome::KeyLooksWrong && force) {
+  const bool question = report.outcome == FileOutcome::KeyLooksWrong ||
+                        report.outcome == FileOutcome::OtherKeyThanDecryption;
+  if (question && force) {
     // Said, so that a script's log shows which files were forced through.
-    context.messages.FileFailure(file.path,
-                                 std::string("the key looks wrong (the file's start decrypts to noise), but "
-                                             "--force was given: ") +
-                                     (converting ? "converting" : "decrypting") + " it all the same");
+    context.messages.FileFailure(
+        file.path, report.outcome == FileOutcome::KeyLooksWrong
+                       ? std::string("the key looks wrong (the file's start decrypts to noise), but "
+                                     "--force was given: ") +
+                             (converting ? "converting" : "decrypting") + " it all the same"
+                       : "the key is not the one it was decrypted with, but --force was given: encrypting it "
+                         "anew, which makes that decryption final");
   }
-  if (report.outcome == FileOutcome::Done || (report.outcome == FileOutcome::KeyLooksWrong && force)) {
+  if (report.outcome == FileOutcome::Done || (question && force)) {
     report = run.Go(FollowOnBar(bar, context.signals, length));
   }
   bar.Clear();
   const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {
-    context.messages.Result(QuoteName(file.path) + " -> " + QuoteName(path_now));
-    if (!report.note.empty()) context.messages.FileFailure(path_now, "note: " + report.note);
+    const bool undoing = admitted.intent == FileIntent::UndoDecryption;
+    context.messages.Result((undoing ? "undone " : "") + QuoteName(file.path) + " -> " + QuoteName(path_now));
+    SayNotes(report, direction, path_now, context.messages);
     // Done, but the journal could not be removed: say how to remove it.
     if (!report.journal.empty()) {
       context.messages.FileFailure(
@@ -78,12 +99,13 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
     }
     return true;
   }
-  context.messages.FileFailure(
-      file.path, DescribeTransformReport(report, PathInFolder(file, new_name), path_now, direction));
+  std::string text = DescribeTransformReport(report, PathInFolder(file, new_name), path_now, direction);
+  if (report.outcome == FileOutcome::OtherKeyThanDecryption) {
+    text += " (with the key that decrypted it, encrypt restores its former encryption; --force encrypts it anew)";
+  }
+  context.messages.FileFailure(file.path, text);
   return false;
 }
-
-}  // namespace
 
 int TransformFiles(FileIntent intent, const CommandLine& line, CommandContext& context) {
   Messages& messages = context.messages;
@@ -104,6 +126,9 @@ int TransformFiles(FileIntent intent, const CommandLine& line, CommandContext& c
     if (std::optional<Admission> admitted =
             AdmitArgument(file, intent, "; the file is unchanged", context.clock, context.messages,
                           RefusalBeforeTheKey, format)) {
+      // The default passes over nothing; the format asked for by name passes
+      // over a decryption's undo mark.
+      admitted->strong_asked = format == CipherFormat::Strong && line.Has("--format");
       files.push_back(std::move(file));
       admissions.push_back(std::move(*admitted));
     }

@@ -20,6 +20,12 @@ namespace quorvant::cli {
 // encrypt, decrypt and convert: each file admitted before the key, then run with it.
 int TransformFiles(FileIntent intent, const CommandLine& line, CommandContext& context);
 
+// One admitted file with the key: prepared, asked about (--force answers the
+// questions "key looks wrong" and "not the key it was decrypted with"), run,
+// and reported. Whether it went well.
+bool TransformOne(const Admission& admitted, const FileArgument& file, const KeyText& key, bool force,
+                  CommandContext& context);
+
 // Reads the key (twice or once), then runs `one` on each of `files` in turn
 // while no cancel has come; each file a cancel left before its turn is named
 // as not started, with `left_as` ("the file is unchanged"). `any_failed` says whether a file was

@@ -372,7 +372,11 @@ TEST(CliTest, FailuresAreReportedInOneFormBeforeTheKey) {
       } else {
         EXPECT_EQ(run.status, 0);
         // Nothing but the result: no progress where standard error is a file.
-        EXPECT_EQ(run.err, "");
+        // A decryption no key check vouched for says how to take it back.
+        EXPECT_EQ(run.err, commands[command][0] != "decrypt"
+                               ? ""
+                               : "quorvant-cli: x: decrypted without a key check; if the result is wrong, "
+                                 "quorvant-cli resume --undo x with the same key restores it\n");
       }
     }
   }
@@ -562,10 +566,56 @@ TEST(CliTest, WrongKeysAreRefusedAndForceOverrulesOnlyTheJudge) {
   ASSERT_EQ(RunCli(folder, {"encrypt", "notes"}, {"right\n"}).status, 0);
   const std::string again = EncryptedNameIn(folder);
   ASSERT_EQ(removexattr(folder.PathOf(again).c_str(), "user.quorvant.keycheck"), 0);
+  const std::vector<std::uint8_t> encrypted_again = folder.Read(again);
   const CliRun right = RunCli(folder, {"decrypt", again}, {"right\n"});
   EXPECT_EQ(right.status, 0) << right.err;
-  EXPECT_EQ(right.err, "");
+  EXPECT_EQ(right.err,
+            "quorvant-cli: notes: decrypted without a key check; if the result is wrong, quorvant-cli resume "
+            "--undo notes with the same key restores it\n");
   EXPECT_EQ(folder.Read("notes"), plain);
+  // As it says: only the same key takes the decryption back, exactly.
+  const CliRun other = RunCli(folder, {"resume", "--undo", "notes"}, {"wrong\n"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("wrong key"), std::string::npos) << other.err;
+  const CliRun undone = RunCli(folder, {"resume", "--undo", "notes"}, {"right\n"});
+  EXPECT_EQ(undone.status, 0) << undone.err;
+  EXPECT_EQ(undone.out, "undone notes -> " + QuoteName(again) + "\n");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{again});
+  EXPECT_EQ(folder.Read(again), encrypted_again);
+}
+
+// After a decryption, `encrypt` with the key that decrypted the file gives
+// the former encryption back; another key is refused unless forced, since
+// it would make the decryption final.
+TEST(CliTest, EncryptingADecryptedFileAgainRestoresItsFormerEncryption) {
+  TempFolder folder;
+  const std::vector<std::uint8_t> plain = PatternBytes(50000, 7);
+  folder.Write("notes", plain);
+  ASSERT_EQ(RunCli(folder, {"encrypt", "--format", "classic", "notes"}, {"right\n"}).status, 0);
+  const std::string former = EncryptedNameIn(folder);
+  const std::vector<std::uint8_t> encrypted = folder.Read(former);
+  ASSERT_EQ(RunCli(folder, {"decrypt", former}, {"right\n"}).status, 0);
+
+  const CliRun other = RunCli(folder, {"encrypt", "notes"}, {"other\n"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("not the one it was decrypted with"), std::string::npos) << other.err;
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"notes"});
+  EXPECT_EQ(folder.Read("notes"), plain);
+
+  // The strong format by default: a mark still brings the classic file back.
+  tool_chooses_the_format = true;
+  const CliRun restored = RunCli(folder, {"encrypt", "notes"}, {"right\n"});
+  tool_chooses_the_format = false;
+  EXPECT_EQ(restored.status, 0) << restored.err;
+  EXPECT_EQ(restored.out, "notes -> " + QuoteName(former) + "\n");
+  EXPECT_NE(restored.err.find("former encryption is back"), std::string::npos) << restored.err;
+  EXPECT_EQ(folder.Read(former), encrypted);
+
+  ASSERT_EQ(RunCli(folder, {"decrypt", former}, {"right\n"}).status, 0);
+  const CliRun forced = RunCli(folder, {"encrypt", "--force", "notes"}, {"other\n"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_NE(forced.err.find("makes that decryption final"), std::string::npos) << forced.err;
+  EXPECT_NE(folder.Read(EncryptedNameIn(folder)), encrypted);
 }
 
 // A file with a second name (a hard link) is refused by every command that
@@ -1015,7 +1065,7 @@ TEST(CliTest, HelpFitsATerminal) {
     }
     EXPECT_LE(count, 40);
     for (const char* text :
-         {"quorvant-cli encrypt [--format FORMAT] FILE...", "quorvant-cli decrypt [--force] FILE...",
+         {"quorvant-cli encrypt [--format FORMAT] [--force] FILE...", "quorvant-cli decrypt [--force] FILE...",
           "quorvant-cli erase [--yes] FILE...", "quorvant-cli stats [--counts] [--json] FILE...",
           "never an argument", "Exit status", "See quorvant-cli(1) for details."}) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text;
