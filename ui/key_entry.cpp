@@ -7,6 +7,7 @@
 #include "ui/key_entry.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -99,36 +100,49 @@ void RedrawKey(AppState& s) {
 
 // --- 4. The run -----------------------------------------------------------------
 
-// The question, with its answer, longest first: the first that fits the
+// Each question, with its answer, longest first: the first that fits the
 // status band at the screen font is asked.
+using Questions = std::span<const std::string_view>;
 constexpr std::string_view KeyLooksWrongQuestions[] = {
     "Key looks wrong: Enter decrypts, Esc stops",
     "Key looks wrong: Enter decrypts",
     "Key wrong? Enter/Esc",
 };
+// An encryption of a file a decryption marked, with another key than the
+// decrypting one: going on makes that decryption final.
+constexpr std::string_view OtherKeyQuestions[] = {
+    "Not the key it was decrypted with: Enter encrypts, Esc stops",
+    "Other key than it was decrypted with: Enter encrypts",
+    "Other key: Enter encrypts",
+    "Other key? Enter/Esc",
+};
+
+std::string_view FittingQuestion(const AppState& s, Questions questions) {
+  const int room = s.Layout.WorkAreaWidth - LeftMargin;
+  for (const std::string_view question : questions) {
+    if (s.Painter->MeasureText(question).width <= room) return question;
+  }
+  return questions.back();
+}
 
 }  // namespace
 
-std::string_view KeyLooksWrongQuestion(const AppState& s) {
-  const int room = s.Layout.WorkAreaWidth - LeftMargin;
-  for (const std::string_view question : KeyLooksWrongQuestions) {
-    if (s.Painter->MeasureText(question).width <= room) return question;
-  }
-  return KeyLooksWrongQuestions[std::size(KeyLooksWrongQuestions) - 1];
-}
+std::string_view KeyLooksWrongQuestion(const AppState& s) { return FittingQuestion(s, KeyLooksWrongQuestions); }
+std::string_view OtherKeyQuestion(const AppState& s) { return FittingQuestion(s, OtherKeyQuestions); }
 
 namespace {
 
 // Asked when the key decrypts the start of a file without a key check to
-// noise: in the alert form, but waiting for the answer, which it names.
+// noise, or is not the one that decrypted the file it is to encrypt: in the
+// alert form, but waiting for the answer, which it names.
 // Enter (or the Key icon) goes on; Esc stops with nothing changed, and so
 // does a closed window. Only an answer given after the alert's time counts:
 // keys and clicks that came before are dropped, and an Enter held down (its
 // repeats) never answers, so that an Enter pressed twice or held cannot
 // decrypt with a wrong key before the question was read. An Esc in that
 // time stops at once.
-ProgressAnswer AskKeyLooksWrong(AppState& s) {
-  DrawAlert(s, KeyLooksWrongQuestion(s));
+ProgressAnswer AskUser(AppState& s, std::string_view question) {
+  DrawAlert(s, question);
   Pause(s, AlertMilliseconds);
   const bool stopped = s.Platform->DropInput(InputKind::KeysAndClicks).escape;
   ProgressAnswer answer = ProgressAnswer::Cancel;
@@ -193,13 +207,15 @@ Next TransformOnScreen(AppState& s) {
     const FileReport prepared = run.Prepare(s.Work.Target->Admitted, s.KeyEntry.TypedKey.View());
     // The run has made all it needs from the typed key.
     s.KeyEntry.TypedKey.Clear();
-    // A start that looks like noise is the user's to judge; Esc is a cancel.
+    // A start that looks like noise, or a key other than the decrypting
+    // one, is the user's to judge; Esc is a cancel.
     bool cancelled = false;
-    if (prepared.outcome == FileOutcome::KeyLooksWrong) {
-      cancelled = AskKeyLooksWrong(s) == ProgressAnswer::Cancel;
+    const bool looks_wrong = prepared.outcome == FileOutcome::KeyLooksWrong;
+    const bool other_key = prepared.outcome == FileOutcome::OtherKeyThanDecryption;
+    if (looks_wrong || other_key) {
+      cancelled = AskUser(s, looks_wrong ? KeyLooksWrongQuestion(s) : OtherKeyQuestion(s)) == ProgressAnswer::Cancel;
     }
-    const bool go = prepared.outcome == FileOutcome::Done ||
-                    (prepared.outcome == FileOutcome::KeyLooksWrong && !cancelled);
+    const bool go = prepared.outcome == FileOutcome::Done || ((looks_wrong || other_key) && !cancelled);
     const FileReport report = go ? run.Go(progress) : prepared;
     s.Work.File1.reset();
     EndLongOperation(s);
@@ -207,6 +223,7 @@ Next TransformOnScreen(AppState& s) {
     if (!cancelled && report.outcome != FileOutcome::Done && report.outcome != FileOutcome::Cancelled) {
       ShowFileNotice(s, report.outcome, report.error);
     }
+    if (report.outcome == FileOutcome::Done && report.restored) ShowAlert(s, "Former encryption restored");
   }
   ForgetKey(s);
   s.Work.Target.reset();

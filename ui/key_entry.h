@@ -22,5 +22,8 @@ void EditKey(AppState& s, const std::string& pending_key);
 // The "Key looks wrong" question as asked: it names the key that goes on
 // and the one that stops, shortened when the status band is too narrow.
 std::string_view KeyLooksWrongQuestion(const AppState& s);
+// The question asked before an encryption with a key other than the one that
+// decrypted the file: the longest wording that fits the status band.
+std::string_view OtherKeyQuestion(const AppState& s);
 
 }  // namespace quorvant

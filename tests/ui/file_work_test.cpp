@@ -481,6 +481,41 @@ TEST(FileWork, WrongKeysAreRefusedOrAskedAbout) {
   }
 }
 
+// Enter on a file the window decrypted: the same key gives the former
+// encryption back, byte for byte and by name, and says so; another key is
+// asked about first, since it would make the decryption final.
+TEST(FileWork, EncryptingADecryptedFileAgainRestoresOrAsks) {
+  const std::string original = Content(30'000, 9);
+  for (const bool same_key : {true, false}) {
+    SCOPED_TRACE(same_key ? "the same key" : "another key, Esc");
+    ProgramHarness h;
+    WriteFile(h.folder.PathOf("m"), original);
+    std::string former_name;
+    std::string former;
+    FileRun::Transform(h.platform, "right");
+    h.platform.Do([&] {
+      former_name = h.folder.Names()[0];
+      former = ReadFile(h.folder.PathOf(former_name));
+    });
+    FileRun::Transform(h.platform, "right");
+    FileRun::Transform(h.platform, same_key ? "right" : "other");
+    if (!same_key) h.platform.Key(Escape);
+    h.platform.Wait(1);
+    h.Run();
+    if (same_key) {
+      EXPECT_TRUE(h.LastPrint("Former encryption restored"));
+      EXPECT_EQ(h.folder.Names(), std::vector<std::string>{former_name});
+      EXPECT_EQ(ReadFile(h.folder.PathOf(former_name)), former);
+    } else {
+      const std::string_view question = OtherKeyQuestion(h.State());
+      EXPECT_TRUE(h.LastPrint(std::string(question)));
+      EXPECT_LE(LeftMargin + h.Paint().MeasureText(question).width, ProgramHarness::Area.width);
+      EXPECT_EQ(h.folder.Names(), std::vector<std::string>{"m"});
+      EXPECT_EQ(ReadFile(h.folder.PathOf("m")), original);
+    }
+  }
+}
+
 // The question is not answered by keys pressed before it could be read: an
 // Enter pressed twice, or held down, is dropped; an Esc stops at once.
 TEST(FileWork, KeyLooksWrongIsNotAnsweredByKeysTypedAhead) {
