@@ -228,7 +228,10 @@ FileStatus CheckReadyToChange(const OpenedFile& file, FileCalls& calls, nlink_t 
     return Failure{FileOutcome::Vanished, Error{0, file.Name() + " now names another file"}};
   }
   if (status.st_nlink > names) {
-    return Failure{FileOutcome::LinkedElsewhere, Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"}};
+    return Failure{
+        FileOutcome::LinkedElsewhere,
+        Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)",
+              static_cast<std::int64_t>(status.st_nlink)}};
   }
   if (file.Lock() == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
     return Failure{FileOutcome::AlreadyOpen, Error{EBUSY, "another process has " + file.Name() + " open"}};
