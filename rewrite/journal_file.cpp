@@ -72,8 +72,6 @@ std::optional<std::string> JournalNameFor(int folder, ino_t inode, const RunMark
   return std::nullopt;
 }
 
-// The window: a multiple of the block length, as large as allowed and as
-// the free space takes, halved down to one block.
 // The slot a window of `window` bytes needs: its data, its side bytes and,
 // at least, a length step's image.
 std::int64_t SlotFor(std::int64_t window, std::int64_t unit, const JournalSlotNeeds& needs) {
@@ -81,6 +79,8 @@ std::int64_t SlotFor(std::int64_t window, std::int64_t unit, const JournalSlotNe
   return RoundUp(std::max<std::int64_t>({window + side, needs.least, 1}), JournalPageSize);
 }
 
+// The window: a multiple of the block length, as large as allowed and as
+// the free space takes, halved down to one block.
 std::int64_t FirstWindow(const OpenedFile& file, std::int64_t unit, std::int64_t data_length,
                          std::int64_t largest_window, const JournalSlotNeeds& needs, FileCalls& calls) {
   if (unit <= 0) return 0;
