@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -172,6 +174,83 @@ Result<std::optional<FileStatistics>> CountOnThisThread(int file, std::uint64_t 
 
 enum class ThreadStart { Started, Failed };
 
+// One buffer per counting thread; nothing when one cannot be had.
+std::optional<std::vector<ReadBuffer>> AllocateThreadBuffers(const std::vector<ByteRange>& ranges,
+                                                             std::size_t thread_count,
+                                                             std::size_t chunk_length) {
+  std::vector<ReadBuffer> buffers;
+  for (std::size_t index = 0; index < thread_count; ++index) {
+    Result<ReadBuffer> buffer = AllocateChunkBuffer(ranges, chunk_length);
+    if (!buffer) return std::nullopt;
+    buffers.push_back(std::move(*buffer));
+  }
+  return buffers;
+}
+
+// What the counting threads work on together: the ranges, taken in turn,
+// and a slot per range for its count or its read error.
+struct SharedCount {
+  SharedCount(const std::vector<ByteRange>& file_ranges, std::size_t thread_count)
+      : ranges(file_ranges), board(thread_count), accumulators(ranges.size()), errors(ranges.size()) {}
+
+  const std::vector<ByteRange>& ranges;
+  RangeBoard board;
+  std::atomic<std::size_t> next_range{0};
+  // A range's slots are written only by the thread that took it, and read
+  // only after every thread has been joined.
+  std::vector<StatisticsAccumulator> accumulators;
+  std::vector<std::optional<Error>> errors;
+};
+
+// A counting thread: takes ranges in turn until none is left or the board
+// says stop, then tells the board it has ended.
+void CountRangesInTurn(SharedCount& shared, int file, std::uint8_t* buffer, std::size_t chunk_length,
+                       FileCalls& calls) {
+  while (!shared.board.Stopping()) {
+    const std::size_t index = shared.next_range.fetch_add(1, std::memory_order_relaxed);
+    if (index >= shared.ranges.size()) break;
+    // Counted on this thread's own stack, off the other threads' cache lines.
+    StatisticsAccumulator accumulator;
+    const Result<RangeEnd> end =
+        CountRange(calls, file, shared.ranges[index], buffer, chunk_length, accumulator,
+                   [&](std::uint64_t from, std::uint64_t to) { return shared.board.Counted(to - from); });
+    if (!end) {
+      shared.errors[index] = end.error();
+      shared.board.Stop();
+      break;
+    }
+    if (end.value() == RangeEnd::Stopped) break;
+    shared.accumulators[index] = accumulator;
+  }
+  shared.board.Ended();
+}
+
+// The caller's thread, while the others count: progress from the bytes
+// counted in all, until every thread has ended. False when it answered Cancel.
+bool ReportWhileCounting(RangeBoard& board, const ProgressFunction& progress, std::uint64_t length) {
+  for (std::uint64_t reported = 0;;) {
+    const RangeBoard::View view = board.WaitBeyond(reported);
+    if (!board.Stopping() && !ReportPieces(progress, reported, view.counted, length)) {
+      board.Stop();
+      return false;
+    }
+    reported = view.counted;
+    if (view.all_ended) return true;
+  }
+}
+
+// Once every thread is joined: the first read error, else the ranges'
+// counts merged in file order (nothing after a cancel).
+Result<std::optional<FileStatistics>> MergeCounts(const SharedCount& shared, bool cancelled) {
+  for (const std::optional<Error>& error : shared.errors) {
+    if (error) return *error;
+  }
+  if (cancelled) return std::optional<FileStatistics>();
+  StatisticsAccumulator total;
+  for (const StatisticsAccumulator& accumulator : shared.accumulators) total.Append(accumulator);
+  return std::optional<FileStatistics>(ComputeFileStatistics(total.Totals()));
+}
+
 // The threads take the ranges in turn, each counted into an accumulator of
 // its own, and the caller's thread reports the progress from the bytes
 // counted in all, so its calls still come in order and on its thread. The
@@ -182,73 +261,29 @@ Result<std::optional<FileStatistics>> CountOnThreads(int file, std::uint64_t len
                                                      const ProgressFunction& progress, FileCalls& calls,
                                                      ThreadStart& start) {
   const bool reports_progress = progress && length > ProgressPieceLength;
-  RangeBoard board(thread_count);
-  std::atomic<std::size_t> next_range{0};
-  // A range's slots are written only by the thread that took it, and read
-  // only after every thread has been joined.
-  std::vector<StatisticsAccumulator> accumulators(ranges.size());
-  std::vector<std::optional<Error>> errors(ranges.size());
-  std::vector<ReadBuffer> buffers;
+  SharedCount shared(ranges, thread_count);
   start = ThreadStart::Failed;
-  for (std::size_t index = 0; index < thread_count; ++index) {
-    Result<ReadBuffer> buffer = AllocateChunkBuffer(ranges, chunk_length);
-    if (!buffer) return std::optional<FileStatistics>();
-    buffers.push_back(std::move(*buffer));
-  }
+  std::optional<std::vector<ReadBuffer>> buffers = AllocateThreadBuffers(ranges, thread_count, chunk_length);
+  if (!buffers) return std::optional<FileStatistics>();
   std::vector<std::jthread> threads;
   threads.reserve(thread_count);
-
-  auto count = [&](std::uint8_t* buffer) {
-    while (!board.Stopping()) {
-      const std::size_t index = next_range.fetch_add(1, std::memory_order_relaxed);
-      if (index >= ranges.size()) break;
-      // Counted on this thread's own stack, off the other threads' cache lines.
-      StatisticsAccumulator accumulator;
-      const Result<RangeEnd> end =
-          CountRange(calls, file, ranges[index], buffer, chunk_length, accumulator,
-                     [&](std::uint64_t from, std::uint64_t to) { return board.Counted(to - from); });
-      if (!end) {
-        errors[index] = end.error();
-        board.Stop();
-        break;
-      }
-      if (end.value() == RangeEnd::Stopped) break;
-      accumulators[index] = accumulator;
-    }
-    board.Ended();
-  };
   // std::thread reports a thread it could not start by throwing. Without
   // its threads or their buffers, the run falls back to the caller's thread.
   try {
-    for (std::size_t index = 0; index < thread_count; ++index)
-      threads.emplace_back(count, buffers[index].get());
+    for (std::size_t index = 0; index < thread_count; ++index) {
+      threads.emplace_back(CountRangesInTurn, std::ref(shared), file, (*buffers)[index].get(), chunk_length,
+                           std::ref(calls));
+    }
   } catch (const std::system_error&) {
-    board.Stop();
+    shared.board.Stop();
     threads.clear();
     return std::optional<FileStatistics>();
   }
   start = ThreadStart::Started;
 
-  bool cancelled = false;
-  for (std::uint64_t reported = 0; reports_progress;) {
-    const RangeBoard::View view = board.WaitBeyond(reported);
-    if (!board.Stopping() && !ReportPieces(progress, reported, view.counted, length)) {
-      board.Stop();
-      cancelled = true;
-      break;
-    }
-    reported = view.counted;
-    if (view.all_ended) break;
-  }
+  const bool cancelled = reports_progress && !ReportWhileCounting(shared.board, progress, length);
   threads.clear();  // joins
-
-  for (const std::optional<Error>& error : errors) {
-    if (error) return *error;
-  }
-  if (cancelled) return std::optional<FileStatistics>();
-  StatisticsAccumulator total;
-  for (const StatisticsAccumulator& accumulator : accumulators) total.Append(accumulator);
-  return std::optional<FileStatistics>(ComputeFileStatistics(total.Totals()));
+  return MergeCounts(shared, cancelled);
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 namespace quorvant {
 
+// The window's key vocabulary. It lives in base/ because the platform layer
+// (surface/platform) makes these texts and browser/navigation reads them, and
+// base/ is the one folder both may use (cmake/Layers.cmake).
+
 // The key texts the input delivers: one character for character keys, Enter,
 // Escape, Backspace and Tab; two for a navigation key (code 0, or a space from the
 // on-screen keyboard, then the key's scan-code letter).

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <variant>
@@ -13,6 +14,10 @@ namespace quorvant {
 struct Error {
   int code = 0;
   std::string action;
+  // What the refusal counted, where it is a count (the names, or hard
+  // links, of a file that has too many); 0 otherwise. Words that show the
+  // number read it here, never from the action's text.
+  std::int64_t count = 0;
 
   // "read report.txt: Permission denied"
   std::string Describe() const;

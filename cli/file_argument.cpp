@@ -89,12 +89,13 @@ std::optional<OpenedFile> OpenForChange(const FileArgument& file, Messages& mess
         file.path, "cannot open its folder: " + std::string(std::strerror(errno)) + std::string(consequence));
     return std::nullopt;
   }
-  OpenAttempt opened = OpenFileInFolder(folder.Get(), file.name);
-  if (opened.outcome != FileOutcome::Done) {
-    messages.FileFailure(file.path, DescribeFailure(opened.outcome, opened.error) + std::string(consequence));
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Get(), file.name);
+  if (!opened) {
+    messages.FileFailure(
+        file.path, DescribeFailure(opened.error().outcome, opened.error().error) + std::string(consequence));
     return std::nullopt;
   }
-  return std::move(opened.file);
+  return std::move(*opened);
 }
 
 std::optional<ReadOnlyFile> OpenForReading(const FileArgument& file, Messages& messages) {

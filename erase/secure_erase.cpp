@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "base/retry.h"
@@ -70,41 +71,56 @@ FileStatus FileMayBeDeleted(const OpenedFile& file, FileCalls& calls) {
   return {};
 }
 
-FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
-                           const SyncStartFunction& sync_start) {
-  FileStatus ready = CheckReadyToChange(file, calls);
-  if (ready) ready = FileMayBeDeleted(file, calls);
-  if (!ready) return Report(file, ready.error().outcome, FileCondition::AsBefore, std::move(ready.error().error));
+namespace {
 
+// Fills `chunk`, the bytes at `offset`, block by block with each block's
+// filler, asking `progress` before each block: the bytes ready to write,
+// fewer than the chunk's when it answered Cancel.
+std::size_t FillChunk(std::span<std::uint8_t> chunk, std::span<const std::uint8_t> fillers,
+                      std::size_t block_length, std::int64_t offset, std::int64_t length,
+                      const ProgressFunction& progress) {
+  std::size_t prepared = 0;
+  for (std::size_t block = 0; block < fillers.size(); ++block) {
+    const std::size_t start = block * block_length;
+    if (progress &&
+        progress(offset + static_cast<std::int64_t>(start), length - 1) == ProgressAnswer::Cancel) {
+      break;
+    }
+    // The last block is cut at the end of the file rather than written whole.
+    const std::size_t size = std::min(block_length, chunk.size() - start);
+    std::memset(chunk.data() + start, fillers[block], size);
+    prepared = start + size;
+  }
+  return prepared;
+}
+
+// Writes a fresh random byte value over each block of the file, chunk by
+// chunk. The report when it stopped before the end (a failure, or a cancel
+// with what was written synced); nothing once every block is written.
+std::optional<FileReport> OverwriteBlocks(const OpenedFile& file, const ProgressFunction& progress,
+                                          FileCalls& calls) {
   const std::int64_t length = file.Length();
-  const std::int64_t block_length = file.BlockLength();
+  const auto block_length = static_cast<std::size_t>(file.BlockLength());
   std::vector<std::uint8_t> buffer;
-  if (length > 0) buffer.resize(static_cast<std::size_t>(std::min(BlocksPerChunk * block_length, length)));
+  if (length > 0) {
+    buffer.resize(
+        static_cast<std::size_t>(std::min(BlocksPerChunk * std::int64_t{file.BlockLength()}, length)));
+  }
   FileCondition written_condition = FileCondition::AsBefore;
   bool cancelled = false;
   for (std::int64_t offset = 0; offset < length && !cancelled;) {
     const auto chunk_length = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), length - offset));
     std::array<std::uint8_t, BlocksPerChunk> fillers{};
-    const std::size_t block_count =
-        (chunk_length + static_cast<std::size_t>(block_length) - 1) / static_cast<std::size_t>(block_length);
+    const std::size_t block_count = (chunk_length + block_length - 1) / block_length;
     if (Status drawn = DrawFillers(calls, std::span(fillers).first(block_count)); !drawn) {
       return Report(file, FileOutcome::RandomError, written_condition, drawn.error());
     }
     // The blocks of the chunk to write: all of them, or those before a cancel.
-    std::size_t prepared = 0;
-    for (std::size_t block = 0; block < block_count; ++block) {
-      const std::size_t start = block * static_cast<std::size_t>(block_length);
-      if (progress &&
-          progress(offset + static_cast<std::int64_t>(start), length - 1) == ProgressAnswer::Cancel) {
-        cancelled = true;
-        break;
-      }
-      // The last block is cut at the end of the file rather than written whole.
-      const std::size_t size = std::min(static_cast<std::size_t>(block_length), chunk_length - start);
-      std::memset(buffer.data() + start, fillers[block], size);
-      prepared = start + size;
-    }
+    const std::size_t prepared =
+        FillChunk(std::span(buffer).first(chunk_length), std::span(fillers).first(block_count), block_length,
+                  offset, length, progress);
+    cancelled = prepared < chunk_length;
     if (prepared == 0) break;
     written_condition = FileCondition::PartlyOverwritten;
     const std::span<const std::uint8_t> chunk(buffer.data(), prepared);
@@ -113,23 +129,27 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
     }
     offset += static_cast<std::int64_t>(prepared);
   }
-  if (cancelled) {
-    // What the progress counted as overwritten is on the disk before the report.
-    if (written_condition != FileCondition::AsBefore && calls.SyncData(file.Descriptor()) != 0) {
-      return Report(file, FileOutcome::SyncError, written_condition, Error::FromErrno("sync " + file.Name()));
-    }
-    return Report(file, FileOutcome::Cancelled, written_condition, Error{});
+  if (!cancelled) return std::nullopt;
+  // What the progress counted as overwritten is on the disk before the report.
+  if (written_condition != FileCondition::AsBefore && calls.SyncData(file.Descriptor()) != 0) {
+    return Report(file, FileOutcome::SyncError, written_condition, Error::FromErrno("sync " + file.Name()));
   }
-  if (length > 0) written_condition = FileCondition::Overwritten;
+  return Report(file, FileOutcome::Cancelled, written_condition, Error{});
+}
+
+// Once every block is overwritten: the filler synced, then the name deleted.
+FileReport DeleteOverwritten(const OpenedFile& file, FileCalls& calls, const SyncStartFunction& sync_start) {
+  const FileCondition written_condition =
+      file.Length() > 0 ? FileCondition::Overwritten : FileCondition::AsBefore;
   // The filler must be on the disk before the name goes.
   if (sync_start) sync_start();
   if (calls.SyncData(file.Descriptor()) != 0) {
     return Report(file, FileOutcome::SyncError, written_condition, Error::FromErrno("sync " + file.Name()));
   }
-  // Between the check above and here the name could have been taken by
+  // Between the first check and here the name could have been taken by
   // another file; make sure it still names this one.
   if (FileStatus still = CheckReadyToChange(file, calls); !still) {
-    return Report(file, FileOutcome::DeleteError, written_condition, std::move(still.error().error));
+    return Report(file, FileOutcome::DeleteError, written_condition, still.error().error);
   }
   if (calls.UnlinkAt(file.Folder(), file.Name().c_str()) != 0) {
     return Report(file, FileOutcome::DeleteError, written_condition, Error::FromErrno("delete " + file.Name()));
@@ -137,6 +157,17 @@ FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, F
   // Whether the deletion itself survives a crash matters less: the content is gone.
   calls.Sync(file.Folder());
   return Report(file, FileOutcome::Done, FileCondition::Erased, Error{});
+}
+
+}  // namespace
+
+FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress, FileCalls& calls,
+                           const SyncStartFunction& sync_start) {
+  FileStatus ready = CheckReadyToChange(file, calls);
+  if (ready) ready = FileMayBeDeleted(file, calls);
+  if (!ready) return Report(file, ready.error().outcome, FileCondition::AsBefore, ready.error().error);
+  if (std::optional<FileReport> stopped = OverwriteBlocks(file, progress, calls)) return std::move(*stopped);
+  return DeleteOverwritten(file, calls, sync_start);
 }
 
 FileReport SecureEraseFile(OpenedFile& file, const ProgressFunction& progress,

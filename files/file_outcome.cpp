@@ -75,15 +75,8 @@ static_assert(RowsInOrder(), "one wording per outcome, in the enumeration's orde
 
 // "it has 3 names (hard links)" where the check counted them.
 std::string LinkWords(const Error& error) {
-  constexpr std::string_view Counted = " names (hard links)";
-  const std::size_t end = error.action.rfind(Counted);
-  if (error.code != EMLINK || end == std::string::npos || end + Counted.size() != error.action.size()) {
-    return std::string(WordingOf(LinkedElsewhere).words);
-  }
-  std::size_t start = end;
-  while (start > 0 && error.action[start - 1] >= '0' && error.action[start - 1] <= '9') --start;
-  if (start == end) return std::string(WordingOf(LinkedElsewhere).words);
-  return "it has " + error.action.substr(start, end - start) +
+  if (error.code != EMLINK || error.count <= 0) return std::string(WordingOf(LinkedElsewhere).words);
+  return "it has " + std::to_string(error.count) +
          " names (hard links), and the other names would be left with a file that no longer fits them";
 }
 

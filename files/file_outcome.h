@@ -128,6 +128,13 @@ template <typename T = void>
 using FileResult = Result<T, Failure>;
 using FileStatus = FileResult<>;
 
+// The failure of a step, or a Done one with no error when it succeeded: for
+// whoever tells both alike, or compares outcomes.
+template <typename T>
+Failure FailureOf(const FileResult<T>& result) {
+  return result ? Failure{} : result.error();
+}
+
 // NoSpace for a write that failed for want of space (or quota), else WriteError.
 FileOutcome OutcomeOfWriteError(const Error& error);
 

@@ -39,13 +39,6 @@ bool RefusesWriting(int error_code) {
   return error_code == EACCES || error_code == EPERM || error_code == EROFS;
 }
 
-OpenAttempt Refusal(FileOutcome outcome, Error error) {
-  OpenAttempt attempt;
-  attempt.outcome = outcome;
-  attempt.error = std::move(error);
-  return attempt;
-}
-
 // Takes a write lease that sends no signal when it is broken, or, where the
 // file system has no leases (or we may not take one), an exclusive flock.
 // Returns Done, AlreadyOpen or OpenError.
@@ -76,9 +69,6 @@ FileOutcome LockFile(FileCalls& calls, int descriptor, const std::string& name, 
   error = Error{code, "lock " + name};
   return code == EWOULDBLOCK ? FileOutcome::AlreadyOpen : FileOutcome::OpenError;
 }
-
-// The refusal of an open, from the step that failed.
-OpenAttempt Refusal(const Failure& failure) { return Refusal(failure.outcome, failure.error); }
 
 // Looks before opening, so that a FIFO, device or symlink is never opened:
 // the mode of the regular file the folder lists under `name`.
@@ -165,46 +155,44 @@ std::int32_t OpenedFile::BlockLength() const {
   return static_cast<std::int32_t>(std::min<std::int64_t>(length_, MaxBlockLength));
 }
 
-OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls) {
+FileResult<OpenedFile> OpenFileInFolder(int folder, std::string_view name, FileCalls& calls) {
   Verify(name.find('/') == std::string_view::npos);
   const std::string file_name(name);
   if (file_name.empty() || file_name == "." || file_name == "..") {
-    return Refusal(FileOutcome::NotRegular, Error{EISDIR, "open " + file_name});
+    return Failure{FileOutcome::NotRegular, Error{EISDIR, "open " + file_name}};
   }
   const FileResult<mode_t> listed_mode = ListedMode(folder, file_name, calls);
-  if (!listed_mode) return Refusal(listed_mode.error());
+  if (!listed_mode) return listed_mode.error();
 
   OpenedFile opened;
   opened.name_ = file_name;
   // A descriptor of our own for the folder, open for reading so that it can
   // be synced after a rename, whatever kind of descriptor the caller has.
   opened.folder_.Reset(calls.OpenAt(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!opened.folder_.IsOpen()) return Refusal(FileOutcome::OpenError, Error::FromErrno("open the folder"));
+  if (!opened.folder_.IsOpen()) return Failure{FileOutcome::OpenError, Error::FromErrno("open the folder")};
 
   FileResult<OpenDescriptor> file = OpenForWritingElseReading(folder, file_name, *listed_mode, calls);
-  if (!file) return Refusal(file.error());
+  if (!file) return file.error();
   opened.file_ = std::move(file->file);
   opened.access_ = file->access;
   const int descriptor = opened.file_.Get();
   if (const FileStatus settled = SettleOpened(descriptor, file_name, opened.access_, calls); !settled) {
-    return Refusal(settled.error());
+    return settled.error();
   }
 
   Error lock_error;
   const FileOutcome locked = LockFile(calls, descriptor, file_name, opened.lock_, lock_error);
-  if (locked != FileOutcome::Done) return Refusal(locked, std::move(lock_error));
+  if (locked != FileOutcome::Done) return Failure{locked, std::move(lock_error)};
   const FileResult<struct stat> status = LockedStatus(descriptor, file_name, opened.lock_, calls);
-  if (!status) return Refusal(status.error());
+  if (!status) return status.error();
   opened.length_ = status->st_size;
   opened.device_ = status->st_dev;
   opened.inode_ = status->st_ino;
 
-  OpenAttempt attempt;
-  attempt.file = std::move(opened);
-  return attempt;
+  return opened;
 }
 
-OpenAttempt OpenFileInFolder(int folder, std::string_view name) {
+FileResult<OpenedFile> OpenFileInFolder(int folder, std::string_view name) {
   FileCalls calls;
   return OpenFileInFolder(folder, name, calls);
 }
@@ -240,7 +228,10 @@ FileStatus CheckReadyToChange(const OpenedFile& file, FileCalls& calls, nlink_t 
     return Failure{FileOutcome::Vanished, Error{0, file.Name() + " now names another file"}};
   }
   if (status.st_nlink > names) {
-    return Failure{FileOutcome::LinkedElsewhere, Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)"}};
+    return Failure{
+        FileOutcome::LinkedElsewhere,
+        Error{EMLINK, file.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)",
+              static_cast<std::int64_t>(status.st_nlink)}};
   }
   if (file.Lock() == FileLock::Flock && calls.OtherProcessHasOpen(status.st_dev, status.st_ino)) {
     return Failure{FileOutcome::AlreadyOpen, Error{EBUSY, "another process has " + file.Name() + " open"}};

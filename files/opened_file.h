@@ -28,8 +28,6 @@ enum class FileAccess { ReadWrite, ReadOnly };
 // it, an exclusive flock otherwise (which only stops programs that flock too).
 enum class FileLock { Lease, Flock };
 
-struct OpenAttempt;
-
 // One open file of a folder, with the geometry of the block loop. Closing it
 // (by destruction) ends the lease.
 class OpenedFile {
@@ -57,7 +55,7 @@ class OpenedFile {
   void SetName(std::string name) { name_ = std::move(name); }
 
  private:
-  friend OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls);
+  friend FileResult<OpenedFile> OpenFileInFolder(int folder, std::string_view name, FileCalls& calls);
   OpenedFile() = default;
 
   UniqueFd folder_;
@@ -70,12 +68,6 @@ class OpenedFile {
   ino_t inode_ = 0;
 };
 
-struct OpenAttempt {
-  FileOutcome outcome = FileOutcome::Done;  // Done when `file` holds the opened file
-  std::optional<OpenedFile> file;
-  Error error;  // for OpenError, and the errno behind the other refusals
-};
-
 // Opens `name` (a plain name, no "/") of the folder `folder`:
 //  - never creates it (a missing file is Vanished) and never follows a
 //    symlink; anything but a regular file is NotRegular and is not opened;
@@ -85,8 +77,10 @@ struct OpenAttempt {
 //  - then locked (lease, else flock): refused while another program has the
 //    file open, which gives AlreadyOpen and closes it again. With a flock,
 //    "another program" is any process /proc shows with the file open.
-OpenAttempt OpenFileInFolder(int folder, std::string_view name, FileCalls& calls);
-OpenAttempt OpenFileInFolder(int folder, std::string_view name);
+// A refusal's error is the failed call for OpenError, and the errno behind
+// the other refusals.
+FileResult<OpenedFile> OpenFileInFolder(int folder, std::string_view name, FileCalls& calls);
+FileResult<OpenedFile> OpenFileInFolder(int folder, std::string_view name);
 
 // Whether an opened file may now be changed (transformed, erased): yes, or
 //  - ReadOnly;

@@ -39,11 +39,12 @@ FileReport EraseFileAndJournal(OpenedFile& file, const ProgressFunction& progres
   if (FileStatus deletable = FileMayBeDeleted(file, calls); !deletable) {
     return Refused(file, deletable.error().outcome, std::move(deletable.error().error));
   }
-  OpenAttempt opened = OpenFileInFolder(file.Folder(), journal_name, calls);
-  if (opened.outcome != FileOutcome::Done) {
-    return Refused(file, opened.outcome, Error{opened.error.code, "open the journal " + journal_name});
+  FileResult<OpenedFile> opened = OpenFileInFolder(file.Folder(), journal_name, calls);
+  if (!opened) {
+    return Refused(file, opened.error().outcome,
+                   Error{opened.error().error.code, "open the journal " + journal_name});
   }
-  const FileReport journal_report = SecureEraseFile(*opened.file, {}, calls);
+  const FileReport journal_report = SecureEraseFile(*opened, {}, calls);
   if (journal_report.outcome != FileOutcome::Done) {
     return Refused(file, journal_report.outcome,
                    Error{journal_report.error.code, "erase the journal " + journal_name + " (" +
@@ -64,15 +65,15 @@ FileReport ForgetJournal(int folder, std::string_view name, FileCalls& calls) {
     refused.error = Error{0, std::string(name) + " belongs to " + *journal.file};
     return refused;
   }
-  OpenAttempt opened = OpenFileInFolder(folder, name, calls);
-  if (opened.outcome != FileOutcome::Done) {
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder, name, calls);
+  if (!opened) {
     FileReport refused;
-    refused.outcome = opened.outcome;
+    refused.outcome = opened.error().outcome;
     refused.name = std::string(name);
-    refused.error = std::move(opened.error);
+    refused.error = opened.error().error;
     return refused;
   }
-  return SecureEraseFile(*opened.file, {}, calls);
+  return SecureEraseFile(*opened, {}, calls);
 }
 
 }  // namespace quorvant

@@ -63,9 +63,10 @@ FileStatus FileWatch::OnlyTheRunsNames(const std::string& old_name, const std::s
     }
   }
   if (status.st_nlink > std::max<nlink_t>(run_names, 1)) {
-    return Failure{FileOutcome::LinkedElsewhere, Error{EMLINK, file_.Name() + " has " +
-                                                                   std::to_string(status.st_nlink) +
-                                                                   " names (hard links)"}};
+    return Failure{
+        FileOutcome::LinkedElsewhere,
+        Error{EMLINK, file_.Name() + " has " + std::to_string(status.st_nlink) + " names (hard links)",
+              static_cast<std::int64_t>(status.st_nlink)}};
   }
   return {};
 }

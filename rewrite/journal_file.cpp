@@ -72,8 +72,6 @@ std::optional<std::string> JournalNameFor(int folder, ino_t inode, const RunMark
   return std::nullopt;
 }
 
-// The window: a multiple of the block length, as large as allowed and as
-// the free space takes, halved down to one block.
 // The slot a window of `window` bytes needs: its data, its side bytes and,
 // at least, a length step's image.
 std::int64_t SlotFor(std::int64_t window, std::int64_t unit, const JournalSlotNeeds& needs) {
@@ -81,6 +79,8 @@ std::int64_t SlotFor(std::int64_t window, std::int64_t unit, const JournalSlotNe
   return RoundUp(std::max<std::int64_t>({window + side, needs.least, 1}), JournalPageSize);
 }
 
+// The window: a multiple of the block length, as large as allowed and as
+// the free space takes, halved down to one block.
 std::int64_t FirstWindow(const OpenedFile& file, std::int64_t unit, std::int64_t data_length,
                          std::int64_t largest_window, const JournalSlotNeeds& needs, FileCalls& calls) {
   if (unit <= 0) return 0;
@@ -194,29 +194,63 @@ Status JournalFile::Remove() {
   return {};
 }
 
+namespace {
+
+// The journal's draft, made afresh under `draft`: a draft left by a run that
+// died before it changed anything goes first.
+FileResult<UniqueFd> CreateDraft(FileCalls& calls, int folder, const std::string& draft) {
+  calls.UnlinkAt(folder, draft.c_str());
+  UniqueFd created(calls.CreateAt(folder, draft.c_str(), O_RDWR | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (created.IsOpen()) return created;
+  const int code = errno;
+  // Something that is no draft holds the draft's name, and stays: say what.
+  struct stat taken {};
+  if (code == EEXIST && calls.StatAt(folder, draft.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (std::optional<Error> not_journal = NotAJournal(taken, draft)) {
+      return Failure{FileOutcome::NotAJournal, std::move(*not_journal)};
+    }
+  }
+  const FileOutcome outcome = MeansNoSpace(code) ? FileOutcome::NoSpace
+                              : code == EACCES || code == EPERM || code == EROFS
+                                  ? FileOutcome::FolderNotWritable
+                                  : FileOutcome::OpenError;
+  return Failure{outcome, Error{code, "make the journal " + draft}};
+}
+
+// The run's header, written into the draft's first page and synced.
+FileStatus WriteRunHeader(FileCalls& calls, int journal, const JournalRunHeader& header,
+                          const std::string& draft) {
+  const JournalPage page = EncodeRunHeader(header);
+  if (Status written = WriteExactly(calls, journal, page, 0, draft); !written) {
+    return Failure{OutcomeOfWriteError(written.error()), written.error()};
+  }
+  if (calls.SyncData(journal) != 0) return Failure{FileOutcome::SyncError, Error::FromErrno("sync " + draft)};
+  return {};
+}
+
+// After a failed rename of the draft to `name`: where renaming is a link and
+// an unlink, the link may have been made (and taken back unsynced), so that
+// name goes durably before the mark may. False when it may still be there.
+bool DropHalfRename(FileCalls& calls, int folder, int journal, const std::string& name) {
+  struct stat draft_status {
+  }, named{};
+  const bool ours = calls.Stat(journal, &draft_status) == 0 &&
+                    calls.StatAt(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    named.st_ino == draft_status.st_ino;
+  return !((ours && calls.UnlinkAt(folder, name.c_str()) != 0) || calls.Sync(folder) != 0);
+}
+
+}  // namespace
+
 JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
                              FileCalls& calls, const JournalSlotNeeds& needs) {
   const int folder = file.Folder();
   const std::string draft = JournalName(file.Inode()) + std::string(JournalDraftSuffix);
   JournalFile journal(calls, folder, draft);
+  FileResult<UniqueFd> created = CreateDraft(calls, folder, draft);
+  if (!created) return Refusal(created.error().outcome, created.error().error);
+  journal.file_ = std::move(*created);
 
-  // A draft left by a run that died before it changed anything goes first.
-  calls.UnlinkAt(folder, draft.c_str());
-  journal.file_.Reset(calls.CreateAt(folder, draft.c_str(), O_RDWR | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!journal.file_.IsOpen()) {
-    const int code = errno;
-    // Something that is no draft holds the draft's name, and stays: say what.
-    struct stat taken {};
-    if (code == EEXIST && calls.StatAt(folder, draft.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
-      if (std::optional<Error> not_journal = NotAJournal(taken, draft)) {
-        return Refusal(FileOutcome::NotAJournal, std::move(*not_journal));
-      }
-    }
-    const FileOutcome outcome = MeansNoSpace(code)                                          ? FileOutcome::NoSpace
-                                : code == EACCES || code == EPERM || code == EROFS ? FileOutcome::FolderNotWritable
-                                                                                   : FileOutcome::OpenError;
-    return Refusal(outcome, Error{code, "make the journal " + draft});
-  }
   // From here on a refusal takes the draft away again, and the mark.
   bool marked = false;
   const auto refuse = [&](FileOutcome outcome, Error error) {
@@ -227,18 +261,15 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
   };
 
   if (FileStatus room = MakeRoomInFile(file, needs, calls); !room) {
-    return refuse(room.error().outcome, std::move(room.error().error));
+    return refuse(room.error().outcome, room.error().error);
   }
   if (FileStatus slot = ReserveSlot(file, header, largest_window, needs, calls, journal.file_.Get(), draft); !slot) {
-    return refuse(slot.error().outcome, std::move(slot.error().error));
+    return refuse(slot.error().outcome, slot.error().error);
   }
-
   journal.header_ = std::move(header);
-  const JournalPage page = EncodeRunHeader(journal.header_);
-  if (Status written = WriteExactly(calls, journal.file_.Get(), page, 0, draft); !written) {
-    return refuse(OutcomeOfWriteError(written.error()), written.error());
+  if (FileStatus written = WriteRunHeader(calls, journal.file_.Get(), journal.header_, draft); !written) {
+    return refuse(written.error().outcome, written.error().error);
   }
-  if (Status synced = journal.Sync(); !synced) return refuse(FileOutcome::SyncError, synced.error());
 
   // The file is bound to the run before the journal has a name a later
   // look can find: the mark leads to the journal, never the other way.
@@ -249,16 +280,8 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
 
   if (RenameWithoutReplacing(calls, folder, draft.c_str(), name.c_str()) != 0) {
     const int code = errno;
-    // Where renaming is a link and an unlink, the link may have been made
-    // (and taken back unsynced): that name goes durably before the mark may.
-    if (code != EEXIST) {
-      struct stat draft_status {}, named {};
-      const bool ours = calls.Stat(journal.file_.Get(), &draft_status) == 0 &&
-                        calls.StatAt(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-                        named.st_ino == draft_status.st_ino;
-      if ((ours && calls.UnlinkAt(folder, name.c_str()) != 0) || calls.Sync(folder) != 0) {
-        marked = false;  // the mark stays with the journal that may come back
-      }
+    if (code != EEXIST && !DropHalfRename(calls, folder, journal.file_.Get(), name)) {
+      marked = false;  // the mark stays with the journal that may come back
     }
     JournalAttempt refused = refuse(code == EEXIST ? FileOutcome::Interrupted : FileOutcome::RenameError,
                                     Error{code, "name the journal " + name});

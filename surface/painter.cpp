@@ -108,6 +108,25 @@ Span RoundedRow(const Rect& box, int diameter, int y) {
   return {box.x1 + inset, box.x2 - inset};
 }
 
+// The steps [first, last] of a line (see DrawLine) whose pen-wide square
+// can meet the surface along the longer axis, `extent` pixels long; only
+// they are walked, so a line reaching far outside costs no more than one
+// across it. Empty (first > last) when there are none.
+struct StepRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+};
+StepRange StepsOnSurface(std::int64_t major_start, std::int64_t major_step, std::int64_t steps, int pen,
+                         int extent) {
+  const int offset = pen / 2;
+  const std::int64_t lowest = std::int64_t{offset} - pen + 1;
+  const std::int64_t highest = std::int64_t{extent} - 1 + offset;
+  if (major_step > 0) {
+    return {std::max<std::int64_t>(0, lowest - major_start), std::min(steps - 1, highest - major_start)};
+  }
+  return {std::max<std::int64_t>(0, major_start - highest), std::min(steps - 1, major_start - lowest)};
+}
+
 }  // namespace
 
 int RoundCoordinate(double value) {
@@ -155,19 +174,8 @@ void Painter::DrawLine(double x, double y, Colour colour) {
   const std::int64_t major_start = x_major ? from.x : from.y;
   const std::int64_t minor_start = x_major ? from.y : from.x;
 
-  // Only the steps whose square can meet the surface along the longer axis
-  // are walked, so a line reaching far outside costs no more than one across it.
-  const std::int64_t lowest = std::int64_t{offset} - pen + 1;
-  const std::int64_t highest = std::int64_t{x_major ? Width() : Height()} - 1 + offset;
-  std::int64_t first = 0;
-  std::int64_t last = 0;
-  if (major_step > 0) {
-    first = std::max<std::int64_t>(0, lowest - major_start);
-    last = std::min(steps - 1, highest - major_start);
-  } else {
-    first = std::max<std::int64_t>(0, major_start - highest);
-    last = std::min(steps - 1, major_start - lowest);
-  }
+  const auto [first, last] =
+      StepsOnSurface(major_start, major_step, steps, pen, x_major ? Width() : Height());
   if (first > last) return;
 
   const std::uint32_t value = PixelValue(colour);

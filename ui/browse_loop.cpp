@@ -4,6 +4,7 @@
 
 #include "browser/navigation.h"
 #include "ui/erase_screen.h"
+#include "ui/folder_refresh.h"
 #include "ui/input_wait.h"
 #include "ui/key_entry.h"
 #include "ui/panels.h"

@@ -15,6 +15,7 @@
 #include "ui/fixed_tables.h"
 #include "ui/help_screen.h"
 #include "ui/input_wait.h"
+#include "ui/key_repeat.h"
 #include "ui/panels.h"
 
 namespace quorvant {

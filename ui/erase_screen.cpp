@@ -4,6 +4,7 @@
 
 #include "rewrite/erase_with_journal.h"
 #include "ui/file_work.h"
+#include "ui/folder_refresh.h"
 #include "ui/input_wait.h"
 #include "ui/panels.h"
 

@@ -18,12 +18,13 @@ bool OpenSelectedFile(AppState& s, bool& ended) {
     ended = true;
     return false;
   }
-  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Browser.Files.Entry(s.Browser.SelectedIndex).name);
-  if (attempt.outcome != FileOutcome::Done) {
-    ShowFileNotice(s, attempt.outcome, attempt.error);
+  FileResult<OpenedFile> opened =
+      OpenFileInFolder(s.FolderFd, s.Browser.Files.Entry(s.Browser.SelectedIndex).name);
+  if (!opened) {
+    ShowFileNotice(s, opened.error().outcome, opened.error().error);
     return false;
   }
-  s.Work.File1 = std::move(attempt.file);
+  s.Work.File1 = std::move(*opened);
   return true;
 }
 

@@ -175,12 +175,12 @@ ProgressAnswer AskUser(AppState& s, std::string_view question) {
 // on: refused (with its notice) when it cannot be had. Whether it is still
 // the same file, as it was, is the run's first question.
 bool OpenKeyTarget(AppState& s) {
-  OpenAttempt attempt = OpenFileInFolder(s.FolderFd, s.Work.Target->Name);
-  if (attempt.outcome != FileOutcome::Done) {
-    ShowFileNotice(s, attempt.outcome, attempt.error);
+  FileResult<OpenedFile> opened = OpenFileInFolder(s.FolderFd, s.Work.Target->Name);
+  if (!opened) {
+    ShowFileNotice(s, opened.error().outcome, opened.error().error);
     return false;
   }
-  s.Work.File1 = std::move(attempt.file);
+  s.Work.File1 = std::move(*opened);
   return true;
 }
 

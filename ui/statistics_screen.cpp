@@ -7,6 +7,7 @@
 #include "analysis/stat_figures.h"
 #include "analysis/statistics_engine.h"
 #include "surface/text_encoding.h"
+#include "ui/click_dispatch.h"
 #include "ui/file_work.h"
 #include "ui/fixed_tables.h"
 #include "ui/help_screen.h"

@@ -35,16 +35,16 @@ const EncryptedSuffix StrongSuffix = {' ', 'b', 'e', 'n', 'c', 'h', '0', '1', ']
 double TimedRun(int folder, const std::string& name, Direction direction, const EncryptedSuffix& suffix,
                 CipherThread placement, KeyChecker& checker) {
   const auto started = std::chrono::steady_clock::now();
-  OpenAttempt opened = OpenFileInFolder(folder, name);
-  if (opened.outcome != FileOutcome::Done) {
-    std::fprintf(stderr, "cannot open %s: %s\n", name.c_str(), opened.error.Describe().c_str());
+  std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder, name);
+  if (!*opened) {
+    std::fprintf(stderr, "cannot open %s: %s\n", name.c_str(), opened->error().error.Describe().c_str());
     return -1;
   }
   TransformSettings settings;
   settings.key_checker = &checker;
   settings.cipher_thread = placement;
-  const FileReport report = TransformFile(*opened.file, direction, suffix, Key, {}, settings);
-  opened.file.reset();
+  const FileReport report = TransformFile(**opened, direction, suffix, Key, {}, settings);
+  opened.reset();
   if (report.outcome != FileOutcome::Done) {
     std::fprintf(stderr, "%s: %s\n", name.c_str(), report.error.Describe().c_str());
     return -1;

@@ -201,26 +201,26 @@ TEST(FolderScan, OnlyStrongShapedNamesAreJudgedByTheirEnd) {
 TEST(FolderScan, StrongShapedFileHeldByARunIsNeitherWaitedForNorDisturbed) {
   TempFolder folder;
   folder.Write("held Ab3xZ9q]", StrongFileBytes(10));
-  OpenAttempt held = OpenFileInFolder(folder.Fd(), "held Ab3xZ9q]");
-  ASSERT_EQ(held.outcome, FileOutcome::Done);
-  if (held.file->Lock() != FileLock::Lease) GTEST_SKIP() << "no leases on this file system";
+  std::optional<FileResult<OpenedFile>> held = OpenFileInFolder(folder.Fd(), "held Ab3xZ9q]");
+  ASSERT_EQ(FailureOf(*held).outcome, FileOutcome::Done);
+  if ((*held)->Lock() != FileLock::Lease) GTEST_SKIP() << "no leases on this file system";
   FileTable table;
   ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
   ASSERT_EQ(table.FileCount(), 1);
   EXPECT_EQ(table.Entry(1).encrypted_flag, 0) << "an open that failed counts as plain";
 
   // The failed open asked the holder to let go; a fresh holder, with a mark.
-  held.file.reset();
+  held.reset();
   held = OpenFileInFolder(folder.Fd(), "held Ab3xZ9q]");
-  ASSERT_EQ(held.outcome, FileOutcome::Done);
+  ASSERT_EQ(FailureOf(*held).outcome, FileOutcome::Done);
   FileCalls calls;
-  const Result<bool> marked = StoreRunMark(held.file->Descriptor(), RunId{1, 2, 3}, calls);
+  const Result<bool> marked = StoreRunMark((*held)->Descriptor(), RunId{1, 2, 3}, calls);
   ASSERT_TRUE(marked);
   if (!*marked) GTEST_SKIP() << "no user attributes on this file system";
   ASSERT_TRUE(FolderScan(folder.Fd(), table).ok());
   EXPECT_EQ(table.Entry(1).encrypted_flag, 1);
   EXPECT_EQ(table.EncryptedCount, 1);
-  EXPECT_EQ(fcntl(held.file->Descriptor(), F_GETLEASE), F_WRLCK) << "the run's lease was broken";
+  EXPECT_EQ(fcntl((*held)->Descriptor(), F_GETLEASE), F_WRLCK) << "the run's lease was broken";
 }
 
 // The end is looked at again when only the file's content changed.

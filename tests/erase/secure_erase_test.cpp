@@ -29,13 +29,13 @@ struct SyncedState {
 
 FileReport Erase(const TempFolder& folder, const std::string& name, FaultyCalls& calls,
                  const ProgressFunction& progress = {}) {
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-  if (opened.outcome != FileOutcome::Done) {
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+  if (FailureOf(opened).outcome != FileOutcome::Done) {
     FileReport report;
-    report.outcome = opened.outcome;
+    report.outcome = FailureOf(opened).outcome;
     return report;
   }
-  return SecureEraseFile(*opened.file, progress, calls);
+  return SecureEraseFile(*opened, progress, calls);
 }
 
 // Each block is one random byte value repeated, exactly over the file's own
@@ -199,13 +199,13 @@ TEST(SecureEraseTest, SyncStartComesBetweenTheLastBlockAndTheSync) {
     FaultyCalls calls;
     std::string events;
     calls.before_sync_data = [&](int) { events += 'd'; };
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f", calls);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "f", calls);
+    ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done);
     const auto progress = [&](std::int64_t, std::int64_t) {
       events += 'p';
       return cancel_last && events == "ppp" ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
     };
-    SecureEraseFile(*opened.file, progress, calls, [&] { events += 's'; });
+    SecureEraseFile(*opened, progress, calls, [&] { events += 's'; });
     EXPECT_EQ(events, cancel_last ? "pppd" : "pppsd");
   }
 }

@@ -27,13 +27,13 @@ TEST(OpenedFileTest, OpensARegularFileWithItsBlockGeometry) {
   for (const Case& geometry : cases) {
     TempFolder folder;
     folder.Write("file", PatternBytes(geometry.length));
-    const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "file");
-    ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
-    EXPECT_EQ(opened.file->Length(), static_cast<std::int64_t>(geometry.length));
-    EXPECT_EQ(opened.file->BlockLength(), geometry.block_length);
-    EXPECT_EQ(opened.file->LastOffset(), geometry.last_offset);
-    EXPECT_FALSE(opened.file->IsReadOnly());
-    EXPECT_EQ(opened.file->Name(), "file");
+    const FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "file");
+    ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done) << FailureOf(opened).error.Describe();
+    EXPECT_EQ(opened->Length(), static_cast<std::int64_t>(geometry.length));
+    EXPECT_EQ(opened->BlockLength(), geometry.block_length);
+    EXPECT_EQ(opened->LastOffset(), geometry.last_offset);
+    EXPECT_FALSE(opened->IsReadOnly());
+    EXPECT_EQ(opened->Name(), "file");
   }
 }
 
@@ -57,9 +57,9 @@ TEST(OpenedFileTest, RefusesWhatIsNotARegularFile) {
                         {"gone", FileOutcome::Vanished}};
   for (const Case& refused : cases) {
     SCOPED_TRACE(refused.name);
-    const OpenAttempt opened = OpenFileInFolder(folder.Fd(), refused.name);
-    EXPECT_EQ(opened.outcome, refused.expected);
-    EXPECT_FALSE(opened.file.has_value());
+    const FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), refused.name);
+    EXPECT_EQ(FailureOf(opened).outcome, refused.expected);
+    EXPECT_FALSE(opened.ok());
   }
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fifo", "folder", "link"}));
   EXPECT_EQ(elsewhere.Read("outside.txt"), (std::vector<std::uint8_t>{1, 2, 3}));
@@ -79,8 +79,8 @@ TEST(OpenedFileTest, AFifoSwappedInAfterTheLookIsStillRefused) {
   } calls;
   TempFolder folder;
   ASSERT_EQ(::mkfifoat(folder.Fd(), "fifo", 0644), 0);
-  const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "fifo", calls);
-  EXPECT_EQ(opened.outcome, FileOutcome::NotRegular);
+  const FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "fifo", calls);
+  EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::NotRegular);
 }
 
 // A lease is refused while any other descriptor has the file open, another
@@ -94,7 +94,7 @@ TEST(OpenedFileTest, AFileOpenElsewhereIsAlreadyOpenAndUntouched) {
   {
     const int other = ::openat(folder.Fd(), "busy.txt", O_RDONLY | O_CLOEXEC);
     ASSERT_GE(other, 0);
-    EXPECT_EQ(OpenFileInFolder(folder.Fd(), "busy.txt").outcome, FileOutcome::AlreadyOpen);
+    EXPECT_EQ(FailureOf(OpenFileInFolder(folder.Fd(), "busy.txt")).outcome, FileOutcome::AlreadyOpen);
     ::close(other);
   }
   // Another process, for writing.
@@ -115,8 +115,8 @@ TEST(OpenedFileTest, AFileOpenElsewhereIsAlreadyOpenAndUntouched) {
   char answer = 0;
   ASSERT_EQ(::read(ready[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
-  const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "busy.txt");
-  EXPECT_EQ(opened.outcome, FileOutcome::AlreadyOpen);
+  const FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "busy.txt");
+  EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::AlreadyOpen);
   EXPECT_EQ(::write(release[1], "x", 1), 1);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -126,7 +126,7 @@ TEST(OpenedFileTest, AFileOpenElsewhereIsAlreadyOpenAndUntouched) {
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"busy.txt"});
   EXPECT_EQ(folder.Read("busy.txt"), content);
   // Once the other program lets go, the file opens.
-  EXPECT_EQ(OpenFileInFolder(folder.Fd(), "busy.txt").outcome, FileOutcome::Done);
+  EXPECT_EQ(FailureOf(OpenFileInFolder(folder.Fd(), "busy.txt")).outcome, FileOutcome::Done);
 }
 
 // While we hold the file, another program cannot open it without waiting,
@@ -134,13 +134,13 @@ TEST(OpenedFileTest, AFileOpenElsewhereIsAlreadyOpenAndUntouched) {
 TEST(OpenedFileTest, HoldsOthersOffWhileOpen) {
   TempFolder folder;
   folder.Write("held", {1, 2, 3});
-  const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "held");
-  ASSERT_EQ(opened.outcome, FileOutcome::Done);
-  ASSERT_EQ(opened.file->Lock(), FileLock::Lease);
+  const FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "held");
+  ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done);
+  ASSERT_EQ(opened->Lock(), FileLock::Lease);
   EXPECT_EQ(::openat(folder.Fd(), "held", O_RDONLY | O_NONBLOCK | O_CLOEXEC), -1);
   EXPECT_EQ(errno, EWOULDBLOCK);
   FileCalls calls;
-  const FileStatus ready = CheckReadyToChange(*opened.file, calls);
+  const FileStatus ready = CheckReadyToChange(*opened, calls);
   ASSERT_FALSE(ready);
   EXPECT_EQ(ready.error().outcome, FileOutcome::AlreadyOpen);
 }
@@ -151,9 +151,9 @@ TEST(OpenedFileTest, GivesTheOwnerWritePermission) {
   folder.Write("locked.txt", {1});
   ASSERT_EQ(::fchmodat(folder.Fd(), "locked.txt", 0444, 0), 0);
   {
-    const OpenAttempt opened = OpenFileInFolder(folder.Fd(), "locked.txt");
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
-    EXPECT_FALSE(opened.file->IsReadOnly());
+    const FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "locked.txt");
+    ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done);
+    EXPECT_FALSE(opened->IsReadOnly());
   }
   struct stat status {};
   ASSERT_EQ(::fstatat(folder.Fd(), "locked.txt", &status, 0), 0);
@@ -209,11 +209,11 @@ TEST(OpenedFileTest, ALookAfterTheOpenRefusesWithWhatItFound) {
     LookCalls calls;
     calls.failing_look = look.failing_look;
     calls.unlinked_look = look.unlinked_look;
-    const OpenAttempt refused = OpenFileInFolder(folder.Fd(), "file", calls);
-    EXPECT_EQ(refused.outcome, look.outcome);
-    EXPECT_EQ(refused.error.code, look.code);
-    EXPECT_FALSE(refused.file.has_value());
-    EXPECT_EQ(OpenFileInFolder(folder.Fd(), "file").outcome, FileOutcome::Done);
+    const FileResult<OpenedFile> refused = OpenFileInFolder(folder.Fd(), "file", calls);
+    EXPECT_EQ(FailureOf(refused).outcome, look.outcome);
+    EXPECT_EQ(FailureOf(refused).error.code, look.code);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(FailureOf(OpenFileInFolder(folder.Fd(), "file")).outcome, FileOutcome::Done);
   }
 }
 
@@ -231,10 +231,10 @@ TEST(OpenedFileTest, FallsBackToFlockWithoutLeases) {
   } calls;
   TempFolder folder;
   folder.Write("nfs-file", {1, 2});
-  const OpenAttempt first = OpenFileInFolder(folder.Fd(), "nfs-file", calls);
-  ASSERT_EQ(first.outcome, FileOutcome::Done);
-  EXPECT_EQ(first.file->Lock(), FileLock::Flock);
-  EXPECT_EQ(OpenFileInFolder(folder.Fd(), "nfs-file", calls).outcome, FileOutcome::AlreadyOpen);
+  const FileResult<OpenedFile> first = OpenFileInFolder(folder.Fd(), "nfs-file", calls);
+  ASSERT_EQ(FailureOf(first).outcome, FileOutcome::Done);
+  EXPECT_EQ(first->Lock(), FileLock::Flock);
+  EXPECT_EQ(FailureOf(OpenFileInFolder(folder.Fd(), "nfs-file", calls)).outcome, FileOutcome::AlreadyOpen);
 }
 
 }  // namespace

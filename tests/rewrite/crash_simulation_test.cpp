@@ -240,13 +240,15 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     const Scenario& scenario = GetParam();
     fs.rename_noreplace = scenario.rename_noreplace;
     const int folder = fs.FolderDescriptor();
-    OpenAttempt opened = OpenFileInFolder(
-        folder,
-        scenario.converts ? EncryptedFileName : scenario.direction == Direction::Encrypt ? PlainName : EncryptedName(),
-        fs);
-    if (opened.outcome != FileOutcome::Done) {
+    FileResult<OpenedFile> opened =
+        OpenFileInFolder(folder,
+                         scenario.converts                          ? EncryptedFileName
+                         : scenario.direction == Direction::Encrypt ? PlainName
+                                                                    : EncryptedName(),
+                         fs);
+    if (FailureOf(opened).outcome != FileOutcome::Done) {
       FileReport refused;
-      refused.outcome = opened.outcome;
+      refused.outcome = FailureOf(opened).outcome;
       return refused;
     }
     std::int64_t blocks = 0;
@@ -255,11 +257,12 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     };
     // The content is noise-like, which the judge of a decryption without a
     // key check questions whatever the key: the user says to go on.
-    FileRun run(*opened.file, fs, settings_);
+    FileRun run(*opened, fs, settings_);
     FileReport prepared;
     if (scenario.converts) {
       TestClock clock;
-      FileResult<Admission> admitted = AdmitFile(*opened.file, FileIntent::Convert, clock, fs, CipherFormat::Strong);
+      FileResult<Admission> admitted =
+          AdmitFile(*opened, FileIntent::Convert, clock, fs, CipherFormat::Strong);
       if (!admitted) {
         prepared.outcome = admitted.error().outcome;
         return prepared;
@@ -293,13 +296,13 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     fs.rename_noreplace = GetParam().rename_noreplace;
     const int folder = fs.FolderDescriptor();
     const auto resume = [&](const char* key) {
-      OpenAttempt opened = OpenFileInFolder(folder, name, fs);
-      if (opened.outcome != FileOutcome::Done) {
+      FileResult<OpenedFile> opened = OpenFileInFolder(folder, name, fs);
+      if (FailureOf(opened).outcome != FileOutcome::Done) {
         FileReport refused;
-        refused.outcome = opened.outcome;
+        refused.outcome = FailureOf(opened).outcome;
         return refused;
       }
-      return ResumeFile(*opened.file, key, mode, {}, fs, settings_);
+      return ResumeFile(*opened, key, mode, {}, fs, settings_);
     };
     const FileReport wrong = resume(WrongKey);
     EXPECT_TRUE(wrong.outcome == FileOutcome::WrongKey || wrong.outcome == FileOutcome::NothingToResume)
@@ -512,10 +515,10 @@ TEST(CrashSimulationSpace, TheWindowShrinksToTheFreeSpaceOrTheRunIsRefused) {
     fs.MakeFile(PlainName, plain);
     fs.free_space = space.free_space;
     const int folder = fs.FolderDescriptor();
-    OpenAttempt opened = OpenFileInFolder(folder, PlainName, fs);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
-    const FileReport report = TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {}, fs, settings);
-    opened.file.reset();
+    std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder, PlainName, fs);
+    ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
+    const FileReport report = TransformFile(**opened, Direction::Encrypt, Suffix, Key, {}, fs, settings);
+    opened.reset();
     EXPECT_EQ(report.outcome, space.expected) << space.free_space;
     if (space.expected == FileOutcome::Done) {
       EXPECT_TRUE(

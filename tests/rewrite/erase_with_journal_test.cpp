@@ -54,15 +54,15 @@ struct HalfDecrypted {
 
   HalfDecrypted() {
     folder.Write("f", plain);
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f");
-    EXPECT_EQ(TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {}).outcome, FileOutcome::Done);
-    opened.file.reset();
+    std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), "f");
+    EXPECT_EQ(TransformFile(**opened, Direction::Encrypt, Suffix, Key, {}).outcome, FileOutcome::Done);
+    opened.reset();
     testing::InterruptRun(folder, name, Direction::Decrypt, Suffix, Key, 6);
   }
   FileReport Erase(FileCalls& calls) {
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-    EXPECT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
-    return EraseFileAndJournal(*opened.file, {}, calls);
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+    EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::Done) << FailureOf(opened).error.Describe();
+    return EraseFileAndJournal(*opened, {}, calls);
   }
 };
 
@@ -116,9 +116,9 @@ TEST(EraseWithJournal, AFileThatCannotBeDeletedKeepsItsJournal) {
 TEST(EraseWithJournal, AFileWithoutAJournalIsSimplyErased) {
   TempFolder folder;
   folder.Write("g", PlainText());
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), "g");
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "g");
   FileCalls calls;
-  const FileReport report = EraseFileAndJournal(*opened.file, {}, calls);
+  const FileReport report = EraseFileAndJournal(*opened, {}, calls);
   EXPECT_EQ(report.outcome, FileOutcome::Done);
   EXPECT_FALSE(report.journal_erased);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{});

@@ -79,9 +79,9 @@ TransformRunResult Transform(const TempFolder& folder, const std::string& name, 
                              FileCalls& calls, std::optional<std::int64_t> cancel_at_block = std::nullopt,
                              const TransformSettings& settings = SmallWindows(), const char* key = Key) {
   TransformRunResult run;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-  if (opened.outcome != FileOutcome::Done) {
-    run.report.outcome = opened.outcome;
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+  if (FailureOf(opened).outcome != FileOutcome::Done) {
+    run.report.outcome = FailureOf(opened).outcome;
     run.report.name = name;
     return run;
   }
@@ -93,7 +93,7 @@ TransformRunResult Transform(const TempFolder& folder, const std::string& name, 
     const auto block = static_cast<std::int64_t>(run.progress_offsets.size()) - 1;
     return cancel_at_block && block == *cancel_at_block ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
   };
-  run.report = TransformFile(*opened.file, direction, suffix, key, progress, calls, settings);
+  run.report = TransformFile(*opened, direction, suffix, key, progress, calls, settings);
   return run;
 }
 
@@ -104,13 +104,13 @@ TransformRunResult Transform(const TempFolder& folder, const std::string& name, 
 
 FileReport Resume(const TempFolder& folder, const std::string& name, ResumeMode mode, const char* key = Key) {
   FileCalls calls;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-  if (opened.outcome != FileOutcome::Done) {
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+  if (FailureOf(opened).outcome != FileOutcome::Done) {
     FileReport refused;
-    refused.outcome = opened.outcome;
+    refused.outcome = FailureOf(opened).outcome;
     return refused;
   }
-  return ResumeFile(*opened.file, key, mode, {}, calls, SmallWindows());
+  return ResumeFile(*opened, key, mode, {}, calls, SmallWindows());
 }
 
 class FileTransformRoundTrip : public ::testing::TestWithParam<std::size_t> {};
@@ -386,8 +386,8 @@ TEST(FileTransformTest, SyncStartComesAfterTheLastBlock) {
     calls.fail_write = run.fail_write;
     std::string events;  // p: progress step, s: sync start, d: a data sync
     calls.before_sync_data = [&](int) { events += 'd'; };
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f", calls);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "f", calls);
+    ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done);
     const auto progress = [&](std::int64_t, std::int64_t) {
       events += 'p';
       const auto block = static_cast<int>(std::count(events.begin(), events.end(), 'p')) - 1;
@@ -395,7 +395,7 @@ TEST(FileTransformTest, SyncStartComesAfterTheLastBlock) {
     };
     TransformSettings settings = SmallWindows();
     settings.sync_start = [&] { events += 's'; };
-    TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, progress, calls, settings);
+    TransformFile(*opened, Direction::Encrypt, Suffix, Key, progress, calls, settings);
     const std::size_t sync_start = events.find('s');
     if (!run.expect_sync_start) {
       EXPECT_EQ(sync_start, std::string::npos) << events;
@@ -600,14 +600,14 @@ TEST(FileTransformTest, RefusesAFileThatChangedHandsAfterItWasOpened) {
   for (const Case& meddled : cases) {
     SCOPED_TRACE(meddled.what);
     folder.Write("f", content);
-    std::optional<OpenAttempt> opened = OpenFileInFolder(folder.Fd(), "f");
-    ASSERT_EQ(opened->outcome, FileOutcome::Done);
-    ASSERT_EQ(opened->file->Lock(), FileLock::Lease);
+    std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), "f");
+    ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
+    ASSERT_EQ((*opened)->Lock(), FileLock::Lease);
     meddled.meddle();
     int progress_calls = 0;
     FileCalls calls;
     const FileReport report = TransformFile(
-        *opened->file, Direction::Encrypt, Suffix, Key,
+        **opened, Direction::Encrypt, Suffix, Key,
         [&](std::int64_t, std::int64_t) {
           ++progress_calls;
           return ProgressAnswer::Continue;

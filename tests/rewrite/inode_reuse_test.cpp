@@ -74,18 +74,18 @@ TEST(InodeReuse, AJournalOfADeletedFileNeverTouchesTheFileThatGotItsInode) {
     EXPECT_EQ(InodeOf(folder, "disk.img"), old_inode) << "ext4 gave the new file another inode this time";
 
     FileCalls calls;
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "disk.img", calls);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
+    std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), "disk.img", calls);
+    ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
     // Not taken for the half-done file: Enter would encrypt it afresh.
     TestClock clock;
-    const FileResult<Admission> admitted = AdmitFile(*opened.file, FileIntent::ByName, clock, calls);
+    const FileResult<Admission> admitted = AdmitFile(**opened, FileIntent::ByName, clock, calls);
     ASSERT_TRUE(admitted) << admitted.error().error.Describe();
     EXPECT_FALSE(admitted->interrupted);
     EXPECT_EQ(admitted->direction, Direction::Encrypt);
     // And a resume with the old run's key finds nothing of its own to do.
-    const FileReport resumed = ResumeFile(*opened.file, Key, ResumeMode::Finish, {}, calls);
+    const FileReport resumed = ResumeFile(**opened, Key, ResumeMode::Finish, {}, calls);
     EXPECT_EQ(resumed.outcome, FileOutcome::NothingToResume) << resumed.error.Describe();
-    opened.file.reset();
+    opened.reset();
     EXPECT_EQ(folder.Read("disk.img"), replacement);
   }
 }

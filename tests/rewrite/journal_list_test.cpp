@@ -110,15 +110,15 @@ TEST(JournalNaming, AJournalOfAnotherRunWithTheSameInodeNameAndLengthIsNeverAppl
 
     FileCalls calls;
     EXPECT_FALSE(HasJournal(folder.Fd(), half_done, calls));
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), half_done);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
-    const FileReport resumed = ResumeFile(*opened.file, Key, ResumeMode::Finish, {});
+    std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), half_done);
+    ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
+    const FileReport resumed = ResumeFile(**opened, Key, ResumeMode::Finish, {});
     EXPECT_EQ(resumed.outcome, FileOutcome::NothingToResume) << resumed.error.Describe();
     // Not blocked either: it is looked at as any file would be.
-    FileRun run(*opened.file, calls);
+    FileRun run(**opened, calls);
     const FileReport prepared = run.Prepare(Direction::Decrypt, Suffix, Key);
     EXPECT_NE(prepared.outcome, FileOutcome::Interrupted) << prepared.error.Describe();
-    opened.file.reset();
+    opened.reset();
     EXPECT_EQ(folder.Read(half_done), innocent) << "the old run's bytes were written over the new file";
     const JournalListing listed = LookAtJournal(folder.Fd(), orphan, calls);
     EXPECT_FALSE(listed.file) << *listed.file;
@@ -164,8 +164,8 @@ TEST(ForgetJournal, RefusesALiveJournalAndOverwritesAnOrphanBeforeDeletingIt) {
   const Bytes plain = PlainText();
   folder.Write("f", plain);
   {
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "f");
-    ASSERT_EQ(TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {}).outcome, FileOutcome::Done);
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "f");
+    ASSERT_EQ(TransformFile(*opened, Direction::Encrypt, Suffix, Key, {}).outcome, FileOutcome::Done);
   }
   testing::InterruptRun(folder, "f" + SuffixText, Direction::Decrypt, Suffix, Key, 6);
   const std::string journal = JournalsIn(folder).front();

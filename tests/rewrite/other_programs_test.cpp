@@ -139,9 +139,9 @@ struct Fixture {
 
   // Runs with `meddle` called at the progress step of block `at`.
   FileReport Go(FileCalls& calls, std::int64_t at, const std::function<void()>& meddle) {
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-    EXPECT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
-    if (opened.outcome != FileOutcome::Done) return {};
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+    EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::Done) << FailureOf(opened).error.Describe();
+    if (FailureOf(opened).outcome != FileOutcome::Done) return {};
     TransformSettings settings;
     settings.largest_window = 2 * Block;
     settings.blocks_per_chunk = 1;
@@ -152,7 +152,7 @@ struct Fixture {
       if (this_block == at && meddle) meddle();
       return this_block == cancel_at ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
     };
-    return TransformFile(*opened.file, direction, Suffix, Key, progress, calls, settings);
+    return TransformFile(*opened, direction, Suffix, Key, progress, calls, settings);
   }
   bool HasJournal() const {
     for (const std::string& entry : folder.Names()) {
@@ -221,8 +221,8 @@ TEST(WithoutALease, AnotherProcessWithTheFileOpenIsSeenInProc) {
     FaultyCalls calls;
     calls.lease_error = EINVAL;
     const Holder holder(run.Path(), hold);
-    const OpenAttempt opened = OpenFileInFolder(run.folder.Fd(), run.name, calls);
-    EXPECT_EQ(opened.outcome, FileOutcome::AlreadyOpen) << opened.error.Describe();
+    const FileResult<OpenedFile> opened = OpenFileInFolder(run.folder.Fd(), run.name, calls);
+    EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::AlreadyOpen) << FailureOf(opened).error.Describe();
   }
   for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
     SCOPED_TRACE(direction == Direction::Encrypt ? "encrypt" : "decrypt");
@@ -412,12 +412,12 @@ TEST(SecondName, AResumeRefusesAFileWithAnotherName) {
   const Bytes torn = folder.Read(encrypted);
   folder.Link(encrypted, "second");
   FileCalls calls;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), encrypted, calls);
-  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), encrypted, calls);
+  ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
   TransformSettings settings;
   settings.key_checker = &Checker();
-  const FileReport report = ResumeFile(*opened.file, Key, ResumeMode::Finish, {}, calls, settings);
-  opened.file.reset();
+  const FileReport report = ResumeFile(**opened, Key, ResumeMode::Finish, {}, calls, settings);
+  opened.reset();
   EXPECT_EQ(report.outcome, FileOutcome::LinkedElsewhere) << report.error.Describe();
   EXPECT_EQ(report.condition, FileCondition::Interrupted);
   EXPECT_EQ(folder.Read(encrypted), torn);

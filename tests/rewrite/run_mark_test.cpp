@@ -72,10 +72,10 @@ TEST(RunMark, AJournalLeftByADeletedFileIsNeverAppliedToTheFileThatGotItsInode) 
     folder.Write(name, innocent);
     GiveJournalTo(folder, name);
 
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), name);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done);
-    const FileReport report = ResumeFile(*opened.file, Key, ResumeMode::Finish, {});
-    opened.file.reset();
+    std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), name);
+    ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
+    const FileReport report = ResumeFile(**opened, Key, ResumeMode::Finish, {});
+    opened.reset();
     EXPECT_EQ(report.outcome, FileOutcome::NothingToResume) << report.error.Describe();
     EXPECT_EQ(report.condition, FileCondition::AsBefore);
     EXPECT_EQ(folder.Read(name), innocent) << "the old run's bytes were written over the new file";
@@ -85,7 +85,7 @@ TEST(RunMark, AJournalLeftByADeletedFileIsNeverAppliedToTheFileThatGotItsInode) 
 
     if (same_name) {
       opened = OpenFileInFolder(folder.Fd(), name);
-      const FileReport encrypted = TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {});
+      const FileReport encrypted = TransformFile(**opened, Direction::Encrypt, Suffix, Key, {});
       EXPECT_EQ(encrypted.outcome, FileOutcome::Done) << encrypted.error.Describe();
     }
   }
@@ -109,9 +109,9 @@ TEST(RunMark, TheMarkLastsExactlyAsLongAsTheJournal) {
   // And where its journal is, should the file be moved.
   EXPECT_EQ(mark->journal_folder, std::filesystem::canonical(folder.Path()).string());
 
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), half_done);
-  const FileReport finished = ResumeFile(*opened.file, Key, ResumeMode::Finish, {});
-  opened.file.reset();
+  std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), half_done);
+  const FileReport finished = ResumeFile(**opened, Key, ResumeMode::Finish, {});
+  opened.reset();
   EXPECT_EQ(finished.outcome, FileOutcome::Done) << finished.error.Describe();
   EXPECT_EQ(folder.Names(), std::vector<std::string>{half_done});
   const Result<RunMark> cleared = ReadRunMarkAt(folder.Fd(), half_done, calls);

@@ -44,13 +44,13 @@ TransformSettings Settings() {
 
 FileReport Transform(const TempFolder& folder, const std::string& name, Direction direction,
                      const std::string& key) {
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name);
-  if (opened.outcome != FileOutcome::Done) {
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name);
+  if (FailureOf(opened).outcome != FileOutcome::Done) {
     FileReport refused;
-    refused.outcome = opened.outcome;
+    refused.outcome = FailureOf(opened).outcome;
     return refused;
   }
-  return TransformFile(*opened.file, direction, StrongSuffix, key, {}, Settings());
+  return TransformFile(*opened, direction, StrongSuffix, key, {}, Settings());
 }
 
 // A strong file of three chunks and a bit, encrypted by the run itself.
@@ -149,10 +149,10 @@ TEST(StrongRun, TheEndDecidesWhatAStrongLookingNameIs) {
   for (const Case& named : {Case{Strong, FileOutcome::Done, Direction::Decrypt},
                             Case{"plain 1234567]", FileOutcome::Done, Direction::Encrypt},
                             Case{"cut 1234567]", FileOutcome::DamagedOrCut, Direction::Encrypt}}) {
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), named.name);
-    ASSERT_EQ(opened.outcome, FileOutcome::Done) << named.name;
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), named.name);
+    ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done) << named.name;
     FileCalls calls;
-    const FileResult<Admission> admitted = AdmitFile(*opened.file, FileIntent::ByName, clock, calls);
+    const FileResult<Admission> admitted = AdmitFile(*opened, FileIntent::ByName, clock, calls);
     EXPECT_EQ(admitted ? FileOutcome::Done : admitted.error().outcome, named.outcome) << named.name;
     if (admitted) {
       EXPECT_EQ(admitted->direction, named.direction) << named.name;
@@ -175,12 +175,12 @@ TEST(StrongRun, ADerivationShortOfMemoryFallsBackAndSaysSo) {
   } checker;
   TempFolder folder;
   folder.Write(Plain, testing::PatternBytes(1000, 1));
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), Plain);
-  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), Plain);
+  ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
   TransformSettings settings;
   settings.key_checker = &checker;
-  const FileReport report = TransformFile(*opened.file, Direction::Encrypt, StrongSuffix, Key, {}, settings);
-  opened.file.reset();  // its lease would hold up the read below
+  const FileReport report = TransformFile(**opened, Direction::Encrypt, StrongSuffix, Key, {}, settings);
+  opened.reset();  // its lease would hold up the read below
   ASSERT_EQ(report.outcome, FileOutcome::Done) << report.error.Describe();
   EXPECT_EQ(report.note, "the key derivation could not have 256 MiB of memory and used 64 MiB");
   const Bytes sealed = folder.Read(Strong);

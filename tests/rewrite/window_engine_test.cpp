@@ -104,9 +104,9 @@ struct Rig {
   // The file: `length` bytes (the data and what follows it, if any).
   explicit Rig(std::int64_t length = FileLength) : before(PatternBytes(length, 5)) {
     folder.Write("data", before);
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), "data", calls);
-    EXPECT_EQ(opened.outcome, FileOutcome::Done);
-    file = std::move(opened.file);
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "data", calls);
+    EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::Done);
+    file = std::move(*opened);
     JournalRunHeader header;
     header.direction = Direction::Encrypt;
     header.suffix = *SuffixOfName("data abcdefg[");

@@ -80,13 +80,13 @@ struct Decryption {
 Decryption Decrypt(const TempFolder& folder, const std::string& name, const char* key, FileCalls& calls,
                    std::optional<ProgressAnswer> answer = std::nullopt) {
   Decryption run;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-  EXPECT_EQ(opened.outcome, FileOutcome::Done);
-  if (opened.outcome != FileOutcome::Done) return run;
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+  EXPECT_EQ(FailureOf(opened).outcome, FileOutcome::Done);
+  if (FailureOf(opened).outcome != FileOutcome::Done) return run;
   TransformSettings settings;
   settings.key_checker = &Checker();
   // Asked between the two calls, as the window and the tool ask their user.
-  FileRun file_run(*opened.file, calls, settings);
+  FileRun file_run(*opened, calls, settings);
   run.report = file_run.Prepare(Direction::Decrypt, *SuffixOfName(name), key);
   if (run.report.outcome == FileOutcome::KeyLooksWrong && answer) {
     ++run.questions;
@@ -266,13 +266,13 @@ TEST(WrongKey, NoAttributesMeansNoCheckAndTheSameBytes) {
   const Bytes plain = Prose(25000);
   folder.Write("notes.txt", plain);
   NoAttributes calls;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), "notes.txt", calls);
-  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), "notes.txt", calls);
+  ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
   TransformSettings settings;
   settings.key_checker = &Checker();
-  const FileReport report = TransformFile(*opened.file, Direction::Encrypt, Suffix, Key, {}, calls, settings);
+  const FileReport report = TransformFile(**opened, Direction::Encrypt, Suffix, Key, {}, calls, settings);
   ASSERT_EQ(report.outcome, FileOutcome::Done) << report.error.Describe();
-  opened.file.reset();  // its lease would make the read below wait
+  opened.reset();  // its lease would make the read below wait
   EXPECT_EQ(folder.Read("notes.txt" + SuffixText), Encrypted(plain, Key));
   EXPECT_LT(getxattr(folder.PathOf("notes.txt" + SuffixText).c_str(), KeyCheckAttributeName, nullptr, 0), 0);
 }
@@ -284,17 +284,17 @@ TEST(WrongKey, TheKeyTextIsNotUsedAfterPrepare) {
   const Bytes plain = Prose(3 * MaxBlockLength + 5);
   folder.Write("a", plain);
   std::string key = Key;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), "a");
-  ASSERT_EQ(opened.outcome, FileOutcome::Done);
+  std::optional<FileResult<OpenedFile>> opened = OpenFileInFolder(folder.Fd(), "a");
+  ASSERT_EQ(FailureOf(*opened).outcome, FileOutcome::Done);
   TransformSettings settings;
   settings.key_checker = &Checker();
   FileCalls calls;
-  FileRun run(*opened.file, calls, settings);
+  FileRun run(**opened, calls, settings);
   ASSERT_EQ(run.Prepare(Direction::Encrypt, Suffix, key).outcome, FileOutcome::Done);
   std::fill(key.begin(), key.end(), 'X');
   const FileReport report = run.Go({});
   ASSERT_EQ(report.outcome, FileOutcome::Done);
-  opened.file.reset();
+  opened.reset();
   EXPECT_EQ(folder.Read("a" + SuffixText), Encrypted(plain, Key));
 }
 

@@ -36,11 +36,11 @@ inline void InterruptRun(const TempFolder& folder, const std::string& name, Dire
   const pid_t child = fork();
   if (child == 0) {
     DyingCalls calls(die_at_sync);
-    OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
+    FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
     TransformSettings settings;
     settings.largest_window = 2 * MaxBlockLength;
-    if (opened.outcome == FileOutcome::Done) {
-      (void)TransformFile(*opened.file, direction, suffix, key, {}, calls, settings);
+    if (FailureOf(opened).outcome == FileOutcome::Done) {
+      (void)TransformFile(*opened, direction, suffix, key, {}, calls, settings);
     }
     _exit(1);
   }

@@ -57,10 +57,10 @@ inline void ForEachReadOnlyFile(
   const std::vector<std::uint8_t> before = folder.Read("frozen");
   const auto check = [&](FileCalls& calls) {
     {
-      OpenAttempt opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
-      ASSERT_EQ(opened.outcome, FileOutcome::Done) << opened.error.Describe();
-      ASSERT_TRUE(opened.file->IsReadOnly());
-      attempt(*opened.file, calls, before);
+      FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "frozen", calls);
+      ASSERT_EQ(FailureOf(opened).outcome, FileOutcome::Done) << FailureOf(opened).error.Describe();
+      ASSERT_TRUE(opened->IsReadOnly());
+      attempt(*opened, calls, before);
     }
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"frozen"});
     EXPECT_EQ(folder.Read("frozen"), before);

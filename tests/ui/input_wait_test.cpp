@@ -17,6 +17,7 @@
 
 #include "analysis/number_format.h"
 #include "tests/support/program_harness.h"
+#include "ui/key_repeat.h"
 
 namespace quorvant::testing {
 namespace {
