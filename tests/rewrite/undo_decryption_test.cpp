@@ -48,10 +48,10 @@ FileReport RunOn(const TempFolder& folder, const std::string& name, FileIntent i
                  Asked asked = {}) {
   FileCalls calls;
   RealClock clock;
-  OpenAttempt opened = OpenFileInFolder(folder.Fd(), name, calls);
-  EXPECT_EQ(opened.outcome, FileOutcome::Done) << name;
-  if (opened.outcome != FileOutcome::Done) return {};
-  FileResult<Admission> admitted = AdmitFile(*opened.file, intent, clock, calls, asked.format);
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name, calls);
+  EXPECT_TRUE(opened) << name;
+  if (!opened) return {};
+  FileResult<Admission> admitted = AdmitFile(*opened, intent, clock, calls, asked.format);
   if (!admitted) {
     FileReport refused;
     refused.outcome = admitted.error().outcome;
@@ -61,7 +61,7 @@ FileReport RunOn(const TempFolder& folder, const std::string& name, FileIntent i
   admitted->strong_asked = asked.strong_asked;
   TransformSettings settings;
   settings.key_checker = &Checker();
-  FileRun run(*opened.file, calls, settings);
+  FileRun run(*opened, calls, settings);
   const FileReport prepared = run.Prepare(*admitted, key);
   const bool question = prepared.outcome == FileOutcome::OtherKeyThanDecryption ||
                         prepared.outcome == FileOutcome::KeyLooksWrong;
