@@ -47,8 +47,8 @@ check_all() {
   expect 'quorvant-cli de' decrypt
   expect 'quorvant-cli --' --help --version
   # Each command's own options.
-  expect 'quorvant-cli encrypt -' --format --help --
-  expect 'quorvant-cli encrypt --f' --format
+  expect 'quorvant-cli encrypt -' --format --force --help --
+  expect 'quorvant-cli encrypt --f' --format --force
   # encrypt --format takes one of the two formats, then files again; after
   # "--" it is a file's name like any other.
   expect 'quorvant-cli encrypt --format ' strong classic
@@ -70,7 +70,7 @@ check_all() {
   expect 'quorvant-cli stats --c' --counts
   expect 'quorvant-cli stats report.txt --j' --json
   expect 'quorvant-cli verify -' --help --
-  expect 'quorvant-cli encrypt --force'
+  expect 'quorvant-cli encrypt --y'
   # File names, the encrypted ones with their space and "[" or "]" as one
   # candidate each, and folders to go into.
   expect 'quorvant-cli decrypt rep' report.txt 'report.txt k3VqZ8a[' 'report.txt k3VqZ8a]'

@@ -27,6 +27,7 @@
 
 #include "crypto/encrypted_name.h"
 #include "crypto/strong_format.h"
+#include "crypto/undo_mark.h"
 #include "rewrite/admission.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/journal_format.h"
@@ -99,6 +100,9 @@ struct Picture {
   std::map<std::string, bool> has_check;
   // Names whose content is a strong encryption of what `files` holds.
   std::set<std::string> strong;
+  // Names that may carry a classic decryption's undo mark (a mark that could
+  // not be written is said, not a failure); any other never does.
+  std::set<std::string> may_carry_undo;
 };
 
 // Whether `state` shows `picture`, compared in place: the states are large and many.
@@ -113,7 +117,8 @@ bool Shows(const ModelState& state, const Picture& picture) {
     const bool content = picture.strong.count(name) != 0 ? IsStrongEncryptionOf(file.current, expected->second)
                                                          : file.current == expected->second;
     if (!content ||
-        (file.attributes.count(KeyCheckAttributeName) != 0) != picture.has_check.at(name)) {
+        (file.attributes.count(KeyCheckAttributeName) != 0) != picture.has_check.at(name) ||
+        (file.attributes.count(UndoMarkAttributeName) != 0 && picture.may_carry_undo.count(name) == 0)) {
       return false;
     }
   }
@@ -125,7 +130,8 @@ std::string Describe(const ModelState& state) {
   for (const auto& [name, inode] : state.names) {
     const testing::ModelFile& file = state.files.at(inode);
     text += "[" + name + " " + std::to_string(file.current.size()) +
-            (file.attributes.count(KeyCheckAttributeName) != 0 ? " +check" : "") + "]";
+            (file.attributes.count(KeyCheckAttributeName) != 0 ? " +check" : "") +
+            (file.attributes.count(UndoMarkAttributeName) != 0 ? " +undo" : "") + "]";
   }
   return text;
 }
@@ -186,8 +192,8 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
     ASSERT_TRUE(check.ok());
     const std::vector<std::uint8_t> check_bytes(check->begin(), check->end());
 
-    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}};
-    const Picture cipher_picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}, {}};
+    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}, {}};
+    const Picture cipher_picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}, {}, {}};
     if (scenario.direction == Direction::Encrypt) {
       fs.MakeFile(PlainName, plain_);
       original_ = plain_picture;
@@ -201,6 +207,7 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
       original_ = cipher_picture;
       original_.has_check[EncryptedFileName] = scenario.stored_check;
       target_ = plain_picture;
+      target_.may_carry_undo.insert(PlainName);
     }
     initial_ = fs.State();
   }
@@ -208,21 +215,21 @@ class CrashSimulation : public ::testing::TestWithParam<Scenario> {
   // A strong encryption is checked by decrypting it; a strong decryption
   // starts from one made here, and its undo must give back those very bytes.
   void SetUpStrong(ModelFileSystem& fs) {
-    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}};
+    const Picture plain_picture{{{PlainName, plain_}}, {{PlainName, false}}, {}, {}};
     if (GetParam().converts) {
       const Result<KeyCheckValue> check = Checker().Make(Key, Suffix, static_cast<std::int64_t>(plain_.size()));
       const std::vector<std::uint8_t> cipher = Encrypted(plain_);
       fs.MakeFile(EncryptedFileName, cipher, {{KeyCheckAttributeName, {check->begin(), check->end()}}});
-      original_ = Picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}, {}};
-      target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}};
+      original_ = Picture{{{EncryptedFileName, cipher}}, {{EncryptedFileName, true}}, {}, {}};
+      target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}, {}};
     } else if (GetParam().direction == Direction::Encrypt) {
       fs.MakeFile(PlainName, plain_);
       original_ = plain_picture;
-      target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}};
+      target_ = Picture{{{StrongFileName, plain_}}, {{StrongFileName, false}}, {StrongFileName}, {}};
     } else {
       const std::vector<std::uint8_t> cipher = StrongEncrypted(plain_);
       fs.MakeFile(StrongFileName, cipher);
-      original_ = Picture{{{StrongFileName, cipher}}, {{StrongFileName, false}}, {}};
+      original_ = Picture{{{StrongFileName, cipher}}, {{StrongFileName, false}}, {}, {}};
       target_ = plain_picture;
     }
     initial_ = fs.State();
@@ -371,6 +378,9 @@ TEST_P(CrashSimulation, EveryCrashEndsAsBeforeOrDone) {
   EXPECT_EQ(report.condition, cancelled ? FileCondition::AsBefore : FileCondition::Transformed);
   ASSERT_TRUE(Shows(fs.State(), cancelled ? original_ : target_)) << Describe(fs.State());
   ASSERT_FALSE(HasJournal(fs.State()));
+  // A classic decryption that went through leaves its undo mark.
+  EXPECT_EQ(report.undo_marked, !cancelled && scenario.direction == Direction::Decrypt &&
+                                    scenario.format == CipherFormat::Classic && !scenario.converts);
   const std::vector<ModelOp> log = fs.Log();
 
   std::int64_t points = 0;
@@ -522,10 +532,10 @@ TEST(CrashSimulationSpace, TheWindowShrinksToTheFreeSpaceOrTheRunIsRefused) {
     EXPECT_EQ(report.outcome, space.expected) << space.free_space;
     if (space.expected == FileOutcome::Done) {
       EXPECT_TRUE(
-          Shows(fs.State(), Picture{{{EncryptedFileName, Encrypted(plain)}}, {{EncryptedFileName, true}}, {}}));
+          Shows(fs.State(), Picture{{{EncryptedFileName, Encrypted(plain)}}, {{EncryptedFileName, true}}, {}, {}}));
     } else {
       EXPECT_EQ(report.condition, FileCondition::AsBefore);
-      EXPECT_TRUE(Shows(fs.State(), Picture{{{PlainName, plain}}, {{PlainName, false}}, {}}));
+      EXPECT_TRUE(Shows(fs.State(), Picture{{{PlainName, plain}}, {{PlainName, false}}, {}, {}}));
     }
     EXPECT_FALSE(HasJournal(fs.State()));
   }
