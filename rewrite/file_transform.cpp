@@ -102,16 +102,16 @@ FileReport Run::Start() {
   const Direction direction = header.direction;
   // The journal marks the file for the run before it takes its name.
   const JournalSlotNeeds needs = SlotNeeds();
-  JournalAttempt attempt = CreateJournal(file_, std::move(header), settings_.largest_window, calls_, needs);
+  JournalResult made = CreateJournal(file_, std::move(header), settings_.largest_window, calls_, needs);
   header_.reset();
-  if (attempt.outcome != FileOutcome::Done) {
-    if (attempt.outcome == FileOutcome::Interrupted) report_.journal = attempt.name;
-    return Finish(
-        attempt.outcome,
-        attempt.outcome == FileOutcome::Interrupted ? FileCondition::Interrupted : FileCondition::AsBefore,
-        std::move(attempt.error));
+  if (!made) {
+    Failure& failure = made.error().failure;
+    const bool interrupted = failure.outcome == FileOutcome::Interrupted;
+    if (interrupted) report_.journal = made.error().name;
+    return Finish(failure.outcome, interrupted ? FileCondition::Interrupted : FileCondition::AsBefore,
+                  std::move(failure.error));
   }
-  journal_.emplace(std::move(*attempt.journal));
+  journal_.emplace(std::move(*made));
   SetUpWindows(*progress_);
 
   if (direction == Direction::Encrypt) {
@@ -266,16 +266,16 @@ FileReport Run::Prepare(const Admission& admitted, std::string_view key_text) {
 FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   // Two names may be the run's own (see FileWatch::OnlyTheRunsNames).
   if (FileStatus ready = CheckReadyToChange(file_, calls_, 2); !ready) return Refuse(ready.error());
-  JournalAttempt attempt = OpenJournal(file_, calls_, settings_.journal);
-  if (attempt.outcome != FileOutcome::Done) {
-    const bool has_journal = attempt.outcome != FileOutcome::NothingToResume &&
-                             attempt.outcome != FileOutcome::OpenError &&
-                             attempt.outcome != FileOutcome::NotAJournal;
-    if (has_journal) report_.journal = attempt.name;
-    return Finish(attempt.outcome, has_journal ? FileCondition::Interrupted : FileCondition::AsBefore,
-                  std::move(attempt.error));
+  JournalResult opened = OpenJournal(file_, calls_, settings_.journal);
+  if (!opened) {
+    Failure& failure = opened.error().failure;
+    const bool has_journal = failure.outcome != FileOutcome::NothingToResume &&
+                             failure.outcome != FileOutcome::OpenError && failure.outcome != FileOutcome::NotAJournal;
+    if (has_journal) report_.journal = opened.error().name;
+    return Finish(failure.outcome, has_journal ? FileCondition::Interrupted : FileCondition::AsBefore,
+                  std::move(failure.error));
   }
-  journal_.emplace(std::move(*attempt.journal));
+  journal_.emplace(std::move(*opened));
   if (FileStatus names = watch_.OnlyTheRunsNames(Header().old_name, Header().new_name); !names) {
     return KeepJournal(names.error());
   }
@@ -393,11 +393,10 @@ FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedS
 
 FileResult<InterruptedRun> FindInterruptedRun(const OpenedFile& file, FileCalls& calls,
                                               const JournalPlace* place) {
-  JournalAttempt attempt = OpenJournal(file, calls, place);
-  if (attempt.outcome != FileOutcome::Done) return Failure{attempt.outcome, std::move(attempt.error)};
-  const JournalRunHeader& header = attempt.journal->Header();
-  return InterruptedRun{header.direction, header.suffix, header.old_name, header.new_name,
-                        attempt.journal->Name()};
+  JournalResult opened = OpenJournal(file, calls, place);
+  if (!opened) return std::move(opened.error().failure);
+  const JournalRunHeader& header = opened->Header();
+  return InterruptedRun{header.direction, header.suffix, header.old_name, header.new_name, opened->Name()};
 }
 
 FileReport ResumeFile(OpenedFile& file, std::string_view key_text, ResumeMode mode,

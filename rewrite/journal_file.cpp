@@ -18,11 +18,8 @@ constexpr std::int64_t ZeroChunk = 1 << 20;
 
 bool MeansNotSupported(int code) { return code == EOPNOTSUPP || code == ENOSYS || code == EINVAL; }
 
-JournalAttempt Refusal(FileOutcome outcome, Error error) {
-  JournalAttempt attempt;
-  attempt.outcome = outcome;
-  attempt.error = std::move(error);
-  return attempt;
+JournalFailure Refusal(FileOutcome outcome, Error error, std::string name = {}) {
+  return JournalFailure{Failure{outcome, std::move(error)}, std::move(name)};
 }
 
 // Writes zeros over [from, to) of `descriptor`.
@@ -242,8 +239,8 @@ bool DropHalfRename(FileCalls& calls, int folder, int journal, const std::string
 
 }  // namespace
 
-JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
-                             FileCalls& calls, const JournalSlotNeeds& needs) {
+JournalResult CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
+                            FileCalls& calls, const JournalSlotNeeds& needs) {
   const int folder = file.Folder();
   const std::string draft = JournalName(file.Inode()) + std::string(JournalDraftSuffix);
   JournalFile journal(calls, folder, draft);
@@ -253,11 +250,11 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
 
   // From here on a refusal takes the draft away again, and the mark.
   bool marked = false;
-  const auto refuse = [&](FileOutcome outcome, Error error) {
+  const auto refuse = [&](FileOutcome outcome, Error error, std::string name = {}) {
     journal.file_.Reset();
     calls.UnlinkAt(folder, draft.c_str());
     if (marked) (void)ClearRunMark(file.Descriptor(), calls);
-    return Refusal(outcome, std::move(error));
+    return Refusal(outcome, std::move(error), std::move(name));
   };
 
   if (FileStatus room = MakeRoomInFile(file, needs, calls); !room) {
@@ -283,10 +280,8 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
     if (code != EEXIST && !DropHalfRename(calls, folder, journal.file_.Get(), name)) {
       marked = false;  // the mark stays with the journal that may come back
     }
-    JournalAttempt refused = refuse(code == EEXIST ? FileOutcome::Interrupted : FileOutcome::RenameError,
-                                    Error{code, "name the journal " + name});
-    refused.name = name;
-    return refused;
+    return refuse(code == EEXIST ? FileOutcome::Interrupted : FileOutcome::RenameError,
+                  Error{code, "name the journal " + name}, name);
   }
   journal.name_ = name;
   if (calls.Sync(folder) != 0) {
@@ -295,9 +290,7 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
     if (journal.Remove()) (void)ClearRunMark(file.Descriptor(), calls);
     return Refusal(FileOutcome::SyncError, error);
   }
-  JournalAttempt attempt;
-  attempt.journal = std::move(journal);
-  return attempt;
+  return journal;
 }
 
 std::optional<Error> NotAJournal(const struct stat& entry, const std::string& name) {
@@ -335,7 +328,11 @@ std::optional<Error> NotAJournalAt(int folder, std::string_view name, FileCalls&
 Result<std::optional<std::string>> FindJournalName(const OpenedFile& file, FileCalls& calls) {
   const Result<RunMark> mark = ReadRunMark(file.Descriptor(), calls);
   if (!mark) return mark.error();
-  return JournalNameFor(file.Folder(), file.Inode(), *mark, calls);
+  return FindJournalName(file, *mark, calls);
+}
+
+std::optional<std::string> FindJournalName(const OpenedFile& file, const RunMark& mark, FileCalls& calls) {
+  return JournalNameFor(file.Folder(), file.Inode(), mark, calls);
 }
 
 std::optional<JournalRunHeader> ReadJournalHeader(int folder, std::string_view name, FileCalls& calls) {
@@ -351,7 +348,7 @@ std::optional<JournalRunHeader> ReadJournalHeader(int folder, std::string_view n
   return DecodeRunHeader(page);
 }
 
-JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place) {
+JournalResult OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place) {
   std::string name;
   if (place != nullptr) {
     name = place->name;
@@ -362,11 +359,7 @@ JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const Journ
     name = **found;
   }
   const int folder = place != nullptr ? place->folder : file.Folder();
-  const auto refuse = [&](FileOutcome outcome, Error error) {
-    JournalAttempt refused = Refusal(outcome, std::move(error));
-    refused.name = name;
-    return refused;
-  };
+  const auto refuse = [&](FileOutcome outcome, Error error) { return Refusal(outcome, std::move(error), name); };
   struct stat entry {};
   if (calls.StatAt(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
     if (std::optional<Error> not_journal = NotAJournal(entry, name)) {
@@ -403,10 +396,7 @@ JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const Journ
     }
   }
   journal.header_ = std::move(*header);
-  JournalAttempt attempt;
-  attempt.journal = std::move(journal);
-  attempt.name = name;
-  return attempt;
+  return journal;
 }
 
 bool HasJournal(int folder, std::string_view name, FileCalls& calls) {

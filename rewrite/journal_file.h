@@ -14,13 +14,14 @@
 #include "base/result.h"
 #include "base/unique_fd.h"
 #include "rewrite/journal_format.h"
+#include "rewrite/run_mark.h"
 #include "files/file_calls.h"
 #include "files/file_outcome.h"
 #include "files/opened_file.h"
 
 namespace quorvant {
 
-struct JournalAttempt;
+struct JournalFailure;
 
 // What a run's windows need of the slot beyond the file's plain blocks: a
 // format that keeps more after its data (crypto/strong_chunks.h).
@@ -75,10 +76,11 @@ class JournalFile {
   bool Gone() const { return gone_; }
 
  private:
-  friend JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header,
-                                      std::int64_t largest_window, FileCalls& calls,
-                                      const JournalSlotNeeds& needs);
-  friend JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place);
+  friend Result<JournalFile, JournalFailure> CreateJournal(const OpenedFile& file, JournalRunHeader header,
+                                                           std::int64_t largest_window, FileCalls& calls,
+                                                           const JournalSlotNeeds& needs);
+  friend Result<JournalFile, JournalFailure> OpenJournal(const OpenedFile& file, FileCalls& calls,
+                                                         const JournalPlace* place);
   JournalFile(FileCalls& calls, int folder, std::string name)
       : calls_(&calls), folder_(folder), name_(name) {}
 
@@ -90,13 +92,13 @@ class JournalFile {
   bool gone_ = false;
 };
 
-struct JournalAttempt {
-  FileOutcome outcome = FileOutcome::Done;  // Done when `journal` holds the journal
-  std::optional<JournalFile> journal;
-  Error error;
-  // The journal's name, also on a refusal that found one.
+// Why a journal could not be made or opened, and its name when one was
+// found (a refusal for a journal that is there names it to the user).
+struct JournalFailure {
+  Failure failure;
   std::string name;
 };
+using JournalResult = Result<JournalFile, JournalFailure>;
 
 // Makes the journal of a new run on `file`, before the run changes anything:
 //  - under its draft name, created exclusively (a stale draft is removed first);
@@ -117,8 +119,8 @@ struct JournalAttempt {
 // name thus always has its file marked, where marks are kept.
 // A refusal removes what it made, the mark too; the file's bytes are
 // untouched either way.
-JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
-                             FileCalls& calls, const JournalSlotNeeds& needs = {});
+JournalResult CreateJournal(const OpenedFile& file, JournalRunHeader header, std::int64_t largest_window,
+                            FileCalls& calls, const JournalSlotNeeds& needs = {});
 
 // Opens the journal of `file`'s interrupted run (FindJournalName), or the one
 // at `place` when given, and reads its run header: NothingToResume when
@@ -126,7 +128,7 @@ JournalAttempt CreateJournal(const OpenedFile& file, JournalRunHeader header, st
 // another file (an inode number used again after its file was deleted, or a
 // file renamed since by hand), or, for one at `place`, when the file does not
 // carry the mark of its run: nothing is touched.
-JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place = nullptr);
+JournalResult OpenJournal(const OpenedFile& file, FileCalls& calls, const JournalPlace* place = nullptr);
 
 // The name of `file`'s journal in its folder, when something has that name:
 //  - a file marked for a run: the run's journal (JournalName(run)); else one
@@ -137,6 +139,8 @@ JournalAttempt OpenJournal(const OpenedFile& file, FileCalls& calls, const Journ
 //    and the resume then judge it.
 // An error when the mark cannot be read.
 Result<std::optional<std::string>> FindJournalName(const OpenedFile& file, FileCalls& calls);
+// The same with the file's mark already read.
+std::optional<std::string> FindJournalName(const OpenedFile& file, const RunMark& mark, FileCalls& calls);
 
 // Whether the file `name` of the folder has an interrupted run: a journal
 // found as FindJournalName finds it, the mark read without opening the file.

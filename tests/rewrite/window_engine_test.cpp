@@ -116,9 +116,9 @@ struct Rig {
     header.old_name = "data";
     header.new_name = "data abcdefg[";
     // Two chunks of data and their side bytes per window.
-    JournalAttempt made = CreateJournal(*file, header, 3 * Unit, calls);
-    EXPECT_EQ(made.outcome, FileOutcome::Done) << made.error.Describe();
-    journal = std::move(made.journal);
+    JournalResult made = CreateJournal(*file, header, 3 * Unit, calls);
+    EXPECT_TRUE(made) << (made ? "" : made.error().failure.error.Describe());
+    if (made) journal = std::move(*made);
   }
   // Through the run's own descriptor: an open of the name would wait for the
   // run's lease to be broken.
