@@ -15,16 +15,21 @@ namespace quorvant {
 
 namespace {
 
+// The file's run mark, read once for the two looks below.
+FileResult<RunMark> MarkOf(const OpenedFile& file, FileCalls& calls) {
+  Result<RunMark> mark = ReadRunMark(file.Descriptor(), calls);
+  if (!mark) return Failure{FileOutcome::ReadError, mark.error()};
+  return std::move(*mark);
+}
+
 // A journal beside the file means its run was cut short: cheap to see, and
 // enough to refuse a new run (the journal is read only by a resume).
-FileStatus NoJournalBeside(const OpenedFile& file, FileCalls& calls) {
-  const Result<std::optional<std::string>> found = FindJournalName(file, calls);
-  if (!found) return Failure{FileOutcome::ReadError, found.error()};
-  if (!*found) return {};
-  const std::string& journal_name = **found;
+FileStatus NoJournalBeside(const OpenedFile& file, const RunMark& mark, FileCalls& calls) {
+  const std::optional<std::string> found = FindJournalName(file, mark, calls);
+  if (!found) return {};
   struct stat existing {};
-  if (calls.StatAt(file.Folder(), journal_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) return {};
-  if (std::optional<Error> not_journal = NotAJournal(existing, journal_name)) {
+  if (calls.StatAt(file.Folder(), found->c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  if (std::optional<Error> not_journal = NotAJournal(existing, *found)) {
     return Failure{FileOutcome::NotAJournal, std::move(*not_journal)};
   }
   return Failure{FileOutcome::Interrupted, Error{0, "an earlier run on " + file.Name() + " was cut short"}};
@@ -34,12 +39,10 @@ FileStatus NoJournalBeside(const OpenedFile& file, FileCalls& calls) {
 // copied with its attributes, part-way through that run: some of its bytes
 // may be in one form, the rest in the other. Refused wherever it is, saying
 // where its journal was made.
-FileStatus NotMarkedElsewhere(const OpenedFile& file, FileCalls& calls) {
-  const Result<RunMark> mark = ReadRunMark(file.Descriptor(), calls);
-  if (!mark) return Failure{FileOutcome::ReadError, mark.error()};
-  if (!mark->run) return {};
-  std::string where = JournalName(*mark->run);
-  if (!mark->journal_folder.empty()) where = mark->journal_folder + "/" + where;
+FileStatus NotMarkedElsewhere(const RunMark& mark) {
+  if (!mark.run) return {};
+  std::string where = JournalName(*mark.run);
+  if (!mark.journal_folder.empty()) where = mark.journal_folder + "/" + where;
   return Failure{FileOutcome::JournalElsewhere, Error{0, "its journal was " + where}};
 }
 
@@ -125,17 +128,19 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
   if (intent == FileIntent::Erase) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
     QUORVANT_TRY(FileMayBeDeleted(file, calls));
-    const FileStatus no_journal = NoJournalBeside(file, calls);
-    // A mark that cannot be read says nothing about a journal.
-    if (!no_journal && no_journal.error().outcome == FileOutcome::ReadError) return no_journal.error();
-    admission.journal_beside = !no_journal;
-    if (!admission.journal_beside) QUORVANT_TRY(NotMarkedElsewhere(file, calls));
+    // A mark that cannot be read says nothing about a journal: refused.
+    const FileResult<RunMark> mark = MarkOf(file, calls);
+    if (!mark) return mark.error();
+    admission.journal_beside = !NoJournalBeside(file, *mark, calls);
+    if (!admission.journal_beside) QUORVANT_TRY(NotMarkedElsewhere(*mark));
     return admission;
   }
   if (intent != FileIntent::ByName && intent != FileIntent::Resume) {
     QUORVANT_TRY(CheckReadyToChange(file, calls));
-    QUORVANT_TRY(NoJournalBeside(file, calls));
-    QUORVANT_TRY(NotMarkedElsewhere(file, calls));
+    const FileResult<RunMark> mark = MarkOf(file, calls);
+    if (!mark) return mark.error();
+    QUORVANT_TRY(NoJournalBeside(file, *mark, calls));
+    QUORVANT_TRY(NotMarkedElsewhere(*mark));
     QUORVANT_TRY(FitName(file, admission, drawn, calls));
     QUORVANT_TRY(ReadUndo(file, admission, calls));
     return admission;
@@ -154,7 +159,9 @@ FileResult<Admission> Admit(const OpenedFile& file, FileIntent intent, Direction
   if (found.error().outcome != FileOutcome::NothingToResume || intent == FileIntent::Resume) {
     return found.error();
   }
-  QUORVANT_TRY(NotMarkedElsewhere(file, calls));
+  const FileResult<RunMark> mark = MarkOf(file, calls);
+  if (!mark) return mark.error();
+  QUORVANT_TRY(NotMarkedElsewhere(*mark));
   QUORVANT_TRY(FitName(file, admission, drawn, calls));
   QUORVANT_TRY(CheckReadyToChange(file, calls));
   QUORVANT_TRY(ReadUndo(file, admission, calls));
