@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "browser/folder_scan.h"
 #include "browser/folder_watch.h"
@@ -19,7 +20,12 @@ namespace {
 // when the failure begins.
 bool RefreshListing(AppState& s, Rescan when) {
   if (s.Watch == nullptr) {
-    (void)FolderScan(s.FolderFd, s.Browser.Files);
+    FileTable listed;
+    if (const Status scanned = FolderScan(s.FolderFd, listed); !scanned) {
+      std::fprintf(stderr, "quorvant: cannot read the folder: %s\n", std::strerror(scanned.error().code));
+      return false;
+    }
+    s.Browser.Files = std::move(listed);
     return true;
   }
   const ListingUpdate update = when == Rescan::Now ? s.Watch->ListNow(*s.Clock, s.FolderFd, s.Browser.Files)
