@@ -302,8 +302,9 @@ Result<KeyCheckVerdict> KeyChecker::Judge(std::string_view key_text, std::span<c
   return VerifyKeyCheck(DerivationsOf(key_text), suffix, file_length, stored_value);
 }
 
-Result<UndoMarkKey> KeyChecker::MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) {
-  return DeriveUndoMarkKey(DerivationsOf(key_text), check);
+Result<UndoMarkKey> KeyChecker::MarkKey(std::string_view key_text, std::span<const std::uint8_t> check,
+                                        std::uint64_t key_id) {
+  return DeriveUndoMarkKey(DerivationsOf(key_text), check, key_id);
 }
 
 StrongSalt KeyChecker::NewStrongSalt() {
@@ -343,9 +344,10 @@ Result<KeyCheckValue> RunKeyChecker::Make(std::string_view key_text, std::span<c
   return MakeKeyCheck(derivations_, *run_salt_, suffix, file_length, Cost());
 }
 
-Result<UndoMarkKey> RunKeyChecker::MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) {
-  if (!derivations_.HoldsKeyText(key_text)) return KeyChecker::MarkKey(key_text, check);
-  return DeriveUndoMarkKey(derivations_, check);
+Result<UndoMarkKey> RunKeyChecker::MarkKey(std::string_view key_text, std::span<const std::uint8_t> check,
+                                           std::uint64_t key_id) {
+  if (!derivations_.HoldsKeyText(key_text)) return KeyChecker::MarkKey(key_text, check, key_id);
+  return DeriveUndoMarkKey(derivations_, check, key_id);
 }
 
 Result<KeyCheckVerdict> RunKeyChecker::Judge(std::string_view key_text,

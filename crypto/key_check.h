@@ -192,9 +192,10 @@ class KeyChecker {
                                      std::int64_t file_length);
   virtual Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                         std::int64_t file_length, std::span<const std::uint8_t> stored_value);
-  // The key of a decryption's undo mark (crypto/undo_mark.h) beside `check`,
-  // a version 2 check of `key_text`.
-  virtual Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check);
+  // The key `key_id` of a decryption's undo mark (crypto/undo_mark.h)
+  // beside `check`, a version 2 check of `key_text`.
+  virtual Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check,
+                                      std::uint64_t key_id);
 
  protected:
   KeyCheckCost Cost() const { return cost_; }
@@ -231,7 +232,8 @@ class RunKeyChecker : public KeyChecker {
   Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                 std::int64_t file_length,
                                 std::span<const std::uint8_t> stored_value) override;
-  Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) override;
+  Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check,
+                              std::uint64_t key_id) override;
 
   // How many times Argon2id ran through the run's store (not counting the
   // derivations for another key text, nor version 1 checks).

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/verify.h"
 #include "base/wipe.h"
 
 namespace quorvant {
@@ -16,13 +17,14 @@ namespace {
 constexpr std::size_t SuffixOffset = 1;
 constexpr std::size_t LengthOffset = 10;
 constexpr std::size_t ModifiedOffset = 18;
-constexpr std::size_t ContentOffset = 26;
-constexpr std::size_t CheckOffset = 58;
+constexpr std::size_t KeyIdOffset = 26;
+constexpr std::size_t ContentOffset = 34;
+constexpr std::size_t CheckOffset = 50;
 static_assert(CheckOffset + KeyCheckLength == UndoMarkLength);
-static_assert(sizeof(ContentTag) == crypto_generichash_BYTES);
+static_assert(sizeof(ContentTag) == crypto_onetimeauth_BYTES);
+static_assert(sizeof(UndoMarkKey) == crypto_onetimeauth_KEYBYTES);
 
 constexpr char MarkContext[] = "undomark";
-constexpr std::uint64_t MarkSubkeyId = 1;
 
 // Reading the content a mebibyte at a time.
 constexpr std::size_t ReadLength = std::size_t{1} << 20;
@@ -54,6 +56,7 @@ std::array<std::uint8_t, UndoMarkLength> EncodeUndoMark(const UndoMark& mark) {
   const auto head = Head(mark.suffix, mark.length);
   std::memcpy(value.data(), head.data(), head.size());
   PutInteger(value.data() + ModifiedOffset, mark.modified_ns);
+  PutInteger(value.data() + KeyIdOffset, static_cast<std::int64_t>(mark.key_id));
   std::memcpy(value.data() + ContentOffset, mark.content.data(), mark.content.size());
   std::memcpy(value.data() + CheckOffset, mark.key_check.data(), mark.key_check.size());
   return value;
@@ -65,6 +68,7 @@ std::optional<UndoMark> DecodeUndoMark(std::span<const std::uint8_t> value) {
   std::memcpy(mark.suffix.data(), value.data() + SuffixOffset, mark.suffix.size());
   mark.length = GetInteger(value.data() + LengthOffset);
   mark.modified_ns = GetInteger(value.data() + ModifiedOffset);
+  mark.key_id = static_cast<std::uint64_t>(GetInteger(value.data() + KeyIdOffset));
   if (mark.length < 0) return std::nullopt;
   std::memcpy(mark.content.data(), value.data() + ContentOffset, mark.content.size());
   std::memcpy(mark.key_check.data(), value.data() + CheckOffset, mark.key_check.size());
@@ -80,22 +84,46 @@ UndoMarkKey& UndoMarkKey::operator=(const UndoMarkKey& other) {
   return *this;
 }
 
-Result<UndoMarkKey> DeriveUndoMarkKey(KeyDerivation& derivations, std::span<const std::uint8_t> check) {
+Result<UndoMarkKey> DeriveUndoMarkKey(KeyDerivation& derivations, std::span<const std::uint8_t> check,
+                                      std::uint64_t key_id) {
   std::array<std::uint8_t, DerivedKeyLength> subkey{};
-  const Status derived = DeriveCheckSubkey(derivations, check, MarkSubkeyId, MarkContext, subkey);
+  const Status derived = DeriveCheckSubkey(derivations, check, key_id, MarkContext, subkey);
   UndoMarkKey key(subkey);
   Wipe(std::span(subkey));
   if (!derived) return derived.error();
   return key;
 }
 
+std::uint64_t NewUndoMarkKeyId() {
+  Verify(sodium_init() >= 0);
+  std::uint64_t id = 0;
+  randombytes_buf(&id, sizeof(id));
+  return id;
+}
+
+ContentHasher::ContentHasher(const UndoMarkKey& key, const EncryptedSuffix& suffix, std::int64_t length) {
+  Verify(sodium_init() >= 0);
+  crypto_onetimeauth_init(&state_, key.Bytes().data());
+  const auto head = Head(suffix, length);
+  crypto_onetimeauth_update(&state_, head.data(), head.size());
+}
+
+ContentHasher::~ContentHasher() { sodium_memzero(&state_, sizeof(state_)); }
+
+void ContentHasher::Update(std::span<const std::uint8_t> content) {
+  crypto_onetimeauth_update(&state_, content.data(), content.size());
+}
+
+ContentTag ContentHasher::Final() {
+  ContentTag tag{};
+  crypto_onetimeauth_final(&state_, tag.data());
+  return tag;
+}
+
 Result<ContentTag> TagContent(const UndoMarkKey& key, const EncryptedSuffix& suffix, std::int64_t length,
                               int descriptor, FileCalls& calls) {
   if (sodium_init() < 0) return Error{0, "start the checksum library"};
-  crypto_generichash_state state;
-  crypto_generichash_init(&state, key.Bytes().data(), key.Bytes().size(), sizeof(ContentTag));
-  const auto head = Head(suffix, length);
-  crypto_generichash_update(&state, head.data(), head.size());
+  ContentHasher hasher(key, suffix, length);
   // The content is plain text: the buffer is wiped after use.
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length, ReadLength)));
   Status read;
@@ -103,18 +131,15 @@ Result<ContentTag> TagContent(const UndoMarkKey& key, const EncryptedSuffix& suf
     const auto piece = std::span(buffer).first(static_cast<std::size_t>(std::min<std::int64_t>(
         length - at, static_cast<std::int64_t>(buffer.size()))));
     read = ReadExactly(calls, descriptor, piece, at, "the file");
-    if (read) crypto_generichash_update(&state, piece.data(), piece.size());
+    if (read) hasher.Update(piece);
   }
   Wipe(buffer.data(), buffer.size());
-  ContentTag tag{};
-  crypto_generichash_final(&state, tag.data(), tag.size());
-  sodium_memzero(&state, sizeof(state));
   if (!read) return read.error();
-  return tag;
+  return hasher.Final();
 }
 
 bool SameContent(const ContentTag& one, const ContentTag& other) {
-  return crypto_verify_32(one.data(), other.data()) == 0;
+  return crypto_verify_16(one.data(), other.data()) == 0;
 }
 
 Result<std::optional<UndoMark>> ReadUndoMark(int descriptor, FileCalls& calls) {
@@ -134,9 +159,9 @@ Result<bool> WriteUndoMark(int descriptor, const UndoMark& mark, FileCalls& call
   return Error::FromErrno("store the undo mark");
 }
 
-Status RemoveUndoMark(int descriptor, FileCalls& calls) {
-  if (calls.RemoveAttribute(descriptor, UndoMarkAttributeName) == 0) return {};
-  if (errno == ENODATA || MeansNoUserAttributes(errno)) return {};
+Result<bool> RemoveUndoMark(int descriptor, FileCalls& calls) {
+  if (calls.RemoveAttribute(descriptor, UndoMarkAttributeName) == 0) return true;
+  if (errno == ENODATA || MeansNoUserAttributes(errno)) return false;
   return Error::FromErrno("remove the undo mark");
 }
 

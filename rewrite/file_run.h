@@ -19,6 +19,7 @@
 #include "rewrite/convert_windows.h"
 #include "rewrite/file_transform.h"
 #include "rewrite/file_watch.h"
+#include "rewrite/hashing_windows.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/strong_chunks.h"
 #include "rewrite/journal_file.h"
@@ -141,7 +142,11 @@ class Run {
   bool unbound_ = false;
   // A classic decryption's: the key of its undo mark, and the key check it keeps.
   std::optional<UndoMarkKey> undo_key_;
+  std::uint64_t undo_key_id_ = 0;
   KeyCheckValue undo_check_{};
+  // Its checksum, taken as the windows turn the file (rewrite/hashing_windows.h).
+  std::optional<ContentHasher> hasher_;
+  std::optional<HashingWindows> hashing_;
 };
 
 }  // namespace quorvant

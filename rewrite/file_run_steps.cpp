@@ -145,6 +145,12 @@ void Run::SetUpWindows(const ProgressFunction& progress) {
     classic_.emplace(start_words_, std::max<std::int32_t>(file_.BlockLength(), 1), std::max<std::int64_t>(window, 1));
     start_words_.Wipe();
     cipher = &*classic_;
+    // A decryption's undo mark: its checksum taken as the windows go.
+    if (undo_key_ && Header().direction == Direction::Decrypt) {
+      hasher_.emplace(*undo_key_, Header().suffix, Header().length);
+      hashing_.emplace(*classic_, *hasher_);
+      cipher = &*hashing_;
+    }
   }
   engine_.emplace(file_, calls_, *journal_, *cipher, watch_, settings);
 }

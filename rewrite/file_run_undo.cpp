@@ -54,7 +54,7 @@ FileResult<Run::UndoChoice> Run::WeighUndoMark(Admission& admitted, std::string_
   }
   bool same = false;
   if (*verdict == KeyCheckVerdict::Match && mark.length == Length()) {
-    const Result<UndoMarkKey> key = checker_.MarkKey(key_text, mark.key_check);
+    const Result<UndoMarkKey> key = checker_.MarkKey(key_text, mark.key_check, mark.key_id);
     if (!key) return Failure{FileOutcome::NoMemory, key.error()};
     const Result<ContentTag> content = TagContent(*key, mark.suffix, mark.length, file_.Descriptor(), calls_);
     if (!content) return Failure{FileOutcome::ReadError, content.error()};
@@ -84,7 +84,8 @@ FileStatus Run::PrepareUndoMark(std::string_view key_text) {
     if (!made) return Failure{FileOutcome::NoMemory, made.error()};
     undo_check_ = *made;
   }
-  const Result<UndoMarkKey> key = checker_.MarkKey(key_text, undo_check_);
+  undo_key_id_ = NewUndoMarkKeyId();
+  const Result<UndoMarkKey> key = checker_.MarkKey(key_text, undo_check_, undo_key_id_);
   if (!key) return Failure{FileOutcome::NoMemory, key.error()};
   undo_key_ = *key;
   return {};
@@ -103,12 +104,18 @@ void Run::LeaveUndoMark() {
   if (calls_.Stat(file_.Descriptor(), &status) != 0) return unmarked(Error::FromErrno("look at the file"));
   UndoMark mark;
   mark.suffix = Header().suffix;
-  mark.length = status.st_size;
+  mark.length = Header().length;
   mark.modified_ns = Nanoseconds(status.st_mtim);
   mark.key_check = undo_check_;
-  const Result<ContentTag> content = TagContent(*undo_key_, mark.suffix, mark.length, file_.Descriptor(), calls_);
-  if (!content) return unmarked(content.error());
-  mark.content = *content;
+  mark.key_id = undo_key_id_;
+  if (hashing_ && hashing_->HashedWhole(mark.length)) {
+    mark.content = hasher_->Final();
+  } else {
+    // A resumed run saw only part of the plain text: one read of the file.
+    const Result<ContentTag> content = TagContent(*undo_key_, mark.suffix, mark.length, file_.Descriptor(), calls_);
+    if (!content) return unmarked(content.error());
+    mark.content = *content;
+  }
   const Result<bool> written = WriteUndoMark(file_.Descriptor(), mark, calls_);
   if (!written) return unmarked(written.error());
   if (!*written) return;  // no user attributes here: nowhere to keep it
@@ -118,8 +125,13 @@ void Run::LeaveUndoMark() {
 }
 
 // An encryption's end, or a decryption's undo: the file is encrypted, and a
-// mark from an earlier decryption no longer says anything true. Best effort:
-// a mark left on an encrypted name is never looked at.
-void Run::DropUndoMark() { (void)RemoveUndoMark(file_.Descriptor(), calls_); }
+// mark from an earlier decryption no longer says anything true. Gone
+// durably before the journal goes (fdatasync does not cover attributes);
+// best effort all the same, since a mark on an encrypted name is never
+// looked at.
+void Run::DropUndoMark() {
+  const Result<bool> removed = RemoveUndoMark(file_.Descriptor(), calls_);
+  if (removed && *removed) (void)calls_.Sync(file_.Descriptor());
+}
 
 }  // namespace quorvant

@@ -105,11 +105,11 @@ FileReport Run::Start() {
   JournalResult made = CreateJournal(file_, std::move(header), settings_.largest_window, calls_, needs);
   header_.reset();
   if (!made) {
-    Failure& failure = made.error().failure;
+    const Failure& failure = made.error().failure;
     const bool interrupted = failure.outcome == FileOutcome::Interrupted;
     if (interrupted) report_.journal = made.error().name;
     return Finish(failure.outcome, interrupted ? FileCondition::Interrupted : FileCondition::AsBefore,
-                  std::move(failure.error));
+                  failure.error);
   }
   journal_.emplace(std::move(*made));
   SetUpWindows(*progress_);
@@ -268,12 +268,12 @@ FileReport Run::PrepareResume(std::string_view key_text, ResumeMode mode) {
   if (FileStatus ready = CheckReadyToChange(file_, calls_, 2); !ready) return Refuse(ready.error());
   JournalResult opened = OpenJournal(file_, calls_, settings_.journal);
   if (!opened) {
-    Failure& failure = opened.error().failure;
+    const Failure& failure = opened.error().failure;
     const bool has_journal = failure.outcome != FileOutcome::NothingToResume &&
                              failure.outcome != FileOutcome::OpenError && failure.outcome != FileOutcome::NotAJournal;
     if (has_journal) report_.journal = opened.error().name;
     return Finish(failure.outcome, has_journal ? FileCondition::Interrupted : FileCondition::AsBefore,
-                  std::move(failure.error));
+                  failure.error);
   }
   journal_.emplace(std::move(*opened));
   if (FileStatus names = watch_.OnlyTheRunsNames(Header().old_name, Header().new_name); !names) {
@@ -394,7 +394,7 @@ FileReport TransformFile(OpenedFile& file, Direction direction, const EncryptedS
 FileResult<InterruptedRun> FindInterruptedRun(const OpenedFile& file, FileCalls& calls,
                                               const JournalPlace* place) {
   JournalResult opened = OpenJournal(file, calls, place);
-  if (!opened) return std::move(opened.error().failure);
+  if (!opened) return opened.error().failure;
   const JournalRunHeader& header = opened->Header();
   return InterruptedRun{header.direction, header.suffix, header.old_name, header.new_name, opened->Name()};
 }

@@ -64,11 +64,12 @@ class RememberingKeyChecker : public KeyChecker {
     return found->second;
   }
 
-  Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check) override {
-    const auto question = std::make_pair(std::string(key_text), ToVector(check));
+  Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check,
+                              std::uint64_t key_id) override {
+    const auto question = std::make_tuple(std::string(key_text), ToVector(check), key_id);
     auto found = mark_keys_.find(question);
     if (found == mark_keys_.end()) {
-      Result<UndoMarkKey> key = KeyChecker::MarkKey(key_text, check);
+      Result<UndoMarkKey> key = KeyChecker::MarkKey(key_text, check, key_id);
       if (!key) return key;
       found = mark_keys_.emplace(question, *key).first;
     }
@@ -87,7 +88,7 @@ class RememberingKeyChecker : public KeyChecker {
   std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::int64_t, std::vector<std::uint8_t>>,
            KeyCheckVerdict>
       judged_;
-  std::map<std::pair<std::string, std::vector<std::uint8_t>>, UndoMarkKey> mark_keys_;
+  std::map<std::tuple<std::string, std::vector<std::uint8_t>, std::uint64_t>, UndoMarkKey> mark_keys_;
 };
 
 }  // namespace quorvant::testing
