@@ -89,9 +89,9 @@ FileStatus Run::TakeStrongKey(JournalRunHeader& header, std::string_view key_tex
   }
   FileResult<StrongChunkCipher> cipher = OpenTrailer(end->bytes, key_text);
   if (!cipher) return cipher.error();
-  const Result<std::vector<StrongByteRange>> damaged =
-      VerifyStrongChunks(calls_, file_.Descriptor(), *cipher, file_.Name());
-  if (!damaged) return Failure{FileOutcome::ReadError, damaged.error()};
+  const FileResult<std::vector<StrongByteRange>> damaged =
+      VerifyStrongChunks(calls_, file_.Descriptor(), *cipher, file_.Name(), StrongVerifySettings{});
+  if (!damaged) return damaged.error();
   if (!damaged->empty()) return Failure{FileOutcome::Damaged, Error{0, DescribeStrongDamage(*damaged)}};
   header.key_check.assign(end->bytes.begin(), end->bytes.end());
   strong_cipher_.emplace(std::move(*cipher));

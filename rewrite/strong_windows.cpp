@@ -19,8 +19,12 @@ std::int64_t ChunksIn(std::int64_t start, std::int64_t end) { return (end - star
 }  // namespace
 
 StrongWindows::StrongWindows(StrongChunkCipher cipher, Direction run_direction, const OpenedFile& file,
-                             FileCalls& calls)
-    : cipher_(std::move(cipher)), run_direction_(run_direction), file_(file), calls_(calls) {}
+                             FileCalls& calls, unsigned helper_threads)
+    : cipher_(std::move(cipher)),
+      run_direction_(run_direction),
+      file_(file),
+      calls_(calls),
+      workers_(std::make_unique<ChunkWorkers>(helper_threads)) {}
 
 ByteRange StrongWindows::TagsOf(std::int64_t start, std::int64_t end) const {
   const auto length = static_cast<std::int64_t>(cipher_.PlainLength());
@@ -64,12 +68,12 @@ void StrongWindows::Turn(std::span<std::uint8_t> chunk) {
   at_ += static_cast<std::int64_t>(chunk.size());
   if (direction_ == Direction::Decrypt) {
     const std::vector<std::uint64_t> failed =
-        cipher_.DecryptChunks(first, chunk, std::span(stored_).subspan(tags_at, tags_length));
+        DecryptChunksOn(*workers_, cipher_, first, chunk, std::span(stored_).subspan(tags_at, tags_length));
     failed_.insert(failed_.end(), failed.begin(), failed.end());
     return;
   }
   const std::span<std::uint8_t> made = std::span(made_).subspan(tags_at, tags_length);
-  cipher_.EncryptChunks(first, chunk, made);
+  EncryptChunksOn(*workers_, cipher_, first, chunk, made);
   if (stored_.empty()) return;
   for (std::size_t tag = 0; tag < made.size(); tag += Tag) {
     if (crypto_verify_16(made.data() + tag, stored_.data() + tags_at + tag) != 0) {
