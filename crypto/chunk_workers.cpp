@@ -17,7 +17,8 @@ ChunkWorkers::ChunkWorkers(unsigned helpers) {
   // the process.
   sigset_t signals, previous;
   sigfillset(&signals);
-  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) sigdelset(&signals, fault);
+  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS})
+    sigdelset(&signals, fault);
   pthread_sigmask(SIG_BLOCK, &signals, &previous);
   for (unsigned helper = 0; helper < helpers; ++helper) {
     try {

@@ -50,7 +50,8 @@ struct WindowParts {
 // Each part's failed chunks, in the order of the parts.
 std::vector<std::uint64_t> Joined(const std::vector<std::vector<std::uint64_t>>& failed_by_part) {
   std::vector<std::uint64_t> failed;
-  for (const std::vector<std::uint64_t>& part : failed_by_part) failed.insert(failed.end(), part.begin(), part.end());
+  for (const std::vector<std::uint64_t>& part : failed_by_part)
+    failed.insert(failed.end(), part.begin(), part.end());
   return failed;
 }
 
@@ -178,19 +179,22 @@ std::vector<std::uint64_t> StrongChunkCipher::CheckChunks(std::uint64_t first_ch
 std::vector<std::uint64_t> DecryptChunksOn(ChunkWorkers& workers, const StrongChunkCipher& cipher,
                                            std::uint64_t first_chunk, std::span<std::uint8_t> data,
                                            std::span<const std::uint8_t> tags) {
-  const WindowParts parts = WindowParts::For(cipher.PlainLength(), first_chunk, tags.size(), workers.Helpers() + 1);
+  const WindowParts parts =
+      WindowParts::For(cipher.PlainLength(), first_chunk, tags.size(), workers.Helpers() + 1);
   if (parts.Count() <= 1) return cipher.DecryptChunks(first_chunk, data, tags);
   std::vector<std::vector<std::uint64_t>> failed(parts.Count());
   workers.Run(parts.Count(), [&](std::size_t part) {
-    failed[part] = cipher.DecryptChunks(parts.First(part), data.subspan(parts.DataAt(part), parts.DataLength(part)),
-                                        tags.subspan(parts.TagsAt(part), parts.TagsLength(part)));
+    failed[part] =
+        cipher.DecryptChunks(parts.First(part), data.subspan(parts.DataAt(part), parts.DataLength(part)),
+                             tags.subspan(parts.TagsAt(part), parts.TagsLength(part)));
   });
   return Joined(failed);
 }
 
 void EncryptChunksOn(ChunkWorkers& workers, const StrongChunkCipher& cipher, std::uint64_t first_chunk,
                      std::span<std::uint8_t> data, std::span<std::uint8_t> tags) {
-  const WindowParts parts = WindowParts::For(cipher.PlainLength(), first_chunk, tags.size(), workers.Helpers() + 1);
+  const WindowParts parts =
+      WindowParts::For(cipher.PlainLength(), first_chunk, tags.size(), workers.Helpers() + 1);
   if (parts.Count() <= 1) return cipher.EncryptChunks(first_chunk, data, tags);
   workers.Run(parts.Count(), [&](std::size_t part) {
     cipher.EncryptChunks(parts.First(part), data.subspan(parts.DataAt(part), parts.DataLength(part)),
@@ -221,11 +225,13 @@ FileStatus ReadPiece(FileCalls& calls, int descriptor, const StrongChunkCipher& 
                      const ProgressFunction* progress, std::uint64_t first, VerifyPiece& piece) {
   const std::uint64_t plain_length = cipher.PlainLength();
   piece.first = first;
-  piece.count = std::min<std::uint64_t>(StrongVerifyPieceLength / StrongChunkLength, cipher.ChunkCount() - first);
+  piece.count =
+      std::min<std::uint64_t>(StrongVerifyPieceLength / StrongChunkLength, cipher.ChunkCount() - first);
   const StrongByteRange range = StrongChunksRange(plain_length, first, piece.count);
   piece.data.resize(range.length);
   piece.tags.resize(piece.count * StrongTagLength);
-  if (Status read = ReadExactly(calls, descriptor, piece.data, static_cast<std::int64_t>(range.offset), name); !read) {
+  if (Status read = ReadExactly(calls, descriptor, piece.data, static_cast<std::int64_t>(range.offset), name);
+      !read) {
     return Failure{FileOutcome::ReadError, read.error()};
   }
   if (Status read = ReadExactly(calls, descriptor, piece.tags,
@@ -248,9 +254,12 @@ FileStatus ReadPiece(FileCalls& calls, int descriptor, const StrongChunkCipher& 
 // Two pieces take turns: while the workers check one, the caller's thread
 // reads the next, then joins the check.
 FileResult<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
-                                                            const StrongChunkCipher& cipher, std::string_view name,
+                                                            const StrongChunkCipher& cipher,
+                                                            std::string_view name,
                                                             const StrongVerifySettings& settings) {
-  ChunkWorkers workers(settings.helper_threads);
+  // A file of one part has nothing to share out: no thread is started for it.
+  const std::uint64_t parts_in_file = (cipher.ChunkCount() + VerifyPartChunks - 1) / VerifyPartChunks;
+  ChunkWorkers workers(parts_in_file > 1 ? settings.helper_threads : 0);
   std::array<VerifyPiece, 2> pieces;
   std::vector<StrongByteRange> damaged;
   QUORVANT_TRY(ReadPiece(calls, descriptor, cipher, name, settings.progress, 0, pieces[0]));
@@ -264,11 +273,12 @@ FileResult<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, in
           std::span(piece.tags).subspan(parts.TagsAt(part), parts.TagsLength(part)));
     });
     const std::uint64_t next = piece.first + piece.count;
-    const FileStatus read = next < cipher.ChunkCount()
-                                ? ReadPiece(calls, descriptor, cipher, name, settings.progress, next, pieces[turn ^ 1])
-                                : FileStatus{};
+    const FileStatus read = next < cipher.ChunkCount() ? ReadPiece(calls, descriptor, cipher, name,
+                                                                   settings.progress, next, pieces[turn ^ 1])
+                                                       : FileStatus{};
     workers.Finish();
-    for (const std::uint64_t chunk : Joined(piece.failed)) AddDamagedChunk(damaged, cipher.PlainLength(), chunk);
+    for (const std::uint64_t chunk : Joined(piece.failed))
+      AddDamagedChunk(damaged, cipher.PlainLength(), chunk);
     if (!read) return read.error();
     if (next >= cipher.ChunkCount()) break;
   }

@@ -155,7 +155,8 @@ struct StrongVerifySettings {
   unsigned helper_threads = ChunkWorkers::WhileCallerReads();
 };
 FileResult<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
-                                                            const StrongChunkCipher& cipher, std::string_view name,
+                                                            const StrongChunkCipher& cipher,
+                                                            std::string_view name,
                                                             const StrongVerifySettings& settings);
 // The same without progress; a failed read is its error.
 Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,

@@ -45,12 +45,18 @@ class StrongWindows final : public WindowCipher {
 
  private:
   ByteRange TagsOf(std::int64_t start, std::int64_t end) const;
+  ChunkWorkers& WorkersFor(std::size_t bytes);
 
   const StrongChunkCipher cipher_;
   const Direction run_direction_;
   const OpenedFile& file_;
   FileCalls& calls_;
-  std::unique_ptr<ChunkWorkers> workers_;  // Turn's helpers
+  // Turn's helpers, started by the first Turn given more than one strong
+  // chunk (a small file never needs them); a single chunk goes to alone_.
+  // Only the thread in Turn touches them.
+  const unsigned helper_threads_;
+  std::unique_ptr<ChunkWorkers> workers_;
+  ChunkWorkers alone_{0};
 
   // The window begun last, and what Turn found in it.
   Direction direction_ = Direction::Encrypt;

@@ -110,15 +110,17 @@ void MeasureChunks() {
   Time("decrypt, one thread", 64, [&] { return cipher.DecryptChunks(0, data, tags).empty(); });
   ChunkWorkers workers(ChunkWorkers::BesideCaller());
   Time("encrypt, 1 MiB windows on workers", 64, [&] {
-    return windows([&](std::uint64_t first, std::span<std::uint8_t> window, std::span<std::uint8_t> window_tags) {
-      EncryptChunksOn(workers, cipher, first, window, window_tags);
-      return true;
-    });
+    return windows(
+        [&](std::uint64_t first, std::span<std::uint8_t> window, std::span<std::uint8_t> window_tags) {
+          EncryptChunksOn(workers, cipher, first, window, window_tags);
+          return true;
+        });
   });
   Time("decrypt, 1 MiB windows on workers", 64, [&] {
-    return windows([&](std::uint64_t first, std::span<std::uint8_t> window, std::span<std::uint8_t> window_tags) {
-      return DecryptChunksOn(workers, cipher, first, window, window_tags).empty();
-    });
+    return windows(
+        [&](std::uint64_t first, std::span<std::uint8_t> window, std::span<std::uint8_t> window_tags) {
+          return DecryptChunksOn(workers, cipher, first, window, window_tags).empty();
+        });
   });
 }
 

@@ -192,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StrongNameCase{"damaged_trailer", StrongEndShape::ChecksumDamaged, Expect::Encrypted},
                       StrongNameCase{"no_trailer", StrongEndShape::NoMark, Expect::Plain},
                       // A trailer's mark a little before the end: cut, or bytes appended.
-                      StrongNameCase{"cut_inside_trailer", StrongEndShape::CutInsideTrailer, Expect::Encrypted},
+                      StrongNameCase{"cut_inside_trailer", StrongEndShape::CutInsideTrailer,
+                                     Expect::Encrypted},
                       StrongNameCase{"appended_bytes", StrongEndShape::Appended, Expect::Encrypted},
                       StrongNameCase{"cut_inside_magic", StrongEndShape::CutInsideMagic, Expect::Plain}),
     [](const ::testing::TestParamInfo<StrongNameCase>& info) { return std::string(info.param.label); });

@@ -31,7 +31,8 @@ TEST(ChunkWorkers, DoesEveryPartOnceBatchAfterBatch) {
     ChunkWorkers workers(helpers);
     std::vector<std::atomic<int>> done(97);
     for (int batch = 0; batch < 50; ++batch) {
-      workers.Start(done.size(), [&](std::size_t part) { done[part].fetch_add(1, std::memory_order_relaxed); });
+      workers.Start(done.size(),
+                    [&](std::size_t part) { done[part].fetch_add(1, std::memory_order_relaxed); });
       // The caller's own work while the helpers go on.
       int busy = 0;
       for (int step = 0; step < 1000; ++step) busy += step;
@@ -57,7 +58,8 @@ StrongChunkCipher TestCipher(std::uint64_t plain_length) {
   for (std::size_t at = 0; at < key.size(); ++at) key[at] = static_cast<std::uint8_t>(0xC0 + at);
   StrongNoncePrefix prefix{};
   for (std::size_t at = 0; at < prefix.size(); ++at) prefix[at] = static_cast<std::uint8_t>(0x40 + at);
-  return StrongChunkCipher(StrongFileKey(std::span<const std::uint8_t, 32>(key.data(), 32)), prefix, plain_length);
+  return StrongChunkCipher(StrongFileKey(std::span<const std::uint8_t, 32>(key.data(), 32)), prefix,
+                           plain_length);
 }
 
 void FlipBit(Bytes& bytes, std::size_t at) { bytes[at] ^= 0x10; }
@@ -117,8 +119,11 @@ TEST(StrongVerifyOnWorkers, FindsTheSameRangesWithAnyHelpers) {
   for (const std::uint64_t chunk : {0, 7, 8, 63, 64, 65, 127, 128, 150}) FlipBit(image, chunk * Chunk + 3);
   testing::TempFolder folder;
   const UniqueFd file = folder.WriteAndOpen("big", image);
-  const std::vector<StrongByteRange> expected = {
-      {0, Chunk}, {7 * Chunk, 2 * Chunk}, {63 * Chunk, 3 * Chunk}, {127 * Chunk, 2 * Chunk}, {150 * Chunk, 9}};
+  const std::vector<StrongByteRange> expected = {{0, Chunk},
+                                                 {7 * Chunk, 2 * Chunk},
+                                                 {63 * Chunk, 3 * Chunk},
+                                                 {127 * Chunk, 2 * Chunk},
+                                                 {150 * Chunk, 9}};
   for (const unsigned helpers : HelperCounts) {
     StrongVerifySettings settings;
     settings.helper_threads = helpers;
