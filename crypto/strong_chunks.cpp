@@ -289,7 +289,7 @@ Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int de
                                                         const StrongChunkCipher& cipher,
                                                         std::string_view name) {
   FileResult<std::vector<StrongByteRange>> damaged = VerifyStrongChunks(calls, descriptor, cipher, name, {});
-  if (!damaged) return std::move(damaged.error().error);
+  if (!damaged) return damaged.error().error;
   return std::move(*damaged);
 }
 
