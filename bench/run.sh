@@ -26,7 +26,7 @@
 #
 # The build folder must be an optimised build with the benchmarks (the
 # default preset). ROUNDS (default 5) and BENCH_TMP (default /tmp) may be set
-# in the environment. The file is made in a temporary folder under BENCH_TMP
+# in the environment; ONLY=strong measures the strong format's block alone. The file is made in a temporary folder under BENCH_TMP
 # and removed at the end; the run takes a few minutes and writes about 9 GiB
 # per round to that folder's disk.
 set -euo pipefail
@@ -34,6 +34,11 @@ set -euo pipefail
 source_folder=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$source_folder/build/default}
 rounds=${ROUNDS:-5}
+only=${ONLY:-}
+[[ -z $only || $only == strong ]] || { echo "ONLY takes strong, or nothing for every block" >&2; exit 2; }
+# The rounds of the blocks before the strong format's.
+general_rounds=$rounds
+[[ $only == strong ]] && general_rounds=0
 cli=$build/cli/quorvant-cli
 driver=$build/bench/analysis/quorvant_stats_driver
 cipher_bench=$build/bench/crypto/transform_block_benchmark
@@ -42,7 +47,7 @@ measure=$build/bench/crypto/run_measured
 for tool in "$cli" "$driver" "$cipher_bench" "$loop" "$measure"; do
   [[ -x $tool ]] || { echo "missing $tool: build the default preset first" >&2; exit 2; }
 done
-has_ent=$(command -v ent >/dev/null && echo yes || echo no)
+has_ent=$(command -v ent >/dev/null && [[ $general_rounds -gt 0 ]] && echo yes || echo no)
 has_taskset=$(command -v taskset >/dev/null && echo yes || echo no)
 
 work=$(mktemp -d "${BENCH_TMP:-/tmp}/quorvant-bench-XXXXXX")
@@ -76,7 +81,7 @@ encrypted_name() {
   echo "${names[0]}"
 }
 
-for ((round = 1; round <= rounds; round++)); do
+for ((round = 1; round <= general_rounds; round++)); do
   echo "Round $round of $rounds ..." >&2
 
   # Cipher against memcpy, in memory.
@@ -208,7 +213,7 @@ row "one core: stats / kernel alone in memory" one_core_kernel ">= 0.9" "(taskse
 row "stats: times faster than ent" stats_ent ">= 25"
 row "quorvant-cli stats: times faster than ent" cli_stats_ent ""
 row "erase: times faster than shred -n 1 -u" erase_shred ""
-[[ $has_ent == yes ]] || echo "(ent is not installed: apt-get install ent)"
+[[ $has_ent == yes || $general_rounds -eq 0 ]] || echo "(ent is not installed: apt-get install ent)"
 echo
 echo "Times and memory                                     min    median       max"
 row "plain read, s" read_s ""
@@ -350,7 +355,9 @@ row "quorvant-cli decrypt (strong) peak memory, MiB" strong_decrypt_peak_mib "< 
 
 # Many small files with one key, in a folder of their own under the same
 # parent as the big file.
-echo
-ROUNDS=$rounds BENCH_TMP=${BENCH_TMP:-/tmp} "$source_folder/bench/crypto/many_files.sh" "$build"
+if [[ $only != strong ]]; then
+  echo
+  ROUNDS=$rounds BENCH_TMP=${BENCH_TMP:-/tmp} "$source_folder/bench/crypto/many_files.sh" "$build"
+fi
 echo
 echo "Run time: $(($(date +%s) - started)) s"

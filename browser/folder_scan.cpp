@@ -73,11 +73,12 @@ void StoreEntry(FileTable& table, std::size_t count, std::string_view name, std:
 }
 
 // Whether the file `name` (of the strong shape) ends as a strong file does:
-// a trailer's mark at its very end, sound or damaged. Enter decrypts the one
-// and refuses the other as damaged; either way it is no plain file. Only the
-// last bytes are read, never a search further back: a plain file with such a
-// name costs one short read per listing. (A strong file cut inside its
-// trailer lists as plain; Enter still says "Damaged or cut".)
+// a trailer's mark at its end, sound, damaged, cut or followed by appended
+// bytes. Enter decrypts the one and refuses the others as damaged or cut;
+// either way it is no plain file. The end is judged as Enter's admission
+// judges it: when the last bytes hold no mark, the last chunk's worth is
+// searched too, so a plain file with such a name costs that read per
+// listing (such names are rare) and a cut trailer is not taken for plain.
 //
 // Even a non-blocking open asks a lease holder to let go, which would stop
 // another copy's run on the file: a file that carries a run's mark is being
@@ -92,7 +93,7 @@ bool HasStrongEnd(int folder, const char* name, std::uint64_t inode) {
   if (!file.IsOpen()) return false;
   struct stat facts {};
   if (fstat(file.Get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_ino != inode) return false;
-  const Result<StrongEnd> end = ReadStrongEnd(calls, file.Get(), facts.st_size, name, TrailerSearch::EndOnly);
+  const Result<StrongEnd> end = ReadStrongEnd(calls, file.Get(), facts.st_size, name, TrailerSearch::NearEnd);
   return end && end->kind != StrongEndKind::NoMagic;
 }
 

@@ -30,9 +30,10 @@ struct FolderScanSeam {
 // FIFO cannot hang the scan.
 // Sets each entry's encrypted_flag and the table's EncryptedCount: a name of
 // the classic shape (HasEncryptedSuffixShape) is encrypted; one of the strong
-// shape (HasStrongSuffixShape) is when the file's last bytes hold a trailer's
-// mark, or the file carries a run's mark (it is not opened then: the open
-// would break the run's lease). Other names are plain.
+// shape (HasStrongSuffixShape) is when the file's end holds a trailer's mark
+// (sound or not, as decrypting it judges the end), or the file carries a
+// run's mark (it is not opened then: the open would break the run's lease).
+// Other names are plain.
 // and marks as interrupted each entry whose inode a journal in the folder is named for,
 // or that carries the mark of a run a journal in the folder is named for (read by path).
 //

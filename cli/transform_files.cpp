@@ -68,9 +68,13 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   TransformSettings settings;
   settings.sync_start = [&] { bar.ShowSyncing(length); };
   settings.key_checker = context.key_checker;
+  // A strong decryption checks every chunk before it changes any.
+  ProgressBar check_bar("Checking " + QuoteName(file.name), context.clock, context.messages);
+  settings.check_progress = FollowOnBar(check_bar, context.signals, length);
   FileCalls calls;
   FileRun run(*opened, calls, settings);
   FileReport report = run.Prepare(admitted, key.View());
+  check_bar.Clear();
   const bool question = report.outcome == FileOutcome::KeyLooksWrong ||
                         report.outcome == FileOutcome::OtherKeyThanDecryption;
   if (question && force) {

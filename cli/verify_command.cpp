@@ -1,7 +1,6 @@
 // quorvant-cli verify: checks every chunk of strong files against its tag,
-// reading only. A file is opened read-only and never locked, renamed or
-// written, whatever is found.
-
+// reading only, with a progress bar; Ctrl-C stops inside a file. A file is
+// opened read-only and never locked, renamed or written, whatever is found.
 
 #include <cerrno>
 #include <map>
@@ -14,6 +13,7 @@
 #include "cli/failure_text.h"
 #include "cli/file_argument.h"
 #include "cli/name_quoting.h"
+#include "cli/progress_bar.h"
 #include "cli/transform_files.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/strong_format.h"
@@ -98,10 +98,22 @@ bool VerifyOne(const FileArgument& file, const KeyText& key, MasterKeyCache& key
     return false;
   }
   FileCalls calls;
-  const Result<std::vector<StrongByteRange>> damaged =
-      VerifyStrongChunks(calls, read->opened.Get(), *cipher, file.path);
+  // The bar follows the chunks as they are read; a cancel stops inside the
+  // file, which nothing has changed.
+  ProgressBar bar("Verifying " + QuoteName(file.name), context.clock, messages);
+  const auto plain_length = static_cast<std::int64_t>(cipher->PlainLength());
+  const ProgressFunction progress = FollowOnBar(bar, context.signals, plain_length);
+  StrongVerifySettings settings;
+  settings.progress = &progress;
+  const FileResult<std::vector<StrongByteRange>> damaged =
+      VerifyStrongChunks(calls, read->opened.Get(), *cipher, file.path, settings);
+  bar.Clear();
   if (!damaged.ok()) {
-    messages.FileFailure(file.path, DescribeFailure(FileOutcome::ReadError, damaged.error()));
+    if (damaged.error().outcome == FileOutcome::Cancelled) {
+      messages.FileFailure(file.path, "cancelled; not verified");
+    } else {
+      messages.FileFailure(file.path, DescribeFailure(FileOutcome::ReadError, damaged.error().error));
+    }
     return false;
   }
   if (!damaged->empty()) {

@@ -20,6 +20,41 @@ static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES == StrongTagLength);
 static_assert(crypto_aead_xchacha20poly1305_ietf_KEYBYTES == StrongChunkKey::Length);
 static_assert(crypto_kdf_KEYBYTES == StrongFileKey::Length);
 
+// A window of whole chunks cut into parts of whole chunks, for the workers.
+// Every part but the last has `part_chunks` chunks of full length, as only
+// the file's last chunk is short.
+struct WindowParts {
+  std::uint64_t plain_length;
+  std::uint64_t first_chunk;
+  std::uint64_t chunks;
+  std::uint64_t part_chunks;
+
+  // As many parts as `threads`, of equal chunk counts but the last.
+  static WindowParts For(std::uint64_t plain_length, std::uint64_t first_chunk, std::size_t tags_size,
+                         unsigned threads) {
+    const std::uint64_t chunks = tags_size / StrongTagLength;
+    return {plain_length, first_chunk, chunks, std::max<std::uint64_t>(1, (chunks + threads - 1) / threads)};
+  }
+
+  std::size_t Count() const { return static_cast<std::size_t>((chunks + part_chunks - 1) / part_chunks); }
+  std::uint64_t First(std::size_t part) const { return first_chunk + part * part_chunks; }
+  std::uint64_t Chunks(std::size_t part) const { return std::min(part_chunks, chunks - part * part_chunks); }
+  std::size_t DataAt(std::size_t part) const { return part * part_chunks * StrongChunkLength; }
+  std::size_t DataLength(std::size_t part) const {
+    return StrongChunksRange(plain_length, First(part), Chunks(part)).length;
+  }
+  std::size_t TagsAt(std::size_t part) const { return part * part_chunks * StrongTagLength; }
+  std::size_t TagsLength(std::size_t part) const { return Chunks(part) * StrongTagLength; }
+};
+
+// Each part's failed chunks, in the order of the parts.
+std::vector<std::uint64_t> Joined(const std::vector<std::vector<std::uint64_t>>& failed_by_part) {
+  std::vector<std::uint64_t> failed;
+  for (const std::vector<std::uint64_t>& part : failed_by_part)
+    failed.insert(failed.end(), part.begin(), part.end());
+  return failed;
+}
+
 }  // namespace
 
 void AddDamagedChunk(std::vector<StrongByteRange>& ranges, std::uint64_t plain_length, std::uint64_t chunk) {
@@ -141,27 +176,121 @@ std::vector<std::uint64_t> StrongChunkCipher::CheckChunks(std::uint64_t first_ch
   return OpenWindow(first_chunk, data, tags, nullptr);
 }
 
+std::vector<std::uint64_t> DecryptChunksOn(ChunkWorkers& workers, const StrongChunkCipher& cipher,
+                                           std::uint64_t first_chunk, std::span<std::uint8_t> data,
+                                           std::span<const std::uint8_t> tags) {
+  const WindowParts parts =
+      WindowParts::For(cipher.PlainLength(), first_chunk, tags.size(), workers.Helpers() + 1);
+  if (parts.Count() <= 1) return cipher.DecryptChunks(first_chunk, data, tags);
+  std::vector<std::vector<std::uint64_t>> failed(parts.Count());
+  workers.Run(parts.Count(), [&](std::size_t part) {
+    failed[part] =
+        cipher.DecryptChunks(parts.First(part), data.subspan(parts.DataAt(part), parts.DataLength(part)),
+                             tags.subspan(parts.TagsAt(part), parts.TagsLength(part)));
+  });
+  return Joined(failed);
+}
+
+void EncryptChunksOn(ChunkWorkers& workers, const StrongChunkCipher& cipher, std::uint64_t first_chunk,
+                     std::span<std::uint8_t> data, std::span<std::uint8_t> tags) {
+  const WindowParts parts =
+      WindowParts::For(cipher.PlainLength(), first_chunk, tags.size(), workers.Helpers() + 1);
+  if (parts.Count() <= 1) return cipher.EncryptChunks(first_chunk, data, tags);
+  workers.Run(parts.Count(), [&](std::size_t part) {
+    cipher.EncryptChunks(parts.First(part), data.subspan(parts.DataAt(part), parts.DataLength(part)),
+                         tags.subspan(parts.TagsAt(part), parts.TagsLength(part)));
+  });
+}
+
+namespace {
+
+// One piece of the verify pass: its chunks' data and tags as read, and what
+// each part of its check found.
+struct VerifyPiece {
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> tags;
+  std::vector<std::vector<std::uint64_t>> failed;
+};
+
+// Parts of a piece: small enough that the caller's thread, back from its
+// read, still finds some to take, large enough that handing them out costs
+// nothing next to opening them.
+constexpr std::uint64_t VerifyPartChunks = 8;
+
+// Reads the piece of `count` chunks from `first`, then asks the progress
+// step for each of its chunks.
+FileStatus ReadPiece(FileCalls& calls, int descriptor, const StrongChunkCipher& cipher, std::string_view name,
+                     const ProgressFunction* progress, std::uint64_t first, VerifyPiece& piece) {
+  const std::uint64_t plain_length = cipher.PlainLength();
+  piece.first = first;
+  piece.count =
+      std::min<std::uint64_t>(StrongVerifyPieceLength / StrongChunkLength, cipher.ChunkCount() - first);
+  const StrongByteRange range = StrongChunksRange(plain_length, first, piece.count);
+  piece.data.resize(range.length);
+  piece.tags.resize(piece.count * StrongTagLength);
+  if (Status read = ReadExactly(calls, descriptor, piece.data, static_cast<std::int64_t>(range.offset), name);
+      !read) {
+    return Failure{FileOutcome::ReadError, read.error()};
+  }
+  if (Status read = ReadExactly(calls, descriptor, piece.tags,
+                                static_cast<std::int64_t>(StrongTagOffset(plain_length, first)), name);
+      !read) {
+    return Failure{FileOutcome::ReadError, read.error()};
+  }
+  if (progress == nullptr || !*progress) return {};
+  for (std::uint64_t chunk = first; chunk < first + piece.count; ++chunk) {
+    const auto offset = static_cast<std::int64_t>(chunk * StrongChunkLength);
+    if ((*progress)(offset, static_cast<std::int64_t>(plain_length) - 1) == ProgressAnswer::Cancel) {
+      return Failure{FileOutcome::Cancelled, Error{0, "verify " + std::string(name)}};
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+// Two pieces take turns: while the workers check one, the caller's thread
+// reads the next, then joins the check.
+FileResult<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
+                                                            const StrongChunkCipher& cipher,
+                                                            std::string_view name,
+                                                            const StrongVerifySettings& settings) {
+  // A file of one part has nothing to share out: no thread is started for it.
+  const std::uint64_t parts_in_file = (cipher.ChunkCount() + VerifyPartChunks - 1) / VerifyPartChunks;
+  ChunkWorkers workers(parts_in_file > 1 ? settings.helper_threads : 0);
+  std::array<VerifyPiece, 2> pieces;
+  std::vector<StrongByteRange> damaged;
+  QUORVANT_TRY(ReadPiece(calls, descriptor, cipher, name, settings.progress, 0, pieces[0]));
+  for (std::size_t turn = 0;; turn ^= 1) {
+    VerifyPiece& piece = pieces[turn];
+    const WindowParts parts{cipher.PlainLength(), piece.first, piece.count, VerifyPartChunks};
+    piece.failed.assign(parts.Count(), {});
+    workers.Start(parts.Count(), [&cipher, &piece, parts](std::size_t part) {
+      piece.failed[part] = cipher.CheckChunks(
+          parts.First(part), std::span(piece.data).subspan(parts.DataAt(part), parts.DataLength(part)),
+          std::span(piece.tags).subspan(parts.TagsAt(part), parts.TagsLength(part)));
+    });
+    const std::uint64_t next = piece.first + piece.count;
+    const FileStatus read = next < cipher.ChunkCount() ? ReadPiece(calls, descriptor, cipher, name,
+                                                                   settings.progress, next, pieces[turn ^ 1])
+                                                       : FileStatus{};
+    workers.Finish();
+    for (const std::uint64_t chunk : Joined(piece.failed))
+      AddDamagedChunk(damaged, cipher.PlainLength(), chunk);
+    if (!read) return read.error();
+    if (next >= cipher.ChunkCount()) break;
+  }
+  return damaged;
+}
+
 Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
                                                         const StrongChunkCipher& cipher,
                                                         std::string_view name) {
-  constexpr std::uint64_t ChunksPerPiece = StrongVerifyPieceLength / StrongChunkLength;
-  const std::uint64_t plain_length = cipher.PlainLength();
-  const std::uint64_t chunk_count = cipher.ChunkCount();
-  std::vector<std::uint8_t> data;
-  std::vector<std::uint8_t> tags;
-  std::vector<StrongByteRange> damaged;
-  for (std::uint64_t first = 0; first < chunk_count; first += ChunksPerPiece) {
-    const std::uint64_t count = std::min(ChunksPerPiece, chunk_count - first);
-    const StrongByteRange range = StrongChunksRange(plain_length, first, count);
-    data.resize(range.length);
-    tags.resize(count * StrongTagLength);
-    QUORVANT_TRY(ReadExactly(calls, descriptor, data, static_cast<std::int64_t>(range.offset), name));
-    QUORVANT_TRY(ReadExactly(calls, descriptor, tags,
-                             static_cast<std::int64_t>(StrongTagOffset(plain_length, first)), name));
-    for (std::uint64_t chunk : cipher.CheckChunks(first, data, tags))
-      AddDamagedChunk(damaged, plain_length, chunk);
-  }
-  return damaged;
+  FileResult<std::vector<StrongByteRange>> damaged = VerifyStrongChunks(calls, descriptor, cipher, name, {});
+  if (!damaged) return damaged.error().error;
+  return std::move(*damaged);
 }
 
 }  // namespace quorvant

@@ -20,9 +20,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/progress.h"
 #include "base/result.h"
+#include "crypto/chunk_workers.h"
 #include "crypto/strong_trailer.h"
 #include "files/file_calls.h"
+#include "files/file_outcome.h"
 
 namespace quorvant {
 
@@ -119,6 +122,14 @@ class StrongChunkCipher {
   std::uint64_t plain_length_;
 };
 
+// DecryptChunks and EncryptChunks with the window's chunks shared out on
+// `workers` and the caller's thread: the same bytes, tags and failed chunks.
+std::vector<std::uint64_t> DecryptChunksOn(ChunkWorkers& workers, const StrongChunkCipher& cipher,
+                                           std::uint64_t first_chunk, std::span<std::uint8_t> data,
+                                           std::span<const std::uint8_t> tags);
+void EncryptChunksOn(ChunkWorkers& workers, const StrongChunkCipher& cipher, std::uint64_t first_chunk,
+                     std::span<std::uint8_t> data, std::span<std::uint8_t> tags);
+
 // Adds failed chunk `chunk` (chunks come in ascending order) to `ranges`,
 // merging it with the range before when they touch.
 void AddDamagedChunk(std::vector<StrongByteRange>& ranges, std::uint64_t plain_length, std::uint64_t chunk);
@@ -130,7 +141,24 @@ std::string DescribeStrongDamage(const std::vector<StrongByteRange>& ranges);
 // stays bounded whatever the file's size. Returns the damaged plaintext byte
 // ranges, adjacent chunks merged; empty when every chunk is sound. `name`
 // goes into read errors.
+//
+// The chunks of a piece are checked on `helper_threads` threads (and the
+// caller's, once it has read the next piece), which changes nothing in the
+// result: the ranges are those one thread finds, and a read that fails is
+// reported after the pieces before it are checked, as one thread would.
 inline constexpr std::size_t StrongVerifyPieceLength = 4 << 20;
+struct StrongVerifySettings {
+  // Asked on the caller's thread with each chunk's plaintext offset (and the
+  // plaintext length minus one) before the chunk is checked; Cancel stops
+  // the pass as Cancelled. Not set: never asked.
+  const ProgressFunction* progress = nullptr;
+  unsigned helper_threads = ChunkWorkers::WhileCallerReads();
+};
+FileResult<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
+                                                            const StrongChunkCipher& cipher,
+                                                            std::string_view name,
+                                                            const StrongVerifySettings& settings);
+// The same without progress; a failed read is its error.
 Result<std::vector<StrongByteRange>> VerifyStrongChunks(FileCalls& calls, int descriptor,
                                                         const StrongChunkCipher& cipher,
                                                         std::string_view name);

@@ -57,7 +57,8 @@ FileResult<StrongChunkCipher> Run::OpenTrailer(const StrongTrailerBytes& trailer
 
 // A new strong run's key: an encryption seals a fresh trailer; a decryption
 // opens the file's (a wrong key stops here, for certain) and checks every
-// chunk before anything changes. The trailer goes into the journal's header.
+// chunk before anything changes, with the settings' check progress (a cancel
+// there leaves the file as it was). The trailer goes into the journal's header.
 FileStatus Run::TakeStrongKey(JournalRunHeader& header, std::string_view key_text) {
   header.block_length = MaxBlockLength;
   if (header.direction == Direction::Encrypt) {
@@ -89,9 +90,11 @@ FileStatus Run::TakeStrongKey(JournalRunHeader& header, std::string_view key_tex
   }
   FileResult<StrongChunkCipher> cipher = OpenTrailer(end->bytes, key_text);
   if (!cipher) return cipher.error();
-  const Result<std::vector<StrongByteRange>> damaged =
-      VerifyStrongChunks(calls_, file_.Descriptor(), *cipher, file_.Name());
-  if (!damaged) return Failure{FileOutcome::ReadError, damaged.error()};
+  StrongVerifySettings verify;
+  verify.progress = &settings_.check_progress;
+  const FileResult<std::vector<StrongByteRange>> damaged =
+      VerifyStrongChunks(calls_, file_.Descriptor(), *cipher, file_.Name(), verify);
+  if (!damaged) return damaged.error();
   if (!damaged->empty()) return Failure{FileOutcome::Damaged, Error{0, DescribeStrongDamage(*damaged)}};
   header.key_check.assign(end->bytes.begin(), end->bytes.end());
   strong_cipher_.emplace(std::move(*cipher));

@@ -39,6 +39,10 @@ struct TransformSettings {
   // Called once when the last block has been transformed and only syncing
   // is left (for a display that says so); never when the run stops earlier.
   SyncStartFunction sync_start;
+  // Asked during Prepare of a strong decryption for each chunk of the check
+  // made before anything changes (plaintext offset, plaintext length - 1);
+  // Cancel refuses the file as Cancelled, unchanged. Not set: never asked.
+  ProgressFunction check_progress;
   // A resume's journal when it is not in the file's folder (a half-done file
   // moved): believed only for a file that carries the mark of its run.
   const JournalPlace* journal = nullptr;

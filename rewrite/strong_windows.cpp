@@ -19,8 +19,18 @@ std::int64_t ChunksIn(std::int64_t start, std::int64_t end) { return (end - star
 }  // namespace
 
 StrongWindows::StrongWindows(StrongChunkCipher cipher, Direction run_direction, const OpenedFile& file,
-                             FileCalls& calls)
-    : cipher_(std::move(cipher)), run_direction_(run_direction), file_(file), calls_(calls) {}
+                             FileCalls& calls, unsigned helper_threads)
+    : cipher_(std::move(cipher)),
+      run_direction_(run_direction),
+      file_(file),
+      calls_(calls),
+      helper_threads_(helper_threads) {}
+
+ChunkWorkers& StrongWindows::WorkersFor(std::size_t bytes) {
+  if (bytes <= static_cast<std::size_t>(Chunk)) return alone_;
+  if (!workers_) workers_ = std::make_unique<ChunkWorkers>(helper_threads_);
+  return *workers_;
+}
 
 ByteRange StrongWindows::TagsOf(std::int64_t start, std::int64_t end) const {
   const auto length = static_cast<std::int64_t>(cipher_.PlainLength());
@@ -63,13 +73,13 @@ void StrongWindows::Turn(std::span<std::uint8_t> chunk) {
   const auto tags_length = static_cast<std::size_t>(ChunksIn(0, static_cast<std::int64_t>(chunk.size())) * Tag);
   at_ += static_cast<std::int64_t>(chunk.size());
   if (direction_ == Direction::Decrypt) {
-    const std::vector<std::uint64_t> failed =
-        cipher_.DecryptChunks(first, chunk, std::span(stored_).subspan(tags_at, tags_length));
+    const std::vector<std::uint64_t> failed = DecryptChunksOn(
+        WorkersFor(chunk.size()), cipher_, first, chunk, std::span(stored_).subspan(tags_at, tags_length));
     failed_.insert(failed_.end(), failed.begin(), failed.end());
     return;
   }
   const std::span<std::uint8_t> made = std::span(made_).subspan(tags_at, tags_length);
-  cipher_.EncryptChunks(first, chunk, made);
+  EncryptChunksOn(WorkersFor(chunk.size()), cipher_, first, chunk, made);
   if (stored_.empty()) return;
   for (std::size_t tag = 0; tag < made.size(); tag += Tag) {
     if (crypto_verify_16(made.data() + tag, stored_.data() + tags_at + tag) != 0) {

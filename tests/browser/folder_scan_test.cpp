@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "browser/navigation.h"
 #include "crypto/encrypted_name.h"
 #include "crypto/strong_trailer.h"
 #include "files/opened_file.h"
+#include "rewrite/admission.h"
 #include "rewrite/journal_format.h"
 #include "rewrite/run_mark.h"
 #include "tests/support/temp_folder.h"
@@ -136,7 +138,7 @@ std::vector<std::uint8_t> StrongFileBytes(std::uint64_t plain_length) {
   return bytes;
 }
 
-enum class StrongEndShape { Sound, ChecksumDamaged, NoMark, CutInsideTrailer };
+enum class StrongEndShape { Sound, ChecksumDamaged, NoMark, CutInsideTrailer, CutInsideMagic, Appended };
 
 struct StrongNameCase {
   const char* label;
@@ -151,6 +153,9 @@ std::vector<std::uint8_t> BytesOf(StrongEndShape shape) {
     case StrongEndShape::ChecksumDamaged: bytes[bytes.size() - 30] ^= 1; break;
     case StrongEndShape::NoMark: bytes.assign(300, 'p'); break;
     case StrongEndShape::CutInsideTrailer: bytes.resize(bytes.size() - 20); break;
+    // Only the magic's first bytes are left: nothing says strong any more.
+    case StrongEndShape::CutInsideMagic: bytes.resize(bytes.size() - StrongTrailerLength + 5); break;
+    case StrongEndShape::Appended: bytes.insert(bytes.end(), 40, 'x'); break;
   }
   return bytes;
 }
@@ -169,6 +174,15 @@ TEST_P(StrongNames, AreEncryptedWhenTheirEndHoldsATrailersMark) {
   EXPECT_EQ(table.EncryptedCount, flag);
   EXPECT_EQ(DisplayName(table.Entry(1)), flag == 1 ? "notes.txt" : "notes.txt Ab3xZ9q]");
   EXPECT_EQ(FindNextEncrypted(table, 1), 1);
+  // Listed as Enter finds it: a plain file is one its admission would
+  // encrypt; anything else it decrypts or refuses as damaged or cut.
+  FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), "notes.txt Ab3xZ9q]");
+  ASSERT_TRUE(opened);
+  TestClock clock;
+  FileCalls calls;
+  const FileResult<Admission> admitted = AdmitFile(*opened, FileIntent::ByName, clock, calls);
+  EXPECT_EQ(admitted && admitted->direction == Direction::Encrypt, flag == 0)
+      << (admitted ? "admitted" : admitted.error().error.action);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,8 +191,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // Damaged, it is still no plain file: Enter says why it cannot be decrypted.
                       StrongNameCase{"damaged_trailer", StrongEndShape::ChecksumDamaged, Expect::Encrypted},
                       StrongNameCase{"no_trailer", StrongEndShape::NoMark, Expect::Plain},
-                      // Only the very end is read: a cut trailer's mark is too far back.
-                      StrongNameCase{"cut_inside_trailer", StrongEndShape::CutInsideTrailer, Expect::Plain}),
+                      // A trailer's mark a little before the end: cut, or bytes appended.
+                      StrongNameCase{"cut_inside_trailer", StrongEndShape::CutInsideTrailer,
+                                     Expect::Encrypted},
+                      StrongNameCase{"appended_bytes", StrongEndShape::Appended, Expect::Encrypted},
+                      StrongNameCase{"cut_inside_magic", StrongEndShape::CutInsideMagic, Expect::Plain}),
     [](const ::testing::TestParamInfo<StrongNameCase>& info) { return std::string(info.param.label); });
 
 // A strong end under a classic name, or under no suffix, is no concern of
@@ -241,7 +258,9 @@ TEST(FolderScan, UpdateEntryJudgesAStrongShapedNameAgain) {
   EXPECT_EQ(table.Entry(1).encrypted_flag, 1);
   EXPECT_EQ(table.EncryptedCount, 1);
 
-  ASSERT_EQ(ftruncate(file.Get(), 300), 0);
+  // Plain bytes over the whole file: no trailer's mark is left anywhere.
+  const std::vector<std::uint8_t> plain(300, 'p');
+  ASSERT_EQ(pwrite(file.Get(), plain.data(), plain.size(), 0), static_cast<ssize_t>(plain.size()));
   ASSERT_TRUE(UpdateEntry(folder.Fd(), table, "x Ab3xZ9q]"));
   EXPECT_EQ(table.Entry(1).encrypted_flag, 0);
   EXPECT_EQ(table.EncryptedCount, 0);

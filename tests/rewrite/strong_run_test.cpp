@@ -43,14 +43,14 @@ TransformSettings Settings() {
 }
 
 FileReport Transform(const TempFolder& folder, const std::string& name, Direction direction,
-                     const std::string& key) {
+                     const std::string& key, const TransformSettings& settings = Settings()) {
   FileResult<OpenedFile> opened = OpenFileInFolder(folder.Fd(), name);
   if (FailureOf(opened).outcome != FileOutcome::Done) {
     FileReport refused;
     refused.outcome = FailureOf(opened).outcome;
     return refused;
   }
-  return TransformFile(*opened, direction, StrongSuffix, key, {}, Settings());
+  return TransformFile(*opened, direction, StrongSuffix, key, {}, settings);
 }
 
 // A strong file of three chunks and a bit, encrypted by the run itself.
@@ -131,6 +131,35 @@ TEST(StrongRun, ADecryptionRefusesBeforeAnythingChanges) {
         << harmed.what << ": " << report.error.action;
     EXPECT_EQ(folder.Names(), std::vector<std::string>{Strong}) << harmed.what;
     EXPECT_EQ(folder.Read(Strong), bytes) << harmed.what;
+  }
+}
+
+// The check before a decryption asks the settings' check progress for each
+// chunk; a cancel there leaves the file as it was, with no journal.
+TEST(StrongRun, TheCheckBeforeADecryptionShowsProgressAndCanBeCancelled) {
+  const std::size_t length = 3 * Chunk + 5;
+  for (const bool cancel : {false, true}) {
+    TempFolder folder;
+    const Bytes encrypted = EncryptedByTheRun(folder, testing::PatternBytes(length, 4));
+    std::vector<std::int64_t> asked;
+    TransformSettings settings = Settings();
+    settings.check_progress = [&](std::int64_t offset, std::int64_t last_offset) {
+      EXPECT_EQ(last_offset, static_cast<std::int64_t>(length) - 1);
+      asked.push_back(offset);
+      return cancel && offset == 2 * Chunk ? ProgressAnswer::Cancel : ProgressAnswer::Continue;
+    };
+    const FileReport report = Transform(folder, Strong, Direction::Decrypt, Key, settings);
+    if (cancel) {
+      EXPECT_EQ(asked, (std::vector<std::int64_t>{0, Chunk, 2 * Chunk}));
+      EXPECT_EQ(report.outcome, FileOutcome::Cancelled);
+      EXPECT_EQ(report.condition, FileCondition::AsBefore);
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{Strong});
+      EXPECT_EQ(folder.Read(Strong), encrypted);
+    } else {
+      EXPECT_EQ(asked, (std::vector<std::int64_t>{0, Chunk, 2 * Chunk, 3 * Chunk}));
+      EXPECT_EQ(report.outcome, FileOutcome::Done) << report.error.Describe();
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{Plain});
+    }
   }
 }
 
