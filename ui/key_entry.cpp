@@ -202,7 +202,10 @@ Next TransformOnScreen(AppState& s) {
       return ShowProgress(s, offset, last);
     };
     FileCalls calls;
-    const TransformSettings settings;
+    TransformSettings settings;
+    // A strong decryption's check of every chunk, before anything changes,
+    // shows its progress too, and Esc stops it with the file unchanged.
+    settings.check_progress = progress;
     FileRun run(*s.Work.File1, calls, settings);
     const FileReport prepared = run.Prepare(s.Work.Target->Admitted, s.KeyEntry.TypedKey.View());
     // The run has made all it needs from the typed key.
