@@ -320,11 +320,41 @@ check "the question says Enter decrypts, Esc stops, within the band" \
   "brown from x $brown_from to $brown_to on screen"
 echo "note: the question spans client x $((brown_from - left)) to $((brown_to - left))"
 status_band_plain() { shot; [[ "$(brown_in 600x18+20+200)" == 0 ]]; }
+status_band_brown() { shot; [[ "$(brown_in 600x18+20+200)" -gt 20 ]]; }
 xdotool key Escape
 wait_until 30 status_band_plain
 check "Esc takes the question away" $? "still asked"
 check "Esc leaves the questioned file as it was" \
   "$([[ -f "$plain/$asked_name" && "$(md5sum < "$plain/$asked_name")" == "$asked_original" ]]; echo $?)" \
+  "$(ls "$plain")"
+
+# A file the tool decrypted carries its undo mark: Enter with another key
+# than the decrypting one asks first, within the band, and Esc leaves it.
+marked_name="zz marked.txt"
+for i in $(seq 40); do printf 'marked line %d\n' "$i"; done > "$plain/$marked_name"
+printf 'right\n' | "$cli" encrypt --format classic "$plain/$marked_name" >/dev/null
+printf 'right\n' | "$cli" decrypt "$(compgen -G "$plain/$marked_name ???????[")" >/dev/null
+marked_original=$(md5sum < "$plain/$marked_name")
+# Listed once the last file is a plain one (before, it is the brown "minutes").
+end_shows_plain() { xdotool key End && wait_until 2 name_row_plain; }
+wait_until 6 end_shows_plain
+check "the decrypted file is listed" $? "$(ls "$plain")"
+xdotool key Return
+xdotool type --delay 20 'other'
+xdotool key Return
+wait_until 30 status_band_brown
+check "another key than the decrypting one is asked about" $? "no question"
+shot
+read -r brown_from brown_to < <(brown_span 1280x18+0+200)
+check "that question fits the band" \
+  "$([[ "$brown_from" =~ ^[0-9]+$ && $((brown_from - left)) -ge 20 && $((brown_to - brown_from)) -ge 250 && \
+        $((brown_to - left)) -lt $((1280 + left)) ]]; echo $?)" \
+  "brown from x $brown_from to $brown_to on screen"
+echo "note: the other-key question spans client x $((brown_from - left)) to $((brown_to - left))"
+xdotool key Escape
+wait_until 30 status_band_plain
+check "Esc leaves the decrypted file as it was" \
+  "$([[ -f "$plain/$marked_name" && "$(md5sum < "$plain/$marked_name")" == "$marked_original" ]]; echo $?)" \
   "$(ls "$plain")"
 
 "$probe" close "$window"
@@ -368,7 +398,6 @@ for name in a b c d e; do printf '%s\n' "$name" > "$held/$name.txt"; done
 printf 'z\n' > "$held/z.txt 1234567["
 open_window_in "$held" "$work/held.log" "the window opens for the held keys"
 held_files() { find "$held" -maxdepth 1 -type f | wc -l; }
-status_band_brown() { shot; [[ "$(brown_in 600x18+20+200)" -gt 20 ]]; }
 hold() {  # hold KEYSYM PRESSES: holds the key until the window got PRESSES presses of it; sets presses, held_ms
   presses=0 held_ms=0
   read -r presses held_ms < <("$probe" presses "$window" "$1" "$2" xdotool keydown "$1")
