@@ -59,7 +59,9 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   const Direction direction = admitted.direction;
   const std::string& new_name = admitted.new_name;
   const bool converting = admitted.intent == FileIntent::Convert;
+  const bool undoing = admitted.intent == FileIntent::UndoDecryption;
   ProgressBar bar(std::string(converting                          ? "Converting "
+                              : undoing                         ? "Undoing "
                               : direction == Direction::Encrypt ? "Encrypting "
                                                                 : "Decrypting ") +
                       QuoteName(file.name),
@@ -93,7 +95,6 @@ bool TransformOne(const Admission& admitted, const FileArgument& file, const Key
   bar.Clear();
   const std::string path_now = PathInFolder(file, report.name);
   if (report.outcome == FileOutcome::Done) {
-    const bool undoing = admitted.intent == FileIntent::UndoDecryption;
     context.messages.Result((undoing ? "undone " : "") + QuoteName(file.path) + " -> " + QuoteName(path_now));
     SayNotes(report, direction, path_now, context.messages);
     // Done, but the journal could not be removed: say how to remove it.
