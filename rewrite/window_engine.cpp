@@ -51,8 +51,12 @@ WindowEngine::WindowEngine(OpenedFile& file, FileCalls& calls, JournalFile& jour
       chunk_length_(RoundUp(settings.blocks_per_chunk * block_length_, unit_)),
       window_(DataWindow(journal.Header().slot_length, unit_, cipher)) {
   if (Length() > 0) {
+    // One chunk gives a second thread nothing to overlap: starting it would
+    // cost a small file more than its cipher does.
+    const bool one_chunk = Length() <= ChunkLength();
     pipeline_.emplace(static_cast<std::size_t>(std::min({ChunkLength(), window_, Length()})),
-                      settings.cipher_thread);
+                      one_chunk && settings.cipher_thread == CipherThread::Auto ? CipherThread::Caller
+                                                                                 : settings.cipher_thread);
   }
 }
 
