@@ -1,7 +1,5 @@
 #include "ui/format_choice.h"
 
-#include <iterator>
-
 #include "ui/panels.h"
 
 namespace quorvant {
@@ -33,12 +31,7 @@ bool FormatIsChosen(const AppState& s) {
 CipherFormat ChosenFormat(const AppState& s) { return FormatOfSuffix(s.Work.Target->Admitted.suffix); }
 
 std::string_view FormatChoiceText(const AppState& s) {
-  const auto& wordings = ChosenFormat(s) == CipherFormat::Strong ? StrongWordings : ClassicWordings;
-  const int room = s.Layout.WorkAreaWidth - LeftMargin;
-  for (const std::string_view wording : wordings) {
-    if (s.Painter->MeasureText(wording).width <= room) return wording;
-  }
-  return wordings[std::size(wordings) - 1];
+  return FittingTheBand(s, ChosenFormat(s) == CipherFormat::Strong ? StrongWordings : ClassicWordings);
 }
 
 Rect FormatChoiceBox(const AppState& s) {

@@ -7,7 +7,6 @@
 #include "ui/key_entry.h"
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -102,7 +101,6 @@ void RedrawKey(AppState& s) {
 
 // Each question, with its answer, longest first: the first that fits the
 // status band at the screen font is asked.
-using Questions = std::span<const std::string_view>;
 constexpr std::string_view KeyLooksWrongQuestions[] = {
     "Key looks wrong: Enter decrypts, Esc stops",
     "Key looks wrong: Enter decrypts",
@@ -117,18 +115,10 @@ constexpr std::string_view OtherKeyQuestions[] = {
     "Other key? Enter/Esc",
 };
 
-std::string_view FittingQuestion(const AppState& s, Questions questions) {
-  const int room = s.Layout.WorkAreaWidth - LeftMargin;
-  for (const std::string_view question : questions) {
-    if (s.Painter->MeasureText(question).width <= room) return question;
-  }
-  return questions.back();
-}
-
 }  // namespace
 
-std::string_view KeyLooksWrongQuestion(const AppState& s) { return FittingQuestion(s, KeyLooksWrongQuestions); }
-std::string_view OtherKeyQuestion(const AppState& s) { return FittingQuestion(s, OtherKeyQuestions); }
+std::string_view KeyLooksWrongQuestion(const AppState& s) { return FittingTheBand(s, KeyLooksWrongQuestions); }
+std::string_view OtherKeyQuestion(const AppState& s) { return FittingTheBand(s, OtherKeyQuestions); }
 
 namespace {
 

@@ -124,6 +124,14 @@ void ClearStatusBand(AppState& s, int rows) {
                      Black);
 }
 
+std::string_view FittingTheBand(const AppState& s, std::span<const std::string_view> wordings) {
+  const int room = s.Layout.WorkAreaWidth - LeftMargin;
+  for (const std::string_view wording : wordings) {
+    if (s.Painter->MeasureText(wording).width <= room) return wording;
+  }
+  return wordings.back();
+}
+
 void ClearWorkArea(AppState& s) {
   s.Painter->DrawBox(0, StatusY + 2 * s.Layout.LineHeight, s.Layout.WorkAreaWidth,
                      StatusY + s.Layout.WorkAreaHeight, 0, Black, Black);

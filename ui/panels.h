@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "ui/app_state.h"
@@ -33,6 +34,10 @@ void ClearPromptLine(AppState& s);
 void ClearStatusBand(AppState& s, int rows = 2);
 // Everything below the status band.
 void ClearWorkArea(AppState& s);
+
+// Of `wordings` (longest first), the first that fits the status band from
+// the left margin at the screen font; the last when none does.
+std::string_view FittingTheBand(const AppState& s, std::span<const std::string_view> wordings);
 
 // Two padding runs the screens print after values to wipe longer old ones.
 std::string_view Spaces(int count);
