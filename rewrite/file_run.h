@@ -145,7 +145,6 @@ class Run {
   std::uint64_t undo_key_id_ = 0;
   KeyCheckValue undo_check_{};
   // Its checksum, taken as the windows turn the file (rewrite/hashing_windows.h).
-  std::optional<ContentHasher> hasher_;
   std::optional<HashingWindows> hashing_;
 };
 

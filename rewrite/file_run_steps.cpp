@@ -147,8 +147,7 @@ void Run::SetUpWindows(const ProgressFunction& progress) {
     cipher = &*classic_;
     // A decryption's undo mark: its checksum taken as the windows go.
     if (undo_key_ && Header().direction == Direction::Decrypt) {
-      hasher_.emplace(*undo_key_, Header().suffix, Header().length);
-      hashing_.emplace(*classic_, *hasher_);
+      hashing_.emplace(*classic_, *undo_key_, Header().suffix, Header().length);
       cipher = &*hashing_;
     }
   }

@@ -108,8 +108,8 @@ void Run::LeaveUndoMark() {
   mark.modified_ns = Nanoseconds(status.st_mtim);
   mark.key_check = undo_check_;
   mark.key_id = undo_key_id_;
-  if (hashing_ && hashing_->HashedWhole(mark.length)) {
-    mark.content = hasher_->Final();
+  if (std::optional<ContentTag> taken = hashing_ ? hashing_->Checksum() : std::nullopt) {
+    mark.content = *taken;
   } else {
     // A resumed run saw only part of the plain text: one read of the file.
     const Result<ContentTag> content = TagContent(*undo_key_, mark.suffix, mark.length, file_.Descriptor(), calls_);

@@ -18,8 +18,10 @@ namespace quorvant {
 
 class HashingWindows final : public WindowCipher {
  public:
-  // `inner` turns the bytes; `hasher` takes the plain text, in order.
-  HashingWindows(WindowCipher& inner, ContentHasher& hasher) : inner_(inner), hasher_(hasher) {}
+  // `inner` turns the bytes; the checksum is a mark's of `suffix` over
+  // `length` bytes, under `key`.
+  HashingWindows(WindowCipher& inner, const UndoMarkKey& key, const EncryptedSuffix& suffix, std::int64_t length)
+      : inner_(inner), hasher_(key, suffix, length), length_(length) {}
 
   std::int64_t Alignment() const override { return inner_.Alignment(); }
   ByteRange SideRange(std::int64_t start, std::int64_t end, Direction direction) const override {
@@ -45,12 +47,17 @@ class HashingWindows final : public WindowCipher {
     hashed_to_ = end;
   }
 
-  // Whether the checksum has taken every byte of [0, length), once, in order.
-  bool HashedWhole(std::int64_t length) const { return whole_ && !begun_ && hashed_to_ == length; }
+  // The checksum, once it has taken every byte, once, in order; nothing
+  // otherwise. Asked once.
+  std::optional<ContentTag> Checksum() {
+    if (!whole_ || begun_ || hashed_to_ != length_) return std::nullopt;
+    return hasher_.Final();
+  }
 
  private:
   WindowCipher& inner_;
-  ContentHasher& hasher_;
+  ContentHasher hasher_;
+  const std::int64_t length_;
   bool whole_ = true;
   bool begun_ = false;
   std::int64_t hashed_to_ = 0;
