@@ -43,9 +43,8 @@ void SayNotes(const FileReport& report, Direction direction, const std::string& 
     messages.FileFailure(path_now, "note: its former encryption is back, byte for byte, under its former name");
   }
   if (direction == Direction::Decrypt && report.undo_marked && report.key_unchecked) {
-    const std::string named = (path_now.starts_with('-') ? "-- " : "") + QuoteName(path_now);
-    messages.FileFailure(path_now, "decrypted without a key check; if the result is wrong, quorvant-cli resume --undo " +
-                                       named + " with the same key restores it");
+    messages.FileFailure(path_now, "decrypted without a key check; if the result is wrong, " +
+                                       ResumeCommandFor(path_now, true) + " with the same key restores it");
   }
   if (!report.note.empty()) messages.FileFailure(path_now, "note: " + report.note);
 }
