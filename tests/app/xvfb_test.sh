@@ -311,14 +311,17 @@ check "\"Key looks wrong\" is not answered by keys typed ahead" \
   "$([[ "$lit" =~ ^[0-9]+$ && $lit -ge 9000 && "$(md5sum < "$plain/$asked_name")" == "$asked_original" ]]; echo $?)" \
   "lit for $lit ms; $(ls "$plain")"
 # The question names its answer, whole and within the status band: its
-# brown text reaches well past "Key looks wrong" and ends inside the window.
-shot
-read -r brown_from brown_to < <(brown_span 1280x18+0+200)
-check "the question says Enter decrypts, Esc stops, within the band" \
-  "$([[ "$brown_from" =~ ^[0-9]+$ && $((brown_from - left)) -ge 20 && $((brown_to - brown_from)) -ge 250 && \
-        $((brown_to - left)) -lt $((1280 + left)) ]]; echo $?)" \
-  "brown from x $brown_from to $brown_to on screen"
-echo "note: the question spans client x $((brown_from - left)) to $((brown_to - left))"
+# brown text reaches well past its first words and ends inside the window.
+question_fits_band() {  # question_fits_band NAME: checks the question on screen now
+  shot
+  read -r brown_from brown_to < <(brown_span 1280x18+0+200)
+  check "$1" \
+    "$([[ "$brown_from" =~ ^[0-9]+$ && $((brown_from - left)) -ge 20 && $((brown_to - brown_from)) -ge 250 && \
+          $((brown_to - left)) -lt $((1280 + left)) ]]; echo $?)" \
+    "brown from x $brown_from to $brown_to on screen"
+  echo "note: $1: client x $((brown_from - left)) to $((brown_to - left))"
+}
+question_fits_band "the question says Enter decrypts, Esc stops, within the band"
 status_band_plain() { shot; [[ "$(brown_in 600x18+20+200)" == 0 ]]; }
 status_band_brown() { shot; [[ "$(brown_in 600x18+20+200)" -gt 20 ]]; }
 xdotool key Escape
@@ -344,13 +347,7 @@ xdotool type --delay 20 'other'
 xdotool key Return
 wait_until 30 status_band_brown
 check "another key than the decrypting one is asked about" $? "no question"
-shot
-read -r brown_from brown_to < <(brown_span 1280x18+0+200)
-check "that question fits the band" \
-  "$([[ "$brown_from" =~ ^[0-9]+$ && $((brown_from - left)) -ge 20 && $((brown_to - brown_from)) -ge 250 && \
-        $((brown_to - left)) -lt $((1280 + left)) ]]; echo $?)" \
-  "brown from x $brown_from to $brown_to on screen"
-echo "note: the other-key question spans client x $((brown_from - left)) to $((brown_to - left))"
+question_fits_band "that question fits the band"
 xdotool key Escape
 wait_until 30 status_band_plain
 check "Esc leaves the decrypted file as it was" \

@@ -26,57 +26,45 @@ class RememberingKeyChecker : public KeyChecker {
   Result<StrongMasterKey, StrongKeyFailure> StrongMaster(std::string_view key_text,
                                                          std::span<const std::uint8_t, 16> salt,
                                                          StrongCost cost) override {
-    const auto question = std::make_tuple(std::string(key_text), ToVector(salt), cost.passes, cost.memory_kib);
-    auto found = masters_.find(question);
-    if (found == masters_.end()) {
-      Result<StrongMasterKey, StrongKeyFailure> master = KeyChecker::StrongMaster(key_text, salt, cost);
-      if (!master) return master;
-      found = masters_.emplace(question, *master).first;
-    }
-    return found->second;
+    return Remember(masters_, std::make_tuple(std::string(key_text), ToVector(salt), cost.passes, cost.memory_kib),
+                    [&] { return KeyChecker::StrongMaster(key_text, salt, cost); });
   }
   // Always the same salt, so that one derivation serves every run.
   StrongSalt NewStrongSalt() override { return StrongSalt{'t', 'e', 's', 't'}; }
 
   Result<KeyCheckValue> Make(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                              std::int64_t file_length) override {
-    const auto question = std::make_tuple(std::string(key_text), ToVector(suffix), file_length);
-    auto found = made_.find(question);
-    if (found == made_.end()) {
-      Result<KeyCheckValue> value = KeyChecker::Make(key_text, suffix, file_length);
-      if (!value) return value;
-      found = made_.emplace(question, *value).first;
-    }
-    return found->second;
+    return Remember(made_, std::make_tuple(std::string(key_text), ToVector(suffix), file_length),
+                    [&] { return KeyChecker::Make(key_text, suffix, file_length); });
   }
 
   Result<KeyCheckVerdict> Judge(std::string_view key_text, std::span<const std::uint8_t, 9> suffix,
                                 std::int64_t file_length,
                                 std::span<const std::uint8_t> stored_value) override {
-    const auto question =
-        std::make_tuple(std::string(key_text), ToVector(suffix), file_length, ToVector(stored_value));
-    auto found = judged_.find(question);
-    if (found == judged_.end()) {
-      Result<KeyCheckVerdict> verdict = KeyChecker::Judge(key_text, suffix, file_length, stored_value);
-      if (!verdict) return verdict;
-      found = judged_.emplace(question, *verdict).first;
-    }
-    return found->second;
+    return Remember(judged_,
+                    std::make_tuple(std::string(key_text), ToVector(suffix), file_length, ToVector(stored_value)),
+                    [&] { return KeyChecker::Judge(key_text, suffix, file_length, stored_value); });
   }
 
   Result<UndoMarkKey> MarkKey(std::string_view key_text, std::span<const std::uint8_t> check,
                               std::uint64_t key_id) override {
-    const auto question = std::make_tuple(std::string(key_text), ToVector(check), key_id);
-    auto found = mark_keys_.find(question);
-    if (found == mark_keys_.end()) {
-      Result<UndoMarkKey> key = KeyChecker::MarkKey(key_text, check, key_id);
-      if (!key) return key;
-      found = mark_keys_.emplace(question, *key).first;
+    return Remember(mark_keys_, std::make_tuple(std::string(key_text), ToVector(check), key_id),
+                    [&] { return KeyChecker::MarkKey(key_text, check, key_id); });
+  }
+
+ private:
+  // The answer to `question` worked out once by `answer`; failures are not kept.
+  template <typename Answers, typename Question, typename Answer>
+  static auto Remember(Answers& answers, const Question& question, const Answer& answer) -> decltype(answer()) {
+    auto found = answers.find(question);
+    if (found == answers.end()) {
+      auto worked_out = answer();
+      if (!worked_out) return worked_out;
+      found = answers.emplace(question, *worked_out).first;
     }
     return found->second;
   }
 
- private:
   template <typename Bytes>
   static std::vector<std::uint8_t> ToVector(const Bytes& bytes) {
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
